@@ -28,9 +28,15 @@ inline constexpr InputBlock kBlockB106{51, 36};
 inline constexpr InputBlock kBlockB113{92, 26};
 
 // Which input blocks a poll reads, by firmware version x 100.
-constexpr bool readsBlockB105(int firmware) { return firmware >= 105 && firmware < 106; }
-constexpr bool readsBlockB106(int firmware) { return firmware >= 106; }
-constexpr bool readsBlockB113(int firmware) { return firmware >= 113; }
+constexpr bool readsBlockB105(int firmware) {
+    return firmware >= 105 && firmware < 106;
+}
+constexpr bool readsBlockB106(int firmware) {
+    return firmware >= 106;
+}
+constexpr bool readsBlockB113(int firmware) {
+    return firmware >= 113;
+}
 
 // Raw input registers of the last poll. A block a poll does not read keeps its contents; a
 // failed read leaves zeros (the device link clears before reading).
@@ -48,31 +54,31 @@ struct InputImage {
 
 // The decoded live record. Field order is the log-record order; fields 0..19 are logged.
 struct LiveData {
-    std::int32_t exhaust_temp = 0;          // 0  A 9, F
-    std::int32_t aux_a = 0;                 // 1  A 11 or B105 51
-    std::int32_t engine_load = 0;           // 2  A 12 or B105 52, x0.1 kW or HP
-    std::int32_t aux_b = 0;                 // 3  A 13
-    std::int32_t vibration = -1;            // 4  A 14, x0.001 in/s (starts at -1)
-    std::int32_t engine_hp = 0;             // 5  B106 52, x0.1 HP
-    std::int32_t local_shutoff = 0;         // 6  A 16, only from a good block-A read
-    std::int32_t aux_c = 0;                 // 7  A 17
-    std::int32_t alarm_flags = 0;           // 8  A 18, only from a good block-A read
-    std::int32_t pressure_sp = 0;           // 9  A 23, x0.01 in. W.C.
-    std::int32_t gas_flow = 0;              // 10 B106 68, x0.1 SCFM
-    std::int32_t substitution_rate = 0;     // 11 A 25, /10 %
-    std::int32_t pressure_sp_left = 0;      // 12 A 28, x0.01
-    std::int32_t pressure_fdbk_left = 0;    // 13 A 29, x0.01
-    std::int32_t actuator_left = 0;         // 14 A 32
-    std::int32_t engine_speed = 0;          // 15 A 35, RPM
-    std::int32_t diesel_flow = 0;           // 16 A 37, x0.1 LPH
-    std::int32_t mode_left = 0;             // 17 A 34
-    std::int32_t ecu_rx_lost = 0;           // 18 A 40
-    std::int32_t vibration_max = 0;         // 19 A 42, x0.001 in/s
-    std::int32_t pressure_sp_right = 0;     // 20 B106 55
-    std::int32_t pressure_fdbk_right = 0;   // 21 B106 56
-    std::int32_t actuator_right = 0;        // 22 B106 59
-    std::int32_t mode_right = 0;            // 23 B106 61
-    std::int32_t aux_d = 0;                 // 24 B106 62
+    std::int32_t exhaust_temp = 0;         // 0  A 9, F
+    std::int32_t aux_a = 0;                // 1  A 11 or B105 51
+    std::int32_t engine_load = 0;          // 2  A 12 or B105 52, x0.1 kW or HP
+    std::int32_t aux_b = 0;                // 3  A 13
+    std::int32_t vibration = -1;           // 4  A 14, x0.001 in/s (starts at -1)
+    std::int32_t engine_hp = 0;            // 5  B106 52, x0.1 HP
+    std::int32_t local_shutoff = 0;        // 6  A 16, only from a good block-A read
+    std::int32_t aux_c = 0;                // 7  A 17
+    std::int32_t alarm_flags = 0;          // 8  A 18, only from a good block-A read
+    std::int32_t pressure_sp = 0;          // 9  A 23, x0.01 in. W.C.
+    std::int32_t gas_flow = 0;             // 10 B106 68, x0.1 SCFM
+    std::int32_t substitution_rate = 0;    // 11 A 25, /10 %
+    std::int32_t pressure_sp_left = 0;     // 12 A 28, x0.01
+    std::int32_t pressure_fdbk_left = 0;   // 13 A 29, x0.01
+    std::int32_t actuator_left = 0;        // 14 A 32
+    std::int32_t engine_speed = 0;         // 15 A 35, RPM
+    std::int32_t diesel_flow = 0;          // 16 A 37, x0.1 LPH
+    std::int32_t mode_left = 0;            // 17 A 34
+    std::int32_t ecu_rx_lost = 0;          // 18 A 40
+    std::int32_t vibration_max = 0;        // 19 A 42, x0.001 in/s
+    std::int32_t pressure_sp_right = 0;    // 20 B106 55
+    std::int32_t pressure_fdbk_right = 0;  // 21 B106 56
+    std::int32_t actuator_right = 0;       // 22 B106 59
+    std::int32_t mode_right = 0;           // 23 B106 61
+    std::int32_t aux_d = 0;                // 24 B106 62
 
     static constexpr int kFieldCount = 25;
     static constexpr int kLoggedFieldCount = 20;

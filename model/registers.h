@@ -13,7 +13,9 @@ extern const char* const parameterNames[kParameterCount + 1];
 constexpr std::uint16_t wireAddress(int reference) {
     return static_cast<std::uint16_t>(reference - 1);
 }
-constexpr int referenceOf(std::uint16_t wire) { return static_cast<int>(wire) + 1; }
+constexpr int referenceOf(std::uint16_t wire) {
+    return static_cast<int>(wire) + 1;
+}
 
 // The name of a holding-register reference, empty outside 1..177.
 std::string_view parameterName(int reference);
