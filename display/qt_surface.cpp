@@ -1,0 +1,273 @@
+#include "display/qt_surface.h"
+
+#include <QFont>
+#include <QFontMetrics>
+#include <QImage>
+#include <QPainter>
+#include <QPainterPath>
+#include <QString>
+#include <algorithm>
+#include <cmath>
+
+namespace kvx {
+
+namespace {
+
+QColor toQColor(Rgb c) {
+    return QColor(c.r, c.g, c.b);
+}
+
+// The default face stands for the system font of a memory device context, the small one for
+// the raster face of narrow windows; both sized by their pixel cell.
+QFont makeFont(FontChoice choice) {
+    QFont f(QStringLiteral("DejaVu Sans"));
+    f.setStyleHint(QFont::SansSerif);
+    f.setHintingPreference(QFont::PreferFullHinting);
+    if (choice == FontChoice::Small) {
+        f.setPixelSize(10);
+        f.setWeight(QFont::Normal);
+    } else {
+        f.setPixelSize(13);
+        f.setWeight(QFont::Bold);
+    }
+    return f;
+}
+
+Qt::PenStyle toQtStyle(PenStyle s) {
+    switch (s) {
+        case PenStyle::Dash:
+            return Qt::DashLine;
+        case PenStyle::Dot:
+            return Qt::DotLine;
+        case PenStyle::None:
+            return Qt::NoPen;
+        case PenStyle::Solid:
+            break;
+    }
+    return Qt::SolidLine;
+}
+
+void normalise(int& left, int& top, int& right, int& bottom) {
+    if (left > right) std::swap(left, right);
+    if (top > bottom) std::swap(top, bottom);
+}
+
+}  // namespace
+
+struct QtSurface::Impl {
+    QImage image;
+    QPainter painter;
+    Pen pen = kBlackPen;
+    Brush brush = kWhiteBrush;
+    Rgb textColour{};
+    TextAlign align{};
+    bool transparent = false;
+    Rgb background{255, 255, 255};
+    FontChoice fontChoice = FontChoice::Default;
+    QFont fonts[2] = {makeFont(FontChoice::Default), makeFont(FontChoice::Small)};
+    QFontMetrics metrics[2] = {QFontMetrics(fonts[0]), QFontMetrics(fonts[1])};
+    int curX = 0, curY = 0;
+
+    Impl(int w, int h) : image(std::max(w, 1), std::max(h, 1), QImage::Format_RGB32) {
+        image.fill(Qt::white);
+        painter.begin(&image);
+        painter.setFont(fonts[0]);
+    }
+
+    const QFontMetrics& fm() const { return metrics[fontChoice == FontChoice::Small ? 1 : 0]; }
+    bool hasPen() const { return pen.style != PenStyle::None && pen.width > 0; }
+
+    // A pen whose stroke lies on pixel centres; thick pens end round, as wide GDI pens do.
+    QPen qpen() const {
+        if (!hasPen()) return QPen(Qt::NoPen);
+        QPen p(toQColor(pen.colour));
+        p.setWidth(pen.width);
+        p.setStyle(toQtStyle(pen.style));
+        if (pen.width > 1) {
+            p.setCapStyle(Qt::RoundCap);
+            p.setJoinStyle(Qt::RoundJoin);
+        } else {
+            p.setCapStyle(Qt::FlatCap);
+        }
+        return p;
+    }
+};
+
+QtSurface::QtSurface(int width, int height) : d_(std::make_unique<Impl>(width, height)) {}
+
+QtSurface::~QtSurface() {
+    if (d_->painter.isActive()) d_->painter.end();
+}
+
+void QtSurface::setPen(const Pen& pen) {
+    d_->pen = pen;
+}
+void QtSurface::setBrush(const Brush& brush) {
+    d_->brush = brush;
+}
+void QtSurface::setTextColour(Rgb colour) {
+    d_->textColour = colour;
+}
+void QtSurface::setTextAlign(TextAlign align) {
+    d_->align = align;
+}
+void QtSurface::setTransparentBackground(bool transparent) {
+    d_->transparent = transparent;
+}
+void QtSurface::setBackgroundColour(Rgb colour) {
+    d_->background = colour;
+}
+
+void QtSurface::selectFont(FontChoice font) {
+    d_->fontChoice = font;
+    d_->painter.setFont(d_->fonts[font == FontChoice::Small ? 1 : 0]);
+}
+
+TextMetrics QtSurface::textMetrics() const {
+    const QFontMetrics& fm = d_->fm();
+    return TextMetrics{fm.height(), fm.averageCharWidth()};
+}
+
+int QtSurface::width() const {
+    return d_->image.width();
+}
+int QtSurface::height() const {
+    return d_->image.height();
+}
+
+void QtSurface::fillRect(int left, int top, int right, int bottom, Rgb colour) {
+    normalise(left, top, right, bottom);
+    if (right <= left || bottom <= top) return;
+    d_->painter.fillRect(QRect(left, top, right - left, bottom - top), toQColor(colour));
+}
+
+void QtSurface::rectangle(int left, int top, int right, int bottom) {
+    normalise(left, top, right, bottom);
+    if (right <= left || bottom <= top) return;
+    QPainter& p = d_->painter;
+    p.setRenderHint(QPainter::Antialiasing, false);
+    if (!d_->brush.none)
+        p.fillRect(QRect(left, top, right - left, bottom - top), toQColor(d_->brush.colour));
+    if (!d_->hasPen()) return;
+    // The outline runs inside the box, on its outermost pixels.
+    const int w = std::min({d_->pen.width, (right - left + 1) / 2, (bottom - top + 1) / 2});
+    const QColor c = toQColor(d_->pen.colour);
+    p.fillRect(QRect(left, top, right - left, w), c);
+    p.fillRect(QRect(left, bottom - w, right - left, w), c);
+    p.fillRect(QRect(left, top, w, bottom - top), c);
+    p.fillRect(QRect(right - w, top, w, bottom - top), c);
+}
+
+void QtSurface::ellipse(int left, int top, int right, int bottom) {
+    normalise(left, top, right, bottom);
+    if (right <= left || bottom <= top) return;
+    QPainter& p = d_->painter;
+    p.setRenderHint(QPainter::Antialiasing, true);
+    const double inset = d_->hasPen() ? d_->pen.width / 2.0 : 0.0;
+    const QRectF box(left + inset, top + inset, right - left - 2 * inset, bottom - top - 2 * inset);
+    p.setPen(d_->qpen());
+    p.setBrush(d_->brush.none ? QBrush(Qt::NoBrush) : QBrush(toQColor(d_->brush.colour)));
+    if (!d_->hasPen()) {
+        p.drawEllipse(QRectF(left, top, right - left, bottom - top));
+        return;
+    }
+    p.drawEllipse(box);
+}
+
+void QtSurface::arc(int left, int top, int right, int bottom, int xStart, int yStart, int xEnd,
+                    int yEnd) {
+    normalise(left, top, right, bottom);
+    if (right <= left || bottom <= top || !d_->hasPen()) return;
+    const double cx = (left + right) / 2.0;
+    const double cy = (top + bottom) / 2.0;
+    const double rx = (right - left) / 2.0;
+    const double ry = (bottom - top) / 2.0;
+    // Directions as angles counter-clockwise from 3 o'clock, taken on the ellipse so the arc
+    // ends where the rays through the given points cross it.
+    const auto angle = [&](int x, int y) {
+        const double a = std::atan2(-(y - cy) / ry, (x - cx) / rx) * 180.0 / M_PI;
+        return a < 0 ? a + 360.0 : a;
+    };
+    const double a0 = angle(xStart, yStart);
+    double span = angle(xEnd, yEnd) - a0;
+    if (span <= 0) span += 360.0;
+    QPainter& p = d_->painter;
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.setPen(d_->qpen());
+    p.setBrush(Qt::NoBrush);
+    // Stroke on the pixel centres of the box, as the outline of ellipse() does.
+    const QRectF box(left + 0.5, top + 0.5, right - left - 1.0, bottom - top - 1.0);
+    QPainterPath path;
+    path.arcMoveTo(box, a0);
+    path.arcTo(box, a0, span);
+    p.drawPath(path);
+}
+
+void QtSurface::moveTo(int x, int y) {
+    d_->curX = x;
+    d_->curY = y;
+}
+
+void QtSurface::lineTo(int x, int y) {
+    const int x0 = d_->curX, y0 = d_->curY;
+    d_->curX = x;
+    d_->curY = y;
+    if (!d_->hasPen() || (x0 == x && y0 == y)) return;
+    QPainter& p = d_->painter;
+    p.setPen(d_->qpen());
+    if (d_->pen.width <= 1) {
+        if (x0 == x || y0 == y) {
+            // Straight 1 px lines stay crisp; the end point is left out.
+            p.setRenderHint(QPainter::Antialiasing, false);
+            const QColor c = toQColor(d_->pen.colour);
+            if (d_->pen.style == PenStyle::Solid) {
+                if (y0 == y)
+                    p.fillRect(QRect(x > x0 ? x0 : x + 1, y, std::abs(x - x0), 1), c);
+                else
+                    p.fillRect(QRect(x, y > y0 ? y0 : y + 1, 1, std::abs(y - y0)), c);
+                return;
+            }
+        } else {
+            p.setRenderHint(QPainter::Antialiasing, true);
+        }
+        // Flat caps on a cosmetic pen leave the end pixel unpainted.
+        p.drawLine(QPointF(x0 + 0.5, y0 + 0.5), QPointF(x + 0.5, y + 0.5));
+        return;
+    }
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.drawLine(QPointF(x0 + 0.5, y0 + 0.5), QPointF(x + 0.5, y + 0.5));
+}
+
+void QtSurface::text(int x, int y, std::string_view text) {
+    if (text.empty()) return;
+    QPainter& p = d_->painter;
+    const QString s = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+    const QFontMetrics& fm = d_->fm();
+    const int w = fm.horizontalAdvance(s);
+    int left = x;
+    if (d_->align.h == HAlign::Centre) left = x - w / 2;
+    if (d_->align.h == HAlign::Right) left = x - w;
+    const int top = d_->align.v == VAlign::Top ? y : y - fm.height();
+    if (!d_->transparent) p.fillRect(QRect(left, top, w, fm.height()), toQColor(d_->background));
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.setRenderHint(QPainter::TextAntialiasing, true);
+    p.setPen(toQColor(d_->textColour));
+    p.drawText(QPoint(left, top + fm.ascent()), s);
+}
+
+const QImage& QtSurface::image() {
+    return d_->image;
+}
+
+Rgb QtSurface::pixel(int x, int y) {
+    if (!d_->image.valid(x, y)) return Rgb{};
+    const QRgb c = d_->image.pixel(x, y);
+    return Rgb{static_cast<std::uint8_t>(qRed(c)), static_cast<std::uint8_t>(qGreen(c)),
+               static_cast<std::uint8_t>(qBlue(c))};
+}
+
+bool QtSurface::savePng(const std::string& path) {
+    return d_->image.save(QString::fromStdString(path), "PNG");
+}
+
+}  // namespace kvx

@@ -1,0 +1,52 @@
+#pragma once
+// The Surface over QPainter on an off-screen QImage: what the window copies to the screen in
+// one call, and what snapshots are saved from. A QGuiApplication must exist before the first
+// QtSurface is made (fonts need it).
+#include <memory>
+#include <string>
+
+#include "display/surface.h"
+
+class QImage;
+
+namespace kvx {
+
+class QtSurface : public Surface {
+  public:
+    QtSurface(int width, int height);
+    ~QtSurface() override;
+    QtSurface(const QtSurface&) = delete;
+    QtSurface& operator=(const QtSurface&) = delete;
+
+    void setPen(const Pen& pen) override;
+    void setBrush(const Brush& brush) override;
+    void setTextColour(Rgb colour) override;
+    void setTextAlign(TextAlign align) override;
+    void setTransparentBackground(bool transparent) override;
+    void setBackgroundColour(Rgb colour) override;
+    void selectFont(FontChoice font) override;
+    TextMetrics textMetrics() const override;
+
+    void fillRect(int left, int top, int right, int bottom, Rgb colour) override;
+    void rectangle(int left, int top, int right, int bottom) override;
+    void ellipse(int left, int top, int right, int bottom) override;
+    void arc(int left, int top, int right, int bottom, int xStart, int yStart, int xEnd,
+             int yEnd) override;
+    void moveTo(int x, int y) override;
+    void lineTo(int x, int y) override;
+    void text(int x, int y, std::string_view text) override;
+
+    int width() const;
+    int height() const;
+    // The picture so far; drawing continues to work afterwards.
+    const QImage& image();
+    Rgb pixel(int x, int y);
+    // False when the file cannot be written.
+    bool savePng(const std::string& path);
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> d_;
+};
+
+}  // namespace kvx
