@@ -392,6 +392,7 @@ TEST(TrendChartDrawing, TracesAreStepLinesBrokenByInvalidSamples) {
     // Positions 0..5: 100, 50, 50, over range, 0, 25; write index ends at 6.
     for (double v : {100.0, 50.0, 50.0, 150.0, 0.0, 25.0}) {
         chart.addSample(v, 0);
+        chart.addSample(v, 1);  // hidden, but with data
         chart.advance();
     }
     RecordingSurface s;
@@ -408,6 +409,8 @@ TEST(TrendChartDrawing, TracesAreStepLinesBrokenByInvalidSamples) {
         {130, 300, 132, 300}, {132, 300, 132, 250},  // 0 -> 25
     };
     ASSERT_EQ(lines.size(), expected.size());
+    // Hidden channels draw no trace.
+    EXPECT_EQ(s.callsOf(DrawOp::Line).size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(lines[i].x0, expected[i].x0) << i;
         EXPECT_EQ(lines[i].y0, expected[i].y0) << i;
