@@ -1,0 +1,216 @@
+// kvx-log: looks into the hourly log files and turns them into CSV for a spreadsheet.
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "log/log_csv.h"
+#include "log/log_reader.h"
+
+namespace {
+
+using namespace kvx;
+
+constexpr int kExitOk = 0;
+constexpr int kExitFileProblem = 1;  // unreadable, not a log, damaged or truncated
+constexpr int kExitUsage = 2;
+
+const char kUsage[] =
+    "usage: kvx-log info FILE...\n"
+    "       kvx-log csv FILE [--raw]\n"
+    "       kvx-log --help\n";
+
+const char kHelp[] =
+    "\n"
+    "Reads the hourly log files of the Orvik KVX viewer (log_<year>_<month>_<day>_<hour>.log).\n"
+    "\n"
+    "  info FILE...     for each file: its title (the firmware header, if it has one), the\n"
+    "                   number of records, the first and last record time in local time and\n"
+    "                   the size of any trailing partial record\n"
+    "  csv FILE         one CSV row per record on standard output: the record time in local\n"
+    "                   ISO 8601 with its UTC offset, then the 20 logged values in engineering\n"
+    "                   units (tenths, hundredths, thousandths written out with fixed decimals)\n"
+    "  csv FILE --raw   the same with the values as stored (integers)\n"
+    "\n"
+    "A file without the KVX header is read as records from its first byte. A file is refused\n"
+    "as not a log when it has no header and no whole record, or when a record holds a time\n"
+    "before 1980 or a value that no 16-bit controller register can have; nothing is written\n"
+    "for such a file. Bytes after the last whole record are reported and ignored; the rows of\n"
+    "the whole records are still written.\n"
+    "\n"
+    "Exit status: 0 all files read cleanly; 1 a file could not be read, is not a log, is\n"
+    "damaged or ends in a partial record; 2 bad usage.\n";
+
+void complain(const std::string& path, const std::string& message) {
+    std::fprintf(stderr, "kvx-log: %s: %s\n", path.c_str(), message.c_str());
+}
+
+int usageError(const std::string& message) {
+    std::fprintf(stderr, "kvx-log: %s\n%s", message.c_str(), kUsage);
+    return kExitUsage;
+}
+
+bool openLog(const std::string& path, LogReader& reader) {
+    const int result = reader.open(path);
+    if (result == LOG_OPEN_FAILED) {
+        complain(path, std::string("cannot open: ") + std::strerror(reader.errorNumber()));
+        return false;
+    }
+    if (result == LOG_NOT_REGULAR) {
+        complain(path, reader.errorNumber() == EISDIR ? "is a directory" : "not a regular file");
+        return false;
+    }
+    if (result != LOG_OK) {
+        complain(path, "cannot read the file");
+        return false;
+    }
+    if (!reader.hasHeader() && reader.recordCount() == 0 && reader.trailingBytes() > 0) {
+        complain(path, "not a KVX log file: no header and shorter than one record (" +
+                           std::to_string(reader.trailingBytes()) + " bytes)");
+        return false;
+    }
+    return true;
+}
+
+constexpr std::int64_t kBatch = 4096;
+
+// Every record must look like one the writer stored before any output is given for the file.
+bool checkRecords(const std::string& path, const LogReader& reader, std::vector<LogRecord>& batch) {
+    for (std::int64_t first = 0; first < reader.recordCount(); first += kBatch) {
+        const std::int64_t want = std::min(kBatch, reader.recordCount() - first);
+        if (reader.readRecords(first, want, batch.data()) != want) {
+            complain(path, "read error at record " + std::to_string(first));
+            return false;
+        }
+        for (std::int64_t k = 0; k < want; ++k) {
+            std::string why;
+            if (!isPlausibleLogRecord(batch[k], &why)) {
+                const std::string where = "record " + std::to_string(first + k) + ": " + why;
+                complain(path,
+                         reader.hasHeader() ? "damaged " + where : "not a KVX log file: " + where);
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// Reports what lies beyond the last whole record; true when nothing does.
+bool reportTruncation(const std::string& path, const LogReader& reader) {
+    if (reader.headerTruncated()) {
+        complain(path, "truncated: the header is incomplete (" + std::to_string(reader.fileSize()) +
+                           " of 40 bytes)");
+        return false;
+    }
+    if (reader.trailingBytes() > 0) {
+        complain(path, "truncated: " + std::to_string(reader.trailingBytes()) +
+                           " bytes of a partial record after the last whole record, ignored");
+        return false;
+    }
+    return true;
+}
+
+int info(const std::vector<std::string>& paths) {
+    int status = kExitOk;
+    std::vector<LogRecord> batch(kBatch);
+    for (const std::string& path : paths) {
+        LogReader reader;
+        if (!openLog(path, reader) || !checkRecords(path, reader, batch)) {
+            status = kExitFileProblem;
+            continue;
+        }
+        std::printf("%s\n", path.c_str());
+        if (reader.hasHeader())
+            std::printf("  title: %s\n", reader.title().c_str());
+        else
+            std::printf("  title: none (no header)\n");
+        std::printf("  records: %lld\n", static_cast<long long>(reader.recordCount()));
+        LogRecord first, last;
+        if (reader.readRecord(0, first) == LOG_OK &&
+            reader.readRecord(reader.recordCount() - 1, last) == LOG_OK) {
+            std::printf("  first record: %s\n", formatLocalIsoTime(first.time).c_str());
+            std::printf("  last record: %s\n", formatLocalIsoTime(last.time).c_str());
+        } else {
+            std::printf("  first record: none\n  last record: none\n");
+        }
+        if (reader.headerTruncated())
+            std::printf("  header: truncated, %lld of 40 bytes\n",
+                        static_cast<long long>(reader.fileSize()));
+        if (reader.trailingBytes() > 0)
+            std::printf("  trailing partial record: %lld bytes\n",
+                        static_cast<long long>(reader.trailingBytes()));
+        else
+            std::printf("  trailing partial record: none\n");
+        std::fflush(stdout);
+        if (!reportTruncation(path, reader)) status = kExitFileProblem;
+    }
+    return status;
+}
+
+bool put(const std::string& text) {
+    return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+}
+
+int csv(const std::string& path, bool raw) {
+    LogReader reader;
+    std::vector<LogRecord> batch(kBatch);
+    if (!openLog(path, reader) || !checkRecords(path, reader, batch)) return kExitFileProblem;
+
+    std::string text = csvHeaderRow();
+    bool written = put(text);
+    for (std::int64_t first = 0; written && first < reader.recordCount(); first += kBatch) {
+        const std::int64_t want = std::min(kBatch, reader.recordCount() - first);
+        if (reader.readRecords(first, want, batch.data()) != want) {
+            std::fflush(stdout);
+            complain(path, "read error at record " + std::to_string(first));
+            return kExitFileProblem;
+        }
+        text.clear();
+        for (std::int64_t k = 0; k < want; ++k)
+            appendCsvRow(batch[k], raw, text);
+        written = put(text);
+    }
+    if (std::fflush(stdout) != 0 || !written) {
+        std::fprintf(stderr, "kvx-log: cannot write the output: %s\n", std::strerror(errno));
+        return kExitFileProblem;
+    }
+    return reportTruncation(path, reader) ? kExitOk : kExitFileProblem;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return usageError("no command given");
+    const std::string command = argv[1];
+    if (command == "--help" || command == "-h") {
+        std::printf("%s%s", kUsage, kHelp);
+        return kExitOk;
+    }
+    if (command != "info" && command != "csv")
+        return usageError("unknown command '" + command + "'");
+
+    std::vector<std::string> files;
+    bool raw = false;
+    bool optionsEnd = false;
+    for (int i = 2; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (!optionsEnd && arg == "--") {
+            optionsEnd = true;
+        } else if (!optionsEnd && (arg == "--help" || arg == "-h")) {
+            std::printf("%s%s", kUsage, kHelp);
+            return kExitOk;
+        } else if (!optionsEnd && command == "csv" && arg == "--raw") {
+            raw = true;
+        } else if (!optionsEnd && arg.size() > 1 && arg[0] == '-') {
+            return usageError("unknown option '" + arg + "' for " + command);
+        } else {
+            files.push_back(arg);
+        }
+    }
+    if (files.empty()) return usageError(command + " needs a FILE");
+    if (command == "info") return info(files);
+    if (files.size() != 1) return usageError("csv takes exactly one FILE");
+    return csv(files[0], raw);
+}
