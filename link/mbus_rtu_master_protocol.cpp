@@ -1,0 +1,92 @@
+#include "link/mbus_rtu_master_protocol.h"
+
+#include <cstring>
+
+#include "link/result_codes.h"
+
+namespace kvx {
+
+int MbusRtuMasterProtocol::openConnection(const char* portName, int baudRate) {
+    return openConnection(portName, baudRate, 8, 1, 0);
+}
+
+int MbusRtuMasterProtocol::openConnection(const char* portName, int baudRate, int dataBits,
+                                          int stopBits, int parity) {
+    // An open connection keeps the silence of the rate it runs at.
+    if (!isConnected()) {
+        if (baudRate <= 0) return MBR_BAD_ARGUMENT;
+        silenceMs = rtuSilenceMs(baudRate);
+    }
+    if (dataBits != 8) return MBR_BAD_ARGUMENT;
+    return MbusSerialMasterProtocol::openConnection(portName, baudRate, dataBits, stopBits, parity);
+}
+
+// Reads and discards until the line has been quiet for silenceMs. A line that does not go quiet
+// within the reply time-out is given up without sending (MBR_SEND_TIMEOUT): the request could
+// not be put on the line in time, and sending into traffic would only garble it. A read that
+// fails otherwise (a refused time-out) ends the wait as a channel failure.
+int MbusRtuMasterProtocol::waitForSilence() {
+    const std::int64_t limit =
+        DeadlineTimer::nowTicks() + static_cast<std::int64_t>(timeoutMs) * 10000;
+    std::uint8_t discarded = 0;
+    for (;;) {
+        const int status = port.read(&discarded, 1, static_cast<int>(silenceMs));
+        if (status == SP_TIMEOUT) return MBR_SUCCESS;
+        if (status != SP_OK) return MBR_IO_FAILURE;
+        if (DeadlineTimer::nowTicks() >= limit) return MBR_SEND_TIMEOUT;
+    }
+}
+
+int MbusRtuMasterProtocol::sendAndReceive(int slave, int function, const std::uint8_t* requestData,
+                                          int requestLength, std::uint8_t* replyData,
+                                          int replyLength) {
+    if (function < 1 || function > 127) return MBR_BAD_ARGUMENT;
+    if (replyLength > kRtuMaxData || (replyLength > 0 && replyData == nullptr)) {
+        return MBR_BAD_ARGUMENT;
+    }
+    const int length =
+        buildRtuFrame(frame.data(), kRtuMaxFrame, slave, function, requestData, requestLength);
+    if (length == 0) return MBR_BAD_ARGUMENT;
+    if (!port.isOpen()) return MBR_WRONG_STATE;
+
+    port.purge();
+    if (requestSpacingMs > 0) spacingTimer.wait();
+    spacingTimer.setFromNow(requestSpacingMs);
+
+    const int silence = waitForSilence();
+    if (silence != MBR_SUCCESS) return silence;
+
+    if (rtsControl == 1) port.raiseRts();
+    const int written = port.write(frame.data(), length, timeoutMs);
+    port.drain();
+    if (rtsControl == 1) {
+        if (rtsDelayMs > 0) {
+            DeadlineTimer turnaround;
+            turnaround.setFromNow(rtsDelayMs);
+            turnaround.wait();
+        }
+        port.lowerRts();
+    }
+    if (written == SP_TIMEOUT) return MBR_SEND_TIMEOUT;
+    if (written != SP_OK) return MBR_IO_FAILURE;
+
+    if (slave == 0 || replyLength <= 0) return MBR_SUCCESS;
+
+    int status = port.read(frame.data(), kRtuExceptionFrame, timeoutMs);
+    if (status == SP_TIMEOUT) return MBR_REPLY_TIMEOUT;
+    if (status != SP_OK) return MBR_IO_FAILURE;
+    const int total = rtuReplyFrameLength(frame.data(), replyLength);
+    if (total > kRtuExceptionFrame) {
+        status =
+            port.read(frame.data() + kRtuExceptionFrame, total - kRtuExceptionFrame, timeoutMs);
+        if (status == SP_TIMEOUT) return MBR_REPLY_TIMEOUT;
+        if (status != SP_OK) return MBR_IO_FAILURE;
+    }
+
+    const int verdict = checkRtuReply(frame.data(), total, slave, function, replyLength);
+    if (verdict != MBR_SUCCESS) return verdict;
+    std::memcpy(replyData, frame.data() + 2, static_cast<std::size_t>(replyLength));
+    return MBR_SUCCESS;
+}
+
+}  // namespace kvx

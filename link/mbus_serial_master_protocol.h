@@ -1,0 +1,42 @@
+#pragma once
+// A Modbus master on a serial line: owns the port, opens and closes it, retries failed attempts
+// and drives RTS around transmissions when asked to. The framing of one attempt is left to the
+// concrete protocol.
+#include <cstdint>
+
+#include "link/mbus_master_functions.h"
+#include "link/serial_port.h"
+
+namespace kvx {
+
+class MbusSerialMasterProtocol : public MbusMasterFunctions {
+  public:
+    ~MbusSerialMasterProtocol() override;
+
+    int isConnected() const override;
+    void closeConnection() override;
+    // Retries MBR_CRC_MISMATCH, MBR_FRAME_MISMATCH and MBR_REPLY_TIMEOUT up to retryCount times.
+    int exchange(int slave, int function, const std::uint8_t* requestData, int requestLength,
+                 std::uint8_t* replyData, int replyLength) override;
+
+    // 8 data bits, 1 stop bit, no parity.
+    virtual int openConnection(const char* portName, int baudRate);
+    // parity 0 none, 1 odd, 2 even. Once the device itself is open, a later failure leaves it
+    // open: callers close before opening again.
+    virtual int openConnection(const char* portName, int baudRate, int dataBits, int stopBits,
+                               int parity);
+    // Above 0: RTS is raised for each request and dropped delayMs after it has been sent.
+    virtual int setRtsTurnaroundDelay(int delayMs);
+    // One attempt, without retries.
+    virtual int sendAndReceive(int slave, int function, const std::uint8_t* requestData,
+                               int requestLength, std::uint8_t* replyData, int replyLength) = 0;
+
+    int getRtsTurnaroundDelay() const { return rtsDelayMs; }
+
+  protected:
+    SerialPort port;
+    int rtsControl = 0;
+    int rtsDelayMs = 0;
+};
+
+}  // namespace kvx
