@@ -17,10 +17,13 @@ QColor toQColor(Rgb c) {
     return QColor(c.r, c.g, c.b);
 }
 
-// The default face stands for the system font of a memory device context, the small one for
-// the raster face of narrow windows; both sized by their pixel cell.
+// The default face stands for the system font of a memory device context: bold, a 15 px cell.
+// Its condensed cut keeps digits near the average width, as the layout's text offsets (a value
+// of six characters in seven average widths) assume. The small face stands for the raster font
+// of narrow windows.
 QFont makeFont(FontChoice choice) {
-    QFont f(QStringLiteral("DejaVu Sans"));
+    QFont f(choice == FontChoice::Small ? QStringLiteral("DejaVu Sans")
+                                        : QStringLiteral("DejaVu Sans Condensed"));
     f.setStyleHint(QFont::SansSerif);
     f.setHintingPreference(QFont::PreferFullHinting);
     if (choice == FontChoice::Small) {

@@ -181,6 +181,16 @@ TEST_F(QtSurfaceTest, FontsHaveTheCellSizesTheLayoutExpects) {
     EXPECT_LT(small.averageWidth, normal.averageWidth + 1);
 }
 
+TEST_F(QtSurfaceTest, AReadOutFitsTheGapTheLayoutLeavesBeforeItsUnits) {
+    // Bars and legends put the units seven average widths after a value such as "261.10".
+    QtSurface s(200, 40);
+    s.setTextColour(kBlack);
+    s.setTransparentBackground(true);
+    s.text(0, 5, "261.10");
+    const Extent value = darkColumns(s, 0, 200, 0, 40);
+    EXPECT_LT(value.last, 7 * s.textMetrics().averageWidth - 1);
+}
+
 TEST_F(QtSurfaceTest, SavesAPngThatLoadsBackAndReportsAnUnwritablePath) {
     QtSurface s(32, 16);
     s.fillRect(0, 0, 32, 16, kRed);

@@ -1,0 +1,258 @@
+// kvx-render: draws each instrument at telling values and the whole panel from a sample
+// engine, in both views and both banks, into PNG files for a person to look at.
+#include <sys/stat.h>
+#include <QGuiApplication>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "display/bar_gauge.h"
+#include "display/client_size.h"
+#include "display/dial_gauge.h"
+#include "display/panel.h"
+#include "display/qt_surface.h"
+#include "display/trend_chart.h"
+
+namespace {
+
+using namespace kvx;
+
+constexpr Rgb kPanelBackground{70, 140, 140};
+
+struct Output {
+    std::string dir;
+    int written = 0;
+    int failed = 0;
+
+    void save(QtSurface& s, const std::string& name) {
+        const std::string path = dir + "/" + name + ".png";
+        if (s.savePng(path)) {
+            ++written;
+            std::printf("%s\n", path.c_str());
+        } else {
+            ++failed;
+            std::fprintf(stderr, "kvx-render: cannot write %s\n", path.c_str());
+        }
+    }
+};
+
+// A clock that advances one second per five stamps, like polls at 200 ms.
+std::time_t gTicks = 0;
+std::time_t sampleClock() {
+    return 1700000000 + gTicks++ / 5;
+}
+
+void renderDials(Output& out) {
+    struct Case {
+        const char* name;
+        double min, max, value;
+        int decimals, decimalLabels;
+        bool inside;
+    };
+    const Case cases[] = {
+        {"dial_speed_1500_of_3000", 0, 3000, 1500, 0, 0, true},
+        {"dial_speed_below_range", 0, 3000, -200, 0, 0, true},
+        {"dial_speed_above_range", 0, 3000, 3400, 0, 0, true},
+        {"dial_speed_quarter", 0, 3000, 750, 0, 0, true},
+        {"dial_hp_decimal_labels", 0, 500, 123.45, 2, 1, true},
+        {"dial_title_above", 0, 100, 35, 0, 0, false},
+    };
+    for (const Case& c : cases) {
+        QtSurface s(400, 400);
+        s.fillRect(0, 0, 400, 400, kPanelBackground);
+        s.setTransparentBackground(true);
+        DialGauge g;
+        g.setCentre(50, 52);
+        g.setScale(80);
+        g.setSize(packClientSize(400, 400));
+        g.setTitles("ENGINE", "SPEED", c.inside, 5);
+        g.setRange(c.min, c.max);
+        g.setUnits("RPM");
+        // Three zones: normal, caution, danger.
+        g.setZone(c.min, c.min + (c.max - c.min) * 0.7, 1, 2);
+        g.setZone(c.min + (c.max - c.min) * 0.7, c.min + (c.max - c.min) * 0.9, 2, 4);
+        g.setZone(c.min + (c.max - c.min) * 0.9, c.max, 3, 1);
+        g.drawFace(s, static_cast<std::int16_t>(c.decimalLabels));
+        g.drawValue(c.value, s, c.decimals);
+        out.save(s, c.name);
+    }
+}
+
+void renderBars(Output& out) {
+    struct Case {
+        const char* name;
+        double min, max, value;
+        int fill, decimals, decimalScale;
+        bool scale;
+    };
+    const Case cases[] = {
+        {"bar_pressure_below_min", -8, 24, -10, 13, 2, 1, true},
+        {"bar_pressure_mid", -8, 24, 8, 13, 2, 1, true},
+        {"bar_pressure_above_max", -8, 24, 30, 13, 2, 1, true},
+        {"bar_actuator_integer_scale", 0, 4000, 1234, 1, 0, 0, true},
+        {"bar_gas_no_scale", 0, 100, 42.5, 14, 2, 0, false},
+    };
+    for (const Case& c : cases) {
+        QtSurface s(1000, 90);
+        s.fillRect(0, 0, 1000, 90, kPanelBackground);
+        BarGauge b;
+        b.setSize(packClientSize(1000, 90));
+        b.setSizeFractions(50, 20);
+        b.setPosition(25, 50);
+        b.setTitle("PRESSURE SET-POINT ");
+        b.setUnits("in. W.C.");
+        b.setRange(c.min, c.max);
+        b.showScale(c.scale);
+        b.setLimit(0.0, 0, 10);
+        b.draw(c.value, s, static_cast<std::int16_t>(c.fill), 0, c.decimals, c.decimalScale);
+        out.save(s, c.name);
+    }
+}
+
+void renderChart(Output& out) {
+    const int w = 900, h = 420;
+    QtSurface s(w, h);
+    s.fillRect(0, 0, w, h, kPanelBackground);
+    TrendChart chart;
+    chart.setClock(sampleClock);
+    chart.setSize(packClientSize(w, h));
+    chart.setSizeFractions(60, 70);
+    chart.setPosition(30, 12);
+    const char* names[] = {"SINE", "OVER AND UNDER", "STEP", "GAPPED"};
+    for (int c = 0; c < 4; ++c) {
+        chart.setChannelRange(-1.0, 1.0, c, c == 0 ? 5 : c == 1 ? 1 : c == 2 ? 2 : 15);
+        chart.setChannelText(names[c], "units", c);
+        chart.setLegend(3, static_cast<std::int16_t>(20 + 16 * c), c, true);
+    }
+    chart.setLabelPosition(3, 88, 2);
+    chart.setLabel("GAS is ON", 5, 2);
+    const int n = chart.capacity() * 3 / 4;
+    for (int i = 0; i < n; ++i) {
+        chart.advance();
+        chart.stampTime();
+        const double t = i * 0.05;
+        chart.addSample(0.8 * std::sin(t), 0);
+        chart.addSample(1.4 * std::sin(t * 0.7), 1);  // leaves the range at both ends
+        chart.addSample((i / 40) % 2 ? 0.5 : -0.5, 2);
+        if ((i / 25) % 3 != 2) chart.addSample(0.3 * std::cos(t), 3);
+    }
+    chart.drawGrid(s);
+    chart.drawLegend(s);
+    chart.drawTraces(s, true);
+    out.save(s, "chart_traces");
+}
+
+// A running engine sampled at poll i: values move so the traces show.
+void sampleEngine(int i, LiveData& live, InputImage& image) {
+    const double t = i * 0.02;
+    live.engine_speed = static_cast<int>(1500 + 300 * std::sin(t));
+    live.engine_hp = static_cast<int>(2400 + 600 * std::sin(t * 0.8));
+    live.substitution_rate = static_cast<int>(450 + 150 * std::sin(t * 0.5));
+    live.engine_load = static_cast<int>(2200 + 700 * std::sin(t * 0.8));
+    live.diesel_flow = static_cast<int>(350 + 120 * std::cos(t * 0.6));
+    live.gas_flow = static_cast<int>(420 + 100 * std::sin(t * 0.6));
+    live.vibration = static_cast<int>(300 + 120 * std::sin(t * 3));
+    live.vibration_max = 520;
+    live.exhaust_temp = static_cast<int>(780 + 60 * std::sin(t * 0.3));
+    live.pressure_sp = 812;
+    live.pressure_sp_left = static_cast<int>(800 + 200 * std::sin(t * 0.4));
+    live.pressure_fdbk_left = live.pressure_sp_left + static_cast<int>(80 * std::sin(t * 4));
+    live.pressure_sp_right = static_cast<int>(600 + 150 * std::cos(t * 0.4));
+    live.pressure_fdbk_right = live.pressure_sp_right + static_cast<int>(60 * std::cos(t * 3));
+    live.actuator_left = static_cast<int>(2000 + 900 * std::sin(t * 0.9));
+    live.actuator_right = static_cast<int>(1800 + 700 * std::cos(t * 0.9));
+    live.mode_left = 2;
+    live.mode_right = 1;
+    image.a[19] = 3;       // A 20: ECU flow reception errors
+    image.b106[12] = 650;  // B106 63..65: start set-points x 100
+    image.b106[13] = 700;
+    image.b106[14] = 725;
+}
+
+void renderPanels(Output& out) {
+    const int sizes[][2] = {{1920, 1080}, {1280, 960}};
+    for (const auto& size : sizes) {
+        for (int zoomed = 0; zoomed <= 1; ++zoomed) {
+            for (int bank = 1; bank <= 2; ++bank) {
+                const int w = size[0], h = size[1];
+                LiveData live;
+                InputImage image;
+                LiveStatus status;
+                DisplayRanges ranges;
+                ranges.loadMax = 400;
+                ranges.hpMax = 500;
+                ranges.vibrationMax = 1.0;
+                ranges.pressureMin = -8;
+                ranges.pressureMax = 24;
+                ranges.dieselFlowMax = 100;
+                ranges.indicator_type = 1;
+                ranges.overspeed = 2200;
+                ranges.exhaust_temp_avg_shutdown_max = 1100;
+                Panel panel;
+                gTicks = 0;
+                panel.onCreate(ranges);
+                panel.chart().setClock(sampleClock);
+                panel.onSize(w, h);
+                // Fill most of the chart, then draw the picture that is kept.
+                const int polls = panel.chart().capacity() * 9 / 10;
+                for (int i = 0; i <= polls; ++i) {
+                    sampleEngine(i, live, image);
+                    QtSurface s(w, h);
+                    const PanelInputs in{live, image, status, ranges, bank, zoomed != 0, false};
+                    panel.onPaint(s, w, h, in);
+                    if (i == polls) {
+                        const std::string name = std::string("panel_") +
+                                                 (zoomed ? "zoom_" : "view_") +
+                                                 (bank == 1 ? "left_" : "right_") +
+                                                 std::to_string(w) + "x" + std::to_string(h);
+                        out.save(s, name);
+                    }
+                }
+            }
+        }
+    }
+}
+
+void usage(std::FILE* to) {
+    std::fprintf(to,
+                 "usage: kvx-render [--out DIR]\n"
+                 "Draws the dial, the bar, the trend chart and the whole panel into PNG files\n"
+                 "in DIR (default: render).\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string dir = "render";
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--out") == 0 && i + 1 < argc && argv[i + 1][0] != '\0') {
+            dir = argv[++i];
+        } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            usage(stdout);
+            return 0;
+        } else {
+            std::fprintf(stderr, "kvx-render: unknown or incomplete option '%s'\n", argv[i]);
+            usage(stderr);
+            return 2;
+        }
+    }
+    if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
+        std::fprintf(stderr, "kvx-render: cannot create %s: %s\n", dir.c_str(),
+                     std::strerror(errno));
+        return 1;
+    }
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);  // headless: nothing is shown on screen
+    QGuiApplication app(argc, argv);
+
+    Output out{dir};
+    renderDials(out);
+    renderBars(out);
+    renderChart(out);
+    renderPanels(out);
+    std::printf("%d files written\n", out.written);
+    return out.failed ? 1 : 0;
+}
