@@ -1,0 +1,95 @@
+// A whole panel paint as the window does it, five times a second: a fresh off-screen surface,
+// three dials, six bars, the chart full to capacity and the text lines.
+#include <benchmark/benchmark.h>
+
+#include <QGuiApplication>
+#include <cmath>
+#include <cstdlib>
+
+#include "display/panel.h"
+#include "display/qt_surface.h"
+#include "display/recording_surface.h"
+
+namespace {
+
+using namespace kvx;
+
+void ensureGuiApp() {
+    if (QGuiApplication::instance()) return;
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    static int argc = 1;
+    static char name[] = "display_bench";
+    static char* argv[] = {name, nullptr};
+    static QGuiApplication app(argc, argv);
+}
+
+std::time_t benchClock() {
+    return 1700000000;
+}
+
+struct Scene {
+    LiveData live;
+    InputImage image;
+    LiveStatus status;
+    DisplayRanges ranges;
+    Panel panel;
+    int width, height;
+
+    Scene(int w, int h) : width(w), height(h) {
+        ranges.pressureMin = -8;
+        ranges.pressureMax = 24;
+        ranges.vibrationMax = 1.0;
+        panel.onCreate(ranges);
+        panel.chart().setClock(benchClock);
+        panel.onSize(w, h);
+        // Fill the chart to capacity with moving values, recording as live paints do.
+        RecordingSurface scratch;
+        for (int i = 0; i < panel.chart().capacity() + 1; ++i) {
+            move(i);
+            scratch.clearCalls();
+            panel.onPaint(scratch, w, h, inputs(false));
+        }
+        // From here on paints leave the chart as it is, so every run draws it full.
+        panel.setPlaybackStep([](TrendChart&) {});
+    }
+    void move(int i) {
+        live.engine_speed = static_cast<int>(1500 + 400 * std::sin(i * 0.03));
+        live.engine_load = static_cast<int>(2000 + 900 * std::sin(i * 0.02));
+        live.diesel_flow = static_cast<int>(400 + 200 * std::cos(i * 0.05));
+        live.pressure_fdbk_left = static_cast<int>(800 + 300 * std::sin(i * 0.1));
+        live.pressure_sp_left = 800;
+        live.actuator_left = static_cast<int>(2000 + 1000 * std::sin(i * 0.07));
+        live.vibration = static_cast<int>(300 + 200 * std::sin(i * 0.3));
+        live.exhaust_temp = 700 + i % 100;
+    }
+    PanelInputs inputs(bool playback) const {
+        return PanelInputs{live, image, status, ranges, 1, false, playback};
+    }
+};
+
+void BM_PanelPaintQt(benchmark::State& state) {
+    ensureGuiApp();
+    Scene scene(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    for (auto _ : state) {
+        QtSurface surface(scene.width, scene.height);
+        scene.panel.onPaint(surface, scene.width, scene.height, scene.inputs(true));
+        benchmark::DoNotOptimize(surface.pixel(0, 0));
+    }
+    state.counters["capacity"] = scene.panel.chart().capacity();
+}
+BENCHMARK(BM_PanelPaintQt)->Args({1920, 1080})->Args({1280, 960})->Unit(benchmark::kMillisecond);
+
+// The widgets' own work without rasterising: what the paint costs beyond Qt.
+void BM_PanelPaintRecording(benchmark::State& state) {
+    Scene scene(1920, 1080);
+    RecordingSurface surface;
+    for (auto _ : state) {
+        surface.clearCalls();
+        scene.panel.onPaint(surface, scene.width, scene.height, scene.inputs(true));
+        benchmark::DoNotOptimize(surface.calls().size());
+    }
+    state.counters["calls"] = static_cast<double>(surface.calls().size());
+}
+BENCHMARK(BM_PanelPaintRecording)->Unit(benchmark::kMillisecond);
+
+}  // namespace
