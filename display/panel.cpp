@@ -52,7 +52,7 @@ void applyLayout(TrendChart& chart, const ChartLayout& layout) {
     chart.setLabelPosition(layout.labelX, layout.labelY, 2);
 }
 
-struct BarSpec {
+struct BarSetup {
     std::int16_t top;
     const char* caption;
     const char* units;
@@ -64,7 +64,7 @@ struct BarSpec {
 };
 
 // Indexed by Panel::Bar.
-constexpr BarSpec kBarSpecs[Panel::kBars] = {
+constexpr BarSetup kBarSetups[Panel::kBars] = {
     {37, "DIESEL FLOW", "LPH", 0, 100, true, 2, 2, 1},
     {45, "ENGINE LOAD ", "kW", 0, 400, true, 5, 2, 1},
     {53, "PRESSURE FEEDBACK ", "in. W.C.", -8, 24, false, 12, 2, 0},
@@ -81,7 +81,7 @@ constexpr int kBarDrawOrder[Panel::kBars] = {Panel::LoadBar,
                                              Panel::PressureSetPointBar,
                                              Panel::ActuatorBar};
 
-struct GaugeSpec {
+struct GaugeSetup {
     std::int16_t x, y;
     const char* title1;
     const char* title2;
@@ -89,7 +89,7 @@ struct GaugeSpec {
     const char* units;
 };
 
-constexpr GaugeSpec kGaugeSpecs[Panel::kGauges] = {
+constexpr GaugeSetup kGaugeSetups[Panel::kGauges] = {
     {18, 16, "ENGINE", "SPEED", 0, 3000, "RPM"},
     {48, 16, "ENGINE", "LOAD", 0, 400, "kWatt"},
     {78, 16, "FUEL SUBSTITUTION", "RATE", 0, 100, "%%"},
@@ -99,7 +99,7 @@ constexpr GaugeSpec kGaugeSpecs[Panel::kGauges] = {
 
 void Panel::onCreate(const DisplayRanges& r) {
     for (int i = 0; i < kGauges; ++i) {
-        const GaugeSpec& g = kGaugeSpecs[i];
+        const GaugeSetup& g = kGaugeSetups[i];
         DialGauge& dial = gauges_[i];
         dial.setCentre(g.x, g.y);
         dial.setTitles(g.title1, g.title2, true, kTitleColour);
@@ -110,7 +110,7 @@ void Panel::onCreate(const DisplayRanges& r) {
     }
 
     for (int i = 0; i < kBars; ++i) {
-        const BarSpec& b = kBarSpecs[i];
+        const BarSetup& b = kBarSetups[i];
         BarGauge& bar = bars_[i];
         bar.setSizeFractions(50, 2);
         bar.setPosition(25, b.top);
@@ -206,7 +206,7 @@ void Panel::drawPanelInstruments(Surface& s, const PanelInputs& in, const Displa
     barValue[PressureSetPointBar] = v.pressureSp;
     barValue[GasFlowBar] = v.gasFlow;
     for (int i : kBarDrawOrder) {
-        const BarSpec& b = kBarSpecs[i];
+        const BarSetup& b = kBarSetups[i];
         bars_[i].draw(barValue[i], s, b.fill, 0, b.decimals, b.decimalScale);
     }
 
