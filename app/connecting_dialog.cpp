@@ -1,0 +1,57 @@
+#include "app/connecting_dialog.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "app/prompts.h"
+#include "resources/resource_ids.h"
+
+namespace kvx {
+
+ConnectingDialog::ConnectingDialog(Prompts& prompts, int& tickCount, QWidget* parent)
+    : QDialog(parent), prompts_(prompts), ticks_(tickCount) {
+    setObjectName(QString::number(res::kConnectingDialog));
+    setWindowTitle(QStringLiteral("Establishing communication"));
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(new QLabel(
+        QStringLiteral("Dravo Viewer is connecting to the valve. Please wait..."), this));
+    progress_ = new QProgressBar(this);
+    progress_->setObjectName(QString::number(res::kConnectingProgress));
+    progress_->setRange(0, 100);
+    progress_->setValue(0);
+    progress_->setTextVisible(false);
+    layout->addWidget(progress_);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel->setObjectName(QString::number(res::kIdCancel));
+    connect(cancel, &QPushButton::clicked, this, &ConnectingDialog::reject);
+    layout->addWidget(cancel, 0, Qt::AlignHCenter);
+
+    timer_.setTimerType(Qt::PreciseTimer);
+    connect(&timer_, &QTimer::timeout, this, &ConnectingDialog::tick);
+    timer_.start(kTickMs);
+}
+
+void ConnectingDialog::tick() {
+    // Steps of 1 over 0..100, wrapping like a progress control does.
+    progress_->setValue(progress_->value() >= 100 ? 0 : progress_->value() + 1);
+    if (++ticks_ < kGiveUpTicks) return;
+    ticks_ = 0;
+    QMetaObject::invokeMethod(this, &ConnectingDialog::reject, Qt::QueuedConnection);
+    prompts_.messageBox(
+        "Connection failed. \nPlease check the cable, communication port and device ID settings.",
+        "Communication Timeout", BoxIcon::None, BoxButtons::Ok, false);
+}
+
+void ConnectingDialog::reject() {
+    timer_.stop();
+    if (isVisible()) done(kResultCancel);
+}
+
+void ConnectingDialog::closeBySequence() {
+    timer_.stop();
+    if (isVisible()) done(kResultClosed);
+}
+
+}  // namespace kvx

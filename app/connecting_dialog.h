@@ -1,0 +1,40 @@
+#pragma once
+// "Establishing communication": a progress bar stepping every 10 ms while the connection
+// sequence runs in the main window's timers, with Cancel and a give-up after 300 ticks.
+#include <QDialog>
+#include <QTimer>
+
+class QProgressBar;
+
+namespace kvx {
+
+class Prompts;
+
+class ConnectingDialog : public QDialog {
+    Q_OBJECT
+  public:
+    static constexpr int kTickMs = 10;
+    static constexpr int kGiveUpTicks = 300;
+    static constexpr int kResultCancel = 2;
+    static constexpr int kResultClosed = 0;
+
+    // tickCount lives as long as the program: a second dialog counts on from it.
+    ConnectingDialog(Prompts& prompts, int& tickCount, QWidget* parent = nullptr);
+
+    // Closed by the connection sequence, at its success or its failure.
+    void closeBySequence();
+    QProgressBar* progressBar() const { return progress_; }
+
+  public slots:
+    void reject() override;
+
+  private:
+    void tick();
+
+    Prompts& prompts_;
+    int& ticks_;
+    QProgressBar* progress_ = nullptr;
+    QTimer timer_;
+};
+
+}  // namespace kvx

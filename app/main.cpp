@@ -1,0 +1,145 @@
+// orvik-kvx: the monitoring window of the Dravo controller.
+#include <unistd.h>
+#include <QApplication>
+#include <QPainter>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/main_window.h"
+#include "app/options.h"
+#include "app/program_settings.h"
+#include "app/qt_prompts.h"
+#include "app/rtu_device_link.h"
+#include "app/run_stop_window.h"
+#if KVX_HAVE_SIM
+#include "app/simulator_session.h"
+#endif
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+    const char c = 1;
+    [[maybe_unused]] const auto n = ::write(signalPipe[1], &c, 1);
+}
+
+// The window as a person sees it: menu bar, panel, status bar, with the run/stop window on
+// top where it sits.
+bool writeSnapshot(kvx::MainWindow& window, const std::string& path) {
+    QPixmap picture = window.grab();
+    if (auto* runStop = window.runStopWindow(); runStop && runStop->isVisible()) {
+        QPainter p(&picture);
+        p.drawPixmap(window.mapFromGlobal(runStop->pos()), runStop->grab());
+    }
+    return picture.save(QString::fromStdString(path), "PNG");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv, argv + argc);
+    kvx::Options options;
+    std::string error;
+    const int parsed = kvx::parseOptions(args, options, error);
+    const std::string name = "orvik-kvx";
+    if (parsed == kvx::kOptionsHelp) {
+        std::fputs(kvx::usageText(name).c_str(), stdout);
+#if KVX_HAVE_SIM
+        std::fputs(kvx::simulatorUsage().c_str(), stdout);
+#endif
+        return 0;
+    }
+    if (parsed != kvx::kOptionsOk) {
+        std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", name.c_str(), error.c_str(),
+                     name.c_str());
+        return 2;
+    }
+#if KVX_HAVE_SIM
+    if (options.simulate && !kvx::checkSimulatorOptions(options, error)) {
+        std::fprintf(stderr, "%s: %s\n", name.c_str(), error.c_str());
+        return 2;
+    }
+#else
+    if (options.simulate) {
+        std::fprintf(stderr, "%s: this build has no simulator\n", name.c_str());
+        return 2;
+    }
+#endif
+
+    std::vector<char*> qtArgv;
+    for (auto& a : options.qtArguments)
+        qtArgv.push_back(a.data());
+    int qtArgc = static_cast<int>(qtArgv.size());
+    qtArgv.push_back(nullptr);
+    QApplication app(qtArgc, qtArgv.data());
+
+    const std::string programDir = kvx::programDirectory(options.dataDir.value_or(""));
+    std::string overridePath;
+#if KVX_HAVE_SIM
+    std::unique_ptr<kvx::SimulatorSession> simulator;
+    if (options.simulate) {
+        simulator = std::make_unique<kvx::SimulatorSession>();
+        if (!simulator->start(options, error)) {
+            std::fprintf(stderr, "%s: cannot start the simulator: %s\n", name.c_str(),
+                         error.c_str());
+            return 1;
+        }
+        overridePath = simulator->devicePath();
+    }
+#endif
+
+    kvx::RtuDeviceLink link(programDir, overridePath);
+    kvx::QtPrompts prompts;
+    kvx::WindowParams params;
+    params.programDir = programDir;
+    params.link = &link;
+    params.prompts = &prompts;
+    kvx::MainWindow window(params);
+    prompts.setMainWindow(&window);
+
+    // A terminal's Ctrl+C or a TERM ends the program as --quit-after does, so no record that
+    // was handed to the log writer is lost.
+    bool quitting = false;
+    int exitCode = 0;
+    auto endCleanly = [&](bool snapshot) {
+        if (quitting) return;
+        quitting = true;
+        if (snapshot && options.snapshotPath && !writeSnapshot(window, *options.snapshotPath)) {
+            std::fprintf(stderr, "%s: cannot write %s\n", name.c_str(),
+                         options.snapshotPath->c_str());
+            exitCode = 1;
+        }
+        window.shutDown();
+        app.exit(exitCode);
+    };
+    std::unique_ptr<QSocketNotifier> signalNotifier;
+    if (::pipe(signalPipe) == 0) {
+        signalNotifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
+        QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, [&] {
+            char c;
+            [[maybe_unused]] const auto n = ::read(signalPipe[0], &c, 1);
+            endCleanly(false);
+        });
+        std::signal(SIGINT, onSignal);
+        std::signal(SIGTERM, onSignal);
+    }
+    if (options.quitAfterSeconds) {
+        const int ms = static_cast<int>(std::lround(*options.quitAfterSeconds * 1000.0));
+        QTimer::singleShot(ms, &window, [&] { endCleanly(true); });
+    }
+
+    window.startUp();
+    // Quitting inside the connecting dialog only ended the dialog's loop.
+    const int code = quitting ? exitCode : app.exec();
+#if KVX_HAVE_SIM
+    if (simulator) simulator->stop();
+#endif
+    return code;
+}

@@ -1,0 +1,128 @@
+#pragma once
+// The monitoring window: menu 104, the instrument panel, the four-part status bar, the timer
+// table, the command dispatch and the small windows around them. The connection logic itself
+// is MonitorController.
+#include <QMainWindow>
+#include <QPointer>
+#include <array>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "app/connecting_dialog.h"
+#include "app/device_link.h"
+#include "app/monitor_clock.h"
+#include "app/monitor_controller.h"
+#include "app/monitor_host.h"
+#include "app/port_properties_dialog.h"
+#include "app/program_settings.h"
+#include "app/prompts.h"
+#include "app/run_stop_window.h"
+#include "app/timer_table.h"
+#include "app/window_layout.h"
+#include "display/panel.h"
+#include "log/log_clock.h"
+#include "log/log_writer.h"
+
+class QAction;
+class QLabel;
+
+namespace kvx {
+
+class PanelView;
+
+struct WindowParams {
+    std::string programDir;      // with a trailing '/'
+    DeviceLink* link = nullptr;  // held by the program for the whole run
+    Prompts* prompts = nullptr;
+    int replyTimeoutMs = 3000;  // what start-up gives the device link
+    MonitorClock clock = systemMonitorClock();
+    LocalClock logClock = currentLocalDateTime;
+    // Exit: ends the process at once, after the port and every file have been closed.
+    std::function<void(int code)> terminate;
+};
+
+class MainWindow : public QMainWindow, private MonitorHost {
+    Q_OBJECT
+  public:
+    explicit MainWindow(WindowParams params);
+    ~MainWindow() override;
+
+    // Start-up after creation: program directory, shown maximised, configuration files, port,
+    // and the connecting dialog while the connection sequence runs. Returns when it has ended.
+    void startUp();
+    // Runs a command as the menu would (after anything already posted).
+    void postCommand(int id) override;
+    void onCommand(int id);
+    // The clean end of --quit-after: timers stopped, port and log file closed.
+    void shutDown();
+
+    MonitorController& controller() { return controller_; }
+    const ProgramSettings& settings() const { return settings_; }
+    Panel& panel() { return panel_; }
+    LogWriter& logWriter() { return log_; }
+    TimerTable& timers() { return timers_; }
+    bool zoomed() const { return zoomed_; }
+    int selectedBank() const { return selectedBank_; }
+    QString statusPart(int i) const;
+    int statusPartWidth(int i) const;
+    QAction* action(int id) const;
+    RunStopWindow* runStopWindow() const { return runStop_; }
+    ConnectingDialog* connectingDialog() const { return connecting_; }
+    PanelView* panelView() const { return view_; }
+    const PortConfig& portConfig() const { return portConfig_; }
+    int paintCount() const { return paints_; }
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    // MonitorHost
+    void armTimer(int id, int ms) override { timers_.arm(id, ms); }
+    void killTimer(int id) override { timers_.kill(id); }
+    void setTitle(const std::string& title) override;
+    void invalidatePanel(bool erase) override;
+    void postOpenLogFile(int requestKind) override;
+    void closeConnectingDialog() override;
+    void createRunStopWindow() override;
+    bool hasRunStopWindow() const override { return !runStop_.isNull(); }
+    void invalidateRunStopWindow() override;
+    void activateMainWindow() override;
+
+    void buildMenu();
+    void buildStatusBar();
+    void onTimer(int id);
+    void paintPanel(QWidget& view);
+    void updateStatusBar();
+    void layoutStatusBar();
+    void placeRunStop(bool frame);
+    void postReplaceRunStop();
+    void exitProgram();
+    void commPort();
+    void portProperties();
+    void scalingSettings();
+
+    WindowParams params_;
+    ProgramSettings settings_;
+    LogWriter log_;
+    TimerTable timers_;
+    MonitorController controller_;
+    Panel panel_;
+    PanelView* view_ = nullptr;
+    std::array<QLabel*, 4> parts_{};
+    StatusEdges edges_ = kStatusEdgesAtCreation;
+    std::map<int, QAction*> actions_;
+    QPointer<ConnectingDialog> connecting_;
+    QPointer<RunStopWindow> runStop_;
+    int connectingTicks_ = 0;
+    bool zoomed_ = false;
+    int selectedBank_ = 1;
+    PortConfig portConfig_;
+    QPoint lastClientOrigin_{-1, -1};
+    int paints_ = 0;
+};
+
+}  // namespace kvx

@@ -1,0 +1,274 @@
+#include "app/monitor_controller.h"
+
+#include <utility>
+
+#include "app/window_texts.h"
+#include "link/result_codes.h"
+#include "log/log_format.h"
+#include "model/alarm_text.h"
+#include "model/registers.h"
+#include "resources/resource_ids.h"
+
+namespace kvx {
+
+namespace {
+constexpr const char* kConnectionFailed =
+    "Connection failed. \nPlease check the cable, communication port and device ID settings.";
+constexpr const char* kOpenFailed = "Error opening communication port!\n";
+constexpr const char* kNotice9600 = "Notice(B_9600)";
+// The Connect check read: references 27..30.
+constexpr int kCheckFirstRef = 27;
+constexpr int kCheckCount = 4;
+}  // namespace
+
+MonitorController::MonitorController(DeviceLink& link, LogWriter& log, Prompts& prompts,
+                                     MonitorHost& host, ProgramSettings& settings,
+                                     MonitorClock clock)
+    : link_(link),
+      log_(log),
+      prompts_(prompts),
+      host_(host),
+      settings_(settings),
+      clock_(std::move(clock)) {
+    applySpeedRange();
+}
+
+void MonitorController::showBox(const char* text, const char* title, BoxIcon icon, bool owned) {
+    prompts_.messageBox(text, title, icon, BoxButtons::Ok, owned);
+}
+
+void MonitorController::onCreate() {
+    previousLocalTime = clock_.localTime();
+    live.vibration = -1;
+    host_.armTimer(kTimerSequence, kSequenceMs);
+    host_.armTimer(kTimerIdle5006, 200);
+    host_.armTimer(kTimerIdle5005, 100);
+}
+
+bool MonitorController::openPortAtStartUp(int replyTimeoutMs) {
+    link_.setReplyTimeout(replyTimeoutMs);
+    if (link_.openConnection(settings_.portName) != 0) {
+        connected = false;
+        showBox(kOpenFailed, kNotice9600, BoxIcon::None, false);
+        return false;
+    }
+    connected = true;
+    return true;
+}
+
+void MonitorController::connectingCancelled() {
+    connected = false;
+}
+
+void MonitorController::applySpeedRange() {
+    ranges.speedMin = settings_.speedMin;
+    ranges.speedMax = settings_.speedMax;
+}
+
+void MonitorController::connectSequenceTick() {
+    if (!connected) return;
+    std::int16_t regs[DeviceIdentity::kCount];
+    const int r = link_.readHoldingRegisters(settings_.slaveId, DeviceIdentity::kFirstRef, regs,
+                                             DeviceIdentity::kCount);
+    identity = DeviceIdentity::fromRegisters(regs);
+    if (r == 0) {
+        serialNumber = identity.serial_number;
+        host_.setTitle(firmwareTitle(identity.version));
+        ++sequenceSuccesses;
+    }
+    ++sequenceAttempts;
+    // From the 20th tick on, any failing read ends the sequence; a line that answers now and
+    // then would otherwise keep it running unnoticed.
+    if (sequenceAttempts >= kSequenceGiveUp && r != 0) {
+        host_.closeConnectingDialog();
+        host_.killTimer(kTimerSequence);
+        showBox(kConnectionFailed, "Communication Timeout", BoxIcon::None, false);
+        return;
+    }
+    if (sequenceSuccesses < kSequenceGoodReads) return;
+
+    std::int16_t first[DisplayRanges::kFirstCount];
+    std::int16_t second[DisplayRanges::kSecondCount];
+    link_.readHoldingRegisters(settings_.slaveId, DisplayRanges::kFirstRead, first,
+                               DisplayRanges::kFirstCount);
+    link_.readHoldingRegisters(settings_.slaveId, DisplayRanges::kSecondRead, second,
+                               DisplayRanges::kSecondCount);
+    ranges = computeDisplayRanges(first, second, identity.version, ranges);
+    applySpeedRange();
+    host_.killTimer(kTimerSequence);
+    host_.armTimer(kTimerPoll, kPollMs);
+    host_.armTimer(kTimerLogClock, kLogClockMs);
+    host_.closeConnectingDialog();
+    const int ra = link_.readInputRegisters(settings_.slaveId, kBlockA.firstRef, image.a.data(),
+                                            kBlockA.count);
+    live.local_shutoff = ra == 0 ? image.inA(16) : 0;
+    host_.createRunStopWindow();
+    host_.invalidatePanel(true);
+    host_.activateMainWindow();
+}
+
+void MonitorController::pollTick() {
+    const std::int64_t recordTime = clock_.calendarSeconds();
+    const int slave = settings_.slaveId;
+    const int ra = link_.readInputRegisters(slave, kBlockA.firstRef, image.a.data(), kBlockA.count);
+    const int firmware = identity.version;
+    bool blockBOk = true;
+    bool b106Ok = false;
+    if (readsBlockB105(firmware)) {
+        blockBOk = link_.readInputRegisters(slave, kBlockB105.firstRef, image.b105.data(),
+                                            kBlockB105.count) == 0;
+    } else if (readsBlockB106(firmware)) {
+        blockBOk = link_.readInputRegisters(slave, kBlockB106.firstRef, image.b106.data(),
+                                            kBlockB106.count) == 0;
+        b106Ok = blockBOk;
+    }
+    if (readsBlockB113(firmware)) {
+        link_.readInputRegisters(slave, kBlockB113.firstRef, image.b113.data(), kBlockB113.count);
+    }
+    decodeLiveData(image, ranges.indicator_type, ra == 0, b106Ok, live, status);
+
+    const bool runStop = host_.hasRunStopWindow();
+    if (live.local_shutoff != previousLocalShutoff || status.extShutoffOk != previousExtShutoff) {
+        if (runStop) host_.invalidateRunStopWindow();
+    }
+    previousLocalShutoff = live.local_shutoff;
+    previousExtShutoff = status.extShutoffOk;
+    const bool isReadyNow = isReady(live, status);
+    if (isReadyNow != (readyShown != 0)) {
+        readyShown = isReadyNow ? 1 : 0;
+        if (runStop) host_.invalidateRunStopWindow();
+    }
+
+    if (ra == 0 && blockBOk) {
+        connected = true;
+        host_.invalidatePanel(false);
+        if (log_.isOpen()) log_.appendLogRecord(LogRecord::fromLiveData(recordTime, live));
+        consecutiveFailures = 0;
+        commStatus = 0;
+    } else if (consecutiveFailures < kBadTicksToReconnect) {
+        ++consecutiveFailures;
+    }
+    if (consecutiveFailures >= kBadTicksToReconnect) {
+        host_.killTimer(kTimerPoll);
+        host_.invalidatePanel(false);
+        host_.postCommand(res::kCmdConnect);
+        if (connected && commStatus >= 6) {
+            commStatus = 10;
+            connected = false;
+            host_.killTimer(kTimerPoll);
+            showBox("Communication time-out", "VUVUV_EVI: Info", BoxIcon::Warning, true);
+        }
+    }
+}
+
+void MonitorController::logClockTick() {
+    const LocalTimeMs now = clock_.localTime();
+    if (headerRequested) {
+        host_.postOpenLogFile(LogWriter::kRequestHeader);
+        headerRequested = false;
+    }
+    // A new file for every new local hour, however late the tick that notices it.
+    const LocalTimeMs& prev = previousLocalTime;
+    if (now.hour != prev.hour || now.day != prev.day || now.month != prev.month ||
+        now.year != prev.year) {
+        host_.postOpenLogFile(LogWriter::kRequestHourChange);
+    }
+    previousLocalTime = now;
+}
+
+void MonitorController::openLogFile(int requestKind) {
+    log_.openLogFile(requestKind, identity.version);
+}
+
+void MonitorController::connect() {
+    consecutiveFailures = 1;
+    if (link_.isConnected()) link_.closeConnection();
+    const int ro = link_.openConnection(settings_.portName);
+    std::int16_t regs[DeviceIdentity::kCount];
+    const int ri = link_.readHoldingRegisters(settings_.slaveId, DeviceIdentity::kFirstRef, regs,
+                                              DeviceIdentity::kCount);
+    identity = DeviceIdentity::fromRegisters(regs);
+    serialNumber = identity.serial_number;
+    std::int16_t check[kCheckCount];
+    const int rc =
+        link_.readHoldingRegisters(settings_.slaveId, kCheckFirstRef, check, kCheckCount);
+    if (ro != 0) {
+        connected = false;
+        showBox(kOpenFailed, kNotice9600, BoxIcon::None, false);
+    } else if (ri != 0 || rc != 0) {
+        connected = false;
+        // Counts failed attempts; bounded so that endless retries cannot overflow it.
+        if (commStatus == -1)
+            commStatus = 1;
+        else if (commStatus < 1000000)
+            ++commStatus;
+        showBox("Communication Time-out!\n", kNotice9600, BoxIcon::None, false);
+    } else {
+        connected = true;
+        playbackActive = false;
+        host_.postOpenLogFile(LogWriter::kRequestConnect);
+        host_.armTimer(kTimerPoll, kPollMs);
+        host_.armTimer(kTimerIdle5005, 500);
+    }
+}
+
+void MonitorController::disconnect() {
+    host_.killTimer(kTimerPoll);
+    log_.closeLogFile();
+    if (link_.isConnected()) link_.closeConnection();
+}
+
+int MonitorController::commPortReopen(const std::string& programDir) {
+    if (link_.isConnected()) link_.closeConnection();
+    const int r = link_.openConnection(settings_.portName);
+    writeCommFile(programDir, settings_);
+    return r;
+}
+
+void MonitorController::commPortFinish(int openResult) {
+    if (link_.isConnected()) {
+        connected = true;
+        // Each sequence counts afresh, so it needs its own nine good reads and may give up.
+        sequenceAttempts = 0;
+        sequenceSuccesses = 0;
+        host_.armTimer(kTimerSequence, kSequenceAfterCommPortMs);
+    } else if (openResult == MBR_OPEN_FAILED) {
+        showBox("The selected communication port is not available.\nFree the port and try again.",
+                "Notice", BoxIcon::Warning, false);
+    } else {
+        showBox("Connection failed.", "ComPort Communication Timeout", BoxIcon::None, false);
+    }
+}
+
+void MonitorController::stopPolling() {
+    host_.killTimer(kTimerPoll);
+}
+
+void MonitorController::runStopClicked() {
+    const std::int16_t value = live.local_shutoff != 0 ? 0 : 1;
+    link_.writeSingleRegister(settings_.slaveId, ref::f_emerg_stop, value);
+    live.local_shutoff = value;
+    host_.activateMainWindow();
+}
+
+void MonitorController::shutdown() {
+    for (int id : {kTimerPoll, kTimerUnused, kTimerIdle5006, kTimerIdle5005, kTimerLogClock})
+        host_.killTimer(id);
+    if (link_.isConnected()) link_.closeConnection();
+    log_.closeLogFile();
+}
+
+StatusTexts MonitorController::statusTexts() const {
+    StatusTexts t;
+    t.parts[2] = alarmStatusLine(live, status);
+    t.parts[0] = serialNumberText(serialNumber);
+    t.parts[1] = indicatorText(ranges.indicator_type);
+    t.parts[3] = commStatusText(commStatus);
+    return t;
+}
+
+bool MonitorController::ready() const {
+    return isReady(live, status);
+}
+
+}  // namespace kvx

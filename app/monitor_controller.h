@@ -1,0 +1,101 @@
+#pragma once
+// The monitoring window's connection logic without the window: start-up's port opening, the
+// connection sequence, the poll tick with its failure counting, Connect and Disconnect, the log
+// clock, the run/stop button and the status-bar texts. Everything runs on the UI thread; the
+// window calls in from its timers and commands.
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "app/device_link.h"
+#include "app/monitor_clock.h"
+#include "app/monitor_host.h"
+#include "app/program_settings.h"
+#include "app/prompts.h"
+#include "log/log_writer.h"
+#include "model/live_data.h"
+
+namespace kvx {
+
+// The four status-bar parts after a repaint.
+struct StatusTexts {
+    std::array<std::string, 4> parts;
+};
+
+class MonitorController {
+  public:
+    // Ticks of one connection sequence after which a failing read gives up.
+    static constexpr int kSequenceGiveUp = 20;
+    static constexpr int kSequenceGoodReads = 9;
+    static constexpr int kBadTicksToReconnect = 6;
+    static constexpr int kPollMs = 200;
+    static constexpr int kLogClockMs = 200;
+    static constexpr int kSequenceMs = 200;
+    static constexpr int kSequenceAfterCommPortMs = 500;
+
+    MonitorController(DeviceLink& link, LogWriter& log, Prompts& prompts, MonitorHost& host,
+                      ProgramSettings& settings, MonitorClock clock);
+
+    // Window creation: log clock reference, vibration -1, timers 5003, 5006 and 5005.
+    void onCreate();
+    // Start-up's port opening: reply time-out, then the port. True when it opened (connected
+    // is then set and the connecting dialog should run); else the box has been shown.
+    bool openPortAtStartUp(int replyTimeoutMs);
+    // The connecting dialog was cancelled (by the user or by its own give-up).
+    void connectingCancelled();
+    // The scaling file or dialog changed the speed range.
+    void applySpeedRange();
+
+    void connectSequenceTick();
+    void pollTick();
+    void logClockTick();
+    void openLogFile(int requestKind);
+    void connect();
+    void disconnect();
+    // Comm Port after its dialog's OK: reopens the port with the new name and writes the
+    // communication file. Returns the open result for commPortFinish.
+    int commPortReopen(const std::string& programDir);
+    // After the port-properties dialog: restart the connection sequence, or say why not.
+    void commPortFinish(int openResult);
+    // Stop: poll timer killed.
+    void stopPolling();
+    void runStopClicked();
+    // Close and Exit: timers killed in their order, port closed, log file closed.
+    void shutdown();
+
+    StatusTexts statusTexts() const;
+    bool ready() const;
+
+    // Connection state.
+    bool connected = false;
+    bool playbackActive = false;
+    int commStatus = -1;
+    int consecutiveFailures = -1;
+    bool headerRequested = true;
+    int sequenceAttempts = 0;
+    int sequenceSuccesses = 0;
+    LocalTimeMs previousLocalTime;
+    int previousLocalShutoff = 0;
+    int previousExtShutoff = -1;
+    int readyShown = 0;
+
+    // Device data, kept for the whole run.
+    DeviceIdentity identity;
+    int serialNumber = 0;
+    InputImage image;
+    LiveData live;
+    LiveStatus status;
+    DisplayRanges ranges;
+
+  private:
+    void showBox(const char* text, const char* title, BoxIcon icon, bool owned);
+
+    DeviceLink& link_;
+    LogWriter& log_;
+    Prompts& prompts_;
+    MonitorHost& host_;
+    ProgramSettings& settings_;
+    MonitorClock clock_;
+};
+
+}  // namespace kvx

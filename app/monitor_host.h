@@ -1,0 +1,36 @@
+#pragma once
+// What the connection logic asks of the window it runs in: timers, repaints, posted commands
+// and the small windows around it.
+#include <string>
+
+namespace kvx {
+
+// Timer ids of the main window.
+inline constexpr int kTimerPoll = 5001;
+inline constexpr int kTimerUnused = 5002;  // killed on close, never armed
+inline constexpr int kTimerSequence = 5003;
+inline constexpr int kTimerLogClock = 5004;
+inline constexpr int kTimerIdle5005 = 5005;
+inline constexpr int kTimerIdle5006 = 5006;
+
+class MonitorHost {
+  public:
+    virtual ~MonitorHost() = default;
+    virtual void armTimer(int id, int ms) = 0;
+    virtual void killTimer(int id) = 0;
+    virtual void setTitle(const std::string& title) = 0;
+    // Repaints the panel (and with it the status bar) at the next chance.
+    virtual void invalidatePanel(bool erase) = 0;
+    // Queued: runs after the current handler has returned.
+    virtual void postCommand(int id) = 0;
+    virtual void postOpenLogFile(int requestKind) = 0;
+    // Ends the connecting dialog when it is open.
+    virtual void closeConnectingDialog() = 0;
+    // Creates the run/stop window, or places the existing one again.
+    virtual void createRunStopWindow() = 0;
+    virtual bool hasRunStopWindow() const = 0;
+    virtual void invalidateRunStopWindow() = 0;
+    virtual void activateMainWindow() = 0;
+};
+
+}  // namespace kvx

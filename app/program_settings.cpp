@@ -1,0 +1,148 @@
+#include "app/program_settings.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+
+namespace kvx {
+
+namespace {
+
+std::string withSlash(std::string dir) {
+    if (dir.empty() || dir.back() != '/') dir += '/';
+    return dir;
+}
+
+bool readWhole(const std::string& path, std::string& out) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    out.clear();
+    char buf[4096];
+    std::size_t n;
+    // The files are a few bytes; a huge one is not ours, so stop at a megabyte.
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0 && out.size() < (1u << 20))
+        out.append(buf, n);
+    const bool ok = !std::ferror(f);
+    std::fclose(f);
+    return ok;
+}
+
+// Written beside the target and renamed over it, so a failed write never leaves half a file.
+bool replaceWhole(const std::string& path, const std::string& text) {
+    const std::string tmp = path + ".tmp";
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    std::size_t done = 0;
+    bool ok = true;
+    while (done < text.size()) {
+        const ssize_t w = ::write(fd, text.data() + done, text.size() - done);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) {
+            ok = false;
+            break;
+        }
+        done += static_cast<std::size_t>(w);
+    }
+    if (::close(fd) != 0) ok = false;
+    if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) ok = false;
+    if (!ok) ::unlink(tmp.c_str());
+    return ok;
+}
+
+// A decimal number as the whole token, within [low, high].
+bool parseLong(const std::string& token, long low, long high, long& out) {
+    if (token.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    const long v = std::strtol(token.c_str(), &end, 10);
+    if (errno != 0 || end == token.c_str() || *end != '\0' || v < low || v > high) return false;
+    out = v;
+    return true;
+}
+
+}  // namespace
+
+std::string programDirectory(const std::string& dataDir) {
+    if (!dataDir.empty()) return withSlash(dataDir);
+    const char* xdg = std::getenv("XDG_DATA_HOME");
+    if (xdg && xdg[0] == '/') return withSlash(xdg) + "Orvik_KVX/";
+    std::string home;
+    if (const char* h = std::getenv("HOME"); h && h[0]) {
+        home = h;
+    } else if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) {
+        home = pw->pw_dir;
+    } else {
+        home = ".";
+    }
+    return withSlash(home) + ".local/share/Orvik_KVX/";
+}
+
+bool createProgramDirectory(const std::string& dir) {
+    std::string path;
+    std::size_t pos = 0;
+    while (pos < dir.size()) {
+        const std::size_t next = dir.find('/', pos + 1);
+        path = dir.substr(0, next == std::string::npos ? dir.size() : next);
+        if (!path.empty() && path != "/") ::mkdir(path.c_str(), 0755);
+        if (next == std::string::npos) break;
+        pos = next;
+    }
+    struct stat st {};
+    return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool readCommFile(const std::string& dir, ProgramSettings& settings) {
+    std::string text;
+    if (!readWhole(withSlash(dir) + kCommFileName, text)) return false;
+    std::istringstream in(text);
+    std::string port, slave;
+    if (!(in >> port)) return true;
+    settings.portName = port;
+    if (!(in >> slave)) return true;
+    // Like a "%d" conversion: the leading number counts, trailing text does not.
+    errno = 0;
+    char* end = nullptr;
+    const long v = std::strtol(slave.c_str(), &end, 10);
+    if (end != slave.c_str() && errno == 0 && v >= -2147483647L - 1 && v <= 2147483647L)
+        settings.slaveId = static_cast<int>(v);
+    return true;
+}
+
+std::string commFileText(const ProgramSettings& settings) {
+    return settings.portName + " " + std::to_string(settings.slaveId);
+}
+
+bool writeCommFile(const std::string& dir, const ProgramSettings& settings) {
+    return replaceWhole(withSlash(dir) + kCommFileName, commFileText(settings));
+}
+
+bool readScalingFile(const std::string& dir, ProgramSettings& settings) {
+    std::string text;
+    if (!readWhole(withSlash(dir) + kScalingFileName, text)) return false;
+    std::istringstream in(text);
+    std::string token;
+    long v = 0;
+    // The dialog writes the low 16 bits as unsigned, so 65535 reads back as -1.
+    if (!(in >> token) || !parseLong(token, -32768, 65535, v)) return true;
+    settings.speedMin = static_cast<std::int16_t>(static_cast<std::uint16_t>(v & 0xFFFF));
+    if (!(in >> token) || !parseLong(token, -32768, 65535, v)) return true;
+    settings.speedMax = static_cast<std::int16_t>(static_cast<std::uint16_t>(v & 0xFFFF));
+    return true;
+}
+
+std::string scalingFileText(const ProgramSettings& settings) {
+    return std::to_string(static_cast<std::uint16_t>(settings.speedMin)) + " " +
+           std::to_string(static_cast<std::uint16_t>(settings.speedMax));
+}
+
+bool writeScalingFile(const std::string& dir, const ProgramSettings& settings) {
+    return replaceWhole(withSlash(dir) + kScalingFileName, scalingFileText(settings));
+}
+
+}  // namespace kvx

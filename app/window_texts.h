@@ -1,0 +1,27 @@
+#pragma once
+// The main window's own texts: titles and the status-bar parts.
+#include <string>
+
+namespace kvx {
+
+inline constexpr double kProgramVersion = 1.37;
+
+// "Orvik Dravo Viewer V.1.37 " before any controller answered.
+std::string startTitle();
+// "Orvik Dravo Viewer v.1.37  ___  Firmware v. 1.17 " for firmware version 117.
+std::string firmwareTitle(int firmwareVersion);
+
+// Status bar part 3 by commStatus: waiting (-1), receiving (0), playback (100), else time-out.
+std::string commStatusText(int commStatus);
+// Part 0 and part 1 after a repaint.
+std::string serialNumberText(int serialNumber);
+std::string indicatorText(int indicatorType);
+
+// What the parts show when the bar is created.
+inline constexpr const char* kSerialPartAtCreation = "Velm2 Serial No.:";
+inline constexpr const char* kNoticePartAtCreation = "Communication Status: Waiting for data";
+
+// value with two decimals and a '.', whatever the locale.
+std::string fixed2(double value);
+
+}  // namespace kvx

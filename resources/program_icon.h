@@ -1,0 +1,11 @@
+#pragma once
+// The program's compiled-in resources (icon 105).
+#include <QIcon>
+
+namespace kvx {
+
+// The icon of the main window. Also registers the resources, which a static library would
+// otherwise leave out of the link.
+QIcon programIcon();
+
+}  // namespace kvx
