@@ -65,7 +65,7 @@ int LogWriter::openLogFile(int requestKind, int firmwareVersion) {
 
     // O_NONBLOCK only so that a pipe at that name cannot hang us; it is refused below.
     const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
-    if (fd < 0) return LOG_OPEN_FAILED;
+    if (fd < 0) return errno == EISDIR ? LOG_NOT_REGULAR : LOG_OPEN_FAILED;
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         ::close(fd);

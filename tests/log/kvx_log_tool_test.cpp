@@ -1,0 +1,246 @@
+// Runs the built kvx-log program on files made by the writer and by hand.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <sstream>
+
+#include "log/log_csv.h"
+#include "log/log_writer.h"
+#include "log_test_support.h"
+
+extern char** environ;
+
+namespace kvx {
+namespace {
+
+#ifdef KVX_LOG_TOOL
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+class KvxLogTool : public ::testing::Test {
+  protected:
+    void SetUp() override { test::useCentralEuropeanTime(); }
+
+    ToolRun run(std::vector<std::string> args) {
+        args.insert(args.begin(), KVX_LOG_TOOL);
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const std::string outPath = dir.file("stdout.txt"), errPath = dir.file("stderr.txt");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        ToolRun result;
+        pid_t pid = 0;
+        const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (spawned != 0) return result;
+        int status = 0;
+        if (waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+            result.status = WEXITSTATUS(status);
+        const auto text = [](const std::string& path) {
+            const std::vector<std::uint8_t> b = test::readBytes(path);
+            return std::string(b.begin(), b.end());
+        };
+        result.out = text(outPath);
+        result.err = text(errPath);
+        return result;
+    }
+
+    // Writes records through the writer into the file of 24 May 2014, 13:00 local time.
+    std::string writeLog(const std::vector<LogRecord>& records, bool header) {
+        LogWriter writer(dir.path(), [] { return test::at(2014, 5, 24, 13); });
+        EXPECT_EQ(writer.openLogFile(
+                      header ? LogWriter::kRequestHeader : LogWriter::kRequestConnect, 113),
+                  LOG_OK);
+        for (const LogRecord& r : records)
+            EXPECT_EQ(writer.appendLogRecord(r), LOG_OK);
+        EXPECT_EQ(writer.closeLogFile(), LOG_OK);
+        return dir.file("log_2014_5_24_13.log");
+    }
+
+    static std::vector<LogRecord> varied(int count) {
+        std::vector<LogRecord> records(static_cast<std::size_t>(count));
+        for (int n = 0; n < count; ++n) {
+            records[n].time = static_cast<std::int32_t>(test::utc(2014, 5, 24, 11, 0, 0)) + n / 5;
+            for (int i = 0; i < kLogValueCount; ++i)
+                records[n].values[i] = ((n * 7919 + i * 104729) % 65536) - 32768;
+        }
+        return records;
+    }
+
+    static std::vector<std::string> lines(const std::string& text) {
+        std::vector<std::string> result;
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line);)
+            result.push_back(line);
+        return result;
+    }
+
+    test::TempDir dir;
+};
+
+// "2014-05-24T13:00:00+02:00" back to calendar seconds.
+std::int64_t parseIsoTime(const std::string& text) {
+    int y, mo, d, h, mi, s, oh, om;
+    char sign;
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c%2d:%2d", &y, &mo, &d, &h, &mi, &s,
+                    &sign, &oh, &om) != 9)
+        return -1;
+    const std::int64_t offset = (sign == '-' ? -1 : 1) * (oh * 3600 + om * 60);
+    return test::utc(y, mo, d, h, mi, s) - offset;
+}
+
+TEST_F(KvxLogTool, RawCsvGivesBackExactlyWhatTheWriterStored) {
+    const std::vector<LogRecord> records = varied(300);
+    const ToolRun r = run({"csv", writeLog(records, true), "--raw"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::vector<std::string> rows = lines(r.out);
+    ASSERT_EQ(rows.size(), records.size() + 1);
+    EXPECT_EQ(rows[0] + "\n", csvHeaderRow());
+    for (std::size_t n = 0; n < records.size(); ++n) {
+        std::istringstream row(rows[n + 1]);
+        std::string cell;
+        ASSERT_TRUE(std::getline(row, cell, ','));
+        LogRecord back;
+        back.time = static_cast<std::int32_t>(parseIsoTime(cell));
+        for (int i = 0; i < kLogValueCount; ++i) {
+            ASSERT_TRUE(std::getline(row, cell, ',')) << rows[n + 1];
+            back.values[i] = std::stoi(cell);
+        }
+        EXPECT_FALSE(std::getline(row, cell, ','));
+        ASSERT_EQ(back, records[n]) << rows[n + 1];
+    }
+}
+
+TEST_F(KvxLogTool, CsvWithoutRawWritesEngineeringUnits) {
+    LogRecord record;
+    record.time = static_cast<std::int32_t>(test::utc(2014, 5, 24, 11, 59, 59));
+    record.values[2] = -5;     // engine_load, tenths
+    record.values[19] = 1250;  // vibration_max, thousandths
+    const ToolRun r = run({"csv", writeLog({record}, false)});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> rows = lines(r.out);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1],
+              "2014-05-24T13:59:59+02:00,0,0,-0.5,0,0.000,0.0,0,0,0,0.00,0.0,0.0,0.00,0.00,0,0,"
+              "0.0,0,0,1.250");
+}
+
+TEST_F(KvxLogTool, InfoDescribesEachFile) {
+    const std::string withHeader = writeLog(varied(11), true);
+    const std::string plain = dir.file("plain.log");
+    std::vector<std::uint8_t> bytes = test::readBytes(withHeader);
+    test::writeBytes(plain, std::vector<std::uint8_t>(bytes.begin() + 40, bytes.end()));
+    const ToolRun r = run({"info", withHeader, plain});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, withHeader +
+                         "\n"
+                         "  title: KVX, Firmware ver: 1.13\n"
+                         "  records: 11\n"
+                         "  first record: 2014-05-24T13:00:00+02:00\n"
+                         "  last record: 2014-05-24T13:00:02+02:00\n"
+                         "  trailing partial record: none\n" +
+                         plain +
+                         "\n"
+                         "  title: none (no header)\n"
+                         "  records: 11\n"
+                         "  first record: 2014-05-24T13:00:00+02:00\n"
+                         "  last record: 2014-05-24T13:00:02+02:00\n"
+                         "  trailing partial record: none\n");
+}
+
+TEST_F(KvxLogTool, ATruncatedFileIsReportedButItsWholeRecordsAreStillGiven) {
+    const std::string path = writeLog(varied(3), true);
+    std::vector<std::uint8_t> bytes = test::readBytes(path);
+    bytes.resize(bytes.size() + 50, 0x11);
+    test::writeBytes(path, bytes);
+
+    const ToolRun info = run({"info", path});
+    EXPECT_EQ(info.status, 1);
+    EXPECT_NE(info.out.find("  records: 3\n"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("  trailing partial record: 50 bytes\n"), std::string::npos);
+    EXPECT_NE(info.err.find("truncated: 50 bytes"), std::string::npos) << info.err;
+
+    const ToolRun csv = run({"csv", path, "--raw"});
+    EXPECT_EQ(csv.status, 1);
+    EXPECT_EQ(lines(csv.out).size(), 4u);
+    EXPECT_NE(csv.err.find(path + ": truncated"), std::string::npos) << csv.err;
+}
+
+TEST_F(KvxLogTool, FilesThatAreNotLogsGiveAnErrorAndNoRows) {
+    const std::string text = dir.file("notes.txt");
+    const std::string s =
+        "Site visit 24 May: engine ran rough at idle, replaced the gas valve actuator and "
+        "checked the wiring of both banks.\n";
+    test::writeBytes(text, std::vector<std::uint8_t>(s.begin(), s.end()));
+    const std::string tiny = dir.file("tiny.log");
+    test::writeBytes(tiny, std::vector<std::uint8_t>(30, 0));
+    const std::string zeros = dir.file("zeros.log");
+    test::writeBytes(zeros, std::vector<std::uint8_t>(84 * 2, 0));
+
+    for (const std::string& path : {text, tiny, zeros}) {
+        const ToolRun csv = run({"csv", path});
+        EXPECT_EQ(csv.status, 1) << path;
+        EXPECT_EQ(csv.out, "") << path;
+        EXPECT_NE(csv.err.find(path + ": not a KVX log file"), std::string::npos) << csv.err;
+    }
+    // info goes on to the next file and still fails overall.
+    const std::string good = writeLog(varied(2), false);
+    const ToolRun info = run({"info", text, dir.file("missing.log"), dir.path(), good});
+    EXPECT_EQ(info.status, 1);
+    EXPECT_EQ(info.out.rfind(good + "\n", 0), 0u) << info.out;
+    EXPECT_NE(info.err.find("missing.log: cannot open: No such file or directory"),
+              std::string::npos)
+        << info.err;
+    EXPECT_NE(info.err.find(dir.path() + ": is a directory"), std::string::npos);
+}
+
+TEST_F(KvxLogTool, AnEmptyLogHasNoRows) {
+    const std::string path = writeLog({}, false);
+    const ToolRun csv = run({"csv", path});
+    EXPECT_EQ(csv.status, 0) << csv.err;
+    EXPECT_EQ(csv.out, csvHeaderRow());
+    const ToolRun info = run({"info", path});
+    EXPECT_EQ(info.status, 0);
+    EXPECT_NE(info.out.find("  records: 0\n  first record: none\n"), std::string::npos);
+}
+
+TEST_F(KvxLogTool, BadUsageExitsWithTwoAndHelpWithZero) {
+    const std::string path = writeLog(varied(1), false);
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{},
+                                               {"dump", path},
+                                               {"info"},
+                                               {"csv"},
+                                               {"csv", path, path},
+                                               {"csv", path, "--rwa"},
+                                               {"info", "--raw", path}}) {
+        const ToolRun r = run(args);
+        EXPECT_EQ(r.status, 2) << (args.empty() ? "" : args[0]);
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find("usage: kvx-log info FILE..."), std::string::npos) << r.err;
+    }
+    const ToolRun help = run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("usage: kvx-log info FILE...\n", 0), 0u);
+    // "--" lets a file name start with a dash.
+    EXPECT_EQ(run({"csv", "--raw", "--", path}).status, 0);
+}
+
+#endif  // KVX_LOG_TOOL
+
+}  // namespace
+}  // namespace kvx
