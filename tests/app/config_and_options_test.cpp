@@ -1,0 +1,254 @@
+// Command line, program directory, the two configuration files and the dialog entries.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "app/dialog_entries.h"
+#include "app/options.h"
+#include "app/program_settings.h"
+#include "app/window_layout.h"
+#include "app/window_texts.h"
+
+namespace kvx {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ConfigFilesTest : public ::testing::Test {
+  protected:
+    ConfigFilesTest()
+        : dir(fs::path(::testing::TempDir()) /
+              ("kvx_cfg_" + std::to_string(::getpid()) + "_" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name())) {
+        fs::create_directories(dir);
+    }
+    ~ConfigFilesTest() override { fs::remove_all(dir); }
+    void put(const char* name, const std::string& text) {
+        std::ofstream(dir / name, std::ios::binary) << text;
+    }
+    std::string get(const char* name) {
+        std::ifstream in(dir / name, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+    fs::path dir;
+};
+
+TEST_F(ConfigFilesTest, MissingFilesKeepTheDefaults) {
+    ProgramSettings s;
+    EXPECT_FALSE(readCommFile(dir.string(), s));
+    EXPECT_FALSE(readScalingFile(dir.string(), s));
+    EXPECT_EQ(s.portName, "COM5");
+    EXPECT_EQ(s.slaveId, 1);
+    EXPECT_EQ(s.speedMin, 0);
+    EXPECT_EQ(s.speedMax, 3000);
+}
+
+TEST_F(ConfigFilesTest, CommFileTokens) {
+    struct Case {
+        std::string text;
+        std::string port;
+        int slave;
+    };
+    const std::string longName(300, 'x');
+    const Case cases[] = {
+        {"COM3 12", "COM3", 12},
+        {"COM7", "COM7", 1},             // only a port name
+        {"COM8 abc", "COM8", 1},         // non-numeric address
+        {"  COM9\n\t 4x", "COM9", 4},    // leading number of the token
+        {"", "COM5", 1},                 // empty file
+        {longName + " 3", longName, 3},  // any length, stored whole
+        {"/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0 2",
+         "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", 2},
+        {"COM1 99999999999", "COM1", 1},  // out of range
+    };
+    for (const auto& c : cases) {
+        put(kCommFileName, c.text);
+        ProgramSettings s;
+        EXPECT_TRUE(readCommFile(dir.string(), s));
+        EXPECT_EQ(s.portName, c.port) << c.text;
+        EXPECT_EQ(s.slaveId, c.slave) << c.text;
+    }
+}
+
+TEST_F(ConfigFilesTest, CommFileIsWrittenWholeWithoutLineEnd) {
+    put(kCommFileName, "COM12345678901234567890 200 and a long tail of old text");
+    ProgramSettings s;
+    s.portName = "COM2";
+    s.slaveId = 17;
+    ASSERT_TRUE(writeCommFile(dir.string(), s));
+    EXPECT_EQ(get(kCommFileName), "COM2 17");
+    ProgramSettings back;
+    readCommFile(dir.string(), back);
+    EXPECT_EQ(back.portName, "COM2");
+    EXPECT_EQ(back.slaveId, 17);
+    EXPECT_FALSE(fs::exists(dir / "kvx_comm_config.dat.tmp"));
+}
+
+TEST_F(ConfigFilesTest, ScalingFileRoundTripsEverySixteenBitValue) {
+    ProgramSettings s;
+    s.speedMin = 500;
+    s.speedMax = 2500;
+    ASSERT_TRUE(writeScalingFile(dir.string(), s));
+    EXPECT_EQ(get(kScalingFileName), "500 2500");
+    s.speedMin = -1;  // typed as 65535
+    s.speedMax = 0;
+    ASSERT_TRUE(writeScalingFile(dir.string(), s));
+    EXPECT_EQ(get(kScalingFileName), "65535 0");
+    ProgramSettings back;
+    readScalingFile(dir.string(), back);
+    EXPECT_EQ(back.speedMin, -1);
+    EXPECT_EQ(back.speedMax, 0);
+}
+
+TEST_F(ConfigFilesTest, ScalingFileWithBadTokensKeepsWhatFollows) {
+    const struct {
+        const char* text;
+        int min, max;
+    } cases[] = {{"100 200", 100, 200}, {"100", 100, 3000},     {"x 200", 0, 3000},
+                 {"100 7e", 100, 3000}, {"-5 70000", -5, 3000}, {"", 0, 3000}};
+    for (const auto& c : cases) {
+        put(kScalingFileName, c.text);
+        ProgramSettings s;
+        readScalingFile(dir.string(), s);
+        EXPECT_EQ(s.speedMin, c.min) << c.text;
+        EXPECT_EQ(s.speedMax, c.max) << c.text;
+    }
+}
+
+TEST_F(ConfigFilesTest, WritingIntoAMissingDirectoryFailsCleanly) {
+    ProgramSettings s;
+    EXPECT_FALSE(writeScalingFile((dir / "absent").string(), s));
+    EXPECT_FALSE(writeCommFile((dir / "absent").string(), s));
+}
+
+TEST_F(ConfigFilesTest, ProgramDirectoryChoiceAndCreation) {
+    EXPECT_EQ(programDirectory("/opt/kvx"), "/opt/kvx/");
+    EXPECT_EQ(programDirectory("/opt/kvx/"), "/opt/kvx/");
+    const char* oldXdg = std::getenv("XDG_DATA_HOME");
+    const std::string saved = oldXdg ? oldXdg : "";
+    ::setenv("XDG_DATA_HOME", "/srv/data", 1);
+    EXPECT_EQ(programDirectory(""), "/srv/data/Orvik_KVX/");
+    ::setenv("XDG_DATA_HOME", "relative/dir", 1);  // ignored: not absolute
+    ::setenv("HOME", "/home/tech", 1);
+    EXPECT_EQ(programDirectory(""), "/home/tech/.local/share/Orvik_KVX/");
+    if (oldXdg)
+        ::setenv("XDG_DATA_HOME", saved.c_str(), 1);
+    else
+        ::unsetenv("XDG_DATA_HOME");
+
+    const std::string nested = (dir / "a/b/Orvik_KVX/").string();
+    EXPECT_TRUE(createProgramDirectory(nested));
+    EXPECT_TRUE(createProgramDirectory(nested));  // an existing one is fine
+    put("file", "x");
+    EXPECT_FALSE(createProgramDirectory((dir / "file").string() + "/"));
+}
+
+TEST(DialogEntries, PortNumberFieldAndName) {
+    EXPECT_EQ(portNumberField("COM5"), "5");
+    EXPECT_EQ(portNumberField("COM12"), "12");
+    EXPECT_EQ(portNumberField("COM123"), "12");
+    EXPECT_EQ(portNumberField("CO"), "");
+    EXPECT_EQ(portNameFromField("7"), "COM7");
+    EXPECT_EQ(portNameFromField("abc"), "COM0");
+    EXPECT_EQ(portNameFromField(""), "COM0");
+    EXPECT_EQ(portNameFromField("12ab"), "COM12");
+    EXPECT_EQ(portNameFromField("123456789012"), "COM12345678");  // 8 characters at most
+    EXPECT_EQ(portNameFromField(" -3"), "COM-3");
+}
+
+TEST(DialogEntries, UnsignedFieldIsWholeOrZero) {
+    EXPECT_EQ(unsignedField("17"), 17u);
+    EXPECT_EQ(unsignedField(" 17 "), 17u);
+    EXPECT_EQ(unsignedField("17x"), 0u);
+    EXPECT_EQ(unsignedField("-1"), 0u);
+    EXPECT_EQ(unsignedField(""), 0u);
+    EXPECT_EQ(unsignedField("4294967295"), 4294967295u);
+    EXPECT_EQ(unsignedField("4294967296"), 0u);
+    EXPECT_EQ(unsignedField("99999999999999999999999"), 0u);
+}
+
+TEST(Options, OursAndQtsAndErrors) {
+    Options o;
+    std::string err;
+    EXPECT_EQ(
+        parseOptions({"kvx", "--simulate", "--sim-firmware", "113", "--sim-scenario=lowSupply",
+                      "--data-dir", "/tmp/d", "--snapshot", "s.png", "--quit-after", "1.5",
+                      "-platform", "offscreen", "--style", "Fusion", "-reverse"},
+                     o, err),
+        kOptionsOk)
+        << err;
+    EXPECT_TRUE(o.simulate);
+    EXPECT_EQ(o.simFirmware.value_or(0), 113);
+    EXPECT_EQ(o.simScenario.value_or(""), "lowSupply");
+    EXPECT_EQ(o.dataDir.value_or(""), "/tmp/d");
+    EXPECT_EQ(o.snapshotPath.value_or(""), "s.png");
+    EXPECT_DOUBLE_EQ(o.quitAfterSeconds.value_or(0), 1.5);
+    EXPECT_EQ(o.qtArguments, (std::vector<std::string>{"kvx", "-platform", "offscreen", "--style",
+                                                       "Fusion", "-reverse"}));
+
+    EXPECT_EQ(parseOptions({"kvx", "--help"}, o, err), kOptionsHelp);
+    EXPECT_NE(usageText("orvik-kvx").find("--quit-after SECONDS"), std::string::npos);
+
+    const std::vector<std::vector<std::string>> bad = {
+        {"kvx", "--bogus"},
+        {"kvx", "-x"},
+        {"kvx", "stray"},
+        {"kvx", "--quit-after"},
+        {"kvx", "--quit-after", "0"},
+        {"kvx", "--quit-after", "-3"},
+        {"kvx", "--quit-after", "5s"},
+        {"kvx", "--quit-after", "nan"},
+        {"kvx", "--simulate", "--sim-firmware", "1.17"},
+        {"kvx", "--sim-firmware", "117"},  // without --simulate
+        {"kvx", "--snapshot", "a.png"},    // without --quit-after
+        {"kvx", "--data-dir="},
+        {"kvx", "--simulate=yes"},
+        {"kvx", "-platform"},
+    };
+    for (const auto& args : bad) {
+        err.clear();
+        EXPECT_EQ(parseOptions(args, o, err), kOptionsError) << args.back();
+        EXPECT_FALSE(err.empty()) << args.back();
+    }
+}
+
+TEST(WindowTexts, TitlesAndStatusParts) {
+    EXPECT_EQ(startTitle(), "Orvik Dravo Viewer V.1.37 ");
+    EXPECT_EQ(firmwareTitle(117), "Orvik Dravo Viewer v.1.37  ___  Firmware v. 1.17 ");
+    EXPECT_EQ(firmwareTitle(0), "Orvik Dravo Viewer v.1.37  ___  Firmware v. 0.00 ");
+    EXPECT_EQ(firmwareTitle(-5), "Orvik Dravo Viewer v.1.37  ___  Firmware v. -0.05 ");
+    EXPECT_EQ(commStatusText(-1), "Communication Status: Waiting for data");
+    EXPECT_EQ(commStatusText(0), "Communication Status: Receiving data");
+    EXPECT_EQ(commStatusText(100), "Communication Status: Playback Mode");
+    for (int code : {1, 6, 10, 99, 101})
+        EXPECT_EQ(commStatusText(code), "Communication Status: Time-out");
+    EXPECT_EQ(serialNumberText(-3), " Orvik Dravo Serial Nr: -3");
+    EXPECT_EQ(indicatorText(2), " Indicator: 2");
+}
+
+TEST(WindowLayout, StatusPartEdges) {
+    EXPECT_EQ(statusEdgesForWidth(1280), (StatusEdges{134, 284, 948, -1}));
+    EXPECT_EQ(statusPartWidths(statusEdgesForWidth(1280), 1280),
+              (std::array<int, 4>{134, 150, 664, 332}));
+    // At creation part 1 ends left of where it starts: it is empty.
+    EXPECT_EQ(statusPartWidths(kStatusEdgesAtCreation, 1280),
+              (std::array<int, 4>{150, 0, 1050, 230}));
+    EXPECT_EQ(statusPartWidths(kStatusEdgesAtCreation, 900), (std::array<int, 4>{150, 0, 1050, 0}));
+}
+
+TEST(WindowLayout, RunStopPlacement) {
+    Point p;
+    ASSERT_TRUE(runStopPosition(0, 20, 1280, 960, kRunStopClientFactor, p));
+    // 4300 / 1280 x 12 x 3.5 = 141.09: about 150 pixels left of the right edge.
+    EXPECT_EQ(p, (Point{1280 - 141, 30}));
+    ASSERT_TRUE(runStopPosition(100, 50, 1920, 1050, kRunStopFrameFactor, p));
+    EXPECT_EQ(p, (Point{100 + 1920 - 157, 62}));
+    EXPECT_FALSE(runStopPosition(0, 0, 0, 600, kRunStopClientFactor, p));
+}
+
+}  // namespace
+}  // namespace kvx

@@ -1,0 +1,87 @@
+#pragma once
+// A scripted controller behind the DeviceLink interface, for the connection logic's tests:
+// registers to answer from, switches to make reads fail, and a record of every request.
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/device_link.h"
+#include "link/result_codes.h"
+
+namespace kvx::test {
+
+struct LinkCall {
+    char kind;  // 'H' holding read, 'I' input read, 'W' single write, 'O' open, 'C' close
+    int slave;
+    int ref;
+    int count;  // or the written value
+};
+
+class FakeLink : public DeviceLink {
+  public:
+    int openConnection(const std::string& portName) override {
+        calls.push_back({'O', 0, 0, 0});
+        openedName = portName;
+        open = openResult == 0;
+        return openResult;
+    }
+    void closeConnection() override {
+        if (open) calls.push_back({'C', 0, 0, 0});
+        open = false;
+    }
+    bool isConnected() const override { return open; }
+    int setReplyTimeout(int ms) override {
+        timeout = ms;
+        return 0;
+    }
+    int getReplyTimeout() const override { return timeout; }
+    int readHoldingRegisters(int slave, int startRef, std::int16_t* values, int count) override {
+        calls.push_back({'H', slave, startRef, count});
+        return read(holding, failHolding, slave, startRef, values, count);
+    }
+    int readInputRegisters(int slave, int startRef, std::int16_t* values, int count) override {
+        calls.push_back({'I', slave, startRef, count});
+        return read(input, failInput, slave, startRef, values, count);
+    }
+    int writeSingleRegister(int slave, int ref, std::int16_t value) override {
+        calls.push_back({'W', slave, ref, value});
+        if (!open) return MBR_WRONG_STATE;
+        if (silent) return MBR_REPLY_TIMEOUT;
+        holding[ref] = value;
+        return 0;
+    }
+
+    int countReads(char kind, int ref) const {
+        int n = 0;
+        for (const auto& c : calls)
+            n += c.kind == kind && c.ref == ref;
+        return n;
+    }
+
+    std::map<int, std::int16_t> holding, input;
+    std::map<int, bool> failHolding, failInput;  // by first reference of a read
+    bool silent = false;                         // nothing answers
+    int openResult = 0;
+    bool open = false;
+    int timeout = 1000;
+    std::string openedName;
+    std::vector<LinkCall> calls;
+
+  private:
+    int read(const std::map<int, std::int16_t>& regs, const std::map<int, bool>& fail, int,
+             int startRef, std::int16_t* values, int count) {
+        for (int i = 0; i < count; ++i)
+            values[i] = 0;
+        if (!open) return MBR_WRONG_STATE;
+        if (silent) return MBR_REPLY_TIMEOUT;
+        if (auto it = fail.find(startRef); it != fail.end() && it->second) return MBR_REPLY_TIMEOUT;
+        for (int i = 0; i < count; ++i) {
+            auto it = regs.find(startRef + i);
+            values[i] = it == regs.end() ? 0 : it->second;
+        }
+        return 0;
+    }
+};
+
+}  // namespace kvx::test

@@ -1,0 +1,535 @@
+// The connection logic driven through its interfaces, without a window or a port.
+#include "app/monitor_controller.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <vector>
+
+#include "fake_link.h"
+#include "log/log_format.h"
+#include "resources/resource_ids.h"
+#include "scripted_prompts.h"
+
+namespace kvx::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FakeHost : public MonitorHost {
+  public:
+    void armTimer(int id, int ms) override {
+        armed[id] = ms;
+        events.push_back("arm " + std::to_string(id));
+    }
+    void killTimer(int id) override {
+        armed.erase(id);
+        events.push_back("kill " + std::to_string(id));
+    }
+    void setTitle(const std::string& t) override { title = t; }
+    void invalidatePanel(bool erase) override { (erase ? erasing : repaints)++; }
+    void postCommand(int id) override { posted.push_back(id); }
+    void postOpenLogFile(int kind) override { logRequests.push_back(kind); }
+    void closeConnectingDialog() override { ++dialogClosed; }
+    void createRunStopWindow() override {
+        runStop = true;
+        ++runStopCreated;
+    }
+    bool hasRunStopWindow() const override { return runStop; }
+    void invalidateRunStopWindow() override { ++runStopRedraws; }
+    void activateMainWindow() override { ++activated; }
+
+    std::map<int, int> armed;
+    std::vector<std::string> events;
+    std::string title;
+    int repaints = 0, erasing = 0, dialogClosed = 0, runStopCreated = 0, runStopRedraws = 0,
+        activated = 0;
+    bool runStop = false;
+    std::vector<int> posted, logRequests;
+};
+
+struct TestClock {
+    std::int64_t seconds = 1767258000;  // 2026-01-01 09:00 UTC
+    LocalTimeMs local{2026, 1, 1, 9, 15, 0, 0};
+    MonitorClock clock() {
+        return {[this] { return seconds; }, [this] { return local; }};
+    }
+    LocalClock logClock() {
+        return [this] {
+            LocalDateTime t;
+            t.year = local.year;
+            t.month = local.month;
+            t.day = local.day;
+            t.hour = local.hour;
+            t.minute = local.minute;
+            t.second = local.second;
+            t.calendarTime = seconds;
+            return t;
+        };
+    }
+};
+
+class MonitorControllerTest : public ::testing::Test {
+  protected:
+    MonitorControllerTest()
+        : dir(fs::path(::testing::TempDir()) /
+              ("kvx_mc_" + std::to_string(::getpid()) + "_" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name())),
+          log((fs::create_directories(dir), dir.string()), clock.logClock()),
+          mc(link, log, prompts, host, settings, clock.clock()) {
+        settings.slaveId = 7;
+        link.holding[2] = 117;   // firmware 1.17
+        link.holding[3] = 2417;  // serial number
+        link.holding[23] = 100;  // load_min x0.1
+        link.holding[24] = 3000;
+        link.holding[90] = 1;  // kW indicator
+        link.input[9] = 650;   // exhaust temperature
+        link.input[35] = 1500;
+        link.input[16] = 0;
+        link.input[66] = 1;  // external shutoff healthy
+    }
+    ~MonitorControllerTest() override { fs::remove_all(dir); }
+
+    // Start-up with the port open, as far as the end of the connection sequence.
+    void connectThroughSequence() {
+        mc.onCreate();
+        ASSERT_TRUE(mc.openPortAtStartUp(3000));
+        for (int i = 0; i < MonitorController::kSequenceGoodReads; ++i)
+            mc.connectSequenceTick();
+    }
+    std::vector<std::uint8_t> fileBytes(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+
+    fs::path dir;
+    TestClock clock;
+    FakeLink link;
+    ScriptedPrompts prompts;
+    FakeHost host;
+    ProgramSettings settings;
+    LogWriter log;
+    MonitorController mc;
+};
+
+TEST_F(MonitorControllerTest, CreationArmsTheSequenceAndIdleTimersOnly) {
+    mc.onCreate();
+    EXPECT_EQ(host.armed, (std::map<int, int>{{5003, 200}, {5005, 100}, {5006, 200}}));
+    EXPECT_EQ(mc.live.vibration, -1);
+    // Nothing is read while connected is still false.
+    mc.connectSequenceTick();
+    EXPECT_TRUE(link.calls.empty());
+}
+
+TEST_F(MonitorControllerTest, StartUpSetsTheReplyTimeOutBeforeOpening) {
+    EXPECT_TRUE(mc.openPortAtStartUp(3000));
+    EXPECT_EQ(link.timeout, 3000);
+    EXPECT_EQ(link.openedName, "COM5");
+    EXPECT_TRUE(mc.connected);
+
+    link.closeConnection();
+    link.openResult = MBR_OPEN_FAILED;
+    EXPECT_FALSE(mc.openPortAtStartUp(3000));
+    EXPECT_FALSE(mc.connected);
+    ASSERT_EQ(prompts.boxes.size(), 1u);
+    EXPECT_EQ(prompts.boxes[0].text, "Error opening communication port!\n");
+    EXPECT_EQ(prompts.boxes[0].title, "Notice(B_9600)");
+    EXPECT_FALSE(prompts.boxes[0].owned);
+}
+
+TEST_F(MonitorControllerTest, SequenceCompletesOnTheNinthGoodIdentityRead) {
+    mc.onCreate();
+    ASSERT_TRUE(mc.openPortAtStartUp(3000));
+    for (int i = 0; i < 8; ++i)
+        mc.connectSequenceTick();
+    EXPECT_EQ(host.armed.count(5001), 0u);
+    EXPECT_EQ(host.dialogClosed, 0);
+    EXPECT_EQ(host.title, "Orvik Dravo Viewer v.1.37  ___  Firmware v. 1.17 ");
+    mc.connectSequenceTick();
+    EXPECT_EQ(host.armed.count(5003), 0u);
+    EXPECT_EQ(host.armed[5001], 200);
+    EXPECT_EQ(host.armed[5004], 200);
+    EXPECT_EQ(host.dialogClosed, 1);
+    EXPECT_EQ(host.runStopCreated, 1);
+    EXPECT_EQ(host.erasing, 1);
+    EXPECT_EQ(host.activated, 1);
+    EXPECT_EQ(mc.serialNumber, 2417);
+    // Ranges from references 23..32 and 76..93 for slave 7.
+    EXPECT_EQ(link.countReads('H', 23), 1);
+    EXPECT_EQ(link.countReads('H', 76), 1);
+    EXPECT_EQ(link.calls[link.calls.size() - 2].slave, 7);
+    EXPECT_DOUBLE_EQ(mc.ranges.loadMin, 10.0);
+    EXPECT_DOUBLE_EQ(mc.ranges.loadMax, 300.0);
+    EXPECT_EQ(mc.ranges.indicator_type, 1);
+    EXPECT_TRUE(prompts.boxes.empty());
+}
+
+TEST_F(MonitorControllerTest, SequenceKeepsTheSpeedRangeOfTheScalingFile) {
+    settings.speedMin = 500;
+    settings.speedMax = 2500;
+    mc.applySpeedRange();
+    connectThroughSequence();
+    EXPECT_DOUBLE_EQ(mc.ranges.speedMin, 500.0);
+    EXPECT_DOUBLE_EQ(mc.ranges.speedMax, 2500.0);
+}
+
+TEST_F(MonitorControllerTest, SequenceTakesLocalShutoffFromOneBlockARead) {
+    link.input[16] = 1;
+    connectThroughSequence();
+    EXPECT_EQ(mc.live.local_shutoff, 1);
+}
+
+TEST_F(MonitorControllerTest, SilentControllerGivesUpOnTheTwentiethAttemptWithOneBox) {
+    mc.onCreate();
+    ASSERT_TRUE(mc.openPortAtStartUp(3000));
+    link.silent = true;
+    for (int i = 0; i < 19; ++i)
+        mc.connectSequenceTick();
+    EXPECT_TRUE(prompts.boxes.empty());
+    mc.connectSequenceTick();
+    ASSERT_EQ(prompts.boxes.size(), 1u);
+    EXPECT_EQ(prompts.boxes[0].text,
+              "Connection failed. \nPlease check the cable, communication port and device ID "
+              "settings.");
+    EXPECT_EQ(prompts.boxes[0].title, "Communication Timeout");
+    EXPECT_EQ(host.armed.count(5003), 0u);
+    EXPECT_EQ(host.dialogClosed, 1);
+    EXPECT_EQ(host.armed.count(5001), 0u);
+    EXPECT_EQ(mc.identity.version, 0);
+    EXPECT_EQ(host.title, "");  // no good read, the start title stays
+}
+
+TEST_F(MonitorControllerTest, LineThatFailsAfterTheTwentiethAttemptStillGivesUp) {
+    mc.onCreate();
+    ASSERT_TRUE(mc.openPortAtStartUp(3000));
+    // Every other read answers: by the 20th attempt 8 good reads, not enough.
+    for (int i = 0; i < 16; ++i) {
+        link.silent = i % 2 == 0;
+        mc.connectSequenceTick();
+    }
+    link.silent = true;
+    for (int i = 0; i < 3; ++i)
+        mc.connectSequenceTick();
+    link.silent = false;
+    mc.connectSequenceTick();  // the 20th attempt is the 9th good read: done
+    EXPECT_EQ(mc.sequenceSuccesses, 9);
+    EXPECT_EQ(host.armed.count(5001), 1u);
+
+    // A fresh sequence where the 20th read succeeds short of nine, then the line dies.
+    host.armed.clear();
+    mc.commPortFinish(0);
+    for (int i = 0; i < 20; ++i) {
+        link.silent = i != 19 && i % 3 != 0;  // 8 good reads, the last one good
+        mc.connectSequenceTick();
+    }
+    EXPECT_EQ(prompts.boxes.size(), 0u);
+    link.silent = true;
+    mc.connectSequenceTick();
+    EXPECT_EQ(prompts.count("Connection failed. \nPlease check the cable, communication port "
+                            "and device ID settings."),
+              1);
+    EXPECT_EQ(host.armed.count(5003), 0u);
+}
+
+TEST_F(MonitorControllerTest, SecondSequenceCountsAfresh) {
+    connectThroughSequence();
+    EXPECT_EQ(mc.sequenceSuccesses, 9);
+    host.armed.clear();
+    mc.commPortFinish(0);
+    EXPECT_EQ(host.armed[5003], 500);
+    EXPECT_EQ(mc.sequenceAttempts, 0);
+    mc.connectSequenceTick();
+    // One good read is not enough for the second sequence.
+    EXPECT_EQ(host.armed.count(5001), 0u);
+    for (int i = 0; i < 8; ++i)
+        mc.connectSequenceTick();
+    EXPECT_EQ(host.armed.count(5001), 1u);
+    EXPECT_EQ(host.runStopCreated, 2);
+}
+
+TEST_F(MonitorControllerTest, PollReadsTheBlocksOfTheFirmware) {
+    struct Case {
+        int firmware;
+        std::vector<int> inputRefs;
+    };
+    const Case cases[] = {{104, {1}},     {105, {1, 51}},     {106, {1, 51}},
+                          {112, {1, 51}}, {113, {1, 51, 92}}, {117, {1, 51, 92}}};
+    link.open = true;
+    for (const auto& c : cases) {
+        link.calls.clear();
+        mc.identity.version = static_cast<std::int16_t>(c.firmware);
+        mc.pollTick();
+        std::vector<int> refs;
+        std::vector<int> counts;
+        for (const auto& call : link.calls) {
+            ASSERT_EQ(call.kind, 'I');
+            refs.push_back(call.ref);
+            counts.push_back(call.count);
+        }
+        EXPECT_EQ(refs, c.inputRefs) << "firmware " << c.firmware;
+        if (refs.size() > 1) {
+            EXPECT_EQ(counts[1], c.firmware == 105 ? 4 : 36);
+        }
+    }
+}
+
+TEST_F(MonitorControllerTest, GoodTickRepaintsLogsAndResetsTheCounters) {
+    connectThroughSequence();
+    mc.openLogFile(LogWriter::kRequestHeader);
+    ASSERT_TRUE(log.isOpen());
+    const std::string path = log.path();
+    const int before = host.repaints;
+    mc.pollTick();
+    mc.pollTick();
+    EXPECT_EQ(host.repaints, before + 2);
+    EXPECT_EQ(mc.commStatus, 0);
+    EXPECT_EQ(mc.consecutiveFailures, 0);
+    EXPECT_EQ(mc.live.exhaust_temp, 650);
+    EXPECT_EQ(mc.live.engine_speed, 1500);
+    log.closeLogFile();
+    const auto bytes = fileBytes(path);
+    ASSERT_EQ(bytes.size(), static_cast<std::size_t>(kLogHeaderSize + 2 * kLogRecordSize));
+    const LogRecord r = decodeLogRecord(bytes.data() + kLogHeaderSize);
+    EXPECT_EQ(r.time, 1767258000);
+    EXPECT_EQ(r.values[0], 650);
+    EXPECT_EQ(r.values[15], 1500);
+    EXPECT_EQ(path, (dir / "log_2026_1_1_9.log").string());
+}
+
+TEST_F(MonitorControllerTest, BadTicksNeitherRepaintNorLogAndTheSixthPostsConnect) {
+    connectThroughSequence();
+    mc.openLogFile(LogWriter::kRequestConnect);
+    mc.pollTick();
+    const int before = host.repaints;
+    link.failInput[1] = true;
+    for (int i = 0; i < 5; ++i)
+        mc.pollTick();
+    EXPECT_EQ(host.repaints, before);
+    EXPECT_TRUE(host.posted.empty());
+    EXPECT_EQ(host.armed.count(5001), 1u);
+    mc.pollTick();
+    EXPECT_EQ(host.armed.count(5001), 0u);
+    EXPECT_EQ(host.posted, std::vector<int>{res::kCmdConnect});
+    EXPECT_EQ(host.repaints, before + 1);
+    EXPECT_TRUE(prompts.boxes.empty());
+    const std::string path = log.path();
+    log.closeLogFile();
+    EXPECT_EQ(fileBytes(path).size(), static_cast<std::size_t>(kLogRecordSize));
+}
+
+TEST_F(MonitorControllerTest, FailedBlockBMakesTheTickBadButBlock113DoesNot) {
+    connectThroughSequence();
+    link.failInput[92] = true;
+    mc.pollTick();
+    EXPECT_EQ(mc.consecutiveFailures, 0);
+    link.failInput[51] = true;
+    mc.pollTick();
+    EXPECT_EQ(mc.consecutiveFailures, 1);
+}
+
+TEST_F(MonitorControllerTest, SixBadTicksAfterRepeatedFailedConnectsShowTheTimeOutBox) {
+    mc.onCreate();
+    link.silent = true;
+    for (int i = 0; i < 6; ++i) mc.connect();
+    EXPECT_EQ(mc.commStatus, 6);
+    link.silent = false;
+    mc.identity.version = 117;
+    mc.connect();  // succeeds; the time-out count stays, the failure count is 1
+    ASSERT_TRUE(mc.connected);
+    prompts.boxes.clear();
+    link.failInput[1] = true;
+    for (int i = 0; i < 4; ++i) mc.pollTick();
+    EXPECT_TRUE(prompts.boxes.empty());
+    mc.pollTick();
+    ASSERT_EQ(prompts.boxes.size(), 1u);
+    EXPECT_EQ(prompts.boxes[0].text, "Communication time-out");
+    EXPECT_EQ(prompts.boxes[0].title, "VUVUV_EVI: Info");
+    EXPECT_EQ(prompts.boxes[0].icon, BoxIcon::Warning);
+    EXPECT_TRUE(prompts.boxes[0].owned);
+    EXPECT_EQ(mc.commStatus, 10);
+    EXPECT_FALSE(mc.connected);
+}
+
+TEST_F(MonitorControllerTest, ConnectOutcomes) {
+    // The port does not open.
+    link.openResult = MBR_OPEN_FAILED;
+    mc.connect();
+    EXPECT_FALSE(mc.connected);
+    EXPECT_EQ(prompts.boxes.back().text, "Error opening communication port!\n");
+    EXPECT_EQ(mc.commStatus, -1);
+    EXPECT_EQ(mc.consecutiveFailures, 1);
+
+    // It opens, but nothing answers: the time-out count starts at 1, not 0.
+    link.openResult = 0;
+    link.silent = true;
+    mc.connect();
+    EXPECT_FALSE(mc.connected);
+    EXPECT_EQ(prompts.boxes.back().text, "Communication Time-out!\n");
+    EXPECT_EQ(prompts.boxes.back().title, "Notice(B_9600)");
+    EXPECT_EQ(mc.commStatus, 1);
+    EXPECT_EQ(mc.statusTexts().parts[3], "Communication Status: Time-out");
+    mc.connect();
+    EXPECT_EQ(mc.commStatus, 2);
+
+    // The check read alone failing is enough.
+    link.silent = false;
+    link.failHolding[27] = true;
+    mc.connect();
+    EXPECT_FALSE(mc.connected);
+    EXPECT_EQ(mc.commStatus, 3);
+
+    link.failHolding[27] = false;
+    prompts.boxes.clear();
+    mc.playbackActive = true;
+    mc.connect();
+    EXPECT_TRUE(mc.connected);
+    EXPECT_FALSE(mc.playbackActive);
+    EXPECT_TRUE(prompts.boxes.empty());
+    EXPECT_EQ(host.logRequests, std::vector<int>{LogWriter::kRequestConnect});
+    EXPECT_EQ(host.armed[5001], 200);
+    EXPECT_EQ(host.armed[5005], 500);
+    EXPECT_EQ(mc.serialNumber, 2417);
+    // Every Connect closed the port it had opened before opening it again.
+    int opens = 0, closes = 0;
+    for (const auto& c : link.calls) {
+        opens += c.kind == 'O';
+        closes += c.kind == 'C';
+    }
+    EXPECT_EQ(opens, 5);
+    EXPECT_EQ(closes, 3);
+}
+
+TEST_F(MonitorControllerTest, DisconnectStopsPollingAndClosesPortAndLog) {
+    connectThroughSequence();
+    mc.openLogFile(LogWriter::kRequestConnect);
+    mc.pollTick();
+    const std::string path = log.path();
+    mc.disconnect();
+    EXPECT_EQ(host.armed.count(5001), 0u);
+    EXPECT_FALSE(log.isOpen());
+    EXPECT_FALSE(link.isConnected());
+    EXPECT_EQ(fileBytes(path).size(), static_cast<std::size_t>(kLogRecordSize));
+    EXPECT_TRUE(mc.connected);  // left as it is
+}
+
+TEST_F(MonitorControllerTest, LogClockRequestsTheHeaderOnceAndANewFileEachNewHour) {
+    mc.onCreate();  // previous local time 09:15:00.000
+    mc.logClockTick();
+    EXPECT_EQ(host.logRequests, std::vector<int>{LogWriter::kRequestHeader});
+    clock.local = {2026, 1, 1, 9, 59, 59, 900};
+    mc.logClockTick();
+    EXPECT_EQ(host.logRequests.size(), 1u);
+    clock.local = {2026, 1, 1, 10, 0, 0, 100};
+    mc.logClockTick();
+    clock.local = {2026, 1, 1, 10, 0, 0, 300};
+    mc.logClockTick();
+    EXPECT_EQ(host.logRequests,
+              (std::vector<int>{LogWriter::kRequestHeader, LogWriter::kRequestHourChange}));
+}
+
+TEST_F(MonitorControllerTest, LogClockSeesAnHourChangeWhoseSecondsAndMillisecondsRepeat) {
+    mc.onCreate();
+    mc.logClockTick();
+    host.logRequests.clear();
+    // 10:59:59.100 then 11:00:00.100 (millisecond equal), and a tick delayed by a minute
+    // (minute and second equal): each is a new hour all the same.
+    clock.local = {2026, 1, 1, 10, 59, 59, 100};
+    mc.logClockTick();
+    host.logRequests.clear();
+    clock.local = {2026, 1, 1, 11, 0, 0, 100};
+    mc.logClockTick();
+    clock.local = {2026, 1, 1, 11, 59, 30, 500};
+    mc.logClockTick();
+    clock.local = {2026, 1, 1, 12, 0, 30, 500};
+    mc.logClockTick();
+    // Same hour of the next day.
+    clock.local = {2026, 1, 2, 12, 0, 30, 700};
+    mc.logClockTick();
+    EXPECT_EQ(host.logRequests, (std::vector<int>{2, 2, 2}));
+}
+
+TEST_F(MonitorControllerTest, StatusTextsFollowTheState) {
+    auto t = mc.statusTexts();
+    EXPECT_EQ(t.parts[3], "Communication Status: Waiting for data");
+    EXPECT_EQ(t.parts[2], "Alarm Status:  Normal operation ! ");
+    EXPECT_EQ(t.parts[0], " Orvik Dravo Serial Nr: 0");
+    EXPECT_EQ(t.parts[1], " Indicator: 0");
+    connectThroughSequence();
+    link.input[18] = 0x0003;
+    mc.pollTick();
+    t = mc.statusTexts();
+    EXPECT_EQ(t.parts[3], "Communication Status: Receiving data");
+    EXPECT_EQ(t.parts[2], "Alarm Status:  Low supply pressure !  Press Xducer Failed ! ");
+    EXPECT_EQ(t.parts[0], " Orvik Dravo Serial Nr: 2417");
+    EXPECT_EQ(t.parts[1], " Indicator: 1");
+    mc.commStatus = 100;
+    EXPECT_EQ(mc.statusTexts().parts[3], "Communication Status: Playback Mode");
+}
+
+TEST_F(MonitorControllerTest, RunStopWindowRedrawsWhenReadinessOrShutoffsChange) {
+    connectThroughSequence();
+    mc.pollTick();  // ready now: previous external shutoff was -1, so a redraw too
+    EXPECT_EQ(mc.readyShown, 1);
+    const int after = host.runStopRedraws;
+    EXPECT_GE(after, 1);
+    mc.pollTick();
+    EXPECT_EQ(host.runStopRedraws, after);
+    link.input[16] = 1;  // local shutoff: both the shutoff and the READY state change
+    mc.pollTick();
+    EXPECT_EQ(host.runStopRedraws, after + 2);
+    EXPECT_EQ(mc.readyShown, 0);
+    EXPECT_FALSE(mc.ready());
+}
+
+TEST_F(MonitorControllerTest, RunStopClickTogglesTheEmergencyStop) {
+    connectThroughSequence();
+    mc.runStopClicked();
+    EXPECT_EQ(link.holding[34], 1);
+    EXPECT_EQ(mc.live.local_shutoff, 1);
+    EXPECT_EQ(link.calls.back().slave, 7);
+    mc.runStopClicked();
+    EXPECT_EQ(link.holding[34], 0);
+    EXPECT_EQ(mc.live.local_shutoff, 0);
+    EXPECT_EQ(host.activated, 3);
+}
+
+TEST_F(MonitorControllerTest, CommPortReopenWritesTheFileAndReportsAFailedPort) {
+    settings.portName = "COM0";
+    link.openResult = MBR_OPEN_FAILED;
+    const int r = mc.commPortReopen(dir.string());
+    EXPECT_EQ(r, MBR_OPEN_FAILED);
+    std::ifstream in(dir / "kvx_comm_config.dat");
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(text, "COM0 7");
+    mc.commPortFinish(r);
+    ASSERT_EQ(prompts.boxes.size(), 1u);
+    EXPECT_EQ(prompts.boxes[0].text,
+              "The selected communication port is not available.\nFree the port and try again.");
+    EXPECT_EQ(prompts.boxes[0].title, "Notice");
+    EXPECT_EQ(prompts.boxes[0].icon, BoxIcon::Warning);
+    link.openResult = MBR_PORT_BUSY;
+    mc.commPortFinish(mc.commPortReopen(dir.string()));
+    EXPECT_EQ(prompts.boxes.back().text, "Connection failed.");
+    EXPECT_EQ(prompts.boxes.back().title, "ComPort Communication Timeout");
+    EXPECT_EQ(host.armed.count(5003), 0u);
+}
+
+TEST_F(MonitorControllerTest, ShutdownKillsTimersInOrderAndClosesEverything) {
+    connectThroughSequence();
+    mc.openLogFile(LogWriter::kRequestConnect);
+    mc.pollTick();
+    const std::string path = log.path();
+    host.events.clear();
+    mc.shutdown();
+    EXPECT_EQ(host.events, (std::vector<std::string>{"kill 5001", "kill 5002", "kill 5006",
+                                                     "kill 5005", "kill 5004"}));
+    EXPECT_FALSE(link.isConnected());
+    EXPECT_FALSE(log.isOpen());
+    EXPECT_EQ(fileBytes(path).size(), static_cast<std::size_t>(kLogRecordSize));
+}
+
+}  // namespace
+}  // namespace kvx::test
