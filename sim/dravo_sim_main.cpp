@@ -1,0 +1,130 @@
+// dravo-sim: a simulated Dravo controller on a pseudo-terminal, for training, demos and for
+// testing Modbus masters without hardware.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "sim/sim_options.h"
+#include "sim/sim_server.h"
+
+namespace {
+
+using kvx::sim::SimOptions;
+using kvx::sim::SimServer;
+
+// Local wall-clock time as the controller's clock shows it.
+std::int64_t localNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    return static_cast<std::int64_t>(now) + local.tm_gmtoff;
+}
+
+// Points link at target, replacing an old symbolic link but never another kind of file.
+bool makeLink(const std::string& link, const std::string& target) {
+    struct stat st {};
+    if (::lstat(link.c_str(), &st) == 0) {
+        if (!S_ISLNK(st.st_mode)) {
+            std::fprintf(stderr, "dravo-sim: %s exists and is not a symbolic link\n", link.c_str());
+            return false;
+        }
+        ::unlink(link.c_str());
+    }
+    if (::symlink(target.c_str(), link.c_str()) != 0) {
+        std::fprintf(stderr, "dravo-sim: cannot create %s: %s\n", link.c_str(),
+                     std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+// Removes link only while it still points at our device.
+void removeLink(const std::string& link, const std::string& target) {
+    char buf[4096];
+    const ssize_t n = ::readlink(link.c_str(), buf, sizeof buf - 1);
+    if (n < 0) return;
+    buf[n] = '\0';
+    if (target == buf) ::unlink(link.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    SimOptions options;
+    options.engine.startTime = localNow();
+    std::string error;
+    if (!kvx::sim::parseSimOptions(argc, argv, options, error)) {
+        std::fprintf(stderr, "dravo-sim: %s\nTry 'dravo-sim --help'.\n", error.c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(kvx::sim::simUsage().c_str(), stdout);
+        return 0;
+    }
+
+    // Signals are taken synchronously below; block them before the server thread starts so
+    // it inherits the mask.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    SimServer server(options.engine);
+    server.setWireTiming(options.wireTiming);
+    server.setTurnaroundMs(options.turnaroundMs);
+    server.setFaultSettings(options.faultSettings);
+    for (const auto& [kind, rate] : options.faults)
+        server.setFaultRate(kind, rate);
+    if (const int err = server.start(); err != 0) {
+        std::fprintf(stderr, "dravo-sim: cannot open a pseudo-terminal: %s\n", std::strerror(err));
+        return 1;
+    }
+    const std::string device = server.devicePath();
+    if (!options.linkPath.empty() && !makeLink(options.linkPath, device)) {
+        server.stop();
+        return 1;
+    }
+    std::printf("%s\n", device.c_str());
+    std::fflush(stdout);
+
+    timespec deadline{};
+    ::clock_gettime(CLOCK_MONOTONIC, &deadline);
+    const auto total = static_cast<std::int64_t>(options.seconds * 1e9);
+    deadline.tv_sec += static_cast<time_t>(total / 1000000000);
+    deadline.tv_nsec += static_cast<long>(total % 1000000000);
+    if (deadline.tv_nsec >= 1000000000) {
+        deadline.tv_nsec -= 1000000000;
+        ++deadline.tv_sec;
+    }
+    for (;;) {
+        timespec wait{1, 0};
+        if (options.seconds > 0) {
+            timespec now{};
+            ::clock_gettime(CLOCK_MONOTONIC, &now);
+            const std::int64_t left =
+                (deadline.tv_sec - now.tv_sec) * 1000000000LL + (deadline.tv_nsec - now.tv_nsec);
+            if (left <= 0) break;
+            if (left < 1000000000LL) wait = {0, static_cast<long>(left)};
+        }
+        const int sig = ::sigtimedwait(&signals, nullptr, &wait);
+        if (sig > 0) break;
+    }
+
+    server.stop();
+    if (!options.linkPath.empty()) removeLink(options.linkPath, device);
+    const kvx::sim::ServerStats s = server.stats();
+    const int saves =
+        server.withEngine([](kvx::sim::ControllerEngine& e) { return e.saveCount(); });
+    std::printf("dravo-sim: %ld requests served, %ld faults injected, %d saves\n", s.requests,
+                s.faults, saves);
+    return 0;
+}

@@ -1,0 +1,29 @@
+#pragma once
+// The command line of dravo-sim.
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "sim/controller_engine.h"
+#include "sim/fault_injector.h"
+
+namespace kvx::sim {
+
+struct SimOptions {
+    EngineConfig engine;
+    std::string linkPath;
+    bool wireTiming = false;
+    int turnaroundMs = -1;
+    std::vector<std::pair<FaultKind, double>> faults;
+    FaultSettings faultSettings;
+    double seconds = 0;  // 0: until a signal
+    bool help = false;
+};
+
+// Fills options from argv. False with a one-line message in error when an option is unknown,
+// lacks its value or the value is out of range.
+bool parseSimOptions(int argc, const char* const* argv, SimOptions& options, std::string& error);
+
+std::string simUsage();
+
+}  // namespace kvx::sim

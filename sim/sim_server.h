@@ -1,0 +1,116 @@
+#pragma once
+// Serves a ControllerEngine on the master side of a pseudo-terminal, in a thread of its own:
+// a Modbus master opens the slave device (devicePath()) as it would a serial port. Optional
+// 9600-baud wire timing paces every reply byte at its time on a real line; faults can be put
+// on the replies. The line is always read, even while a cable is "pulled", so the master's
+// writes and drains never block on the simulator.
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <span>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "sim/controller_engine.h"
+#include "sim/fault_injector.h"
+#include "sim/modbus_slave.h"
+#include "sim/request_framer.h"
+
+namespace kvx::sim {
+
+struct ServerStats {
+    long requests = 0;   // frames for this slave (and broadcasts) that were acted on
+    long replies = 0;    // replies written out whole
+    long ignored = 0;    // frames for another slave address
+    long badFrames = 0;  // damaged frames and frames that stopped short
+    long broadcasts = 0;
+    long faults = 0;     // faults put on replies
+    long discarded = 0;  // bytes read and dropped while the cable was pulled
+};
+
+class SimServer {
+  public:
+    static constexpr int kBaud = 9600;
+
+    explicit SimServer(const EngineConfig& config = EngineConfig{});
+    ~SimServer();
+    SimServer(const SimServer&) = delete;
+    SimServer& operator=(const SimServer&) = delete;
+
+    // Opens the pseudo-terminal and starts serving. 0, or the errno of what failed.
+    int start();
+    // Stops serving and joins the thread; the device disappears. Safe to call twice.
+    void stop();
+    bool running() const { return running_; }
+    // The slave device a master opens, valid after start().
+    const std::string& devicePath() const { return devicePath_; }
+
+    // 8N1 pacing: every reply byte leaves at its time on a 9600-baud line, and a request is
+    // taken as complete only when its bytes would have arrived.
+    void setWireTiming(bool on);
+    // Time between the end of a request and the start of its reply. -1 picks the default:
+    // 3.5 character times with wire timing, none without.
+    void setTurnaroundMs(int ms);
+
+    void setFaultRate(FaultKind kind, double rate);
+    void scriptFaults(std::span<const FaultKind> kinds);
+    void setFaultSettings(const FaultSettings& settings);
+    void clearFaults();
+    // Pulls the cable now for ms milliseconds (0 plugs it back in).
+    void pullCable(int ms);
+    bool cablePulled() const;
+
+    ServerStats stats() const;
+    // Runs f on the engine under the server's lock (the server thread uses it too).
+    template <class F>
+    auto withEngine(F&& f) {
+        std::lock_guard lock(mutex_);
+        return std::forward<F>(f)(engine_);
+    }
+    int faultsInjected(FaultKind kind) const;
+
+    // One 8N1 character on the line, in microseconds.
+    static constexpr std::int64_t byteTimeUs() { return (10 * 1000000LL + kBaud - 1) / kBaud; }
+
+  private:
+    struct Outgoing {
+        std::vector<std::uint8_t> bytes;
+        std::int64_t dueUs = 0;  // when the first byte may leave
+        std::size_t sent = 0;
+    };
+
+    void run();
+    std::int64_t nowUs() const;
+    std::int64_t turnaroundUs() const;
+    void readInput(std::int64_t now);
+    void handleFrames(std::int64_t now);
+    void flushOutput(std::int64_t now);
+    std::int64_t nextWakeUs(std::int64_t now);
+    void clearExclusive();
+
+    mutable std::mutex mutex_;
+    ControllerEngine engine_;
+    FaultInjector faults_;
+    ServerStats stats_;
+    bool wireTiming_ = false;
+    int turnaroundMs_ = -1;
+    std::int64_t pulledUntilUs_ = 0;
+
+    std::string devicePath_;
+    int master_ = -1, slaveFd_ = -1, wakeRead_ = -1, wakeWrite_ = -1, inotify_ = -1;
+    std::thread thread_;
+    std::atomic<bool> stopping_{false};
+    std::atomic<bool> running_{false};
+    std::int64_t originNs_ = 0;
+
+    // Server-thread state (the slave and the framer are used under the lock).
+    ModbusSlave slave_{engine_};
+    RequestFramer framer_;
+    std::vector<std::uint8_t> reply_;
+    std::vector<Outgoing> outgoing_;
+    bool writeBlocked_ = false;
+};
+
+}  // namespace kvx::sim
