@@ -400,6 +400,11 @@ void MainWindow::paintPanel(QWidget& view) {
     }
 }
 
+PanelInputs MainWindow::panelInputs() const {
+    return {controller_.live, controller_.image, controller_.status,        controller_.ranges,
+            selectedBank_,    zoomed_,           controller_.playbackActive};
+}
+
 void MainWindow::updateStatusBar() {
     const StatusTexts t = controller_.statusTexts();
     for (int i : {2, 0, 1, 3})

@@ -73,6 +73,8 @@ class MainWindow : public QMainWindow, private MonitorHost {
     PanelView* panelView() const { return view_; }
     const PortConfig& portConfig() const { return portConfig_; }
     int paintCount() const { return paints_; }
+    // What the next paint shows.
+    PanelInputs panelInputs() const;
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -333,7 +333,8 @@ TEST_F(MonitorControllerTest, FailedBlockBMakesTheTickBadButBlock113DoesNot) {
 TEST_F(MonitorControllerTest, SixBadTicksAfterRepeatedFailedConnectsShowTheTimeOutBox) {
     mc.onCreate();
     link.silent = true;
-    for (int i = 0; i < 6; ++i) mc.connect();
+    for (int i = 0; i < 6; ++i)
+        mc.connect();
     EXPECT_EQ(mc.commStatus, 6);
     link.silent = false;
     mc.identity.version = 117;
@@ -341,7 +342,8 @@ TEST_F(MonitorControllerTest, SixBadTicksAfterRepeatedFailedConnectsShowTheTimeO
     ASSERT_TRUE(mc.connected);
     prompts.boxes.clear();
     link.failInput[1] = true;
-    for (int i = 0; i < 4; ++i) mc.pollTick();
+    for (int i = 0; i < 4; ++i)
+        mc.pollTick();
     EXPECT_TRUE(prompts.boxes.empty());
     mc.pollTick();
     ASSERT_EQ(prompts.boxes.size(), 1u);

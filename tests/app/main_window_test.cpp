@@ -1,0 +1,419 @@
+// The main window on the offscreen platform with a scripted controller behind the device
+// link: menu, keys, commands, dialogs, status bar and the run/stop window.
+#include "app/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <fstream>
+#include <iterator>
+
+#include "app/connecting_dialog.h"
+#include "app/panel_view.h"
+#include "app/run_stop_window.h"
+#include "display/recording_surface.h"
+#include "fake_link.h"
+#include "resources/resource_ids.h"
+#include "scripted_prompts.h"
+#include "window_harness.h"
+
+namespace kvx::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class MainWindowTest : public ::testing::Test {
+  protected:
+    MainWindowTest() : dir(freshTestDir("kvx_win_")) {
+        link.holding[2] = 117;
+        link.holding[3] = 2417;
+        link.holding[90] = 1;
+        link.input[35] = 1200;          // engine speed
+        link.input[66] = 1;             // external shutoff healthy
+        link.writeFeedsInput[34] = 16;  // the emergency stop shows as local shutoff
+    }
+    ~MainWindowTest() override {
+        window.reset();
+        fs::remove_all(dir);
+    }
+    void make() {
+        WindowParams p;
+        p.programDir = dir.string() + "/";
+        p.link = &link;
+        p.prompts = &prompts;
+        p.terminate = [this](int code) { terminated = code; };
+        window = std::make_unique<MainWindow>(p);
+    }
+    void startPolling() {
+        make();
+        window->startUp();
+        ASSERT_TRUE(window->timers().isArmed(5001));
+    }
+    // Lets the window paint once more than now.
+    bool nextPaint(int timeoutMs = 5000) {
+        const int n = window->paintCount();
+        return QTest::qWaitFor([&] { return window->paintCount() > n; }, timeoutMs);
+    }
+    RecordingSurface paintToRecording() {
+        RecordingSurface s;
+        const auto* v = window->panelView();
+        window->panel().onPaint(s, v->width(), v->height(), window->panelInputs());
+        return s;
+    }
+    std::string fileText(const char* name) {
+        std::ifstream in(dir / name, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+
+    fs::path dir;
+    FakeLink link;
+    ScriptedPrompts prompts;
+    int terminated = -1;
+    std::unique_ptr<MainWindow> window;
+};
+
+TEST_F(MainWindowTest, WindowClassTitleIconAndMenu) {
+    make();
+    EXPECT_EQ(window->objectName(), "myWindowClass");
+    EXPECT_EQ(window->windowTitle(), "Orvik Dravo Viewer V.1.37 ");
+    EXPECT_FALSE(window->windowIcon().isNull());
+    EXPECT_EQ(window->statusPart(0), "Velm2 Serial No.:");
+
+    const struct {
+        int id;
+        const char* caption;
+        bool enabled;
+    } items[] = {
+        {40001, "Connect        F12", true},
+        {40002, "Disconnect", true},
+        {40015, "Playback", false},
+        {40013, "Enable", true},
+        {40014, "Disable", true},
+        {40009, "Exit", true},
+        {40038, "&Fuel Pressure Schedule \tF2", false},
+        {40039, "&Fuel Substittution Schedule \tF3", false},
+        {40040, "&Temperature Settings \tF4", false},
+        {40041, "&Vibration Settings \tF5", false},
+        {40042, "&Calibrate \tF6", false},
+        {40055, "&Flow Control Settings \tF8", false},
+        {40006, "Comm Port", true},
+        {40007, "Comm Port Properties", true},
+        {40019, "&Zoom In      ", true},
+        {40020, "&Zoom Out    ", true},
+        {40044, "Upload Settings", false},
+        {40045, "Download Settings", false},
+        {40046, "Scaling Settings", true},
+        {40049, "Vibration Max Schedule", false},
+        {40051, "Alarm Acknowledgment", false},
+        {40054, "Emal Messaging", false},
+        {40056, "Event Log", false},
+        {40052, "Left Bank", true},
+        {40053, "Right Bank", true},
+    };
+    for (const auto& item : items) {
+        QAction* a = window->action(item.id);
+        ASSERT_NE(a, nullptr) << item.id;
+        EXPECT_EQ(a->text().toStdString(), item.caption) << item.id;
+        EXPECT_EQ(a->isEnabled(), item.enabled) << item.id;
+    }
+    QStringList menus;
+    for (QAction* a : window->menuBar()->actions())
+        menus << a->text();
+    EXPECT_EQ(menus, (QStringList{"Action", "Settings", "Comm Setup", "Zoom", "Tools", "View"}));
+}
+
+TEST_F(MainWindowTest, LogFileItemsOnlyMoveTheirTicks) {
+    startPolling();
+    EXPECT_TRUE(window->action(40013)->isChecked());
+    EXPECT_FALSE(window->action(40014)->isChecked());
+    window->action(40014)->trigger();
+    QTest::qWait(50);
+    EXPECT_FALSE(window->action(40013)->isChecked());
+    EXPECT_TRUE(window->action(40014)->isChecked());
+    // Logging goes on.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->logWriter().isOpen(); }, 3000));
+    const auto before = link.countReads('I', 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return link.countReads('I', 1) > before + 2; }, 3000));
+    EXPECT_TRUE(window->logWriter().isOpen());
+    window->action(40013)->trigger();
+    QTest::qWait(50);
+    EXPECT_TRUE(window->action(40013)->isChecked());
+    EXPECT_FALSE(window->action(40014)->isChecked());
+}
+
+TEST_F(MainWindowTest, StartUpWithoutCommFileUsesCom5AndSlave1) {
+    startPolling();
+    EXPECT_EQ(link.openedName, "COM5");
+    EXPECT_EQ(link.timeout, 3000);
+    for (const auto& c : link.calls) {
+        if (c.kind == 'H' || c.kind == 'I') {
+            EXPECT_EQ(c.slave, 1);
+        }
+    }
+    // Nine identity reads, then the ranges; the dialog is gone and polling runs.
+    int identityReads = 0;
+    for (const auto& c : link.calls) {
+        if (c.kind == 'H' && c.ref == 23) break;
+        identityReads += c.kind == 'H' && c.ref == 1;
+    }
+    EXPECT_EQ(identityReads, 9);
+    EXPECT_EQ(window->connectingDialog(), nullptr);
+    EXPECT_FALSE(window->timers().isArmed(5003));
+    EXPECT_TRUE(window->timers().isArmed(5004));
+    EXPECT_EQ(window->windowTitle(), "Orvik Dravo Viewer v.1.37  ___  Firmware v. 1.17 ");
+    EXPECT_TRUE(fs::is_directory(dir));
+    EXPECT_TRUE(prompts.boxes.empty());
+}
+
+TEST_F(MainWindowTest, StartUpReadsBothConfigurationFiles) {
+    std::ofstream(dir / "kvx_comm_config.dat") << "COM9 4";
+    std::ofstream(dir / "scaling_config.dat") << "500 2500";
+    link.holding[4] = 4;
+    startPolling();
+    EXPECT_EQ(link.openedName, "COM9");
+    EXPECT_EQ(link.calls.back().slave, 4);
+    EXPECT_DOUBLE_EQ(window->controller().ranges.speedMin, 500);
+    EXPECT_DOUBLE_EQ(window->controller().ranges.speedMax, 2500);
+}
+
+TEST_F(MainWindowTest, PortThatDoesNotOpenLeavesTheWindowWaiting) {
+    link.openResult = MBR_OPEN_FAILED;
+    make();
+    window->startUp();
+    ASSERT_EQ(prompts.boxes.size(), 1u);
+    EXPECT_EQ(prompts.boxes[0].text, "Error opening communication port!\n");
+    EXPECT_EQ(prompts.boxes[0].title, "Notice(B_9600)");
+    EXPECT_FALSE(window->controller().connected);
+    ASSERT_TRUE(nextPaint());
+    EXPECT_EQ(window->statusPart(3), "Communication Status: Waiting for data");
+    QTest::qWait(500);
+    EXPECT_FALSE(window->timers().isArmed(5001));
+    EXPECT_EQ(link.countReads('H', 1), 0);
+}
+
+TEST_F(MainWindowTest, CancelInTheConnectingDialogStopsTheSequence) {
+    link.silent = true;
+    make();
+    whenModal("110", [](QWidget& d) { press(d, "2"); });
+    window->startUp();
+    EXPECT_FALSE(window->controller().connected);
+    EXPECT_FALSE(window->timers().isArmed(5003));
+    const int reads = link.countReads('H', 1);
+    QTest::qWait(600);
+    EXPECT_EQ(link.countReads('H', 1), reads);
+    window->panelView()->update();
+    ASSERT_TRUE(nextPaint());
+    EXPECT_EQ(window->statusPart(3), "Communication Status: Waiting for data");
+    EXPECT_TRUE(prompts.boxes.empty());
+}
+
+TEST_F(MainWindowTest, ConnectingDialogGivesUpAfter300TicksWithOneBox) {
+    link.silent = true;  // answers nothing, at once
+    make();
+    QElapsedTimer t;
+    t.start();
+    window->startUp();
+    EXPECT_GE(t.elapsed(), 300 * ConnectingDialog::kTickMs);
+    EXPECT_EQ(prompts.count("Connection failed. \nPlease check the cable, communication port and "
+                            "device ID settings."),
+              1);
+    EXPECT_EQ(prompts.boxes.at(0).title, "Communication Timeout");
+    EXPECT_FALSE(window->controller().connected);
+    QTest::qWait(1500);  // the sequence must not give up a second time
+    EXPECT_EQ(prompts.boxes.size(), 1u);
+}
+
+TEST_F(MainWindowTest, PollingFillsTheStatusBar) {
+    link.input[18] = 0x0020;  // overspeed
+    startPolling();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return window->statusPart(3) == "Communication Status: Receiving data"; }, 3000));
+    EXPECT_EQ(window->statusPart(0), " Orvik Dravo Serial Nr: 2417");
+    EXPECT_EQ(window->statusPart(1), " Indicator: 1");
+    EXPECT_EQ(window->statusPart(2), "Alarm Status:  Overspeed ! ");
+    EXPECT_EQ(window->controller().live.engine_speed, 1200);
+}
+
+TEST_F(MainWindowTest, StatusBarPartsFollowTheWindowWidth) {
+    startPolling();
+    window->showNormal();
+    window->resize(1280, 900);
+    QTest::qWait(50);
+    const int w = window->statusBar()->width();
+    EXPECT_EQ(window->statusPartWidth(0), static_cast<int>(w / 9.5));
+    EXPECT_EQ(window->statusPartWidth(1), static_cast<int>(w / 4.5) - static_cast<int>(w / 9.5));
+    EXPECT_EQ(window->statusPart(0).isEmpty(), false);
+}
+
+TEST_F(MainWindowTest, F7TwiceReturnsToTheLeftBankAtTheNextPaint) {
+    startPolling();
+    QTest::keyClick(window.get(), Qt::Key_F7);
+    EXPECT_EQ(window->selectedBank(), 2);
+    ASSERT_TRUE(nextPaint());
+    EXPECT_TRUE(paintToRecording().hasText("RIGHT BANK"));
+    QTest::keyClick(window.get(), Qt::Key_F7);
+    ASSERT_TRUE(nextPaint());
+    EXPECT_EQ(window->selectedBank(), 1);
+    EXPECT_TRUE(paintToRecording().hasText("LEFT BANK"));
+    window->action(40053)->trigger();
+    QTest::qWait(50);
+    EXPECT_EQ(window->selectedBank(), 2);
+}
+
+TEST_F(MainWindowTest, ZoomShowsTheChartAlone) {
+    startPolling();
+    window->action(40019)->trigger();
+    ASSERT_TRUE(nextPaint());
+    EXPECT_TRUE(window->zoomed());
+    auto zoomedPaint = paintToRecording();
+    EXPECT_FALSE(zoomedPaint.hasText("LEFT BANK"));
+    EXPECT_FALSE(zoomedPaint.hasText("DIESEL FLOW "));
+    EXPECT_TRUE(zoomedPaint.callsOf(DrawOp::Ellipse).empty());  // no dial
+    window->action(40020)->trigger();
+    ASSERT_TRUE(nextPaint());
+    EXPECT_FALSE(window->zoomed());
+    EXPECT_TRUE(paintToRecording().hasText("LEFT BANK"));
+}
+
+TEST_F(MainWindowTest, EscEndsAtOnceWithPortAndLogClosed) {
+    startPolling();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->logWriter().isOpen(); }, 3000));
+    const std::string path = window->logWriter().path();
+    QTest::qWait(500);
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return terminated >= 0; }, 2000));
+    EXPECT_EQ(terminated, 0);
+    EXPECT_TRUE(prompts.boxes.empty());
+    EXPECT_FALSE(link.isConnected());
+    EXPECT_FALSE(window->logWriter().isOpen());
+    for (int id : {5001, 5002, 5004, 5005, 5006})
+        EXPECT_FALSE(window->timers().isArmed(id));
+    // Every record handed over is in the file.
+    const auto size = fs::file_size(path);
+    EXPECT_GT(size, 40u);
+    EXPECT_EQ((size - 40) % 84, 0u);
+}
+
+TEST_F(MainWindowTest, NoToTheCloseConfirmationKeepsPolling) {
+    startPolling();
+    prompts.answers.push_back(kAnswerNo);
+    EXPECT_FALSE(window->close());
+    ASSERT_EQ(prompts.boxes.size(), 1u);
+    EXPECT_EQ(prompts.boxes[0].text, "Are you sure you want to close window?");
+    EXPECT_EQ(prompts.boxes[0].title, "Confirm Window Close");
+    EXPECT_EQ(prompts.boxes[0].buttons, BoxButtons::YesNo);
+    EXPECT_EQ(prompts.boxes[0].icon, BoxIcon::Question);
+    EXPECT_TRUE(window->isVisible());
+    const auto reads = link.countReads('I', 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return link.countReads('I', 1) > reads + 2; }, 3000));
+
+    prompts.answers.push_back(kAnswerYes);
+    EXPECT_TRUE(window->close());
+    EXPECT_FALSE(link.isConnected());
+    EXPECT_FALSE(window->logWriter().isOpen());
+    EXPECT_FALSE(window->timers().isArmed(5001));
+    EXPECT_EQ(terminated, -1);
+}
+
+TEST_F(MainWindowTest, CommPortWithANonNumericEntry) {
+    startPolling();
+    link.openResult = MBR_OPEN_FAILED;  // there is no COM0
+    whenModal("108", [this](QWidget& d) {
+        typeInto(d, "1001", "abc");
+        typeInto(d, "1002", "3");
+        whenModal("portProperties", [](QWidget& p) { static_cast<QDialog&>(p).accept(); });
+        press(d, "1");
+    });
+    window->onCommand(40006);
+    EXPECT_EQ(window->settings().portName, "COM0");
+    EXPECT_EQ(window->settings().slaveId, 3);
+    EXPECT_EQ(link.openedName, "COM0");
+    EXPECT_EQ(fileText("kvx_comm_config.dat"), "COM0 3");
+    ASSERT_EQ(prompts.boxes.size(), 1u);
+    EXPECT_EQ(prompts.boxes[0].text,
+              "The selected communication port is not available.\nFree the port and try again.");
+    EXPECT_FALSE(window->timers().isArmed(5001));
+    EXPECT_FALSE(window->timers().isArmed(5003));
+}
+
+TEST_F(MainWindowTest, CommPortToAWorkingPortRunsTheSequenceAgain) {
+    startPolling();
+    whenModal("108", [](QWidget& d) {
+        EXPECT_EQ(d.findChild<QLineEdit*>("1001")->text(), "5");
+        typeInto(d, "1001", "7");
+        whenModal("portProperties", [](QWidget& p) { static_cast<QDialog&>(p).reject(); });
+        press(d, "1");
+    });
+    window->onCommand(40006);
+    EXPECT_EQ(link.openedName, "COM7");
+    EXPECT_EQ(window->timers().interval(5003), 500);
+    ASSERT_TRUE(window->timers().isArmed(5003));
+    EXPECT_FALSE(window->timers().isArmed(5001));
+    // Nine fresh good reads, then polling again.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->timers().isArmed(5001); }, 8000));
+    EXPECT_FALSE(window->timers().isArmed(5003));
+    EXPECT_TRUE(prompts.boxes.empty());
+}
+
+TEST_F(MainWindowTest, CancelInTheCommPortDialogLeavesPollingStopped) {
+    startPolling();
+    whenModal("108", [](QWidget& d) { press(d, "2"); });
+    window->onCommand(40006);
+    EXPECT_FALSE(window->timers().isArmed(5001));
+    EXPECT_EQ(window->settings().portName, "COM5");
+    EXPECT_FALSE(fs::exists(dir / "kvx_comm_config.dat"));
+}
+
+TEST_F(MainWindowTest, RunStopButtonWritesTheEmergencyStopAndTurnsStopped) {
+    startPolling();
+    RunStopWindow* rs = window->runStopWindow();
+    ASSERT_NE(rs, nullptr);
+    EXPECT_TRUE(rs->isVisible());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rs->button()->shownReady(); }, 3000));
+    rs->button()->click();
+    EXPECT_EQ(link.holding[34], 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !rs->button()->shownReady(); }, 3000));
+    rs->button()->click();
+    EXPECT_EQ(link.holding[34], 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rs->button()->shownReady(); }, 3000));
+}
+
+TEST_F(MainWindowTest, ScalingDialogWritesTheFileAndTheSpeedDialTakesTheRange) {
+    startPolling();
+    whenModal("142", [](QWidget& d) {
+        typeInto(d, "1051", "500");
+        typeInto(d, "1052", "2500");
+        press(d, "1");
+    });
+    window->onCommand(40046);
+    EXPECT_EQ(fileText("scaling_config.dat"), "500 2500");
+    ASSERT_TRUE(nextPaint());
+    EXPECT_DOUBLE_EQ(window->panel().gauge(Panel::SpeedDial).rangeMin(), 500);
+    EXPECT_DOUBLE_EQ(window->panel().gauge(Panel::SpeedDial).rangeMax(), 2500);
+    EXPECT_TRUE(window->timers().isArmed(5001));  // polling never stopped
+
+    // Close changes nothing; empty fields save 0 0.
+    whenModal("142", [](QWidget& d) { press(d, "2"); });
+    window->onCommand(40046);
+    EXPECT_EQ(fileText("scaling_config.dat"), "500 2500");
+    whenModal("142", [](QWidget& d) { press(d, "1"); });
+    window->onCommand(40046);
+    EXPECT_EQ(fileText("scaling_config.dat"), "0 0");
+}
+
+TEST_F(MainWindowTest, NarrowWindowSwitchesToTheShortTitles) {
+    startPolling();
+    window->showNormal();
+    window->resize(1299, 800);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->panelView()->width() == 1299; }, 2000));
+    ASSERT_TRUE(nextPaint());
+    EXPECT_EQ(window->panel().gauge(Panel::SubstitutionDial).title1(), "SUBSTITUTION");
+    window->resize(1600, 900);
+    ASSERT_TRUE(nextPaint());
+    EXPECT_EQ(window->panel().gauge(Panel::SubstitutionDial).title1(), "SUBSTITUTION");
+}
+
+}  // namespace
+}  // namespace kvx::test
