@@ -88,6 +88,16 @@ int waitReady(int fd, short events, std::int64_t deadlineNs) {
     }
 }
 
+// Drops unread input, and output only while some is still queued. A pseudo-terminal reports no
+// queued output: what was written is already on its way to the other end, and flushing it there
+// would destroy a request (a broadcast, say) the peer has not yet picked up.
+bool discardBuffers(int fd) {
+    bool ok = tcflush(fd, TCIFLUSH) == 0;
+    int queued = 0;
+    if (ioctl(fd, TIOCOUTQ, &queued) != 0 || queued > 0) ok = tcflush(fd, TCOFLUSH) == 0 && ok;
+    return ok;
+}
+
 }  // namespace
 
 SerialPort::~SerialPort() {
@@ -194,7 +204,7 @@ int SerialPort::configure(int newBaudRate, int dataBits, int stopBits, int parit
 
 void SerialPort::close() {
     if (!isOpen()) return;
-    tcflush(handle, TCIOFLUSH);
+    discardBuffers(handle);
     if (settingsSaved) tcsetattr(handle, TCSANOW, &savedSettings);
     ioctl(handle, TIOCNXCL);
     ::close(handle);  // also releases the lock
@@ -264,7 +274,7 @@ int SerialPort::read(std::uint8_t* buffer, int count, int timeoutMs) {
 
 int SerialPort::purge() {
     if (!isOpen()) return SP_NOT_OPEN;
-    return tcflush(handle, TCIOFLUSH) == 0 ? SP_OK : SP_IO_FAILURE;
+    return discardBuffers(handle) ? SP_OK : SP_IO_FAILURE;
 }
 
 int SerialPort::drain() {

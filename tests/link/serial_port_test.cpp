@@ -202,5 +202,18 @@ TEST_F(SerialPortIo, PurgeDropsUnreadInput) {
     EXPECT_EQ(port.read(&byte, 1, 20), SP_TIMEOUT);
 }
 
+TEST_F(SerialPortIo, PurgeAndCloseKeepOutputAlreadyWritten) {
+    const Bytes sent{1, 2, 3, 4, 5, 6};
+    for (int round = 0; round < 20; ++round) {
+        ASSERT_EQ(port.write(sent.data(), static_cast<int>(sent.size()), 100), SP_OK);
+        ASSERT_EQ(port.drain(), SP_OK);
+        ASSERT_EQ(port.purge(), SP_OK);
+        EXPECT_EQ(pty.readExact(sent.size(), 500), sent) << round;
+    }
+    ASSERT_EQ(port.write(sent.data(), static_cast<int>(sent.size()), 100), SP_OK);
+    port.close();
+    EXPECT_EQ(pty.readExact(sent.size(), 500), sent);
+}
+
 }  // namespace
 }  // namespace kvx
