@@ -87,6 +87,7 @@ class MainWindow : public QMainWindow, private MonitorHost {
     void killTimer(int id) override { timers_.kill(id); }
     void setTitle(const std::string& title) override;
     void invalidatePanel(bool erase) override;
+    void refreshStatusBar() override { updateStatusBar(); }
     void postOpenLogFile(int requestKind) override;
     void closeConnectingDialog() override;
     void createRunStopWindow() override;

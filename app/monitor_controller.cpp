@@ -140,6 +140,7 @@ void MonitorController::pollTick() {
     }
 
     if (ra == 0 && blockBOk) {
+        ++goodTicks;
         connected = true;
         host_.invalidatePanel(false);
         if (log_.isOpen()) log_.appendLogRecord(LogRecord::fromLiveData(recordTime, live));
@@ -156,6 +157,7 @@ void MonitorController::pollTick() {
             commStatus = 10;
             connected = false;
             host_.killTimer(kTimerPoll);
+            host_.refreshStatusBar();
             showBox("Communication time-out", "VUVUV_EVI: Info", BoxIcon::Warning, true);
         }
     }
@@ -194,6 +196,7 @@ void MonitorController::connect() {
         link_.readHoldingRegisters(settings_.slaveId, kCheckFirstRef, check, kCheckCount);
     if (ro != 0) {
         connected = false;
+        host_.refreshStatusBar();
         showBox(kOpenFailed, kNotice9600, BoxIcon::None, false);
     } else if (ri != 0 || rc != 0) {
         connected = false;
@@ -202,6 +205,7 @@ void MonitorController::connect() {
             commStatus = 1;
         else if (commStatus < 1000000)
             ++commStatus;
+        host_.refreshStatusBar();
         showBox("Communication Time-out!\n", kNotice9600, BoxIcon::None, false);
     } else {
         connected = true;

@@ -78,6 +78,7 @@ class MonitorController {
     int previousLocalShutoff = 0;
     int previousExtShutoff = -1;
     int readyShown = 0;
+    long goodTicks = 0;  // poll ticks this run whose reads all succeeded
 
     // Device data, kept for the whole run.
     DeviceIdentity identity;

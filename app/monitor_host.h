@@ -21,6 +21,9 @@ class MonitorHost {
     virtual void setTitle(const std::string& title) = 0;
     // Repaints the panel (and with it the status bar) at the next chance.
     virtual void invalidatePanel(bool erase) = 0;
+    // Shows the current state in the status bar without repainting the panel (the platform
+    // repaints what a closed message box uncovered; here nothing would).
+    virtual void refreshStatusBar() = 0;
     // Queued: runs after the current handler has returned.
     virtual void postCommand(int id) = 0;
     virtual void postOpenLogFile(int requestKind) = 0;

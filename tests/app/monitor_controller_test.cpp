@@ -31,6 +31,7 @@ class FakeHost : public MonitorHost {
     }
     void setTitle(const std::string& t) override { title = t; }
     void invalidatePanel(bool erase) override { (erase ? erasing : repaints)++; }
+    void refreshStatusBar() override { ++statusRefreshes; }
     void postCommand(int id) override { posted.push_back(id); }
     void postOpenLogFile(int kind) override { logRequests.push_back(kind); }
     void closeConnectingDialog() override { ++dialogClosed; }
@@ -46,7 +47,7 @@ class FakeHost : public MonitorHost {
     std::vector<std::string> events;
     std::string title;
     int repaints = 0, erasing = 0, dialogClosed = 0, runStopCreated = 0, runStopRedraws = 0,
-        activated = 0;
+        activated = 0, statusRefreshes = 0;
     bool runStop = false;
     std::vector<int> posted, logRequests;
 };
@@ -373,6 +374,7 @@ TEST_F(MonitorControllerTest, ConnectOutcomes) {
     EXPECT_EQ(prompts.boxes.back().title, "Notice(B_9600)");
     EXPECT_EQ(mc.commStatus, 1);
     EXPECT_EQ(mc.statusTexts().parts[3], "Communication Status: Time-out");
+    EXPECT_EQ(host.statusRefreshes, 2);
     mc.connect();
     EXPECT_EQ(mc.commStatus, 2);
 

@@ -1,0 +1,262 @@
+// The real window, device link and log writer against the simulated controller on a
+// pseudo-terminal, reached through <program dir>/COM5 as a technician's symlink would be.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QElapsedTimer>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "app/main_window.h"
+#include "app/panel_view.h"
+#include "app/rtu_device_link.h"
+#include "app/run_stop_window.h"
+#include "log/log_format.h"
+#include "model/alarm_text.h"
+#include "resources/resource_ids.h"
+#include "scripted_prompts.h"
+#include "sim/sim_server.h"
+#include "window_harness.h"
+
+namespace kvx::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kConnectionFailed =
+    "Connection failed. \nPlease check the cable, communication port and device ID settings.";
+
+class EndToEndTest : public ::testing::Test {
+  protected:
+    EndToEndTest() : dir(freshTestDir("kvx_e2e_")) {}
+    ~EndToEndTest() override {
+        window.reset();
+        link.reset();
+        sim.stop();
+        fs::remove_all(dir);
+    }
+    void startSimulator(bool wireTiming = false) {
+        sim.setWireTiming(wireTiming);
+        ASSERT_EQ(sim.start(), 0);
+        fs::create_symlink(sim.devicePath(), dir / "COM5");
+    }
+    // Tests shorten the reply time-out (and nothing else) to keep silent lines quick.
+    void make(int replyTimeoutMs = 150) {
+        link = std::make_unique<RtuDeviceLink>(dir.string() + "/");
+        WindowParams p;
+        p.programDir = dir.string() + "/";
+        p.link = link.get();
+        p.prompts = &prompts;
+        if (replyTimeoutMs > 0) p.replyTimeoutMs = replyTimeoutMs;
+        p.terminate = [this](int code) { terminated = code; };
+        window = std::make_unique<MainWindow>(p);
+    }
+    bool waitForStatus(const char* text, int ms) {
+        return QTest::qWaitFor([&] { return window->statusPart(3) == text; }, ms);
+    }
+    std::vector<std::uint8_t> fileBytes(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+
+    fs::path dir;
+    sim::SimServer sim;
+    std::unique_ptr<RtuDeviceLink> link;
+    ScriptedPrompts prompts;
+    int terminated = -1;
+    std::unique_ptr<MainWindow> window;
+};
+
+TEST_F(EndToEndTest, ConnectsPollsAndFillsTheStatusBar) {
+    startSimulator(true);
+    make();
+    window->startUp();
+    EXPECT_EQ(link->lastDevicePath(), (dir / "COM5").string());
+    EXPECT_TRUE(prompts.boxes.empty());
+    EXPECT_EQ(window->connectingDialog(), nullptr);
+    EXPECT_EQ(window->windowTitle(), "Orvik Dravo Viewer v.1.37  ___  Firmware v. 1.17 ");
+    ASSERT_TRUE(waitForStatus("Communication Status: Receiving data", 3000));
+    // The engine comes up to speed; the panel's record follows the simulator's registers.
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return window->controller().live.engine_speed > 300; }, 10000));
+    const int simSpeed = sim.withEngine([](sim::ControllerEngine& e) { return e.input(35); });
+    EXPECT_NEAR(window->controller().live.engine_speed, simSpeed, 200);
+    EXPECT_EQ(window->controller().live.exhaust_temp, window->controller().image.inA(9));
+    const MonitorController& mc = window->controller();
+    EXPECT_EQ(window->statusPart(0), " Orvik Dravo Serial Nr: 2417");
+    EXPECT_EQ(window->statusPart(1),
+              QString::fromStdString(" Indicator: " + std::to_string(mc.ranges.indicator_type)));
+    EXPECT_EQ(window->statusPart(2), QString::fromStdString(alarmStatusLine(mc.live, mc.status)));
+    EXPECT_TRUE(window->statusPart(2).startsWith("Alarm Status:"));
+}
+
+TEST_F(EndToEndTest, LogFileHasTheHeaderAndOneRecordPerGoodTick) {
+    startSimulator();
+    make();
+    window->startUp();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->logWriter().isOpen(); }, 3000));
+    const std::string path = window->logWriter().path();
+    EXPECT_EQ(fs::path(path).parent_path(), dir);
+    EXPECT_EQ(fs::path(path).filename().string().rfind("log_", 0), 0u);
+    QTest::qWait(2500);
+    prompts.answers.push_back(kAnswerYes);
+    ASSERT_TRUE(window->close());
+    const long good = window->controller().goodTicks;
+    const auto bytes = fileBytes(path);
+    ASSERT_GE(bytes.size(), static_cast<std::size_t>(kLogHeaderSize));
+    std::string title;
+    ASSERT_TRUE(findLogHeader(bytes.data(), bytes.size(), &title));
+    EXPECT_EQ(title, "KVX, Firmware ver: 1.17");
+    EXPECT_EQ((bytes.size() - kLogHeaderSize) % kLogRecordSize, 0u);
+    const long records = static_cast<long>((bytes.size() - kLogHeaderSize) / kLogRecordSize);
+    // The first tick may come before the log clock has opened the file.
+    EXPECT_GE(records, good - 1);
+    EXPECT_LE(records, good);
+    EXPECT_GT(records, 5);
+    std::int32_t previous = 0;
+    for (long i = 0; i < records; ++i) {
+        const LogRecord r = decodeLogRecord(bytes.data() + kLogHeaderSize + i * kLogRecordSize);
+        EXPECT_GE(r.time, previous);
+        previous = r.time;
+    }
+}
+
+TEST_F(EndToEndTest, PulledCableGivesSixBadTicksAConnectAndRecoversByF12) {
+    startSimulator();
+    make();
+    window->startUp();
+    ASSERT_TRUE(waitForStatus("Communication Status: Receiving data", 3000));
+    const long goodBefore = window->controller().goodTicks;
+    sim.pullCable(4000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return prompts.boxes.size() >= 1; }, 8000));
+    EXPECT_EQ(prompts.boxes[0].text, "Communication Time-out!\n");
+    EXPECT_EQ(prompts.boxes[0].title, "Notice(B_9600)");
+    EXPECT_LE(window->controller().goodTicks - goodBefore, 1);
+    EXPECT_FALSE(window->controller().connected);
+    EXPECT_FALSE(window->timers().isArmed(5001));
+    // Shown as soon as the Connect failed, without waiting for a repaint.
+    EXPECT_EQ(window->statusPart(3), "Communication Status: Time-out");
+    EXPECT_EQ(prompts.boxes.size(), 1u);
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !sim.cablePulled(); }, 6000));
+    QTest::keyClick(window.get(), Qt::Key_F12);
+    ASSERT_TRUE(waitForStatus("Communication Status: Receiving data", 3000));
+    EXPECT_TRUE(window->controller().connected);
+    EXPECT_TRUE(window->logWriter().isOpen());  // Connect asked for the log file again
+    EXPECT_EQ(prompts.boxes.size(), 1u);
+}
+
+TEST_F(EndToEndTest, NoControllerShowsTheTimeoutBoxOnceAndPollsNothing) {
+    startSimulator();
+    sim.pullCable(600000);
+    make();
+    window->startUp();
+    QTest::qWait(1500);
+    EXPECT_EQ(prompts.count(kConnectionFailed), 1);
+    EXPECT_EQ(prompts.boxes.size(), 1u);
+    EXPECT_EQ(prompts.boxes[0].title, "Communication Timeout");
+    EXPECT_FALSE(window->timers().isArmed(5001));
+    EXPECT_EQ(window->controller().goodTicks, 0);
+    window->panelView()->update();
+    ASSERT_TRUE(waitForStatus("Communication Status: Waiting for data", 2000));
+    EXPECT_EQ(window->windowTitle(), "Orvik Dravo Viewer V.1.37 ");
+}
+
+TEST_F(EndToEndTest, PortThatCannotBeOpened) {
+    fs::create_symlink(dir / "no-such-tty", dir / "COM5");  // a vanished device
+    make();
+    window->startUp();
+    ASSERT_EQ(prompts.boxes.size(), 1u);
+    EXPECT_EQ(prompts.boxes[0].text, "Error opening communication port!\n");
+    EXPECT_EQ(prompts.boxes[0].title, "Notice(B_9600)");
+    EXPECT_FALSE(window->controller().connected);
+    // Connect says the same, and the window keeps running.
+    window->onCommand(res::kCmdConnect);
+    ASSERT_EQ(prompts.boxes.size(), 2u);
+    EXPECT_EQ(prompts.boxes[1].text, "Error opening communication port!\n");
+}
+
+TEST_F(EndToEndTest, CommPortWithANonNumericEntryReportsTheMissingPort) {
+    startSimulator();
+    make();
+    window->startUp();
+    whenModal("108", [](QWidget& d) {
+        typeInto(d, "1001", "x1");
+        whenModal("portProperties", [](QWidget& p) { static_cast<QDialog&>(p).accept(); });
+        press(d, "1");
+    });
+    window->onCommand(res::kCmdCommPort);
+    EXPECT_EQ(window->settings().portName, "COM0");
+    ASSERT_EQ(prompts.boxes.size(), 1u);
+    EXPECT_TRUE(prompts.boxes[0].text ==
+                    "The selected communication port is not available.\nFree the port and try "
+                    "again." ||
+                prompts.boxes[0].text == "Connection failed.");
+    EXPECT_FALSE(window->timers().isArmed(5001));
+    EXPECT_FALSE(link->isConnected());
+}
+
+TEST_F(EndToEndTest, RunStopButtonWritesTheEmergencyStop) {
+    startSimulator();
+    make();
+    window->startUp();
+    RunStopWindow* rs = window->runStopWindow();
+    ASSERT_NE(rs, nullptr);
+    // Wait for READY: no alarm, no shutoff.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rs->button()->shownReady(); }, 15000));
+    rs->button()->click();
+    EXPECT_EQ(sim.withEngine([](sim::ControllerEngine& e) { return e.holding(34); }), 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !rs->button()->shownReady(); }, 3000));
+    EXPECT_EQ(window->controller().live.local_shutoff, 1);
+    rs->button()->click();
+    EXPECT_EQ(sim.withEngine([](sim::ControllerEngine& e) { return e.holding(34); }), 0);
+}
+
+TEST_F(EndToEndTest, EscEndsAtOnceWithEveryRecordInTheFile) {
+    startSimulator();
+    make();
+    window->startUp();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->logWriter().isOpen(); }, 3000));
+    const std::string path = window->logWriter().path();
+    QTest::qWait(1000);
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return terminated >= 0; }, 2000));
+    EXPECT_EQ(terminated, 0);
+    EXPECT_TRUE(prompts.boxes.empty());
+    EXPECT_FALSE(link->isConnected());
+    const long good = window->controller().goodTicks;
+    const auto size = fs::file_size(path);
+    EXPECT_GE(static_cast<long>((size - kLogHeaderSize) / kLogRecordSize), good - 1);
+}
+
+TEST_F(EndToEndTest, NoToTheCloseConfirmationKeepsPollingAndLogging) {
+    startSimulator();
+    make();
+    window->startUp();
+    prompts.answers.push_back(kAnswerNo);
+    EXPECT_FALSE(window->close());
+    const long good = window->controller().goodTicks;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->controller().goodTicks > good + 3; }, 3000));
+    EXPECT_TRUE(window->logWriter().isOpen());
+    EXPECT_TRUE(link->isConnected());
+}
+
+TEST_F(EndToEndTest, DefaultReplyTimeOutIsThreeSeconds) {
+    startSimulator();
+    sim.pullCable(600000);
+    make(0);  // the product's default
+    whenModal(
+        "110", [](QWidget& d) { press(d, "2"); }, 20000);
+    window->startUp();
+    EXPECT_EQ(link->getReplyTimeout(), 3000);
+    QElapsedTimer t;
+    t.start();
+    window->onCommand(res::kCmdConnect);  // identity read and check read, both unanswered
+    EXPECT_GE(t.elapsed(), 2 * 3000);
+    EXPECT_EQ(prompts.count("Communication Time-out!\n"), 1);
+}
+
+}  // namespace
+}  // namespace kvx::test
