@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <thread>
 
 #include "link/mbus_rtu_master_protocol.h"
@@ -63,7 +64,7 @@ class LibmodbusSlave : public ::testing::Test {
             mapping->tab_input_registers[i] = static_cast<std::uint16_t>(0xFF00 + i);
         }
         modbus_set_indication_timeout(context, 0, 50000);
-        if (getenv("KVX_MODBUS_DEBUG")) modbus_set_debug(context, 1);
+        if (std::getenv("KVX_MODBUS_DEBUG")) modbus_set_debug(context, 1);
         slave = std::thread([this] {
             std::uint8_t query[MODBUS_RTU_MAX_ADU_LENGTH];
             while (!stop) {
