@@ -209,15 +209,18 @@ void ControllerEngine::step() {
     pressureSp_ = interpolate(&holding_[kLoadSp0 - 1], &holding_[kPressureSp0 - 1], 10, loadKw10_);
     double fbTarget = gasOn_ ? pressureSp_ : 0.0;
     if (gasOn_ && supplyPsi10_ < 30.0) fbTarget *= std::max(0.3, supplyPsi10_ / 30.0);
-    feedbackLeft_ = lag(feedbackLeft_, fbTarget, 1.5) + 2.0 * noise(7);
-    feedbackRight_ = lag(feedbackRight_, fbTarget + (gasOn_ ? 5.0 : 0.0), 1.8) + 2.0 * noise(8);
+    feedbackLeft_ = lag(feedbackLeft_, fbTarget, 1.5);
+    feedbackRight_ = lag(feedbackRight_, fbTarget + (gasOn_ ? 5.0 : 0.0), 1.8);
+    // The transducers' jitter rides on the reading, never below an empty manifold.
+    feedbackLeftShown_ = std::max(0.0, feedbackLeft_ + 2.0 * noise(7));
+    feedbackRightShown_ = std::max(0.0, feedbackRight_ + 2.0 * noise(8));
     auto actuator = [&](double feedback, double sp, int ch) {
         if (!gasOn_) return 0.0;
         return std::clamp(120.0 + substitutedLph * 5.0 + (sp - feedback) * 0.8 + 4.0 * noise(ch),
                           0.0, 1000.0);
     };
-    actuatorLeft_ = actuator(feedbackLeft_, pressureSp_, 9);
-    actuatorRight_ = actuator(feedbackRight_, pressureSp_ + 5.0, 10);
+    actuatorLeft_ = actuator(feedbackLeftShown_, pressureSp_, 9);
+    actuatorRight_ = actuator(feedbackRightShown_, pressureSp_ + 5.0, 10);
 
     // Exhaust temperature and vibration.
     double exhaustTarget =
@@ -292,15 +295,15 @@ void ControllerEngine::publish() {
     set(19, holdingValue(kFlowSetpoint));
     set(20, ecuErrors_);
     set(21, gasFlow10);
-    set(22, (feedbackLeft_ + feedbackRight_) / 2);
+    set(22, (feedbackLeftShown_ + feedbackRightShown_) / 2);
     set(23, pressureSp);
     set(24, substitution_);
     set(25, substitution_);
     set(26, holdingValue(kSubstMax));
     set(27, gasOn_ ? 1 : 0);
     set(28, pressureSp);
-    set(29, feedbackLeft_);
-    set(30, pressureSp - feedbackLeft_);
+    set(29, feedbackLeftShown_);
+    set(30, pressureSp - feedbackLeftShown_);
     set(31, 0);
     set(32, actuatorLeft);
     set(33, actuatorLeft);
@@ -322,8 +325,8 @@ void ControllerEngine::publish() {
     set(53, loadFraction_ * 1000);
     set(54, substitution_);
     set(55, gasOn_ ? pressureSp + 5 : pressureSp);
-    set(56, feedbackRight_);
-    set(57, pressureSp + 5 - feedbackRight_);
+    set(56, feedbackRightShown_);
+    set(57, pressureSp + 5 - feedbackRightShown_);
     set(58, 0);
     set(59, actuatorRight);
     set(60, actuatorRight);

@@ -86,6 +86,7 @@ class ControllerEngine {
     double substitution_ = 0;  // % x 10
     double dieselFull10_ = 0, diesel10_ = 0, gasFlow10_ = 0;
     double pressureSp_ = 0, feedbackLeft_ = 0, feedbackRight_ = 0;
+    double feedbackLeftShown_ = 0, feedbackRightShown_ = 0;
     double actuatorLeft_ = 0, actuatorRight_ = 0;
     double exhaust_ = 60, exhaustAvg_ = 60;
     double vibration_ = 0, vibrationAvg_ = 0, vibrationMax_ = 0;

@@ -1,0 +1,281 @@
+// dravo-sim and kvx-probe as programs: their options, output and exit status.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sim/sim_server.h"
+
+extern char** environ;
+
+namespace kvx::sim {
+namespace {
+
+struct Child {
+    pid_t pid = -1;
+    int out = -1, err = -1;
+};
+
+Child spawn(const std::vector<std::string>& args) {
+    int out[2], err[2];
+    Child c;
+    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return c;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    posix_spawn_file_actions_adddup2(&fa, err[1], 2);
+    std::vector<char*> argv;
+    for (const auto& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    if (::posix_spawn(&c.pid, argv[0], &fa, nullptr, argv.data(), environ) != 0) c.pid = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    ::close(out[1]);
+    ::close(err[1]);
+    c.out = out[0];
+    c.err = err[0];
+    return c;
+}
+
+std::string readAll(int fd) {
+    std::string s;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;)
+        s.append(buf, static_cast<size_t>(n));
+    ::close(fd);
+    return s;
+}
+
+std::string readLine(int fd, int timeoutMs) {
+    std::string s;
+    char ch;
+    while (true) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, timeoutMs) <= 0 || ::read(fd, &ch, 1) != 1 || ch == '\n') break;
+        s += ch;
+    }
+    return s;
+}
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+Result finish(Child c) {
+    Result r;
+    r.out = readAll(c.out);
+    r.err = readAll(c.err);
+    int st = 0;
+    ::waitpid(c.pid, &st, 0);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    return r;
+}
+
+Result run(const std::vector<std::string>& args) {
+    return finish(spawn(args));
+}
+
+std::map<std::string, std::string> values(const std::string& out) {
+    std::map<std::string, std::string> m;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) {
+        const auto eq = line.find('=');
+        if (eq != std::string::npos && line.rfind("summary:", 0) != 0)
+            m[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return m;
+}
+
+int num(const std::map<std::string, std::string>& m, const std::string& key) {
+    const auto it = m.find(key);
+    EXPECT_NE(it, m.end()) << key;
+    return it == m.end() ? -99999 : std::atoi(it->second.c_str());
+}
+
+const std::string kSim = DRAVO_SIM_PATH;
+const std::string kProbe = KVX_PROBE_PATH;
+
+TEST(DravoSim, HelpAndBadOptions) {
+    const Result help = run({kSim, "--help"});
+    EXPECT_EQ(help.status, 0);
+    for (const char* opt : {"--firmware", "--slave", "--link", "--wire-timing", "--scenario",
+                            "--fault", "--seconds", "--seed", "cable-pulled", "high-exhaust"})
+        EXPECT_NE(help.out.find(opt), std::string::npos) << opt;
+    for (const std::vector<std::string>& bad : {std::vector<std::string>{kSim, "--frobnicate"},
+                                                {kSim, "--firmware", "104"},
+                                                {kSim, "--slave", "0"},
+                                                {kSim, "--fault", "gremlins"},
+                                                {kSim, "--fault", "late:2"},
+                                                {kSim, "--seconds", "-1"},
+                                                {kSim, "--seed"},
+                                                {kSim, "--scenario", "fire"}}) {
+        const Result r = run(bad);
+        EXPECT_EQ(r.status, 2) << bad[1];
+        EXPECT_NE(r.err.find("dravo-sim: "), std::string::npos) << r.err;
+        EXPECT_TRUE(r.out.empty());
+    }
+}
+
+TEST(DravoSim, ServesUntilSignalledWithItsLinkAndSummary) {
+    const std::string link =
+        (std::filesystem::temp_directory_path() / ("dravo-link-" + std::to_string(::getpid())))
+            .string();
+    Child c = spawn({kSim, "--link", link, "--firmware", "106", "--seconds", "120"});
+    ASSERT_GT(c.pid, 0);
+    const std::string device = readLine(c.out, 5000);
+    ASSERT_EQ(device.rfind("/dev/pts/", 0), 0u) << device;
+    EXPECT_EQ(std::filesystem::read_symlink(link).string(), device);
+
+    const Result probe = run({kProbe, "--port", link});
+    EXPECT_EQ(probe.status, 0) << probe.err;
+    EXPECT_EQ(num(values(probe.out), "version"), 106);
+
+    ::kill(c.pid, SIGTERM);
+    const Result r = finish(c);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("dravo-sim: 5 requests served, 0 faults injected, 0 saves"),
+              std::string::npos)
+        << r.out;
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+}
+
+TEST(DravoSim, EndsAfterItsSecondsAndNeverReplacesAFile) {
+    const Result r = run({kSim, "--seconds", "0.3", "--fault", "bad-crc:0.5"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("0 requests served"), std::string::npos);
+
+    const std::string file =
+        (std::filesystem::temp_directory_path() / ("dravo-file-" + std::to_string(::getpid())))
+            .string();
+    {
+        FILE* f = std::fopen(file.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fputs("keep", f);
+        std::fclose(f);
+    }
+    const Result refused = run({kSim, "--link", file, "--seconds", "5"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("not a symbolic link"), std::string::npos);
+    EXPECT_EQ(std::filesystem::file_size(file), 4u);
+    std::filesystem::remove(file);
+}
+
+// Runs the probe against an in-process simulator and returns its values. The engine is run a
+// minute ahead first: warmed up, and standing still until the test's clock catches up, so the
+// probe's values can be compared exactly.
+std::map<std::string, std::string> probe(SimServer& server, int* status = nullptr) {
+    server.withEngine([](ControllerEngine& e) {
+        e.advanceTo(60000);
+        return 0;
+    });
+    const Result r = run({kProbe, "--port", server.devicePath()});
+    if (status) *status = r.status;
+    EXPECT_TRUE(r.err.empty()) << r.err;
+    return values(r.out);
+}
+
+TEST(KvxProbe, ShowsTheBlocksEachFirmwareHas) {
+    for (int firmware : {100, 105, 106, 117}) {
+        SCOPED_TRACE(firmware);
+        EngineConfig cfg;
+        cfg.firmware = firmware;
+        cfg.serialNumber = 4321;
+        SimServer server(cfg);
+        ASSERT_EQ(server.start(), 0);
+        int status = -1;
+        const auto v = probe(server, &status);
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(num(v, "version"), firmware);
+        EXPECT_EQ(num(v, "serial_number"), 4321);
+        EXPECT_EQ(num(v, "modbus_address"), 1);
+        EXPECT_EQ(num(v, "pollOk"), 1);
+        EXPECT_EQ(num(v, "extShutoffOk"), 1);
+        const auto live = [&](int ref) {
+            return server.withEngine([&](ControllerEngine& e) { return int{e.input(ref)}; });
+        };
+        // Block A is read on every version.
+        EXPECT_EQ(num(v, "engine_speed"), live(35));
+        EXPECT_EQ(num(v, "engine_load"), live(12));
+        EXPECT_EQ(num(v, "diesel_flow"), live(37));
+        EXPECT_EQ(num(v, "substitution_rate"), live(25));
+        EXPECT_EQ(num(v, "vibration_max"), live(42));
+        EXPECT_EQ(num(v, "mode_left"), 2);
+        EXPECT_EQ(v.at("mode_left_text"), "MODE: A/F CONTROL");
+        EXPECT_EQ(num(v, "alarm_flags"), 0);
+        EXPECT_EQ(v.at("alarm_status"), "Alarm Status:  Normal operation ! ");
+        // Block B106 only from 1.06 on.
+        if (firmware >= 106) {
+            EXPECT_EQ(num(v, "engine_hp"), live(52));
+            EXPECT_GT(num(v, "engine_hp"), num(v, "engine_load"));
+            EXPECT_EQ(num(v, "gas_flow"), live(68));
+            EXPECT_GT(num(v, "gas_flow"), 0);
+            EXPECT_EQ(num(v, "pressure_sp_right"), live(55));
+            EXPECT_EQ(num(v, "pressure_fdbk_right"), live(56));
+            EXPECT_EQ(num(v, "mode_right"), 2);
+            EXPECT_EQ(num(v, "aux_d"), live(62));
+        } else {
+            for (const char* f : {"engine_hp", "gas_flow", "pressure_sp_right",
+                                  "pressure_fdbk_right", "actuator_right", "mode_right", "aux_d"})
+                EXPECT_EQ(num(v, f), 0) << f;
+            EXPECT_EQ(v.at("mode_right_text"), "MODE: NOT AVAIL");
+        }
+    }
+}
+
+TEST(KvxProbe, HorsepowerIndicatorOnFirmware105TakesTheLoadFromB105) {
+    EngineConfig cfg;
+    cfg.firmware = 105;
+    SimServer server(cfg);
+    ASSERT_EQ(server.start(), 0);
+    const std::int16_t hp = 2;
+    server.withEngine([&](ControllerEngine& e) { return e.writeHolding(90, &hp, 1, 0); });
+    const auto v = probe(server);
+    const int load = num(v, "engine_load");
+    const int kw = server.withEngine([](ControllerEngine& e) { return int{e.input(12)}; });
+    // Horsepower from B105 52, not kW from A 12.
+    EXPECT_EQ(load, server.withEngine([](ControllerEngine& e) { return int{e.input(52)}; }));
+    EXPECT_GT(load, kw);
+    EXPECT_EQ(num(v, "engine_hp"), 0);
+}
+
+TEST(KvxProbe, ReportsFailuresByResultCode) {
+    const Result missing = run({kProbe, "--port", "/dev/nonexistent-kvx-port"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("result 66 (MBR_OPEN_FAILED)"), std::string::npos) << missing.err;
+    EXPECT_EQ(run({kProbe}).status, 2);
+    EXPECT_EQ(run({kProbe, "--port", "x", "--polls", "0"}).status, 2);
+    EXPECT_EQ(run({kProbe, "--port", "x", "--slave", "300"}).status, 2);
+
+    EngineConfig cfg;
+    cfg.firmware = 100;  // one block per poll
+    SimServer server(cfg);
+    ASSERT_EQ(server.start(), 0);
+    const FaultKind script[] = {FaultKind::none,   FaultKind::none, FaultKind::none,
+                                FaultKind::badCrc, FaultKind::none, FaultKind::exception};
+    server.scriptFaults(script);
+    const Result r = run({kProbe, "--port", server.devicePath(), "--polls", "4"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("summary: polls=4 good=2 fail_129=1 fail_164=1 median_ms="),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("pollOk=1"), std::string::npos);  // the last poll was good
+    EXPECT_NE(r.err.find("2 of 4 polls failed, the last: result 164 (MBR_EXCEPTION|4)"),
+              std::string::npos)
+        << r.err;
+}
+
+}  // namespace
+}  // namespace kvx::sim

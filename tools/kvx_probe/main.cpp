@@ -1,0 +1,83 @@
+// kvx-probe: checks a controller and its line from the command line, as the viewer would see
+// them. Prints name=value lines a technician can read and a script can parse.
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "link/mbus_rtu_master_protocol.h"
+#include "link/port_name.h"
+#include "tools/kvx_probe/probe.h"
+
+namespace {
+
+std::string defaultProgramDir() {
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg)
+        return std::string(xdg) + "/Orvik_KVX";
+    if (const char* home = std::getenv("HOME"); home && *home)
+        return std::string(home) + "/.local/share/Orvik_KVX";
+    return {};
+}
+
+int fail(const char* what, int result) {
+    std::fprintf(stderr, "kvx-probe: %s: result %d (%s)\n", what, result,
+                 kvx::probe::resultName(result).c_str());
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace kvx;
+    probe::ProbeOptions options;
+    std::string error;
+    if (!probe::parseProbeOptions(argc, argv, options, error)) {
+        std::fprintf(stderr, "kvx-probe: %s\nTry 'kvx-probe --help'.\n", error.c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(probe::probeUsage().c_str(), stdout);
+        return 0;
+    }
+    const std::string device = resolvePortName(
+        options.port, options.dataDir.empty() ? defaultProgramDir() : options.dataDir);
+
+    MbusRtuMasterProtocol master;
+    master.setReplyTimeout(3000);
+    master.setRetryCount(0);
+    if (const int rc = master.openConnection(device.c_str(), 9600, 8, 1, 0); rc != 0) {
+        const std::string what = "cannot open " + device;
+        return fail(what.c_str(), rc);
+    }
+    probe::Prober prober(master, options.slave);
+    if (const int rc = prober.connect(); rc != 0) return fail("identity read failed", rc);
+
+    std::vector<double> durations;
+    std::map<int, int> failures;
+    int good = 0, lastFailure = 0;
+    durations.reserve(static_cast<std::size_t>(options.polls));
+    for (int i = 0; i < options.polls; ++i) {
+        const probe::PollResult r = prober.poll();
+        durations.push_back(r.ms);
+        if (r.good()) {
+            ++good;
+        } else {
+            lastFailure = r.failure();
+            ++failures[lastFailure];
+        }
+    }
+    prober.print(stdout);
+    if (options.polls > 1) {
+        std::printf("%s\n", probe::summaryLine(options.polls, good, failures,
+                                               probe::durationStats(durations))
+                                .c_str());
+    }
+    std::fflush(stdout);
+    master.closeConnection();
+    if (good == options.polls) return 0;
+    if (options.polls == 1) return fail("poll failed", lastFailure);
+    const std::string what = std::to_string(options.polls - good) + " of " +
+                             std::to_string(options.polls) + " polls failed, the last";
+    return fail(what.c_str(), lastFailure);
+}

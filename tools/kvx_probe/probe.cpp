@@ -1,0 +1,207 @@
+#include "tools/kvx_probe/probe.h"
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <string_view>
+
+#include "link/result_codes.h"
+#include "model/alarm_text.h"
+
+namespace kvx::probe {
+namespace {
+
+bool toInt(std::string_view text, int min, int max, int& out) {
+    if (text.empty()) return false;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+    return ec == std::errc{} && end == text.data() + text.size() && out >= min && out <= max;
+}
+
+}  // namespace
+
+std::string probeUsage() {
+    return "usage: kvx-probe --port NAME [--slave N] [--polls N] [--data-dir DIR]\n"
+           "Connects to a Dravo controller as the viewer does (9600 baud 8N1, 3000 ms reply\n"
+           "time-out, no retries), reads its identity, the instrument ranges and one poll's\n"
+           "input blocks for its firmware version, and prints name=value lines.\n"
+           "\n"
+           "  --port NAME     serial device path (/dev/ttyUSB0, or the simulator's device), or\n"
+           "                  COMn as the viewer resolves it\n"
+           "  --slave N       slave address 1..247 (default 1)\n"
+           "  --polls N       poll N times back to back (1..1000000, default 1), print the last\n"
+           "                  poll's values and a summary: polls made, good polls, the count of\n"
+           "                  each failing result code, median and 99th-percentile poll time\n"
+           "  --data-dir DIR  the viewer's program directory, where COMn links are looked up\n"
+           "                  (default $XDG_DATA_HOME/Orvik_KVX, else ~/.local/share/Orvik_KVX)\n"
+           "  --help          show this text\n"
+           "\n"
+           "Exit status: 0 when every poll was good; 1 when the port could not be opened, the\n"
+           "identity could not be read or a poll failed (a one-line error names the result\n"
+           "code); 2 for a bad option.\n";
+}
+
+bool parseProbeOptions(int argc, const char* const* argv, ProbeOptions& o, std::string& error) {
+    for (int i = 1; i < argc; ++i) {
+        std::string_view arg = argv[i];
+        std::string_view value;
+        bool hasInline = false;
+        if (arg.starts_with("--")) {
+            if (const std::size_t eq = arg.find('='); eq != std::string_view::npos) {
+                value = arg.substr(eq + 1);
+                arg = arg.substr(0, eq);
+                hasInline = true;
+            }
+        }
+        auto needValue = [&]() {
+            if (hasInline) return true;
+            if (i + 1 >= argc) {
+                error = "option " + std::string(arg) + " needs a value";
+                return false;
+            }
+            value = argv[++i];
+            return true;
+        };
+        auto bad = [&](const char* what) {
+            error = "bad value '" + std::string(value) + "' for " + std::string(arg) + ": " + what;
+            return false;
+        };
+        if (arg == "--help" || arg == "-h") {
+            o.help = true;
+        } else if (arg == "--port") {
+            if (!needValue()) return false;
+            if (value.empty()) return bad("expected a port name");
+            o.port = std::string(value);
+        } else if (arg == "--slave") {
+            if (!needValue()) return false;
+            if (!toInt(value, 1, 247, o.slave)) return bad("expected 1..247");
+        } else if (arg == "--polls") {
+            if (!needValue()) return false;
+            if (!toInt(value, 1, 1000000, o.polls)) return bad("expected 1..1000000");
+        } else if (arg == "--data-dir") {
+            if (!needValue()) return false;
+            o.dataDir = std::string(value);
+        } else {
+            error = "unknown option '" + std::string(argv[i]) + "'";
+            return false;
+        }
+    }
+    if (!o.help && o.port.empty()) {
+        error = "--port is required";
+        return false;
+    }
+    return true;
+}
+
+std::string resultName(int result) {
+    switch (result) {
+        case MBR_SUCCESS:
+            return "MBR_SUCCESS";
+        case MBR_BAD_ARGUMENT:
+            return "MBR_BAD_ARGUMENT";
+        case MBR_WRONG_STATE:
+            return "MBR_WRONG_STATE";
+        case MBR_IO_FAILURE:
+            return "MBR_IO_FAILURE";
+        case MBR_OPEN_FAILED:
+            return "MBR_OPEN_FAILED";
+        case MBR_PORT_BUSY:
+            return "MBR_PORT_BUSY";
+        case MBR_CRC_MISMATCH:
+            return "MBR_CRC_MISMATCH";
+        case MBR_FRAME_MISMATCH:
+            return "MBR_FRAME_MISMATCH";
+        case MBR_REPLY_MISMATCH:
+            return "MBR_REPLY_MISMATCH";
+        case MBR_REPLY_TIMEOUT:
+            return "MBR_REPLY_TIMEOUT";
+        case MBR_SEND_TIMEOUT:
+            return "MBR_SEND_TIMEOUT";
+        default:
+            break;
+    }
+    if (result > MBR_EXCEPTION && result <= (MBR_EXCEPTION | 0x1F))
+        return "MBR_EXCEPTION|" + std::to_string(result & 0x1F);
+    return "unknown";
+}
+
+int PollResult::failure() const {
+    if (blockA != 0) return blockA;
+    if (blockB > 0) return blockB;
+    return 0;
+}
+
+int Prober::connect() {
+    std::int16_t regs[DeviceIdentity::kCount];
+    const int rc = master_.readHoldingRegisters(slave_, DeviceIdentity::kFirstRef, regs,
+                                                DeviceIdentity::kCount);
+    identity_ = DeviceIdentity::fromRegisters(regs);
+    if (rc != 0) return rc;
+    std::int16_t first[DisplayRanges::kFirstCount];
+    std::int16_t second[DisplayRanges::kSecondCount];
+    master_.readHoldingRegisters(slave_, DisplayRanges::kFirstRead, first,
+                                 DisplayRanges::kFirstCount);
+    master_.readHoldingRegisters(slave_, DisplayRanges::kSecondRead, second,
+                                 DisplayRanges::kSecondCount);
+    indicatorType_ =
+        computeDisplayRanges(first, second, identity_.version, DisplayRanges{}).indicator_type;
+    return 0;
+}
+
+PollResult Prober::poll() {
+    PollResult r;
+    const int fw = identity_.version;
+    const auto start = std::chrono::steady_clock::now();
+    r.blockA = master_.readInputRegisters(slave_, kBlockA.firstRef, image_.a.data(), kBlockA.count);
+    if (readsBlockB105(fw)) {
+        r.blockB = master_.readInputRegisters(slave_, kBlockB105.firstRef, image_.b105.data(),
+                                              kBlockB105.count);
+    } else if (readsBlockB106(fw)) {
+        r.blockB = master_.readInputRegisters(slave_, kBlockB106.firstRef, image_.b106.data(),
+                                              kBlockB106.count);
+    }
+    if (readsBlockB113(fw)) {
+        r.blockB113 = master_.readInputRegisters(slave_, kBlockB113.firstRef, image_.b113.data(),
+                                                 kBlockB113.count);
+    }
+    r.ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    decodeLiveData(image_, indicatorType_, r.blockA == 0, readsBlockB106(fw) && r.blockB == 0,
+                   live_, status_);
+    return r;
+}
+
+void Prober::print(std::FILE* out) const {
+    std::fprintf(out, "product_type=%d\nversion=%d\nserial_number=%d\nmodbus_address=%d\n",
+                 identity_.product_type, identity_.version, identity_.serial_number,
+                 identity_.modbus_address);
+    for (int i = 0; i < LiveData::kFieldCount; ++i)
+        std::fprintf(out, "%s=%d\n", kLiveDataFieldNames[i], live_.field(i));
+    std::fprintf(out, "extShutoffOk=%d\npollOk=%d\n", status_.extShutoffOk, status_.pollOk);
+    std::fprintf(out, "alarm_status=%s\n", alarmStatusLine(live_, status_).c_str());
+    std::fprintf(out, "mode_left_text=%s\nmode_right_text=%s\n", modeText(live_.mode_left).c_str(),
+                 modeText(live_.mode_right).c_str());
+}
+
+DurationStats durationStats(std::vector<double> ms) {
+    DurationStats s;
+    if (ms.empty()) return s;
+    std::sort(ms.begin(), ms.end());
+    const std::size_t n = ms.size();
+    s.median = n % 2 ? ms[n / 2] : (ms[n / 2 - 1] + ms[n / 2]) / 2.0;
+    const auto rank = static_cast<std::size_t>(std::ceil(0.99 * static_cast<double>(n)));
+    s.p99 = ms[std::clamp<std::size_t>(rank, 1, n) - 1];
+    return s;
+}
+
+std::string summaryLine(int polls, int good, const std::map<int, int>& failures,
+                        const DurationStats& stats) {
+    std::string line = "summary: polls=" + std::to_string(polls) + " good=" + std::to_string(good);
+    for (const auto& [code, count] : failures)
+        line += " fail_" + std::to_string(code) + "=" + std::to_string(count);
+    char times[64];
+    std::snprintf(times, sizeof times, " median_ms=%.1f p99_ms=%.1f", stats.median, stats.p99);
+    return line + times;
+}
+
+}  // namespace kvx::probe

@@ -1,0 +1,68 @@
+#pragma once
+// What kvx-probe does, apart from its command line: connect and poll as the viewer does, and
+// judge a line over many polls.
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "link/mbus_master_functions.h"
+#include "model/live_data.h"
+
+namespace kvx::probe {
+
+struct ProbeOptions {
+    std::string port;
+    int slave = 1;
+    int polls = 1;
+    std::string dataDir;  // where COMn links live; empty: the viewer's default
+    bool help = false;
+};
+bool parseProbeOptions(int argc, const char* const* argv, ProbeOptions& options,
+                       std::string& error);
+std::string probeUsage();
+
+// The device-link result code by name ("MBR_REPLY_TIMEOUT", "MBR_EXCEPTION|2").
+std::string resultName(int result);
+
+// The outcome of one poll: the reads of the viewer's poll tick, for the firmware version.
+struct PollResult {
+    int blockA = -1, blockB = -1, blockB113 = -1;  // -1: not read for this firmware
+    double ms = 0;
+    bool good() const { return blockA == 0 && blockB <= 0; }
+    // The first failing read's code, 0 when all went well.
+    int failure() const;
+};
+
+class Prober {
+  public:
+    explicit Prober(MbusMasterFunctions& master, int slave) : master_(master), slave_(slave) {}
+
+    // Identity, then the two range reads (their results are ignored, as the viewer does).
+    int connect();
+    PollResult poll();
+    void print(std::FILE* out) const;
+
+    const DeviceIdentity& identity() const { return identity_; }
+
+  private:
+    MbusMasterFunctions& master_;
+    int slave_;
+    DeviceIdentity identity_;
+    int indicatorType_ = 0;
+    InputImage image_;
+    LiveData live_;
+    LiveStatus status_;
+};
+
+// Median and 99th percentile (nearest rank) of the poll durations, in milliseconds.
+struct DurationStats {
+    double median = 0, p99 = 0;
+};
+DurationStats durationStats(std::vector<double> ms);
+
+// "summary: polls=N good=G fail_132=K ... median_ms=M p99_ms=P"
+std::string summaryLine(int polls, int good, const std::map<int, int>& failures,
+                        const DurationStats& stats);
+
+}  // namespace kvx::probe
