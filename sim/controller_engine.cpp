@@ -390,10 +390,36 @@ int ControllerEngine::writeHolding(int firstRef, const std::int16_t* values, int
         if (address < 1 || address > 247) return kIllegalValue;
     }
     advanceTo(elapsedMs);
+    if (const int rc = setClock(firstRef, values, count, false); rc != 0) return rc;
     for (int i = 0; i < count; ++i)
         holding_[static_cast<std::size_t>(firstRef - 1 + i)] = values[i];
+    setClock(firstRef, values, count, true);
     applyCommands(firstRef, count);
     publish();
+    return 0;
+}
+
+// Writing minute, hour, day, month or year (152..157, the weekday follows from the date) sets
+// the clock; a field out of its range refuses the whole write.
+int ControllerEngine::setClock(int firstRef, const std::int16_t* values, int count, bool apply) {
+    const int last = firstRef + count - 1;
+    if (last < kRtcMin || firstRef > kRtcMin + 5) return 0;
+    int f[6];
+    for (int i = 0; i < 6; ++i) {
+        const int ref = kRtcMin + i;
+        f[i] = ref >= firstRef && ref <= last ? values[ref - firstRef] : holdingValue(ref);
+    }
+    CalendarTime t = calendarFromSeconds(now());
+    t.minute = f[0];
+    t.hour = f[1];
+    t.day = f[3];
+    t.month = f[4];
+    t.year = 2000 + f[5];
+    static constexpr int kDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (t.minute < 0 || t.minute > 59 || t.hour < 0 || t.hour > 23 || t.month < 1 || t.month > 12 ||
+        f[5] < 0 || f[5] > 99 || t.day < 1 || t.day > kDays[t.month - 1])
+        return kIllegalValue;
+    if (apply) clockOffset_ += secondsFromCalendar(t) - now();
     return 0;
 }
 

@@ -72,7 +72,9 @@ class ControllerEngine {
     void applyCommands(int firstRef, int count);
     bool episodeActive(std::int64_t ms, std::int64_t* intoEpisodeMs) const;
     double noise(int channel) const;
-    std::int64_t now() const { return config_.startTime + elapsedMs() / 1000; }
+    // The controller's local clock, which writing its clock registers sets.
+    std::int64_t now() const { return config_.startTime + clockOffset_ + elapsedMs() / 1000; }
+    int setClock(int firstRef, const std::int16_t* values, int count, bool apply);
     int holdingValue(int ref) const { return holding_[static_cast<std::size_t>(ref - 1)]; }
 
     EngineConfig config_;
@@ -81,6 +83,7 @@ class ControllerEngine {
     EventHistory events_;
 
     std::int64_t stepIndex_ = 0;
+    std::int64_t clockOffset_ = 0;
     // Engine model state, in engineering units.
     double speed_ = 0, loadFraction_ = 0, loadKw10_ = 0;
     double substitution_ = 0;  // % x 10

@@ -29,6 +29,16 @@ CalendarTime calendarFromSeconds(std::int64_t seconds) {
     return t;
 }
 
+std::int64_t secondsFromCalendar(const CalendarTime& t) {
+    const std::int64_t y = t.year - (t.month <= 2 ? 1 : 0);
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const std::int64_t yoe = y - era * 400;
+    const std::int64_t doy = (153 * (t.month + (t.month > 2 ? -3 : 9)) + 2) / 5 + t.day - 1;
+    const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const std::int64_t days = era * 146097 + doe - 719468;
+    return days * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
+}
+
 EventHistory EventHistory::story(std::int64_t startTime) {
     constexpr std::int64_t day = 86400;
     const std::int64_t midnight = startTime - ((startTime % day) + day) % day;

@@ -13,6 +13,8 @@ struct CalendarTime {
     int weekday = 4;  // 0 = Sunday
 };
 CalendarTime calendarFromSeconds(std::int64_t seconds);
+// Seconds since 1970 of a calendar date and time (the weekday is not looked at).
+std::int64_t secondsFromCalendar(const CalendarTime& t);
 
 class EventHistory {
   public:

@@ -218,6 +218,39 @@ TEST(EngineScenarios, RaiseTheirAlarmsAndInputs) {
     EXPECT_EQ(ecu.input(34), -4);
 }
 
+TEST(EngineCommands, ClockRegistersSetTheClock) {
+    ControllerEngine e;  // 2026-01-01 08:00, a Thursday
+    e.advanceTo(1000);
+    EXPECT_EQ(e.holding(153), 8);
+    EXPECT_EQ(e.holding(154), 4);
+    // 2027-03-15 17:42 (a Monday), written as a block.
+    const std::int16_t clock[6] = {42, 17, 0, 15, 3, 27};
+    ASSERT_EQ(e.writeHolding(152, clock, 6, 1000), 0);
+    EXPECT_EQ(e.holding(152), 42);
+    EXPECT_EQ(e.holding(154), 1);
+    EXPECT_EQ(e.holding(157), 27);
+    e.advanceTo(61000);
+    EXPECT_EQ(e.holding(152), 43);  // and it keeps running
+    const std::int16_t hour = 6;
+    ASSERT_EQ(e.writeHolding(153, &hour, 1, 61000), 0);
+    EXPECT_EQ(e.holding(153), 6);
+    EXPECT_EQ(e.holding(155), 15);
+    // Out of range fields are refused and change nothing.
+    const std::int16_t feb30[2] = {30, 2};
+    EXPECT_EQ(e.writeHolding(155, feb30, 2, 61000), kIllegalValue);
+    const std::int16_t badHour = 24;
+    EXPECT_EQ(e.writeHolding(153, &badHour, 1, 61000), kIllegalValue);
+    EXPECT_EQ(e.holding(153), 6);
+    EXPECT_EQ(e.holding(156), 3);
+    // Events are stamped with the controller's clock.
+    const std::int16_t on = 1;
+    ASSERT_EQ(e.writeHolding(34, &on, 1, 61000), 0);
+    const CalendarTime t = calendarFromSeconds(e.events().event(0).when);
+    EXPECT_EQ(t.year, 2027);
+    EXPECT_EQ(t.hour, 6);
+    EXPECT_EQ(secondsFromCalendar(t), e.events().event(0).when);
+}
+
 TEST(EventHistory, EncodesDatesTimesAndWords) {
     // 2014-12-31 13:07:40 is the viewer's own example: 12/31/14, 13:7.5.
     EventHistory h;
