@@ -183,18 +183,23 @@ TEST_F(EndToEndTest, CommPortWithANonNumericEntryReportsTheMissingPort) {
     make();
     window->startUp();
     whenModal("108", [](QWidget& d) {
+        EXPECT_EQ(d.findChild<QLineEdit*>("1001")->text(), "5");
         typeInto(d, "1001", "x1");
+        typeInto(d, "1002", "3");
         whenModal("portProperties", [](QWidget& p) { static_cast<QDialog&>(p).accept(); });
         press(d, "1");
     });
     window->onCommand(res::kCmdCommPort);
     EXPECT_EQ(window->settings().portName, "COM0");
+    EXPECT_EQ(window->settings().slaveId, 3);
+    std::ifstream in(dir / "kvx_comm_config.dat", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "COM0 3");
     ASSERT_EQ(prompts.boxes.size(), 1u);
-    EXPECT_TRUE(prompts.boxes[0].text ==
-                    "The selected communication port is not available.\nFree the port and try "
-                    "again." ||
-                prompts.boxes[0].text == "Connection failed.");
+    EXPECT_EQ(prompts.boxes[0].text,
+              "The selected communication port is not available.\nFree the port and try again.");
+    EXPECT_EQ(prompts.boxes[0].title, "Notice");
     EXPECT_FALSE(window->timers().isArmed(5001));
+    EXPECT_FALSE(window->timers().isArmed(5003));
     EXPECT_FALSE(link->isConnected());
 }
 
@@ -224,10 +229,15 @@ TEST_F(EndToEndTest, EscEndsAtOnceWithEveryRecordInTheFile) {
     QTest::keyClick(window.get(), Qt::Key_Escape);
     ASSERT_TRUE(QTest::qWaitFor([&] { return terminated >= 0; }, 2000));
     EXPECT_EQ(terminated, 0);
-    EXPECT_TRUE(prompts.boxes.empty());
+    EXPECT_TRUE(prompts.boxes.empty());  // no confirmation
     EXPECT_FALSE(link->isConnected());
+    EXPECT_FALSE(window->logWriter().isOpen());
+    for (int id : {5001, 5002, 5004, 5005, 5006})
+        EXPECT_FALSE(window->timers().isArmed(id));
+    // Every record handed to the writer is in the file, whole.
     const long good = window->controller().goodTicks;
     const auto size = fs::file_size(path);
+    EXPECT_EQ((size - kLogHeaderSize) % kLogRecordSize, 0u);
     EXPECT_GE(static_cast<long>((size - kLogHeaderSize) / kLogRecordSize), good - 1);
 }
 
@@ -237,10 +247,23 @@ TEST_F(EndToEndTest, NoToTheCloseConfirmationKeepsPollingAndLogging) {
     window->startUp();
     prompts.answers.push_back(kAnswerNo);
     EXPECT_FALSE(window->close());
+    ASSERT_EQ(prompts.boxes.size(), 1u);
+    EXPECT_EQ(prompts.boxes[0].text, "Are you sure you want to close window?");
+    EXPECT_EQ(prompts.boxes[0].title, "Confirm Window Close");
+    EXPECT_EQ(prompts.boxes[0].buttons, BoxButtons::YesNo);
+    EXPECT_EQ(prompts.boxes[0].icon, BoxIcon::Question);
+    EXPECT_TRUE(window->isVisible());
     const long good = window->controller().goodTicks;
     ASSERT_TRUE(QTest::qWaitFor([&] { return window->controller().goodTicks > good + 3; }, 3000));
     EXPECT_TRUE(window->logWriter().isOpen());
     EXPECT_TRUE(link->isConnected());
+
+    prompts.answers.push_back(kAnswerYes);
+    EXPECT_TRUE(window->close());
+    EXPECT_FALSE(link->isConnected());
+    EXPECT_FALSE(window->logWriter().isOpen());
+    EXPECT_FALSE(window->timers().isArmed(5001));
+    EXPECT_EQ(terminated, -1);  // closing ends the message loop, not the process
 }
 
 TEST_F(EndToEndTest, DefaultReplyTimeOutIsThreeSeconds) {

@@ -49,8 +49,6 @@ class FakeLink : public DeviceLink {
         if (!open) return MBR_WRONG_STATE;
         if (silent) return MBR_REPLY_TIMEOUT;
         holding[ref] = value;
-        if (auto it = writeFeedsInput.find(ref); it != writeFeedsInput.end())
-            input[it->second] = value;
         return 0;
     }
 
@@ -63,7 +61,6 @@ class FakeLink : public DeviceLink {
 
     std::map<int, std::int16_t> holding, input;
     std::map<int, bool> failHolding, failInput;  // by first reference of a read
-    std::map<int, int> writeFeedsInput;          // holding reference -> input it shows in
     bool silent = false;                         // nothing answers
     int openResult = 0;
     bool open = false;

@@ -12,7 +12,6 @@
 
 #include "app/connecting_dialog.h"
 #include "app/panel_view.h"
-#include "app/run_stop_window.h"
 #include "display/recording_surface.h"
 #include "fake_link.h"
 #include "resources/resource_ids.h"
@@ -30,9 +29,8 @@ class MainWindowTest : public ::testing::Test {
         link.holding[2] = 117;
         link.holding[3] = 2417;
         link.holding[90] = 1;
-        link.input[35] = 1200;          // engine speed
-        link.input[66] = 1;             // external shutoff healthy
-        link.writeFeedsInput[34] = 16;  // the emergency stop shows as local shutoff
+        link.input[35] = 1200;  // engine speed
+        link.input[66] = 1;     // external shutoff healthy
     }
     ~MainWindowTest() override {
         window.reset();
@@ -43,7 +41,7 @@ class MainWindowTest : public ::testing::Test {
         p.programDir = dir.string() + "/";
         p.link = &link;
         p.prompts = &prompts;
-        p.terminate = [this](int code) { terminated = code; };
+        p.terminate = [](int) { ADD_FAILURE() << "the window ended the process"; };
         window = std::make_unique<MainWindow>(p);
     }
     void startPolling() {
@@ -70,7 +68,6 @@ class MainWindowTest : public ::testing::Test {
     fs::path dir;
     FakeLink link;
     ScriptedPrompts prompts;
-    int terminated = -1;
     std::unique_ptr<MainWindow> window;
 };
 
@@ -277,67 +274,6 @@ TEST_F(MainWindowTest, ZoomShowsTheChartAlone) {
     EXPECT_TRUE(paintToRecording().hasText("LEFT BANK"));
 }
 
-TEST_F(MainWindowTest, EscEndsAtOnceWithPortAndLogClosed) {
-    startPolling();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->logWriter().isOpen(); }, 3000));
-    const std::string path = window->logWriter().path();
-    QTest::qWait(500);
-    QTest::keyClick(window.get(), Qt::Key_Escape);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return terminated >= 0; }, 2000));
-    EXPECT_EQ(terminated, 0);
-    EXPECT_TRUE(prompts.boxes.empty());
-    EXPECT_FALSE(link.isConnected());
-    EXPECT_FALSE(window->logWriter().isOpen());
-    for (int id : {5001, 5002, 5004, 5005, 5006})
-        EXPECT_FALSE(window->timers().isArmed(id));
-    // Every record handed over is in the file.
-    const auto size = fs::file_size(path);
-    EXPECT_GT(size, 40u);
-    EXPECT_EQ((size - 40) % 84, 0u);
-}
-
-TEST_F(MainWindowTest, NoToTheCloseConfirmationKeepsPolling) {
-    startPolling();
-    prompts.answers.push_back(kAnswerNo);
-    EXPECT_FALSE(window->close());
-    ASSERT_EQ(prompts.boxes.size(), 1u);
-    EXPECT_EQ(prompts.boxes[0].text, "Are you sure you want to close window?");
-    EXPECT_EQ(prompts.boxes[0].title, "Confirm Window Close");
-    EXPECT_EQ(prompts.boxes[0].buttons, BoxButtons::YesNo);
-    EXPECT_EQ(prompts.boxes[0].icon, BoxIcon::Question);
-    EXPECT_TRUE(window->isVisible());
-    const auto reads = link.countReads('I', 1);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return link.countReads('I', 1) > reads + 2; }, 3000));
-
-    prompts.answers.push_back(kAnswerYes);
-    EXPECT_TRUE(window->close());
-    EXPECT_FALSE(link.isConnected());
-    EXPECT_FALSE(window->logWriter().isOpen());
-    EXPECT_FALSE(window->timers().isArmed(5001));
-    EXPECT_EQ(terminated, -1);
-}
-
-TEST_F(MainWindowTest, CommPortWithANonNumericEntry) {
-    startPolling();
-    link.openResult = MBR_OPEN_FAILED;  // there is no COM0
-    whenModal("108", [this](QWidget& d) {
-        typeInto(d, "1001", "abc");
-        typeInto(d, "1002", "3");
-        whenModal("portProperties", [](QWidget& p) { static_cast<QDialog&>(p).accept(); });
-        press(d, "1");
-    });
-    window->onCommand(40006);
-    EXPECT_EQ(window->settings().portName, "COM0");
-    EXPECT_EQ(window->settings().slaveId, 3);
-    EXPECT_EQ(link.openedName, "COM0");
-    EXPECT_EQ(fileText("kvx_comm_config.dat"), "COM0 3");
-    ASSERT_EQ(prompts.boxes.size(), 1u);
-    EXPECT_EQ(prompts.boxes[0].text,
-              "The selected communication port is not available.\nFree the port and try again.");
-    EXPECT_FALSE(window->timers().isArmed(5001));
-    EXPECT_FALSE(window->timers().isArmed(5003));
-}
-
 TEST_F(MainWindowTest, CommPortToAWorkingPortRunsTheSequenceAgain) {
     startPolling();
     whenModal("108", [](QWidget& d) {
@@ -364,20 +300,6 @@ TEST_F(MainWindowTest, CancelInTheCommPortDialogLeavesPollingStopped) {
     EXPECT_FALSE(window->timers().isArmed(5001));
     EXPECT_EQ(window->settings().portName, "COM5");
     EXPECT_FALSE(fs::exists(dir / "kvx_comm_config.dat"));
-}
-
-TEST_F(MainWindowTest, RunStopButtonWritesTheEmergencyStopAndTurnsStopped) {
-    startPolling();
-    RunStopWindow* rs = window->runStopWindow();
-    ASSERT_NE(rs, nullptr);
-    EXPECT_TRUE(rs->isVisible());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return rs->button()->shownReady(); }, 3000));
-    rs->button()->click();
-    EXPECT_EQ(link.holding[34], 1);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !rs->button()->shownReady(); }, 3000));
-    rs->button()->click();
-    EXPECT_EQ(link.holding[34], 0);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return rs->button()->shownReady(); }, 3000));
 }
 
 TEST_F(MainWindowTest, ScalingDialogWritesTheFileAndTheSpeedDialTakesTheRange) {
