@@ -251,6 +251,19 @@ TEST(KvxProbe, HorsepowerIndicatorOnFirmware105TakesTheLoadFromB105) {
     EXPECT_EQ(num(v, "engine_hp"), 0);
 }
 
+TEST(KvxProbe, FindsComPortsInTheProgramDirectory) {
+    SimServer server;
+    ASSERT_EQ(server.start(), 0);
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("kvx-probe-dir-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    std::filesystem::create_symlink(server.devicePath(), dir / "COM5");
+    const Result r = run({kProbe, "--port", "COM5", "--data-dir", dir.string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(num(values(r.out), "version"), 117);
+    std::filesystem::remove_all(dir);
+}
+
 TEST(KvxProbe, ReportsFailuresByResultCode) {
     const Result missing = run({kProbe, "--port", "/dev/nonexistent-kvx-port"});
     EXPECT_EQ(missing.status, 1);
