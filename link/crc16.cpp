@@ -16,7 +16,8 @@ constexpr CrcTables makeTables() {
     CrcTables t;
     for (unsigned i = 0; i < 256; ++i) {
         unsigned crc = i;
-        for (int bit = 0; bit < 8; ++bit) crc = (crc & 1U) ? (crc >> 1) ^ 0xA001U : crc >> 1;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1U) ? (crc >> 1) ^ 0xA001U : crc >> 1;
         t.hi[i] = static_cast<std::uint8_t>(crc & 0xFFU);
         t.lo[i] = static_cast<std::uint8_t>(crc >> 8);
     }
