@@ -196,6 +196,11 @@ void SimServer::run() {
 
 void SimServer::clearExclusive() {
     ::ioctl(slaveFd_, TIOCNXCL);
+    // Replies a client left unread when it went away must not reach the next client.
+    std::lock_guard lock(mutex_);
+    ::tcflush(slaveFd_, TCIFLUSH);
+    outgoing_.clear();
+    writeBlocked_ = false;
 }
 
 void SimServer::readInput(std::int64_t now) {

@@ -178,6 +178,24 @@ TEST_F(ServerFixture, WireTimingPacesTheReplyAt9600Baud) {
     EXPECT_LT(fast, ms);
 }
 
+TEST_F(ServerFixture, RepliesAClientLeftUnreadDoNotReachTheNextOne) {
+    const Bytes big = frame({1, 3, 0, 0, 0, 125});  // 255-byte replies
+    {
+        RawClient gone(server.devicePath());
+        for (int i = 0; i < 300; ++i) {  // more than the pseudo-terminal holds
+            gone.send(big);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    RawClient next(server.devicePath());
+    next.send(frame({1, 3, 0, 1, 0, 1}));
+    const Bytes r = next.receive(100, 300);
+    ASSERT_EQ(r.size(), 7u);
+    EXPECT_EQ(r[4], 117);
+}
+
 TEST_F(ServerFixture, AClientsExclusiveLockIsLiftedWhenItCloses) {
     {
         RawClient c(server.devicePath());
