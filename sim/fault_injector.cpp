@@ -49,12 +49,12 @@ bool parseFaultKind(std::string_view name, FaultKind& out) {
     return false;
 }
 
-bool parseFaultSpec(std::string_view spec, FaultKind& kind, double& rate) {
-    const std::size_t colon = spec.find(':');
-    if (!parseFaultKind(spec.substr(0, colon), kind)) return false;
+bool parseFaultOption(std::string_view option, FaultKind& kind, double& rate) {
+    const std::size_t colon = option.find(':');
+    if (!parseFaultKind(option.substr(0, colon), kind)) return false;
     rate = 1.0;
     if (colon == std::string_view::npos) return true;
-    const std::string_view text = spec.substr(colon + 1);
+    const std::string_view text = option.substr(colon + 1);
     if (text.empty()) return false;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), rate);
     return ec == std::errc{} && end == text.data() + text.size() && std::isfinite(rate) &&

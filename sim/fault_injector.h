@@ -34,7 +34,7 @@ std::span<const FaultName> faultNames();
 std::string_view faultName(FaultKind kind);
 bool parseFaultKind(std::string_view name, FaultKind& out);
 // "KIND" (every reply) or "KIND:RATE" with RATE a fraction in 0..1; false when malformed.
-bool parseFaultSpec(std::string_view spec, FaultKind& kind, double& rate);
+bool parseFaultOption(std::string_view option, FaultKind& kind, double& rate);
 
 struct FaultSettings {
     int exceptionCode = 4;     // slave device failure

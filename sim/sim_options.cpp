@@ -133,7 +133,7 @@ bool parseSimOptions(int argc, const char* const* argv, SimOptions& o, std::stri
             if (!needValue()) return false;
             FaultKind kind;
             double rate;
-            if (!parseFaultSpec(value, kind, rate))
+            if (!parseFaultOption(value, kind, rate))
                 return bad("expected KIND or KIND:RATE with a known kind and RATE in 0..1");
             o.faults.emplace_back(kind, rate);
         } else if (arg == "--exception-code") {

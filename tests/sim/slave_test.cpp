@@ -202,15 +202,15 @@ TEST(FaultInjector, ScriptFirstThenRates) {
 TEST(FaultInjector, ParsesKindAndRate) {
     FaultKind k;
     double rate = 0;
-    ASSERT_TRUE(parseFaultSpec("bad-crc", k, rate));
+    ASSERT_TRUE(parseFaultOption("bad-crc", k, rate));
     EXPECT_EQ(k, FaultKind::badCrc);
     EXPECT_EQ(rate, 1.0);
-    ASSERT_TRUE(parseFaultSpec("cable-pulled:0.05", k, rate));
+    ASSERT_TRUE(parseFaultOption("cable-pulled:0.05", k, rate));
     EXPECT_EQ(k, FaultKind::cablePulled);
     EXPECT_DOUBLE_EQ(rate, 0.05);
     for (const char* bad : {"", "bad", "bad-crc:", "bad-crc:1.5", "bad-crc:-0.1", "late:x",
                             "late:0.5x", "none", "noise:nan"})
-        EXPECT_FALSE(parseFaultSpec(bad, k, rate)) << bad;
+        EXPECT_FALSE(parseFaultOption(bad, k, rate)) << bad;
     for (const FaultName& n : faultNames()) {
         ASSERT_TRUE(parseFaultKind(n.name, k));
         EXPECT_EQ(faultName(k), n.name);
