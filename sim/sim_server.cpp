@@ -73,10 +73,16 @@ int SimServer::start() {
     wakeWrite_ = wake[1];
     devicePath_ = name;
     // A client's TIOCEXCL outlives its close (the pty stays up while we hold it), and would
-    // refuse the next open; watching for closes lets us lift it once the client has gone.
+    // refuse the next open; watching opens and closes lets us lift it once the last client has
+    // gone. Counting opens keeps a second program's refused attempt from touching the holder.
     inotify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (inotify_ >= 0 && ::inotify_add_watch(inotify_, name, IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0)
+    if (inotify_ >= 0 &&
+        ::inotify_add_watch(inotify_, name, IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0)
         closeFd(inotify_);
+    clients_ = 0;
+    framer_.reset();
+    outgoing_.clear();
+    writeBlocked_ = false;
     originNs_ = steadyNs();
     stopping_ = false;
     running_ = true;
@@ -176,10 +182,7 @@ void SimServer::run() {
             while (::read(wakeRead_, drain, sizeof drain) > 0) {
             }
         if (inotify_ >= 0 && (fds[2].revents & POLLIN)) {
-            alignas(inotify_event) char events[1024];
-            while (::read(inotify_, events, sizeof events) > 0) {
-            }
-            clearExclusive();
+            if (clientsLeft()) clearExclusive();
         }
         if (fds[0].revents & POLLOUT) writeBlocked_ = false;
         const std::int64_t t = nowUs();
@@ -192,6 +195,28 @@ void SimServer::run() {
         handleFrames(t);
         flushOutput(nowUs());
     }
+}
+
+bool SimServer::clientsLeft() {
+    alignas(inotify_event) char events[4096];
+    bool closed = false;
+    for (ssize_t n; (n = ::read(inotify_, events, sizeof events)) > 0;) {
+        for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+            const auto* ev = reinterpret_cast<const inotify_event*>(events + at);
+            if (ev->mask & IN_Q_OVERFLOW) {
+                // Lost count: take everyone as gone, as a close would have told us.
+                clients_ = 0;
+                closed = true;
+            } else if (ev->mask & IN_OPEN) {
+                ++clients_;
+            } else if (ev->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) {
+                clients_ = std::max(0, clients_ - 1);
+                closed = true;
+            }
+            at += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
+        }
+    }
+    return closed && clients_ == 0;
 }
 
 void SimServer::clearExclusive() {

@@ -88,6 +88,8 @@ class SimServer {
     void handleFrames(std::int64_t now);
     void flushOutput(std::int64_t now);
     std::int64_t nextWakeUs(std::int64_t now);
+    // Reads the open and close notifications; true when the last client has just closed.
+    bool clientsLeft();
     void clearExclusive();
 
     mutable std::mutex mutex_;
@@ -104,6 +106,7 @@ class SimServer {
     std::atomic<bool> stopping_{false};
     std::atomic<bool> running_{false};
     std::int64_t originNs_ = 0;
+    int clients_ = 0;  // opens of the device not yet closed (server thread only)
 
     // Server-thread state (the slave and the framer are used under the lock).
     ModbusSlave slave_{engine_};
