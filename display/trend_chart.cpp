@@ -206,6 +206,13 @@ bool TrendChart::setDisplayIndex(int index) {
     return true;
 }
 
+// A channel is shown only where its legend lies in the window: a legend left of it (x <= 0), or
+// one never placed (its default fraction puts it far to the right), hides the channel with its
+// trace, so a spare channel draws no line across the plot.
+bool TrendChart::shown(const Channel& ch) const {
+    return ch.legendX > 0 && ch.legendX < clientWidth(clientSize_);
+}
+
 void TrendChart::setClock(Clock clock) {
     clock_ = clock != nullptr ? clock : systemClock;
 }
@@ -222,7 +229,7 @@ void TrendChart::drawGrid(Surface& surface) {
 
     // Boxes behind each shown channel's legend and label.
     for (const Channel& ch : channels_) {
-        if (ch.legendX <= 0) continue;
+        if (!shown(ch)) continue;
         surface.rectangle(ch.legendX - 10, ch.legendY - boxHeight_ - 10,
                           ch.legendX + boxWidth_ + 15, ch.legendY + boxHeight_ - 10);
         surface.rectangle(ch.labelX - 10, ch.labelY - boxHeight_ - 10, ch.labelX + boxWidth_ + 15,
@@ -270,7 +277,7 @@ void TrendChart::drawTraces(Surface& surface, bool restart) {
     // right edge until the next sweep clears them.
     const int last = std::min(write_ - 1, capacity_);
     for (const Channel& ch : channels_) {
-        if (ch.legendX <= 0) continue;
+        if (!shown(ch)) continue;
         surface.setPen(Pen{paletteColor(ch.colour), 1, PenStyle::Solid});
         for (int j = std::max(drawnFrom_, 1); j <= last; ++j) {
             const auto prev = static_cast<std::size_t>(j - 1);
@@ -318,7 +325,7 @@ void TrendChart::drawLegend(Surface& surface) const {
 
     for (int c = 0; c < kChannels; ++c) {
         const Channel& ch = channels_[static_cast<std::size_t>(c)];
-        if (ch.legendX <= 0) continue;
+        if (!shown(ch)) continue;
         const int lx = ch.legendX;
         const int ly = ch.legendY;
 

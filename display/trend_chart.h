@@ -36,6 +36,7 @@ class TrendChart {
     void setSizeFractions(std::int16_t widthPercent, std::int16_t heightPercent);
     void setPosition(std::int16_t leftPercent, std::int16_t topPercent);
     bool setSize(std::uint32_t clientSize);
+    // A channel is drawn (legend, label, trace) only while its legend x lies inside the window.
     bool setLegend(std::int16_t xPercent, std::int16_t yPercent, int channel, bool fixedDecimals);
     bool setLabelPosition(std::int16_t xPercent, std::int16_t yPercent, int channel);
 
@@ -104,6 +105,7 @@ class TrendChart {
         char units[15] = {};
         char label[35] = {};
     };
+    bool shown(const Channel& ch) const;
 
     std::uint32_t clientSize_ = 0;
     std::array<Channel, kChannels> channels_;

@@ -117,7 +117,7 @@ TEST(TrendChartGeometry, DefaultsHoldUntilARealClientSizeArrives) {
     EXPECT_TRUE(chart.setSize(packClientSize(1000, 1000)));
     EXPECT_EQ(chart.plot().left, 250);
     EXPECT_EQ(chart.plot().right, 250 + 500);
-    // A legend never placed lies far outside the window, not hidden.
+    // A legend never placed lies far outside the window (and so hides its channel).
     EXPECT_EQ(chart.legendX(7), 50000);
 }
 
@@ -413,6 +413,40 @@ TEST(TrendChartDrawing, TracesAreStepLinesBrokenByInvalidSamples) {
     EXPECT_EQ(added[0].x0, 132);
     EXPECT_EQ(added[0].y0, 250);
     EXPECT_EQ(added[1].y1, 150);
+}
+
+TEST(TrendChartDrawing, AChannelWhoseLegendLiesOffTheWindowDrawsNothing) {
+    // The panel's spare channel: a range and samples, but no legend place. Its legend lands far
+    // right of the window; a flat trace of it would run across the middle of the plot.
+    Chart c(1920);
+    TrendChart& chart = c.chart;
+    chart.setChannelRange(-500, 500, 7, 10);
+    chart.setChannelText("HH", "HH", 7);
+    chart.setLegend(5, 50, 0, true);
+    chart.setChannelRange(0, 100, 0, 13);
+    chart.setLegend(99, 50, 1, true);  // inside, at the right edge: still shown
+    chart.setChannelRange(0, 100, 1, 14);
+    for (int ch = 2; ch < TrendChart::kChannels; ++ch)
+        if (ch != 7) chart.setLegend(-1, 0, ch, true);
+    for (int i = 0; i < 5; ++i) {
+        chart.addSample(0, 7);
+        chart.addSample(50, 0);
+        chart.addSample(50, 1);
+        chart.advance();
+    }
+    ASSERT_GE(chart.legendX(7), 1920);
+
+    RecordingSurface s;
+    chart.drawGrid(s);
+    chart.drawLegend(s);
+    chart.drawTraces(s, true);
+    EXPECT_TRUE(linesWithPen(s, paletteColor(10)).empty());
+    EXPECT_TRUE(linesWithPen(s, paletteColor(10), 4).empty());
+    EXPECT_FALSE(s.hasText("HH"));
+    EXPECT_FALSE(linesWithPen(s, paletteColor(13)).empty());
+    EXPECT_FALSE(linesWithPen(s, paletteColor(14)).empty());
+    // The plot and two boxes for each of the two shown channels.
+    EXPECT_EQ(s.callsOf(DrawOp::Rectangle).size(), 5u);
 }
 
 TEST_F(TrendChartTime, LegendShowsCursorTimeAndChannelValues) {
