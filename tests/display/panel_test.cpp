@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -112,6 +113,26 @@ TEST(PanelLayout, At1280By960TheDialsAre144AndTheStatusLinesStartAt1093) {
     const RecordingSurface t = w.paint();
     EXPECT_FALSE(t.hasText("ECU RX: NOT AVAIL"));
     EXPECT_EQ(textsAt(t, 1093).size(), 7u);
+}
+
+TEST(PanelLayout, SizesBeyondSixteenBitsAreTakenAsTheLargestPackedSize) {
+    // Too large for the packed size: the dial scale must follow the clamped extent the widgets
+    // keep, without overflowing on the way.
+    Window huge(1280, 960);
+    huge.resize(std::numeric_limits<int>::max(), std::numeric_limits<int>::max() / 2);
+    Window packed(1280, 960);
+    packed.resize(65535, 65535);
+    for (int i = 0; i < Panel::kGauges; ++i) {
+        EXPECT_EQ(huge.panel.gauge(i).left(), packed.panel.gauge(i).left()) << i;
+        EXPECT_EQ(huge.panel.gauge(i).right(), packed.panel.gauge(i).right()) << i;
+    }
+    EXPECT_EQ(huge.panel.chart().capacity(), packed.panel.chart().capacity());
+
+    // A minimised window keeps everything at the centre points, then comes back whole.
+    huge.resize(0, 0);
+    EXPECT_EQ(huge.panel.gauge(0).right() - huge.panel.gauge(0).left(), 0);
+    huge.resize(1280, 960);
+    EXPECT_EQ(huge.panel.gauge(0).right() - huge.panel.gauge(0).left(), 288);
 }
 
 TEST(PanelPaint, DrawsBarsThenFacesThenValuesThenTheChartThenTheStatusLines) {
