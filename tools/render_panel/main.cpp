@@ -61,14 +61,16 @@ void renderDials(Output& out) {
         {"dial_hp_decimal_labels", 0, 500, 123.45, 2, 1, true},
         {"dial_title_above", 0, 100, 35, 0, 0, false},
     };
+    // About the size of a panel dial at 1920 x 1080 (radius 165), room above for a title box.
+    constexpr int kSide = 440;
     for (const Case& c : cases) {
-        QtSurface s(400, 400);
-        s.fillRect(0, 0, 400, 400, kPanelBackground);
+        QtSurface s(kSide, kSide);
+        s.fillRect(0, 0, kSide, kSide, kPanelBackground);
         s.setTransparentBackground(true);
         DialGauge g;
-        g.setCentre(50, 52);
-        g.setScale(80);
-        g.setSize(packClientSize(400, 400));
+        g.setCentre(50, 54);
+        g.setScale(150);
+        g.setSize(packClientSize(kSide, kSide));
         g.setTitles("ENGINE", "SPEED", c.inside, 5);
         g.setRange(c.min, c.max);
         g.setUnits("RPM");
