@@ -1,0 +1,99 @@
+// Transactions run on the UI thread five times a second for hours: none of them may allocate.
+// Allocations are counted per thread, so the scripted peer's own buffers do not count.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <new>
+
+#include "link/mbus_rtu_master_protocol.h"
+#include "link/result_codes.h"
+#include "tests/link/pty_peer.h"
+
+namespace {
+thread_local long allocationsOnThisThread = 0;
+}  // namespace
+
+void* operator new(std::size_t size) {
+    ++allocationsOnThisThread;
+    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+
+namespace kvx {
+namespace {
+
+using test::Bytes;
+using test::Peer;
+using test::PtyPair;
+using test::withCrc;
+
+TEST(RtuMasterAllocation, TransactionsAllocateNothing) {
+    PtyPair pty;
+    MbusRtuMasterProtocol master;
+    ASSERT_EQ(master.setReplyTimeout(60), MBR_SUCCESS);
+    ASSERT_EQ(master.setRetryCount(1), MBR_SUCCESS);
+    ASSERT_EQ(master.openConnection(pty.slavePath().c_str(), 115200), MBR_SUCCESS);
+
+    constexpr int kRounds = 5;
+    // Per round: a good read, a good write, a multiple write, an exception, then a bad CRC that
+    // is retried once (two requests), and a broadcast.
+    constexpr int kRequestsPerRound = 7;
+    Peer peer([&pty] {
+        for (int i = 0; i < kRounds * kRequestsPerRound; ++i) {
+            const Bytes request = pty.readRequest(2000);
+            if (request.size() < 2) return;
+            switch (i % kRequestsPerRound) {
+                case 0:
+                    pty.write(withCrc({0x01, 0x04, 0x04, 0x12, 0x34, 0xFF, 0xFE}));
+                    break;
+                case 1:
+                    pty.write(request);
+                    break;
+                case 2:
+                    pty.write(withCrc(Bytes(request.begin(), request.begin() + 6)));
+                    break;
+                case 3:
+                    pty.write(withCrc({0x01, 0x83, 0x02}));
+                    break;
+                case 4:
+                case 5:
+                    pty.write({0x01, 0x03, 0x02, 0x00, 0x01, 0x00, 0x00});
+                    break;
+                default:
+                    break;  // broadcast: no answer
+            }
+        }
+    });
+
+    std::int16_t values[2] = {};
+    const std::int16_t pair[] = {3, -4};
+    // Results are judged after counting, so the assertions' own work stays outside.
+    int results[kRounds][6] = {};
+    const long before = allocationsOnThisThread;
+    for (auto& r : results) {
+        r[0] = master.readInputRegisters(1, 1, values, 2);
+        r[1] = master.writeSingleRegister(1, 7, 0x1234);
+        r[2] = master.writeMultipleRegisters(1, 10, pair, 2);
+        r[3] = master.readHoldingRegisters(1, 1, values, 1);
+        r[4] = master.readHoldingRegisters(1, 1, values, 1);
+        r[5] = master.writeSingleRegister(0, 7, 1);
+    }
+    const long during = allocationsOnThisThread - before;
+    peer.join();
+    EXPECT_EQ(during, 0);
+    const int expected[6] = {MBR_SUCCESS, MBR_SUCCESS,      MBR_SUCCESS,
+                             162,         MBR_CRC_MISMATCH, MBR_SUCCESS};
+    for (const auto& r : results) {
+        for (int i = 0; i < 6; ++i)
+            EXPECT_EQ(r[i], expected[i]) << i;
+    }
+}
+
+}  // namespace
+}  // namespace kvx
