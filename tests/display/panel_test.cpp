@@ -221,31 +221,51 @@ TEST(PanelZoom, DrawsNoGaugeBarOrStatusLineAndRecordsTheSameValues) {
     EXPECT_EQ(a.legendX(9), 1280);
 }
 
+// The value text a bar drew in this paint: bottom-left at one average width (7 on the
+// recording surface) right of its trough.
+std::string barValue(const RecordingSurface& s, const BarGauge& bar) {
+    for (const DrawCall& c : s.callsOf(DrawOp::Text))
+        if (c.x0 == bar.right() + 7 && c.y0 == bar.bottom()) return c.text;
+    return "(none)";
+}
+
 TEST(PanelBank, SwitchingTheBankMovesThePressureAndActuatorInstrumentsAndTheModeLine) {
     Window w(1600, 1000);
+    const Panel& p = w.panel;
     const RecordingSurface left = w.paint(1);
-    for (const char* t : {"12.34", "8.00", "1000", "MODE: A/F CONTROL", "LEFT BANK"})
+    EXPECT_EQ(barValue(left, p.bar(Panel::PressureFeedbackBar)), "12.34");
+    EXPECT_EQ(barValue(left, p.bar(Panel::PressureSetPointBar)), "8.00");
+    EXPECT_EQ(barValue(left, p.bar(Panel::ActuatorBar)), "1000");
+    for (const char* t : {"MODE: A/F CONTROL", "LEFT BANK"})
         EXPECT_TRUE(left.hasText(t)) << t;
     const TrendChart& chart = w.panel.chart();
     EXPECT_DOUBLE_EQ(chart.rawValue(2, chart.writeIndex()), 12.34);
     EXPECT_DOUBLE_EQ(chart.rawValue(3, chart.writeIndex()), 1000);
     EXPECT_DOUBLE_EQ(chart.rawValue(5, chart.writeIndex()), 8.0);
 
-    const RecordingSurface right = w.paint(2);
-    for (const char* t : {"-5.67", "15.00", "3000", "MODE: DEFAULT", "RIGHT BANK"})
-        EXPECT_TRUE(right.hasText(t)) << t;
     // The bars show the new bank at once (the chart legend shows it from the next paint).
-    const BarGauge& fdbk = w.panel.bar(Panel::PressureFeedbackBar);
-    const std::vector<DrawCall> fdbkValue = textsAt(right, fdbk.right() + 7);
-    ASSERT_FALSE(fdbkValue.empty());
-    EXPECT_TRUE(std::find_if(fdbkValue.begin(), fdbkValue.end(), [](const DrawCall& c) {
-                    return c.text == "12.34";
-                }) == fdbkValue.end());
+    const RecordingSurface right = w.paint(2);
+    EXPECT_EQ(barValue(right, p.bar(Panel::PressureFeedbackBar)), "-5.67");
+    EXPECT_EQ(barValue(right, p.bar(Panel::PressureSetPointBar)), "15.00");
+    EXPECT_EQ(barValue(right, p.bar(Panel::ActuatorBar)), "3000");
+    EXPECT_EQ(barValue(right, p.bar(Panel::DieselFlowBar)), "45.60");  // not per bank
+    for (const char* t : {"MODE: DEFAULT", "RIGHT BANK"})
+        EXPECT_TRUE(right.hasText(t)) << t;
     EXPECT_FALSE(right.hasText("MODE: A/F CONTROL"));
+    EXPECT_FALSE(right.hasText("LEFT BANK"));
     EXPECT_DOUBLE_EQ(chart.rawValue(2, chart.writeIndex()), -5.67);
     EXPECT_DOUBLE_EQ(chart.rawValue(3, chart.writeIndex()), 3000);
     EXPECT_DOUBLE_EQ(chart.rawValue(5, chart.writeIndex()), 15.0);
     EXPECT_DOUBLE_EQ(chart.rawValue(1, chart.writeIndex()), 200.0);  // not per bank
+    // The legend of the next paint reads the right bank's values.
+    const RecordingSurface next = w.paint(2);
+    const auto legendValue = [&](int channel) {
+        for (const DrawCall& c : next.textCalls(channel == 2 ? "-5.67" : "15.00"))
+            if (c.x0 == chart.legendX(channel) + 41) return true;
+        return false;
+    };
+    EXPECT_TRUE(legendValue(2));
+    EXPECT_TRUE(legendValue(5));
 }
 
 TEST(PanelBank, BeforeAnyConnectionThePressureBarsSpanPlusMinus138) {
