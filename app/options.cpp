@@ -150,12 +150,12 @@ int parseOptions(const std::vector<std::string>& args, Options& out, std::string
             bool known = false;
             for (auto q : kQtOptionsWithValue) {
                 if (name == q) {
-                    if (i + 1 >= args.size()) {
-                        error = "option " + arg + " needs a value";
-                        return kOptionsError;
-                    }
-                    out.qtArguments.push_back(args[i]);
-                    out.qtArguments.push_back(args[++i]);
+                    // Qt reads most of these only as two words, so "--name=value" is split
+                    // rather than taking the next argument as well.
+                    std::string v;
+                    if (!takeValue(v)) return kOptionsError;
+                    out.qtArguments.push_back(arg);
+                    out.qtArguments.push_back(v);
                     known = true;
                     break;
                 }
@@ -163,7 +163,8 @@ int parseOptions(const std::vector<std::string>& args, Options& out, std::string
             if (!known) {
                 for (auto q : kQtFlags) {
                     if (name == q) {
-                        out.qtArguments.push_back(args[i]);
+                        if (!noValue()) return kOptionsError;
+                        out.qtArguments.push_back(arg);
                         known = true;
                         break;
                     }

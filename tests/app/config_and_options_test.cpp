@@ -190,6 +190,12 @@ TEST(Options, OursAndQtsAndErrors) {
     EXPECT_EQ(o.qtArguments, (std::vector<std::string>{"kvx", "-platform", "offscreen", "--style",
                                                        "Fusion", "-reverse"}));
 
+    // A Qt option written with "=" keeps its value and leaves the next argument ours.
+    ASSERT_EQ(parseOptions({"kvx", "--platform=offscreen", "--simulate"}, o, err), kOptionsOk)
+        << err;
+    EXPECT_TRUE(o.simulate);
+    EXPECT_EQ(o.qtArguments, (std::vector<std::string>{"kvx", "--platform", "offscreen"}));
+
     EXPECT_EQ(parseOptions({"kvx", "--help"}, o, err), kOptionsHelp);
     EXPECT_NE(usageText("orvik-kvx").find("--quit-after SECONDS"), std::string::npos);
 
@@ -208,6 +214,7 @@ TEST(Options, OursAndQtsAndErrors) {
         {"kvx", "--data-dir="},
         {"kvx", "--simulate=yes"},
         {"kvx", "-platform"},
+        {"kvx", "--reverse=1"},
     };
     for (const auto& args : bad) {
         err.clear();
