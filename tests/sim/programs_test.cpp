@@ -288,6 +288,17 @@ TEST(KvxProbe, ReportsFailuresByResultCode) {
     EXPECT_NE(r.err.find("2 of 4 polls failed, the last: result 164 (MBR_EXCEPTION|4)"),
               std::string::npos)
         << r.err;
+
+    // A controller's own exception code above 31 is still named an exception.
+    FaultSettings odd;
+    odd.exceptionCode = 0x45;
+    server.setFaultSettings(odd);
+    const FaultKind again[] = {FaultKind::none, FaultKind::none, FaultKind::none,
+                               FaultKind::exception};
+    server.scriptFaults(again);
+    const Result e = run({kProbe, "--port", server.devicePath()});
+    EXPECT_EQ(e.status, 1);
+    EXPECT_NE(e.err.find("result 229 (MBR_EXCEPTION)"), std::string::npos) << e.err;
 }
 
 }  // namespace

@@ -122,6 +122,9 @@ std::string resultName(int result) {
     }
     if (result > MBR_EXCEPTION && result <= (MBR_EXCEPTION | 0x1F))
         return "MBR_EXCEPTION|" + std::to_string(result & 0x1F);
+    // Codes above 31 overlap the OR'ed bits and cannot be told apart; still an exception.
+    if (result > MBR_EXCEPTION && result <= 0xFF && (result & MBR_EXCEPTION) == MBR_EXCEPTION)
+        return "MBR_EXCEPTION";
     return "unknown";
 }
 
