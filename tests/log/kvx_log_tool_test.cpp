@@ -162,6 +162,19 @@ TEST_F(KvxLogTool, InfoDescribesEachFile) {
                          "  trailing partial record: none\n");
 }
 
+TEST_F(KvxLogTool, ATitleWithControlBytesIsShownEscaped) {
+    // Another tool's header: the signature, a terminal escape that clears the screen, a tab.
+    const std::string title = "KVX \x1b[2J\tv\\1";
+    std::vector<std::uint8_t> bytes(title.begin(), title.end());
+    bytes.resize(40, 0);
+    const std::string path = dir.file("other.log");
+    test::writeBytes(path, bytes);
+    const ToolRun r = run({"info", path});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("  title: KVX \\x1b[2J\\x09v\\x5c1\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
+}
+
 TEST_F(KvxLogTool, ATruncatedFileIsReportedButItsWholeRecordsAreStillGiven) {
     const std::string path = writeLog(varied(3), true);
     std::vector<std::uint8_t> bytes = test::readBytes(path);

@@ -52,6 +52,23 @@ int usageError(const std::string& message) {
     return kExitUsage;
 }
 
+// The title comes from the file: control bytes (a terminal escape, say) are shown as \xNN
+// rather than sent to the terminal.
+std::string printable(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7f && c != '\\') {
+            out += c;
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            out += escaped;
+        }
+    }
+    return out;
+}
+
 bool openLog(const std::string& path, LogReader& reader) {
     const int result = reader.open(path);
     if (result == LOG_OPEN_FAILED) {
@@ -123,7 +140,7 @@ int info(const std::vector<std::string>& paths) {
         }
         std::printf("%s\n", path.c_str());
         if (reader.hasHeader())
-            std::printf("  title: %s\n", reader.title().c_str());
+            std::printf("  title: %s\n", printable(reader.title()).c_str());
         else
             std::printf("  title: none (no header)\n");
         std::printf("  records: %lld\n", static_cast<long long>(reader.recordCount()));
