@@ -13,6 +13,7 @@
 #include "app/panel_view.h"
 #include "app/rtu_device_link.h"
 #include "app/run_stop_window.h"
+#include "display/recording_surface.h"
 #include "log/log_format.h"
 #include "model/alarm_text.h"
 #include "resources/resource_ids.h"
@@ -56,6 +57,18 @@ class EndToEndTest : public ::testing::Test {
     bool waitForStatus(const char* text, int ms) {
         return QTest::qWaitFor([&] { return window->statusPart(3) == text; }, ms);
     }
+    // Lets the window paint once more than now.
+    bool nextPaint(int timeoutMs = 5000) {
+        const int n = window->paintCount();
+        return QTest::qWaitFor([&] { return window->paintCount() > n; }, timeoutMs);
+    }
+    // What the window's last paint drew, as the recording surface sees it.
+    RecordingSurface paintToRecording() {
+        RecordingSurface s;
+        const auto* v = window->panelView();
+        window->panel().onPaint(s, v->width(), v->height(), window->panelInputs());
+        return s;
+    }
     std::vector<std::uint8_t> fileBytes(const std::string& path) {
         std::ifstream in(path, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), {}};
@@ -90,6 +103,70 @@ TEST_F(EndToEndTest, ConnectsPollsAndFillsTheStatusBar) {
               QString::fromStdString(" Indicator: " + std::to_string(mc.ranges.indicator_type)));
     EXPECT_EQ(window->statusPart(2), QString::fromStdString(alarmStatusLine(mc.live, mc.status)));
     EXPECT_TRUE(window->statusPart(2).startsWith("Alarm Status:"));
+}
+
+TEST_F(EndToEndTest, CommFileBanksZoomScalingAndANarrowWindow) {
+    startSimulator();
+    fs::create_symlink(sim.devicePath(), dir / "COM7");
+    std::ofstream(dir / "kvx_comm_config.dat", std::ios::binary) << "COM7 1";
+    make();
+    window->startUp();
+    EXPECT_EQ(window->settings().portName, "COM7");
+    EXPECT_EQ(link->lastDevicePath(), (dir / "COM7").string());
+    ASSERT_TRUE(waitForStatus("Communication Status: Receiving data", 3000));
+
+    // F7 twice: the right bank, then the left one again, each at the next paint.
+    QTest::keyClick(window.get(), Qt::Key_F7);
+    EXPECT_EQ(window->selectedBank(), 2);
+    ASSERT_TRUE(nextPaint());
+    EXPECT_TRUE(paintToRecording().hasText("RIGHT BANK"));
+    QTest::keyClick(window.get(), Qt::Key_F7);
+    ASSERT_TRUE(nextPaint());
+    EXPECT_EQ(window->selectedBank(), 1);
+    EXPECT_TRUE(paintToRecording().hasText("LEFT BANK"));
+
+    // Zoom leaves the chart alone: no dial, no bar, no text column.
+    window->action(res::kCmdZoomIn)->trigger();
+    ASSERT_TRUE(nextPaint());
+    ASSERT_TRUE(window->zoomed());
+    const RecordingSurface zoomed = paintToRecording();
+    EXPECT_TRUE(zoomed.callsOf(DrawOp::Ellipse).empty());
+    EXPECT_FALSE(zoomed.hasText("DIESEL FLOW "));
+    EXPECT_FALSE(zoomed.hasText("LEFT BANK"));
+    window->action(res::kCmdZoomOut)->trigger();
+    ASSERT_TRUE(nextPaint());
+    EXPECT_TRUE(paintToRecording().hasText("LEFT BANK"));
+
+    // The scaling dialog writes the file and the speed dial takes the range while polling goes on.
+    whenModal(QString::number(res::kScalingDialog), [](QWidget& d) {
+        typeInto(d, "1051", "500");
+        typeInto(d, "1052", "2500");
+        press(d, "1");
+    });
+    window->onCommand(res::kCmdScalingSettings);
+    const auto scaling = fileBytes((dir / "scaling_config.dat").string());
+    EXPECT_EQ(std::string(scaling.begin(), scaling.end()), "500 2500");
+    ASSERT_TRUE(nextPaint());
+    EXPECT_DOUBLE_EQ(window->panel().gauge(Panel::SpeedDial).rangeMin(), 500);
+    EXPECT_DOUBLE_EQ(window->panel().gauge(Panel::SpeedDial).rangeMax(), 2500);
+    EXPECT_TRUE(window->timers().isArmed(5001));
+
+    // Below 1300 pixels: the short titles, and the substitution dial keeps its own.
+    window->showNormal();
+    window->resize(1299, 800);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->panelView()->width() == 1299; }, 2000));
+    ASSERT_TRUE(nextPaint());
+    EXPECT_EQ(window->panel().gauge(Panel::SubstitutionDial).title1(), "SUBSTITUTION");
+    EXPECT_EQ(window->panel().gauge(Panel::SpeedDial).title1(), "ENGINE");
+    const RecordingSurface narrow = paintToRecording();
+    ASSERT_FALSE(narrow.callsOf(DrawOp::Text).empty());
+    for (const DrawCall& c : narrow.callsOf(DrawOp::Text))
+        EXPECT_EQ(c.font, FontChoice::Small);
+    window->resize(1600, 900);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->panelView()->width() == 1600; }, 2000));
+    ASSERT_TRUE(nextPaint());
+    EXPECT_EQ(window->panel().gauge(Panel::SubstitutionDial).title1(), "SUBSTITUTION");
+    EXPECT_TRUE(prompts.boxes.empty());
 }
 
 TEST_F(EndToEndTest, LogFileHasTheHeaderAndOneRecordPerGoodTick) {

@@ -12,7 +12,6 @@
 
 #include "app/connecting_dialog.h"
 #include "app/panel_view.h"
-#include "display/recording_surface.h"
 #include "fake_link.h"
 #include "resources/resource_ids.h"
 #include "scripted_prompts.h"
@@ -53,12 +52,6 @@ class MainWindowTest : public ::testing::Test {
     bool nextPaint(int timeoutMs = 5000) {
         const int n = window->paintCount();
         return QTest::qWaitFor([&] { return window->paintCount() > n; }, timeoutMs);
-    }
-    RecordingSurface paintToRecording() {
-        RecordingSurface s;
-        const auto* v = window->panelView();
-        window->panel().onPaint(s, v->width(), v->height(), window->panelInputs());
-        return s;
     }
     std::string fileText(const char* name) {
         std::ifstream in(dir / name, std::ios::binary);
@@ -244,36 +237,6 @@ TEST_F(MainWindowTest, StatusBarPartsFollowTheWindowWidth) {
     EXPECT_EQ(window->statusPart(0).isEmpty(), false);
 }
 
-TEST_F(MainWindowTest, F7TwiceReturnsToTheLeftBankAtTheNextPaint) {
-    startPolling();
-    QTest::keyClick(window.get(), Qt::Key_F7);
-    EXPECT_EQ(window->selectedBank(), 2);
-    ASSERT_TRUE(nextPaint());
-    EXPECT_TRUE(paintToRecording().hasText("RIGHT BANK"));
-    QTest::keyClick(window.get(), Qt::Key_F7);
-    ASSERT_TRUE(nextPaint());
-    EXPECT_EQ(window->selectedBank(), 1);
-    EXPECT_TRUE(paintToRecording().hasText("LEFT BANK"));
-    window->action(40053)->trigger();
-    QTest::qWait(50);
-    EXPECT_EQ(window->selectedBank(), 2);
-}
-
-TEST_F(MainWindowTest, ZoomShowsTheChartAlone) {
-    startPolling();
-    window->action(40019)->trigger();
-    ASSERT_TRUE(nextPaint());
-    EXPECT_TRUE(window->zoomed());
-    auto zoomedPaint = paintToRecording();
-    EXPECT_FALSE(zoomedPaint.hasText("LEFT BANK"));
-    EXPECT_FALSE(zoomedPaint.hasText("DIESEL FLOW "));
-    EXPECT_TRUE(zoomedPaint.callsOf(DrawOp::Ellipse).empty());  // no dial
-    window->action(40020)->trigger();
-    ASSERT_TRUE(nextPaint());
-    EXPECT_FALSE(window->zoomed());
-    EXPECT_TRUE(paintToRecording().hasText("LEFT BANK"));
-}
-
 TEST_F(MainWindowTest, CommPortToAWorkingPortRunsTheSequenceAgain) {
     startPolling();
     whenModal("108", [](QWidget& d) {
@@ -323,18 +286,6 @@ TEST_F(MainWindowTest, ScalingDialogWritesTheFileAndTheSpeedDialTakesTheRange) {
     whenModal("142", [](QWidget& d) { press(d, "1"); });
     window->onCommand(40046);
     EXPECT_EQ(fileText("scaling_config.dat"), "0 0");
-}
-
-TEST_F(MainWindowTest, NarrowWindowSwitchesToTheShortTitles) {
-    startPolling();
-    window->showNormal();
-    window->resize(1299, 800);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->panelView()->width() == 1299; }, 2000));
-    ASSERT_TRUE(nextPaint());
-    EXPECT_EQ(window->panel().gauge(Panel::SubstitutionDial).title1(), "SUBSTITUTION");
-    window->resize(1600, 900);
-    ASSERT_TRUE(nextPaint());
-    EXPECT_EQ(window->panel().gauge(Panel::SubstitutionDial).title1(), "SUBSTITUTION");
 }
 
 }  // namespace
