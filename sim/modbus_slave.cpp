@@ -15,9 +15,9 @@ void put16(std::vector<std::uint8_t>& out, int v) {
 }
 
 void finish(std::vector<std::uint8_t>& reply) {
-    const std::uint16_t crc = crc16(reply.data(), reply.size());
-    reply.push_back(static_cast<std::uint8_t>(crc & 0xFF));
-    reply.push_back(static_cast<std::uint8_t>(crc >> 8));
+    const std::size_t length = reply.size();
+    reply.resize(length + 2);
+    appendCrc16(reply.data(), length);
 }
 
 }  // namespace
