@@ -4,6 +4,8 @@
 
 #include <ctime>
 
+#include "log/log_clock.h"
+
 namespace kvx {
 
 namespace {
@@ -11,16 +13,15 @@ namespace {
 LocalTimeMs localNow() {
     timeval tv{};
     ::gettimeofday(&tv, nullptr);
-    const std::time_t t = tv.tv_sec;
-    std::tm tm{};
     LocalTimeMs out;
-    if (!::localtime_r(&t, &tm)) return out;
-    out.year = tm.tm_year + 1900;
-    out.month = tm.tm_mon + 1;
-    out.day = tm.tm_mday;
-    out.hour = tm.tm_hour;
-    out.minute = tm.tm_min;
-    out.second = tm.tm_sec;
+    LocalDateTime local;
+    if (!localDateTime(tv.tv_sec, local)) return out;
+    out.year = local.year;
+    out.month = local.month;
+    out.day = local.day;
+    out.hour = local.hour;
+    out.minute = local.minute;
+    out.second = local.second;
     out.millisecond = static_cast<int>(tv.tv_usec / 1000);
     return out;
 }
