@@ -13,19 +13,14 @@
 #include <vector>
 
 #include "link/crc16.h"
+#include "tests/sim/sim_frame.h"
 
 namespace kvx::sim {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using test::Bytes;
+using test::frame;
 using Clock = std::chrono::steady_clock;
-
-Bytes frame(Bytes body) {
-    const std::uint16_t crc = crc16(body.data(), body.size());
-    body.push_back(static_cast<std::uint8_t>(crc & 0xFF));
-    body.push_back(static_cast<std::uint8_t>(crc >> 8));
-    return body;
-}
 
 // A bare client on the slave side: the bytes on the line, nothing interpreted.
 class RawClient {

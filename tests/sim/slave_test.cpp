@@ -7,18 +7,13 @@
 #include "link/crc16.h"
 #include "sim/fault_injector.h"
 #include "sim/request_framer.h"
+#include "tests/sim/sim_frame.h"
 
 namespace kvx::sim {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
-Bytes frame(Bytes body) {
-    const std::uint16_t crc = crc16(body.data(), body.size());
-    body.push_back(static_cast<std::uint8_t>(crc & 0xFF));
-    body.push_back(static_cast<std::uint8_t>(crc >> 8));
-    return body;
-}
+using test::Bytes;
+using test::frame;
 
 struct SlaveFixture : ::testing::Test {
     ControllerEngine engine;
