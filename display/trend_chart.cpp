@@ -7,6 +7,7 @@
 
 #include "display/client_size.h"
 #include "display/palette.h"
+#include "display/pixel_math.h"
 
 namespace kvx {
 
@@ -27,10 +28,6 @@ void copyText(char (&field)[N], std::string_view text) {
     const std::size_t n = std::min(text.size(), N - 1);
     std::memcpy(field, text.data(), n);
     field[n] = '\0';
-}
-
-int toPixel(double v) {
-    return static_cast<int>(v);
 }
 
 // Local time through strftime; empty when the time cannot be represented.
@@ -100,10 +97,10 @@ void TrendChart::computeGeometry() {
     // Until a real client size arrives the default plot stays in force.
     if (w == 0 || h == 0) return;
 
-    plot_.left = toPixel(w * leftFraction_);
-    plot_.right = toPixel(w * widthFraction_ + plot_.left);
-    plot_.top = toPixel(h * topFraction_);
-    plot_.bottom = toPixel(h * heightFraction_ + plot_.top);
+    plot_.left = truncToInt(w * leftFraction_);
+    plot_.right = truncToInt(w * widthFraction_ + plot_.left);
+    plot_.top = truncToInt(h * topFraction_);
+    plot_.bottom = truncToInt(h * heightFraction_ + plot_.top);
 
     // Whole 20-pixel grid cells; a negative width collapses to an empty plot, and the width is
     // capped so that every position the sweep can write stays inside the store.
@@ -118,10 +115,10 @@ void TrendChart::computeGeometry() {
     verticalScale_ = (plot_.bottom - plot_.top) / 10000.0;
 
     for (Channel& ch : channels_) {
-        ch.legendX = toPixel(w * ch.legendXFraction);
-        ch.legendY = toPixel(h * ch.legendYFraction);
-        ch.labelX = toPixel(w * ch.labelXFraction);
-        ch.labelY = toPixel(h * ch.labelYFraction);
+        ch.legendX = truncToInt(w * ch.legendXFraction);
+        ch.legendY = truncToInt(h * ch.legendYFraction);
+        ch.labelX = truncToInt(w * ch.labelXFraction);
+        ch.labelY = truncToInt(h * ch.labelYFraction);
     }
 }
 
@@ -219,7 +216,7 @@ void TrendChart::setClock(Clock clock) {
 
 void TrendChart::drawGrid(Surface& surface) {
     const TextMetrics metrics = surface.textMetrics();
-    boxHeight_ = toPixel(metrics.height * 1.3);
+    boxHeight_ = truncToInt(metrics.height * 1.3);
     boxWidth_ = metrics.averageWidth * 20;
 
     const Plot& p = plot_;
@@ -242,13 +239,13 @@ void TrendChart::drawGrid(Surface& surface) {
     const int height = p.bottom - p.top;
     for (int r = 0; r <= 20; ++r) {
         if (r <= 18) {
-            const int y = toPixel(height * ((r + 1) * 0.05)) + p.top;
+            const int y = truncToInt(height * ((r + 1) * 0.05)) + p.top;
             surface.setPen(r == 4 || r == 9 || r == 14 ? major : minor);
             surface.moveTo(p.left, y);
             surface.lineTo(p.right, y);
         }
         if (r >= 1 && r <= 19) {
-            const int x = toPixel(width * (r * 0.05)) + p.left;
+            const int x = truncToInt(width * (r * 0.05)) + p.left;
             surface.setPen(r == 5 || r == 10 || r == 15 ? major : minor);
             surface.moveTo(x, p.top);
             surface.lineTo(x, p.bottom);
@@ -264,9 +261,9 @@ void TrendChart::drawGrid(Surface& surface) {
         surface.text(p.right + 5, y, text);
     };
     percent(0, VAlign::Bottom, p.bottom);
-    percent(50, VAlign::Top, toPixel((p.top + p.bottom) * 0.5 - 10));
-    percent(75, VAlign::Top, toPixel(height * 0.25 - 10 + p.top));
-    percent(25, VAlign::Top, toPixel(height * 0.75 - 10 + p.top));
+    percent(50, VAlign::Top, truncToInt((p.top + p.bottom) * 0.5 - 10));
+    percent(75, VAlign::Top, truncToInt(height * 0.25 - 10 + p.top));
+    percent(25, VAlign::Top, truncToInt(height * 0.75 - 10 + p.top));
     percent(100, VAlign::Top, p.top);
 }
 
@@ -286,10 +283,10 @@ void TrendChart::drawTraces(Surface& surface, bool restart) {
             const int a = ch.samples[prev];
             const int b = ch.status[cur] == Valid ? ch.samples[cur] : a;
             const int x = plot_.left + p * j;
-            const int ya = toPixel(a * verticalScale_ + plot_.top);
+            const int ya = truncToInt(a * verticalScale_ + plot_.top);
             surface.moveTo(x, ya);
             surface.lineTo(x + p, ya);
-            surface.lineTo(x + p, toPixel(b * verticalScale_ + plot_.top));
+            surface.lineTo(x + p, truncToInt(b * verticalScale_ + plot_.top));
         }
     }
     drawnFrom_ = write_;
@@ -320,7 +317,7 @@ void TrendChart::drawLegend(Surface& surface) const {
         const std::time_t stamp = stamps_[static_cast<std::size_t>(k)];
         if (stamp == 0) continue;
         formatTime(text, stamp, "%H:%M:%S");
-        surface.text(toPixel(width * (i * 0.25)) + pl.left, pl.bottom + 2, text);
+        surface.text(truncToInt(width * (i * 0.25)) + pl.left, pl.bottom + 2, text);
     }
 
     for (int c = 0; c < kChannels; ++c) {
@@ -358,7 +355,7 @@ void TrendChart::drawLegend(Surface& surface) const {
         surface.text(lx + 41, ly + 5, text);
 
         surface.setTextColour(paletteColor(10));
-        surface.text(lx + 35 + toPixel(boxWidth_ * 0.3) + 11, ly + 5, ch.units);
+        surface.text(lx + 35 + truncToInt(boxWidth_ * 0.3) + 11, ly + 5, ch.units);
     }
 }
 
