@@ -79,6 +79,22 @@ void BM_PanelPaintQt(benchmark::State& state) {
 }
 BENCHMARK(BM_PanelPaintQt)->Args({1920, 1080})->Args({1280, 960})->Unit(benchmark::kMillisecond);
 
+// The same paint on one surface kept between paints, as the window keeps it.
+void BM_PanelPaintQtReused(benchmark::State& state) {
+    ensureGuiApp();
+    Scene scene(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    QtSurface surface(scene.width, scene.height);
+    for (auto _ : state) {
+        surface.reset();
+        scene.panel.onPaint(surface, scene.width, scene.height, scene.inputs(true));
+        benchmark::DoNotOptimize(surface.pixel(0, 0));
+    }
+}
+BENCHMARK(BM_PanelPaintQtReused)
+    ->Args({1920, 1080})
+    ->Args({1280, 960})
+    ->Unit(benchmark::kMillisecond);
+
 // The widgets' own work without rasterising: what the paint costs beyond Qt.
 void BM_PanelPaintRecording(benchmark::State& state) {
     Scene scene(1920, 1080);

@@ -70,11 +70,13 @@ struct QtSurface::Impl {
     QFont fonts[2] = {makeFont(FontChoice::Default), makeFont(FontChoice::Small)};
     QFontMetrics metrics[2] = {QFontMetrics(fonts[0]), QFontMetrics(fonts[1])};
     int curX = 0, curY = 0;
+    QPainter::RenderHints freshHints;
 
     Impl(int w, int h) : image(std::max(w, 1), std::max(h, 1), QImage::Format_RGB32) {
         image.fill(Qt::white);
         painter.begin(&image);
         painter.setFont(fonts[0]);
+        freshHints = painter.renderHints();
     }
 
     const QFontMetrics& fm() const { return metrics[fontChoice == FontChoice::Small ? 1 : 0]; }
@@ -129,6 +131,21 @@ void QtSurface::selectFont(FontChoice font) {
 TextMetrics QtSurface::textMetrics() const {
     const QFontMetrics& fm = d_->fm();
     return TextMetrics{fm.height(), fm.averageCharWidth()};
+}
+
+void QtSurface::reset() {
+    Impl& d = *d_;
+    d.pen = kBlackPen;
+    d.brush = kWhiteBrush;
+    d.textColour = Rgb{};
+    d.align = TextAlign{};
+    d.transparent = false;
+    d.background = Rgb{255, 255, 255};
+    d.fontChoice = FontChoice::Default;
+    d.curX = d.curY = 0;
+    d.painter.setFont(d.fonts[0]);
+    d.painter.setRenderHints(~d.freshHints, false);
+    d.painter.setRenderHints(d.freshHints, true);
 }
 
 int QtSurface::width() const {

@@ -36,6 +36,10 @@ class QtSurface : public Surface {
     void lineTo(int x, int y) override;
     void text(int x, int y, std::string_view text) override;
 
+    // Back to a fresh surface's drawing state; the picture is kept. A window that repaints
+    // the whole area can then keep one surface, image and fonts, from paint to paint.
+    void reset();
+
     int width() const;
     int height() const;
     // The picture so far; drawing continues to work afterwards.

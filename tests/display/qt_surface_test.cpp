@@ -191,6 +191,34 @@ TEST_F(QtSurfaceTest, AReadOutFitsTheGapTheLayoutLeavesBeforeItsUnits) {
     EXPECT_LT(value.last, 7 * s.textMetrics().averageWidth - 1);
 }
 
+// A window reuses one surface from paint to paint; after reset it must draw as a fresh one.
+TEST_F(QtSurfaceTest, ResetDrawsAsAFreshSurface) {
+    const auto scene = [](QtSurface& s) {
+        s.fillRect(0, 0, 120, 60, Rgb{70, 140, 140});
+        s.rectangle(5, 5, 40, 30);
+        s.ellipse(45, 5, 80, 40);
+        s.lineTo(110, 50);
+        s.text(10, 35, "42.5 kW");
+    };
+    QtSurface fresh(120, 60);
+    scene(fresh);
+
+    QtSurface reused(120, 60);
+    reused.setPen(Pen{kRed, 3, PenStyle::Dash});
+    reused.setBrush(kNoBrush);
+    reused.setTextColour(kRed);
+    reused.setTextAlign({HAlign::Right, VAlign::Bottom});
+    reused.setTransparentBackground(true);
+    reused.setBackgroundColour(kBlack);
+    reused.selectFont(FontChoice::Small);
+    reused.moveTo(60, 10);
+    reused.arc(0, 0, 50, 50, 50, 25, 0, 25);
+    reused.reset();
+    scene(reused);
+
+    EXPECT_EQ(reused.image(), fresh.image());
+}
+
 TEST_F(QtSurfaceTest, SavesAPngThatLoadsBackAndReportsAnUnwritablePath) {
     QtSurface s(32, 16);
     s.fillRect(0, 0, 32, 16, kRed);
