@@ -187,10 +187,6 @@ void QtSurface::ellipse(int left, int top, int right, int bottom) {
     const QRectF box(left + inset, top + inset, right - left - 2 * inset, bottom - top - 2 * inset);
     p.setPen(d_->qpen());
     p.setBrush(d_->brush.none ? QBrush(Qt::NoBrush) : QBrush(toQColor(d_->brush.colour)));
-    if (!d_->hasPen()) {
-        p.drawEllipse(QRectF(left, top, right - left, bottom - top));
-        return;
-    }
     p.drawEllipse(box);
 }
 
