@@ -1,7 +1,6 @@
 #include "app/program_settings.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -67,21 +66,6 @@ bool parseLong(const std::string& token, long low, long high, long& out) {
 }
 
 }  // namespace
-
-std::string programDirectory(const std::string& dataDir) {
-    if (!dataDir.empty()) return withSlash(dataDir);
-    const char* xdg = std::getenv("XDG_DATA_HOME");
-    if (xdg && xdg[0] == '/') return withSlash(xdg) + "Orvik_KVX/";
-    std::string home;
-    if (const char* h = std::getenv("HOME"); h && h[0]) {
-        home = h;
-    } else if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) {
-        home = pw->pw_dir;
-    } else {
-        home = ".";
-    }
-    return withSlash(home) + ".local/share/Orvik_KVX/";
-}
 
 bool createProgramDirectory(const std::string& dir) {
     std::string path;

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "link/port_name.h"  // programDirectory
+
 namespace kvx {
 
 struct ProgramSettings {
@@ -16,9 +18,6 @@ struct ProgramSettings {
 inline constexpr const char* kCommFileName = "kvx_comm_config.dat";
 inline constexpr const char* kScalingFileName = "scaling_config.dat";
 
-// dataDir when given, else $XDG_DATA_HOME/Orvik_KVX (an absolute XDG_DATA_HOME only), else
-// $HOME/.local/share/Orvik_KVX. Always ends with '/'.
-std::string programDirectory(const std::string& dataDir);
 // Creates the directory and its missing parents; false when it is not there afterwards.
 bool createProgramDirectory(const std::string& dir);
 

@@ -1,5 +1,9 @@
 #include "link/port_name.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -23,6 +27,11 @@ int comPortNumber(std::string_view name) {
     return number;
 }
 
+std::string withSlash(std::string dir) {
+    if (dir.empty() || dir.back() != '/') dir += '/';
+    return dir;
+}
+
 }  // namespace
 
 std::string resolvePortName(std::string_view name, const std::string& programDir) {
@@ -39,6 +48,21 @@ std::string resolvePortName(std::string_view name, const std::string& programDir
         if (std::filesystem::exists(std::filesystem::symlink_status(path, error))) return path;
     }
     return "/dev/ttyS" + std::to_string(number - 1);
+}
+
+std::string programDirectory(const std::string& dataDir) {
+    if (!dataDir.empty()) return withSlash(dataDir);
+    const char* xdg = std::getenv("XDG_DATA_HOME");
+    if (xdg && xdg[0] == '/') return withSlash(xdg) + "Orvik_KVX/";
+    std::string home;
+    if (const char* h = std::getenv("HOME"); h && h[0]) {
+        home = h;
+    } else if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) {
+        home = pw->pw_dir;
+    } else {
+        home = ".";
+    }
+    return withSlash(home) + ".local/share/Orvik_KVX/";
 }
 
 }  // namespace kvx

@@ -12,14 +12,6 @@
 
 namespace {
 
-std::string defaultProgramDir() {
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg)
-        return std::string(xdg) + "/Orvik_KVX";
-    if (const char* home = std::getenv("HOME"); home && *home)
-        return std::string(home) + "/.local/share/Orvik_KVX";
-    return {};
-}
-
 int fail(const char* what, int result) {
     std::fprintf(stderr, "kvx-probe: %s: result %d (%s)\n", what, result,
                  kvx::probe::resultName(result).c_str());
@@ -40,8 +32,7 @@ int main(int argc, char** argv) {
         std::fputs(probe::probeUsage().c_str(), stdout);
         return 0;
     }
-    const std::string device = resolvePortName(
-        options.port, options.dataDir.empty() ? defaultProgramDir() : options.dataDir);
+    const std::string device = resolvePortName(options.port, programDirectory(options.dataDir));
 
     MbusRtuMasterProtocol master;
     master.setReplyTimeout(3000);
