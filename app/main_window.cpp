@@ -384,13 +384,13 @@ void MainWindow::paintPanel(QWidget& view) {
     const int w = view.width(), h = view.height();
     if (w <= 0 || h <= 0) return;
     ++paints_;
-    QtSurface surface(w, h);
-    const PanelInputs in{controller_.live,          controller_.image, controller_.status,
-                         controller_.ranges,        selectedBank_,     zoomed_,
-                         controller_.playbackActive};
-    panel_.onPaint(surface, w, h, in);
+    if (!surface_ || surface_->width() != w || surface_->height() != h)
+        surface_ = std::make_unique<QtSurface>(w, h);
+    else
+        surface_->reset();
+    panel_.onPaint(*surface_, w, h, panelInputs());
     QPainter painter(&view);
-    painter.drawImage(0, 0, surface.image());
+    painter.drawImage(0, 0, surface_->image());
     painter.end();
     updateStatusBar();
     const QPoint origin = view.mapToGlobal(QPoint(0, 0));

@@ -31,6 +31,7 @@ class QLabel;
 namespace kvx {
 
 class PanelView;
+class QtSurface;
 
 struct WindowParams {
     std::string programDir;      // with a trailing '/'
@@ -115,6 +116,8 @@ class MainWindow : public QMainWindow, private MonitorHost {
     MonitorController controller_;
     Panel panel_;
     PanelView* view_ = nullptr;
+    // Kept from paint to paint (it only changes with the client size): every good poll paints.
+    std::unique_ptr<QtSurface> surface_;
     std::array<QLabel*, 4> parts_{};
     StatusEdges edges_ = kStatusEdgesAtCreation;
     std::map<int, QAction*> actions_;
