@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/prompts.h"
+#include "ui/prompts.h"
 #include "resources/resource_ids.h"
 
 namespace kvx {

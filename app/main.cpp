@@ -14,8 +14,8 @@
 #include "app/main_window.h"
 #include "app/options.h"
 #include "app/program_settings.h"
-#include "app/qt_prompts.h"
-#include "app/rtu_device_link.h"
+#include "ui/qt_prompts.h"
+#include "link/rtu_device_link.h"
 #include "app/run_stop_window.h"
 #if KVX_HAVE_SIM
 #include "app/simulator_session.h"

@@ -11,13 +11,13 @@
 #include <string>
 
 #include "app/connecting_dialog.h"
-#include "app/device_link.h"
+#include "link/device_link.h"
 #include "app/monitor_clock.h"
 #include "app/monitor_controller.h"
 #include "app/monitor_host.h"
 #include "app/port_properties_dialog.h"
 #include "app/program_settings.h"
-#include "app/prompts.h"
+#include "ui/prompts.h"
 #include "app/run_stop_window.h"
 #include "app/timer_table.h"
 #include "app/window_layout.h"

@@ -7,11 +7,11 @@
 #include <cstdint>
 #include <string>
 
-#include "app/device_link.h"
+#include "link/device_link.h"
 #include "app/monitor_clock.h"
 #include "app/monitor_host.h"
 #include "app/program_settings.h"
-#include "app/prompts.h"
+#include "ui/prompts.h"
 #include "log/log_writer.h"
 #include "model/live_data.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "app/monitor_controller.h"
-#include "app/rtu_device_link.h"
+#include "link/rtu_device_link.h"
 #include "sim/sim_server.h"
 
 namespace {
@@ -34,6 +34,8 @@ class QuietPrompts : public kvx::Prompts {
                    bool) override {
         return kvx::kAnswerOk;
     }
+    std::string openFileName(const kvx::FileDialogRequest&) override { return {}; }
+    std::string saveFileName(const kvx::FileDialogRequest&) override { return {}; }
 };
 
 // Bytes on the line of one transaction reading count registers: 8 request bytes, then

@@ -11,13 +11,13 @@
 
 #include "app/main_window.h"
 #include "app/panel_view.h"
-#include "app/rtu_device_link.h"
+#include "link/rtu_device_link.h"
 #include "app/run_stop_window.h"
 #include "display/recording_surface.h"
 #include "log/log_format.h"
 #include "model/alarm_text.h"
 #include "resources/resource_ids.h"
-#include "scripted_prompts.h"
+#include "ui/scripted_prompts.h"
 #include "sim/sim_server.h"
 #include "window_harness.h"
 

@@ -12,9 +12,9 @@
 
 #include "app/connecting_dialog.h"
 #include "app/panel_view.h"
-#include "fake_link.h"
+#include "tests/support/fake_link.h"
 #include "resources/resource_ids.h"
-#include "scripted_prompts.h"
+#include "ui/scripted_prompts.h"
 #include "window_harness.h"
 
 namespace kvx::test {

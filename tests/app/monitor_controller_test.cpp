@@ -9,10 +9,10 @@
 #include <map>
 #include <vector>
 
-#include "fake_link.h"
+#include "tests/support/fake_link.h"
 #include "log/log_format.h"
 #include "resources/resource_ids.h"
-#include "scripted_prompts.h"
+#include "ui/scripted_prompts.h"
 
 namespace kvx::test {
 namespace {

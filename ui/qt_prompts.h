@@ -1,9 +1,9 @@
 #pragma once
-// Message boxes on screen.
+// Message boxes and file dialogs on screen.
 #include <QPointer>
 #include <QWidget>
 
-#include "app/prompts.h"
+#include "ui/prompts.h"
 
 namespace kvx {
 
@@ -13,8 +13,11 @@ class QtPrompts : public Prompts {
     void setMainWindow(QWidget* window) { mainWindow_ = window; }
     int messageBox(const std::string& text, const std::string& title, BoxIcon icon,
                    BoxButtons buttons, bool ownedByMainWindow) override;
+    std::string openFileName(const FileDialogRequest& request) override;
+    std::string saveFileName(const FileDialogRequest& request) override;
 
   private:
+    std::string fileDialog(bool save, const FileDialogRequest& request);
     QPointer<QWidget> mainWindow_;
 };
 

@@ -6,28 +6,30 @@
 #include <string>
 #include <vector>
 
-#include "app/device_link.h"
+#include "link/device_link.h"
 #include "link/result_codes.h"
 
 namespace kvx::test {
 
 struct LinkCall {
-    char kind;  // 'H' holding read, 'I' input read, 'W' single write, 'O' open, 'C' close
+    char kind;  // 'H' holding read, 'I' input read, 'W' single write, 'M' multiple write,
+                // 'O' open, 'C' close
     int slave;
     int ref;
-    int count;  // or the written value
+    int count;                         // or the written value
+    std::vector<std::int16_t> values;  // of a multiple write
 };
 
 class FakeLink : public DeviceLink {
   public:
     int openConnection(const std::string& portName) override {
-        calls.push_back({'O', 0, 0, 0});
+        calls.push_back({'O', 0, 0, 0, {}});
         openedName = portName;
         open = openResult == 0;
         return openResult;
     }
     void closeConnection() override {
-        if (open) calls.push_back({'C', 0, 0, 0});
+        if (open) calls.push_back({'C', 0, 0, 0, {}});
         open = false;
     }
     bool isConnected() const override { return open; }
@@ -37,18 +39,32 @@ class FakeLink : public DeviceLink {
     }
     int getReplyTimeout() const override { return timeout; }
     int readHoldingRegisters(int slave, int startRef, std::int16_t* values, int count) override {
-        calls.push_back({'H', slave, startRef, count});
+        calls.push_back({'H', slave, startRef, count, {}});
         return read(holding, failHolding, slave, startRef, values, count);
     }
     int readInputRegisters(int slave, int startRef, std::int16_t* values, int count) override {
-        calls.push_back({'I', slave, startRef, count});
+        calls.push_back({'I', slave, startRef, count, {}});
         return read(input, failInput, slave, startRef, values, count);
     }
     int writeSingleRegister(int slave, int ref, std::int16_t value) override {
-        calls.push_back({'W', slave, ref, value});
+        calls.push_back({'W', slave, ref, value, {}});
         if (!open) return MBR_WRONG_STATE;
         if (silent) return MBR_REPLY_TIMEOUT;
+        if (auto it = failWrite.find(ref); it != failWrite.end() && it->second)
+            return MBR_REPLY_TIMEOUT;
         holding[ref] = value;
+        return 0;
+    }
+    int writeMultipleRegisters(int slave, int startRef, const std::int16_t* values,
+                               int count) override {
+        calls.push_back(
+            {'M', slave, startRef, count, std::vector<std::int16_t>(values, values + count)});
+        if (!open) return MBR_WRONG_STATE;
+        if (silent) return MBR_REPLY_TIMEOUT;
+        if (auto it = failWrite.find(startRef); it != failWrite.end() && it->second)
+            return MBR_REPLY_TIMEOUT;
+        for (int i = 0; i < count; ++i)
+            holding[startRef + i] = values[i];
         return 0;
     }
 
@@ -61,6 +77,7 @@ class FakeLink : public DeviceLink {
 
     std::map<int, std::int16_t> holding, input;
     std::map<int, bool> failHolding, failInput;  // by first reference of a read
+    std::map<int, bool> failWrite;               // by (first) reference of a write
     bool silent = false;                         // nothing answers
     int openResult = 0;
     bool open = false;

@@ -1,5 +1,5 @@
 #pragma once
-// What the monitoring window needs of the device link. The program holds one for its whole
+// What every caller above the link needs of it. The program holds one for its whole
 // run; tests put a scripted controller behind it.
 #include <cstdint>
 #include <string>
@@ -22,6 +22,8 @@ class DeviceLink {
     virtual int readHoldingRegisters(int slave, int startRef, std::int16_t* values, int count) = 0;
     virtual int readInputRegisters(int slave, int startRef, std::int16_t* values, int count) = 0;
     virtual int writeSingleRegister(int slave, int ref, std::int16_t value) = 0;
+    virtual int writeMultipleRegisters(int slave, int startRef, const std::int16_t* values,
+                                       int count) = 0;
 };
 
 }  // namespace kvx

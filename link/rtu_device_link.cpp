@@ -1,4 +1,4 @@
-#include "app/rtu_device_link.h"
+#include "link/rtu_device_link.h"
 
 #include <utility>
 
@@ -43,6 +43,11 @@ int RtuDeviceLink::readInputRegisters(int slave, int startRef, std::int16_t* val
 
 int RtuDeviceLink::writeSingleRegister(int slave, int ref, std::int16_t value) {
     return master_.writeSingleRegister(slave, ref, value);
+}
+
+int RtuDeviceLink::writeMultipleRegisters(int slave, int startRef, const std::int16_t* values,
+                                          int count) {
+    return master_.writeMultipleRegisters(slave, startRef, values, count);
 }
 
 }  // namespace kvx

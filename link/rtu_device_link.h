@@ -2,7 +2,7 @@
 // The device link over the RTU master on a serial port.
 #include <string>
 
-#include "app/device_link.h"
+#include "link/device_link.h"
 #include "link/mbus_rtu_master_protocol.h"
 
 namespace kvx {
@@ -21,6 +21,8 @@ class RtuDeviceLink : public DeviceLink {
     int readHoldingRegisters(int slave, int startRef, std::int16_t* values, int count) override;
     int readInputRegisters(int slave, int startRef, std::int16_t* values, int count) override;
     int writeSingleRegister(int slave, int ref, std::int16_t value) override;
+    int writeMultipleRegisters(int slave, int startRef, const std::int16_t* values,
+                               int count) override;
 
     // The device path the last open used.
     const std::string& lastDevicePath() const { return lastPath_; }

@@ -1,0 +1,43 @@
+#pragma once
+// Message boxes and file dialogs, behind an interface so that tests can record every box and
+// dialog and answer it.
+#include <string>
+#include <vector>
+
+namespace kvx {
+
+enum class BoxIcon { None, Warning, Information, Question };
+enum class BoxButtons { Ok, YesNo };
+
+// Answers, numbered like the platform's.
+inline constexpr int kAnswerOk = 1;
+inline constexpr int kAnswerYes = 6;
+inline constexpr int kAnswerNo = 7;
+
+// One entry of a file dialog's type list: the text shown and its wildcard pattern.
+struct FileFilter {
+    std::string name;     // "Log Files"
+    std::string pattern;  // "*2014_5_24*.log"
+};
+
+struct FileDialogRequest {
+    std::string title;  // empty: the platform's own ("Open", "Save As")
+    std::vector<FileFilter> filters;
+    std::string initialDir;
+    std::string initialName;  // the file-name field's text on opening
+};
+
+class Prompts {
+  public:
+    virtual ~Prompts() = default;
+    // Modal; the main window's timers keep running while it is open. ownedByMainWindow: the
+    // box belongs to the main window rather than standing alone.
+    virtual int messageBox(const std::string& text, const std::string& title, BoxIcon icon,
+                           BoxButtons buttons, bool ownedByMainWindow) = 0;
+    // Modal file choosers owned by the main window. The chosen path, or empty when cancelled.
+    // The save dialog returns the path as typed: adding an extension is the caller's rule.
+    virtual std::string openFileName(const FileDialogRequest& request) = 0;
+    virtual std::string saveFileName(const FileDialogRequest& request) = 0;
+};
+
+}  // namespace kvx

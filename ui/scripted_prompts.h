@@ -1,0 +1,69 @@
+#pragma once
+// Prompts for tests: every box and file dialog is recorded and answered from a plan (Yes/OK
+// when the plan has run out; a file dialog with no planned answer is cancelled). holdBox, when
+// set, runs while a box is "open", so a test can let timers fire behind it.
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ui/prompts.h"
+
+namespace kvx::test {
+
+struct RecordedBox {
+    std::string text;
+    std::string title;
+    BoxIcon icon;
+    BoxButtons buttons;
+    bool owned;
+};
+
+struct RecordedFileDialog {
+    bool save;
+    FileDialogRequest request;
+};
+
+class ScriptedPrompts : public Prompts {
+  public:
+    int messageBox(const std::string& text, const std::string& title, BoxIcon icon,
+                   BoxButtons buttons, bool ownedByMainWindow) override {
+        boxes.push_back({text, title, icon, buttons, ownedByMainWindow});
+        if (holdBox) holdBox(boxes.back());
+        if (!answers.empty()) {
+            const int a = answers.front();
+            answers.pop_front();
+            return a;
+        }
+        return buttons == BoxButtons::YesNo ? kAnswerYes : kAnswerOk;
+    }
+    std::string openFileName(const FileDialogRequest& request) override {
+        return fileDialog(false, request);
+    }
+    std::string saveFileName(const FileDialogRequest& request) override {
+        return fileDialog(true, request);
+    }
+    int count(const std::string& text) const {
+        int n = 0;
+        for (const auto& b : boxes)
+            n += b.text == text;
+        return n;
+    }
+
+    std::vector<RecordedBox> boxes;
+    std::deque<int> answers;
+    std::function<void(const RecordedBox&)> holdBox;
+    std::vector<RecordedFileDialog> fileDialogs;
+    std::deque<std::string> fileAnswers;  // "" cancels
+
+  private:
+    std::string fileDialog(bool save, const FileDialogRequest& request) {
+        fileDialogs.push_back({save, request});
+        if (fileAnswers.empty()) return {};
+        std::string a = fileAnswers.front();
+        fileAnswers.pop_front();
+        return a;
+    }
+};
+
+}  // namespace kvx::test
