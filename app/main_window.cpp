@@ -31,12 +31,6 @@ void terminateNow(int code) {
     std::_Exit(code);
 }
 
-struct MenuItem {
-    int id;
-    const char* caption;
-    bool enabled;
-};
-
 }  // namespace
 
 MainWindow::MainWindow(WindowParams params)
@@ -57,6 +51,7 @@ MainWindow::MainWindow(WindowParams params)
     view_ = new PanelView([this](QWidget& w) { paintPanel(w); },
                           [this](int w, int h) { panel_.onSize(w, h); }, this);
     setCentralWidget(view_);
+    commands_ = commandTable();
     buildMenu();
 
     // Creation step: the panel, the status bar, then the log clock reference and timers.
@@ -71,58 +66,123 @@ MainWindow::~MainWindow() {
     if (runStop_) delete runStop_.data();
 }
 
+std::vector<CommandEntry> MainWindow::commandTable() {
+    auto always = [] { return true; };
+    auto never = [] { return false; };
+    auto post = [this](int id) { return [this, id] { postCommand(id); }; };
+    // Menu path, id, caption, key, enabled, handler. Key-only entries (id 0) have no menu item.
+    return {
+        {"Action", res::kCmdConnect, "Connect        F12", 0, always,
+         [this] { controller_.connect(); }},
+        {"Action", res::kCmdDisconnect, "Disconnect", 0, always,
+         [this] { controller_.disconnect(); }},
+        {"Action", res::kCmdPlayback, "Playback", 0, never, {}},
+        {"Action/Log File", res::kCmdLogEnable, "Enable", 0, always, [this] { tickLogMenu(true); },
+         true},
+        {"Action/Log File", res::kCmdLogDisable, "Disable", 0, always,
+         [this] { tickLogMenu(false); }, true},
+        {"Action", res::kCmdExit, "Exit", Qt::Key_Escape, always, [this] { exitProgram(); }},
+
+        {"Settings",
+         res::kCmdPressureSchedule,
+         "&Fuel Pressure Schedule \tF2",
+         Qt::Key_F2,
+         never,
+         {}},
+        {"Settings",
+         res::kCmdSubstitutionSchedule,
+         "&Fuel Substittution Schedule \tF3",
+         Qt::Key_F3,
+         never,
+         {}},
+        {"Settings",
+         res::kCmdTemperatureSettings,
+         "&Temperature Settings \tF4",
+         Qt::Key_F4,
+         never,
+         {}},
+        {"Settings", res::kCmdVibrationSettings, "&Vibration Settings \tF5", Qt::Key_F5, never, {}},
+        {"Settings", res::kCmdCalibrate, "&Calibrate \tF6", Qt::Key_F6, never, {}},
+        {"Settings", res::kCmdFlowControl, "&Flow Control Settings \tF8", Qt::Key_F8, never, {}},
+
+        {"Comm Setup", res::kCmdCommPort, "Comm Port", 0, always, [this] { commPort(); }},
+        {"Comm Setup", res::kCmdCommPortProperties, "Comm Port Properties", 0, always,
+         [this] { portProperties(); }},
+
+        {"Zoom", res::kCmdZoomIn, "&Zoom In      ", 0, always, [this] { zoomed_ = true; }},
+        {"Zoom", res::kCmdZoomOut, "&Zoom Out    ", 0, always, [this] { zoomed_ = false; }},
+
+        {"Tools", res::kCmdUploadSettings, "Upload Settings", 0, never, {}},
+        {"Tools", res::kCmdDownloadSettings, "Download Settings", 0, never, {}},
+        {"Tools", res::kCmdScalingSettings, "Scaling Settings", 0, always,
+         [this] { scalingSettings(); }},
+        {"Tools", res::kCmdVibrationMaxSchedule, "Vibration Max Schedule", 0, never, {}},
+        {"Tools", res::kCmdAlarmAcknowledgment, "Alarm Acknowledgment", 0, never, {}},
+        {"Tools", res::kCmdEmailMessaging, "Emal Messaging", 0, never, {}},
+        {"Tools", res::kCmdEventLog, "Event Log", 0, never, {}},
+
+        {"View", res::kCmdLeftBank, "Left Bank", 0, always, [this] { selectedBank_ = 1; }},
+        {"View", res::kCmdRightBank, "Right Bank", 0, always, [this] { selectedBank_ = 2; }},
+
+        // F7 toggles the bank through the View commands; F12 reconnects.
+        {nullptr, 0, nullptr, Qt::Key_F7, always,
+         [this] {
+             if (selectedBank_ != 1) {
+                 postCommand(res::kCmdLeftBank);
+                 selectedBank_ = 1;
+             } else {
+                 postCommand(res::kCmdRightBank);
+                 selectedBank_ = 2;
+             }
+         }},
+        {nullptr, 0, nullptr, Qt::Key_F12, always,
+         [post] {
+             post(res::kCmdDisconnect)();
+             post(res::kCmdConnect)();
+         }},
+    };
+}
+
 void MainWindow::buildMenu() {
     QMenuBar* bar = menuBar();
     bar->setObjectName(QString::number(res::kMainMenu));
-    auto add = [this](QMenu* menu, const MenuItem& item) {
-        QAction* a = menu->addAction(QString::fromUtf8(item.caption));
-        a->setEnabled(item.enabled);
-        a->setData(item.id);
-        a->setObjectName(QString::number(item.id));
-        const int id = item.id;
+    std::map<std::string, QMenu*> menus;
+    auto menuFor = [&](const std::string& path) {
+        if (auto it = menus.find(path); it != menus.end()) return it->second;
+        const auto slash = path.rfind('/');
+        QMenu* menu = slash == std::string::npos
+                          ? bar->addMenu(QString::fromStdString(path))
+                          : menus.at(path.substr(0, slash))
+                                ->addMenu(QString::fromStdString(path.substr(slash + 1)));
+        // Whether an item is enabled may depend on the window's state: asked on every opening.
+        connect(menu, &QMenu::aboutToShow, this, [this] { refreshMenuState(); });
+        menus[path] = menu;
+        return menu;
+    };
+    for (std::size_t i = 0; i < commands_.size(); ++i) {
+        const CommandEntry& c = commands_[i];
+        if (c.key) keys_[c.key] = i;
+        if (!c.menu) continue;
+        QAction* a = menuFor(c.menu)->addAction(QString::fromUtf8(c.caption));
+        a->setData(c.id);
+        a->setObjectName(QString::number(c.id));
+        a->setCheckable(c.checkable);
+        const int id = c.id;
         connect(a, &QAction::triggered, this, [this, id] { postCommand(id); });
         actions_[id] = a;
-        return a;
-    };
-
-    QMenu* action = bar->addMenu(QStringLiteral("Action"));
-    add(action, {res::kCmdConnect, "Connect        F12", true});
-    add(action, {res::kCmdDisconnect, "Disconnect", true});
-    add(action, {res::kCmdPlayback, "Playback", false});
-    QMenu* logFile = action->addMenu(QStringLiteral("Log File"));
-    add(logFile, {res::kCmdLogEnable, "Enable", true})->setCheckable(true);
-    add(logFile, {res::kCmdLogDisable, "Disable", true})->setCheckable(true);
+    }
     actions_[res::kCmdLogEnable]->setChecked(true);
-    add(action, {res::kCmdExit, "Exit", true});
+    refreshMenuState();
+}
 
-    QMenu* settings = bar->addMenu(QStringLiteral("Settings"));
-    add(settings, {res::kCmdPressureSchedule, "&Fuel Pressure Schedule \tF2", false});
-    add(settings, {res::kCmdSubstitutionSchedule, "&Fuel Substittution Schedule \tF3", false});
-    add(settings, {res::kCmdTemperatureSettings, "&Temperature Settings \tF4", false});
-    add(settings, {res::kCmdVibrationSettings, "&Vibration Settings \tF5", false});
-    add(settings, {res::kCmdCalibrate, "&Calibrate \tF6", false});
-    add(settings, {res::kCmdFlowControl, "&Flow Control Settings \tF8", false});
+void MainWindow::refreshMenuState() {
+    for (const CommandEntry& c : commands_)
+        if (c.id) actions_[c.id]->setEnabled(c.enabled());
+}
 
-    QMenu* comm = bar->addMenu(QStringLiteral("Comm Setup"));
-    add(comm, {res::kCmdCommPort, "Comm Port", true});
-    add(comm, {res::kCmdCommPortProperties, "Comm Port Properties", true});
-
-    QMenu* zoom = bar->addMenu(QStringLiteral("Zoom"));
-    add(zoom, {res::kCmdZoomIn, "&Zoom In      ", true});
-    add(zoom, {res::kCmdZoomOut, "&Zoom Out    ", true});
-
-    QMenu* tools = bar->addMenu(QStringLiteral("Tools"));
-    add(tools, {res::kCmdUploadSettings, "Upload Settings", false});
-    add(tools, {res::kCmdDownloadSettings, "Download Settings", false});
-    add(tools, {res::kCmdScalingSettings, "Scaling Settings", true});
-    add(tools, {res::kCmdVibrationMaxSchedule, "Vibration Max Schedule", false});
-    add(tools, {res::kCmdAlarmAcknowledgment, "Alarm Acknowledgment", false});
-    add(tools, {res::kCmdEmailMessaging, "Emal Messaging", false});
-    add(tools, {res::kCmdEventLog, "Event Log", false});
-
-    QMenu* view = bar->addMenu(QStringLiteral("View"));
-    add(view, {res::kCmdLeftBank, "Left Bank", true});
-    add(view, {res::kCmdRightBank, "Right Bank", true});
+void MainWindow::tickLogMenu(bool enable) {
+    actions_[res::kCmdLogEnable]->setChecked(enable);
+    actions_[res::kCmdLogDisable]->setChecked(!enable);
 }
 
 void MainWindow::buildStatusBar() {
@@ -192,47 +252,12 @@ void MainWindow::postCommand(int id) {
 }
 
 void MainWindow::onCommand(int id) {
-    switch (id) {
-        case res::kCmdConnect:
-            controller_.connect();
-            break;
-        case res::kCmdDisconnect:
-            controller_.disconnect();
-            break;
-        case res::kCmdLogEnable:
-            actions_[res::kCmdLogEnable]->setChecked(true);
-            actions_[res::kCmdLogDisable]->setChecked(false);
-            break;
-        case res::kCmdLogDisable:
-            actions_[res::kCmdLogEnable]->setChecked(false);
-            actions_[res::kCmdLogDisable]->setChecked(true);
-            break;
-        case res::kCmdExit:
-            exitProgram();
-            break;
-        case res::kCmdCommPort:
-            commPort();
-            break;
-        case res::kCmdCommPortProperties:
-            portProperties();
-            break;
-        case res::kCmdZoomIn:
-            zoomed_ = true;
-            break;
-        case res::kCmdZoomOut:
-            zoomed_ = false;
-            break;
-        case res::kCmdScalingSettings:
-            scalingSettings();
-            break;
-        case res::kCmdLeftBank:
-            selectedBank_ = 1;
-            break;
-        case res::kCmdRightBank:
-            selectedBank_ = 2;
-            break;
-        default:
-            break;  // the settings screens and playback are not part of this window yet
+    // Any other id is ignored, as is a command without a handler yet.
+    for (const CommandEntry& c : commands_) {
+        if (c.id == id && id != 0) {
+            if (c.run) c.run();
+            return;
+        }
     }
 }
 
@@ -253,45 +278,17 @@ void MainWindow::onTimer(int id) {
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {
-    switch (event->key()) {
-        case Qt::Key_F2:
-            postCommand(res::kCmdPressureSchedule);
-            break;
-        case Qt::Key_F3:
-            postCommand(res::kCmdSubstitutionSchedule);
-            break;
-        case Qt::Key_F4:
-            postCommand(res::kCmdTemperatureSettings);
-            break;
-        case Qt::Key_F5:
-            postCommand(res::kCmdVibrationSettings);
-            break;
-        case Qt::Key_F6:
-            postCommand(res::kCmdCalibrate);
-            break;
-        case Qt::Key_F7:
-            if (selectedBank_ != 1) {
-                postCommand(res::kCmdLeftBank);
-                selectedBank_ = 1;
-            } else {
-                postCommand(res::kCmdRightBank);
-                selectedBank_ = 2;
-            }
-            break;
-        case Qt::Key_F8:
-            postCommand(res::kCmdFlowControl);
-            break;
-        case Qt::Key_F12:
-            postCommand(res::kCmdDisconnect);
-            postCommand(res::kCmdConnect);
-            break;
-        case Qt::Key_Escape:
-            postCommand(res::kCmdExit);
-            break;
-        default:
-            QMainWindow::keyPressEvent(event);
-            return;
+    const auto it = keys_.find(event->key());
+    if (it == keys_.end()) {
+        QMainWindow::keyPressEvent(event);
+        return;
     }
+    // A key posts its command rather than running it; F7 and F12 post theirs themselves.
+    const CommandEntry& c = commands_[it->second];
+    if (c.id)
+        postCommand(c.id);
+    else
+        c.run();
     event->accept();
 }
 

@@ -9,21 +9,22 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/connecting_dialog.h"
-#include "link/device_link.h"
 #include "app/monitor_clock.h"
 #include "app/monitor_controller.h"
 #include "app/monitor_host.h"
 #include "app/port_properties_dialog.h"
 #include "app/program_settings.h"
-#include "ui/prompts.h"
 #include "app/run_stop_window.h"
 #include "app/timer_table.h"
 #include "app/window_layout.h"
 #include "display/panel.h"
+#include "link/device_link.h"
 #include "log/log_clock.h"
 #include "log/log_writer.h"
+#include "ui/prompts.h"
 
 class QAction;
 class QLabel;
@@ -32,6 +33,18 @@ namespace kvx {
 
 class PanelView;
 class QtSurface;
+
+// One command of the window: its menu item, its key and what it does. The menu, the keys and
+// the dispatch are all built from one table of these.
+struct CommandEntry {
+    const char* menu;     // menu path ("Action/Log File"); null for a key of its own
+    int id;               // command id; 0 for a key of its own
+    const char* caption;  // menu text
+    int key;              // Qt key that posts the command (0: none)
+    std::function<bool()> enabled;
+    std::function<void()> run;  // empty: the item exists but does nothing yet
+    bool checkable = false;
+};
 
 struct WindowParams {
     std::string programDir;      // with a trailing '/'
@@ -96,7 +109,10 @@ class MainWindow : public QMainWindow, private MonitorHost {
     void invalidateRunStopWindow() override;
     void activateMainWindow() override;
 
+    std::vector<CommandEntry> commandTable();
     void buildMenu();
+    void refreshMenuState();
+    void tickLogMenu(bool enable);
     void buildStatusBar();
     void onTimer(int id);
     void paintPanel(QWidget& view);
@@ -120,6 +136,8 @@ class MainWindow : public QMainWindow, private MonitorHost {
     std::unique_ptr<QtSurface> surface_;
     std::array<QLabel*, 4> parts_{};
     StatusEdges edges_ = kStatusEdgesAtCreation;
+    std::vector<CommandEntry> commands_;
+    std::map<int, std::size_t> keys_;  // Qt key -> entry of commands_
     std::map<int, QAction*> actions_;
     QPointer<ConnectingDialog> connecting_;
     QPointer<RunStopWindow> runStop_;
