@@ -110,7 +110,7 @@ void renderBars(Output& out) {
         b.setRange(c.min, c.max);
         b.showScale(c.scale);
         b.setLimit(0.0, 0, 10);
-        b.draw(c.value, s, static_cast<std::int16_t>(c.fill), 0, c.decimals, c.decimalScale);
+        b.draw(c.value, s, static_cast<std::int16_t>(c.fill), c.decimals, c.decimalScale);
         out.save(s, c.name);
     }
 }
