@@ -4,6 +4,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 
@@ -281,7 +282,11 @@ TEST_F(KvxLogTool, BadUsageExitsWithTwoAndHelpWithZero) {
         EXPECT_EQ(r.status, 2) << (args.empty() ? "" : args[0]);
         EXPECT_EQ(r.out, "");
         EXPECT_NE(r.err.find("usage: kvx-log info FILE..."), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     }
+    const ToolRun version = run({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("kvx-log ", 0), 0u) << version.out;
     const ToolRun help = run({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("usage: kvx-log info FILE...\n", 0), 0u);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "link/command_line.h"
 #include "log/log_csv.h"
 #include "log/log_reader.h"
 
@@ -15,12 +16,11 @@ using namespace kvx;
 
 constexpr int kExitOk = 0;
 constexpr int kExitFileProblem = 1;  // unreadable, not a log or damaged
-constexpr int kExitUsage = 2;
 
 const char kUsage[] =
     "usage: kvx-log info FILE...\n"
     "       kvx-log csv FILE [--raw]\n"
-    "       kvx-log --help\n";
+    "       kvx-log --help | --version\n";
 
 const char kHelp[] =
     "\n"
@@ -48,9 +48,11 @@ void complain(const std::string& path, const std::string& message) {
     std::fprintf(stderr, "kvx-log: %s: %s\n", path.c_str(), message.c_str());
 }
 
+// One line, as every program of the project reports a bad command line.
 int usageError(const std::string& message) {
-    std::fprintf(stderr, "kvx-log: %s\n%s", message.c_str(), kUsage);
-    return kExitUsage;
+    std::fprintf(stderr, "kvx-log: %s (usage: kvx-log info FILE... | csv FILE [--raw])\n",
+                 message.c_str());
+    return cli::kExitUsage;
 }
 
 // The title comes from the file: control bytes (a terminal escape, say) are shown as \xNN
@@ -209,6 +211,7 @@ int main(int argc, char** argv) {
         std::printf("%s%s", kUsage, kHelp);
         return kExitOk;
     }
+    if (command == "--version") return cli::printVersion("kvx-log");
     if (command != "info" && command != "csv")
         return usageError("unknown command '" + command + "'");
 
