@@ -20,6 +20,7 @@
 #if KVX_HAVE_SIM
 #include "app/simulator_session.h"
 #endif
+#include "link/command_line.h"
 
 namespace {
 
@@ -56,21 +57,13 @@ int main(int argc, char** argv) {
 #endif
         return 0;
     }
-    if (parsed != kvx::kOptionsOk) {
-        std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", name.c_str(), error.c_str(),
-                     name.c_str());
-        return 2;
-    }
+    if (parsed == kvx::kOptionsVersion) return kvx::cli::printVersion(name);
+    if (parsed != kvx::kOptionsOk) return kvx::cli::reportUsageError(name, error);
 #if KVX_HAVE_SIM
-    if (options.simulate && !kvx::checkSimulatorOptions(options, error)) {
-        std::fprintf(stderr, "%s: %s\n", name.c_str(), error.c_str());
-        return 2;
-    }
+    if (options.simulate && !kvx::checkSimulatorOptions(options, error))
+        return kvx::cli::reportUsageError(name, error);
 #else
-    if (options.simulate) {
-        std::fprintf(stderr, "%s: this build has no simulator\n", name.c_str());
-        return 2;
-    }
+    if (options.simulate) return kvx::cli::reportUsageError(name, "this build has no simulator");
 #endif
 
     std::vector<char*> qtArgv;

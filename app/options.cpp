@@ -1,9 +1,9 @@
 #include "app/options.h"
 
-#include <cerrno>
 #include <cmath>
-#include <cstdlib>
 #include <string_view>
+
+#include "link/command_line.h"
 
 namespace kvx {
 
@@ -36,126 +36,69 @@ constexpr std::string_view kQtOptionsWithValue[] = {
 constexpr std::string_view kQtFlags[] = {"reverse", "widgetcount", "nograb",     "dograb", "sync",
                                          "cmap",    "background",  "foreground", "button"};
 
-bool parseInt(const std::string& text, long low, long high, int& out) {
-    if (text.empty()) return false;
-    errno = 0;
-    char* end = nullptr;
-    const long v = std::strtol(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || v < low || v > high) return false;
-    out = static_cast<int>(v);
-    return true;
-}
-
-bool parseSeconds(const std::string& text, double& out) {
-    if (text.empty()) return false;
-    errno = 0;
-    char* end = nullptr;
-    const double v = std::strtod(text.c_str(), &end);
-    // A day is more than any demo or test needs and keeps the millisecond count in range.
-    if (errno != 0 || *end != '\0' || !std::isfinite(v) || v <= 0.0 || v > 86400.0) return false;
-    out = v;
-    return true;
-}
-
 }  // namespace
 
 int parseOptions(const std::vector<std::string>& args, Options& out, std::string& error) {
     out = Options{};
     out.qtArguments.push_back(args.empty() ? std::string("orvik-kvx") : args[0]);
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        std::string arg = args[i];
-        std::string value;
-        bool hasInlineValue = false;
-        if (arg.rfind("--", 0) == 0) {
-            const auto eq = arg.find('=');
-            if (eq != std::string::npos) {
-                value = arg.substr(eq + 1);
-                arg = arg.substr(0, eq);
-                hasInlineValue = true;
-            }
-        }
-        auto takeValue = [&](std::string& v) {
-            if (hasInlineValue) {
-                v = value;
-                return true;
-            }
-            if (i + 1 >= args.size()) {
-                error = "option " + arg + " needs a value";
-                return false;
-            }
-            v = args[++i];
-            return true;
-        };
-        auto noValue = [&] {
-            if (!hasInlineValue) return true;
-            error = "option " + arg + " takes no value";
-            return false;
-        };
+    std::vector<const char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(a.c_str());
+    if (argv.empty()) argv.push_back("orvik-kvx");
+    cli::ArgReader reader(static_cast<int>(argv.size()), argv.data());
+    const auto failed = [&] {
+        error = reader.error();
+        return kOptionsError;
+    };
+    // A text option that must not be empty.
+    const auto text = [&](std::optional<std::string>& into, const char* what) {
+        std::string_view v;
+        if (!reader.value(v)) return false;
+        if (v.empty()) return reader.expected(what);
+        into = std::string(v);
+        return true;
+    };
 
-        if (arg == "--help" || arg == "-h") {
-            if (!noValue()) return kOptionsError;
+    while (reader.next()) {
+        const std::string_view arg = reader.name();
+        if (reader.isHelp()) {
+            if (!reader.noValue()) return failed();
             out.help = true;
+        } else if (reader.isVersion()) {
+            if (!reader.noValue()) return failed();
+            out.version = true;
         } else if (arg == "--simulate") {
-            if (!noValue()) return kOptionsError;
+            if (!reader.noValue()) return failed();
             out.simulate = true;
         } else if (arg == "--sim-firmware") {
-            std::string v;
-            if (!takeValue(v)) return kOptionsError;
             int n = 0;
-            if (!parseInt(v, 1, 32767, n)) {
-                error =
-                    "--sim-firmware needs a firmware version times 100, for example 117; got '" +
-                    v + "'";
-                return kOptionsError;
-            }
+            if (!reader.integer(1, 32767, n)) return failed();
             out.simFirmware = n;
         } else if (arg == "--sim-scenario") {
-            std::string v;
-            if (!takeValue(v)) return kOptionsError;
-            if (v.empty()) {
-                error = "--sim-scenario needs a scenario name";
-                return kOptionsError;
-            }
-            out.simScenario = v;
+            if (!text(out.simScenario, "a scenario name")) return failed();
         } else if (arg == "--data-dir") {
-            std::string v;
-            if (!takeValue(v)) return kOptionsError;
-            if (v.empty()) {
-                error = "--data-dir needs a directory";
-                return kOptionsError;
-            }
-            out.dataDir = v;
+            if (!text(out.dataDir, "a directory")) return failed();
         } else if (arg == "--snapshot") {
-            std::string v;
-            if (!takeValue(v)) return kOptionsError;
-            if (v.empty()) {
-                error = "--snapshot needs a file name";
-                return kOptionsError;
-            }
-            out.snapshotPath = v;
+            if (!text(out.snapshotPath, "a file name")) return failed();
         } else if (arg == "--quit-after") {
-            std::string v;
-            if (!takeValue(v)) return kOptionsError;
+            // A day is more than any demo or test needs and keeps the millisecond count in range.
             double s = 0;
-            if (!parseSeconds(v, s)) {
-                error = "--quit-after needs a number of seconds above 0 (at most 86400); got '" +
-                        v + "'";
-                return kOptionsError;
-            }
+            if (!reader.decimal(std::nextafter(0.0, 1.0), 86400.0, "seconds above 0, at most 86400",
+                                s))
+                return failed();
             out.quitAfterSeconds = s;
-        } else if (arg.size() > 1 && arg[0] == '-') {
+        } else if (reader.isOption()) {
             // Qt takes its options with one dash or two.
-            const std::string_view name =
-                std::string_view(arg).substr(arg.rfind("--", 0) == 0 ? 2 : 1);
+            const std::string_view name = arg.substr(arg.starts_with("--") ? 2 : 1);
             bool known = false;
             for (auto q : kQtOptionsWithValue) {
                 if (name == q) {
                     // Qt reads most of these only as two words, so "--name=value" is split
                     // rather than taking the next argument as well.
-                    std::string v;
-                    if (!takeValue(v)) return kOptionsError;
-                    out.qtArguments.push_back(arg);
-                    out.qtArguments.push_back(v);
+                    std::string_view v;
+                    if (!reader.value(v)) return failed();
+                    out.qtArguments.emplace_back(arg);
+                    out.qtArguments.emplace_back(v);
                     known = true;
                     break;
                 }
@@ -163,23 +106,24 @@ int parseOptions(const std::vector<std::string>& args, Options& out, std::string
             if (!known) {
                 for (auto q : kQtFlags) {
                     if (name == q) {
-                        if (!noValue()) return kOptionsError;
-                        out.qtArguments.push_back(arg);
+                        if (!reader.noValue()) return failed();
+                        out.qtArguments.emplace_back(arg);
                         known = true;
                         break;
                     }
                 }
             }
             if (!known) {
-                error = "unknown option " + args[i];
-                return kOptionsError;
+                reader.unknown();
+                return failed();
             }
         } else {
-            error = "unexpected argument '" + arg + "'";
-            return kOptionsError;
+            reader.unknown();
+            return failed();
         }
     }
     if (out.help) return kOptionsHelp;
+    if (out.version) return kOptionsVersion;
     if (!out.simulate && (out.simFirmware || out.simScenario)) {
         error =
             out.simFirmware ? "--sim-firmware needs --simulate" : "--sim-scenario needs --simulate";
@@ -214,6 +158,7 @@ std::string usageText(const std::string& programName) {
            "  --quit-after SECONDS   end the program cleanly after this time (port and log file\n"
            "                         closed)\n"
            "  -h, --help             show this text\n"
+           "  --version              show the program's version\n"
            "\n"
            "Qt options such as -platform offscreen or -style NAME are passed to Qt.\n"
            "Port names: a name with '/' is a device path; COMn is <program dir>/COMn when that\n"

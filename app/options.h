@@ -15,13 +15,15 @@ struct Options {
     std::optional<std::string> snapshotPath;
     std::optional<double> quitAfterSeconds;
     bool help = false;
+    bool version = false;
     // argv[0] and the Qt options with their values, in their order, for QApplication.
     std::vector<std::string> qtArguments;
 };
 
 inline constexpr int kOptionsOk = 0;
-inline constexpr int kOptionsHelp = 1;   // --help: print usageText(), exit 0
-inline constexpr int kOptionsError = 2;  // error holds the message; exit 2
+inline constexpr int kOptionsHelp = 1;     // --help: print usageText(), exit 0
+inline constexpr int kOptionsError = 2;    // error holds the message; exit 2
+inline constexpr int kOptionsVersion = 3;  // --version: print the version, exit 0
 
 int parseOptions(const std::vector<std::string>& args, Options& out, std::string& error);
 

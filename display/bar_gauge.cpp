@@ -102,8 +102,8 @@ int BarGauge::xOf(double value) const {
     return truncToInt((value - min_) * ((right_ - left_) / (max_ - min_)) + left_);
 }
 
-void BarGauge::draw(double value, Surface& s, std::int16_t fillColourIndex, int /*spare*/,
-                    int decimals, int decimalScale) const {
+void BarGauge::draw(double value, Surface& s, std::int16_t fillColourIndex, int decimals,
+                    int decimalScale) const {
     double clamped = value;
     if (clamped > max_) clamped = max_;
     if (clamped < min_) clamped = min_;

@@ -32,8 +32,8 @@ class BarGauge {
     // Slot 0..3; any other slot is refused.
     bool setLimit(double value, int slot, std::int16_t colourIndex);
 
-    // spare has no effect. decimalScale nonzero prints the scale numbers with one decimal.
-    void draw(double value, Surface& surface, std::int16_t fillColourIndex, int spare, int decimals,
+    // decimalScale nonzero prints the scale numbers with one decimal.
+    void draw(double value, Surface& surface, std::int16_t fillColourIndex, int decimals,
               int decimalScale) const;
 
     int left() const { return left_; }

@@ -209,7 +209,7 @@ void Panel::drawPanelInstruments(Surface& s, const PanelInputs& in, const Displa
     barValue[GasFlowBar] = v.gasFlow;
     for (int i : kBarDrawOrder) {
         const BarSetup& b = kBarSetups[i];
-        bars_[i].draw(barValue[i], s, b.fill, 0, b.decimals, b.decimalScale);
+        bars_[i].draw(barValue[i], s, b.fill, b.decimals, b.decimalScale);
     }
 
     gauges_[SpeedDial].drawFace(s, 0);

@@ -16,7 +16,7 @@
 //   y, Bottom its bottom (baseline = y - descent); Centre and Right align the cell
 //   horizontally on x.
 // - The default font is a bold proportional sans of about 16 pixels per cell; the small font
-//   is the one of narrow windows, a sans of about 11-12 pixels.
+//   is the one of narrow windows, a sans of about 13 pixels per cell.
 #include <cstdint>
 #include <string_view>
 

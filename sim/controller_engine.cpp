@@ -415,10 +415,13 @@ int ControllerEngine::setClock(int firstRef, const std::int16_t* values, int cou
     t.day = f[3];
     t.month = f[4];
     t.year = 2000 + f[5];
-    static constexpr int kDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     if (t.minute < 0 || t.minute > 59 || t.hour < 0 || t.hour > 23 || t.month < 1 || t.month > 12 ||
-        f[5] < 0 || f[5] > 99 || t.day < 1 || t.day > kDays[t.month - 1])
+        f[5] < 0 || f[5] > 99 || t.day < 1)
         return kIllegalValue;
+    // Years 2000..2099 only: every fourth is a leap year, 2000 included.
+    const bool leap = t.year % 4 == 0;
+    if (t.day > kDays[t.month - 1] + (t.month == 2 && leap ? 1 : 0)) return kIllegalValue;
     if (apply) clockOffset_ += secondsFromCalendar(t) - now();
     return 0;
 }

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <string>
 
+#include "link/command_line.h"
 #include "sim/sim_options.h"
 #include "sim/sim_server.h"
 
@@ -59,14 +60,13 @@ int main(int argc, char** argv) {
     SimOptions options;
     options.engine.startTime = localNow();
     std::string error;
-    if (!kvx::sim::parseSimOptions(argc, argv, options, error)) {
-        std::fprintf(stderr, "dravo-sim: %s\nTry 'dravo-sim --help'.\n", error.c_str());
-        return 2;
-    }
+    if (!kvx::sim::parseSimOptions(argc, argv, options, error))
+        return kvx::cli::reportUsageError("dravo-sim", error);
     if (options.help) {
         std::fputs(kvx::sim::simUsage().c_str(), stdout);
         return 0;
     }
+    if (options.version) return kvx::cli::printVersion("dravo-sim");
 
     // Signals are taken synchronously below; block them before the server thread starts so
     // it inherits the mask.

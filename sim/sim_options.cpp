@@ -1,27 +1,14 @@
 #include "sim/sim_options.h"
 
-#include <charconv>
-#include <cmath>
 #include <string_view>
+
+#include "link/command_line.h"
 
 #include "sim/register_map.h"
 #include "sim/scenario.h"
 
 namespace kvx::sim {
 namespace {
-
-bool toLong(std::string_view text, long min, long max, long& out) {
-    if (text.empty()) return false;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
-    return ec == std::errc{} && end == text.data() + text.size() && out >= min && out <= max;
-}
-
-bool toDouble(std::string_view text, double min, double max, double& out) {
-    if (text.empty()) return false;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
-    return ec == std::errc{} && end == text.data() + text.size() && std::isfinite(out) &&
-           out >= min && out <= max;
-}
 
 std::string firmwareList() {
     std::string list;
@@ -69,95 +56,71 @@ std::string simUsage() {
          "  --seconds N        serve for N seconds, then exit (default: until a signal)\n"
          "  --seed N           seed of the engine's movements and of the fault draws "
          "(default 1)\n"
-         "  --help             show this text\n";
+         "  --help             show this text\n"
+         "  --version          show the program's version\n"
+         "\n"
+         "Exit status: 0 after a normal end, 1 when the pseudo-terminal or the link cannot be\n"
+         "made, 2 for a bad option.\n";
     return u;
 }
 
 bool parseSimOptions(int argc, const char* const* argv, SimOptions& o, std::string& error) {
-    for (int i = 1; i < argc; ++i) {
-        std::string_view arg = argv[i];
+    cli::ArgReader args(argc, argv);
+    const auto ok = [&](bool good) {
+        if (!good) error = args.error();
+        return good;
+    };
+    while (args.next()) {
+        const std::string_view name = args.name();
         std::string_view value;
-        bool hasInline = false;
-        if (arg.starts_with("--")) {
-            const std::size_t eq = arg.find('=');
-            if (eq != std::string_view::npos) {
-                value = arg.substr(eq + 1);
-                arg = arg.substr(0, eq);
-                hasInline = true;
-            }
-        }
-        auto needValue = [&]() -> bool {
-            if (hasInline) return true;
-            if (i + 1 >= argc) {
-                error = "option " + std::string(arg) + " needs a value";
-                return false;
-            }
-            value = argv[++i];
-            return true;
-        };
-        auto bad = [&](const std::string& what) {
-            error = "bad value '" + std::string(value) + "' for " + std::string(arg) + ": " + what;
-            return false;
-        };
-        long n = 0;
-        if (arg == "--help" || arg == "-h") {
+        if (args.isHelp()) {
+            if (!ok(args.noValue())) return false;
             o.help = true;
-        } else if (arg == "--wire-timing") {
-            if (hasInline) return bad("takes no value");
+        } else if (args.isVersion()) {
+            if (!ok(args.noValue())) return false;
+            o.version = true;
+        } else if (name == "--wire-timing") {
+            if (!ok(args.noValue())) return false;
             o.wireTiming = true;
-        } else if (arg == "--firmware") {
-            if (!needValue()) return false;
-            if (!toLong(value, 0, 1000, n) || !isSupportedFirmware(static_cast<int>(n)))
-                return bad("expected one of " + firmwareList());
+        } else if (name == "--firmware") {
+            long long n = 0;
+            if (!ok(args.value(value))) return false;
+            if (!cli::parseInteger(value, 0, 1000, n) || !isSupportedFirmware(static_cast<int>(n)))
+                return ok(args.expected("one of " + firmwareList()));
             o.engine.firmware = static_cast<int>(n);
-        } else if (arg == "--slave") {
-            if (!needValue()) return false;
-            if (!toLong(value, 1, 247, n)) return bad("expected 1..247");
-            o.engine.slave = static_cast<int>(n);
-        } else if (arg == "--serial") {
-            if (!needValue()) return false;
-            if (!toLong(value, 0, 32767, n)) return bad("expected 0..32767");
-            o.engine.serialNumber = static_cast<int>(n);
-        } else if (arg == "--link") {
-            if (!needValue()) return false;
-            if (value.empty()) return bad("expected a path");
+        } else if (name == "--slave") {
+            if (!ok(args.integer(1, 247, o.engine.slave))) return false;
+        } else if (name == "--serial") {
+            if (!ok(args.integer(0, 32767, o.engine.serialNumber))) return false;
+        } else if (name == "--link") {
+            if (!ok(args.value(value))) return false;
+            if (value.empty()) return ok(args.expected("a path"));
             o.linkPath = std::string(value);
-        } else if (arg == "--turnaround") {
-            if (!needValue()) return false;
-            if (!toLong(value, 0, 10000, n)) return bad("expected 0..10000 ms");
-            o.turnaroundMs = static_cast<int>(n);
-        } else if (arg == "--scenario") {
-            if (!needValue()) return false;
-            if (!parseScenario(value, o.engine.scenario)) return bad("unknown scenario");
-        } else if (arg == "--fault") {
-            if (!needValue()) return false;
+        } else if (name == "--turnaround") {
+            if (!ok(args.integer(0, 10000, o.turnaroundMs))) return false;
+        } else if (name == "--scenario") {
+            if (!ok(args.value(value))) return false;
+            if (!parseScenario(value, o.engine.scenario))
+                return ok(args.expected("a scenario from --help"));
+        } else if (name == "--fault") {
+            if (!ok(args.value(value))) return false;
             FaultKind kind;
             double rate;
             if (!parseFaultOption(value, kind, rate))
-                return bad("expected KIND or KIND:RATE with a known kind and RATE in 0..1");
+                return ok(args.expected("KIND or KIND:RATE with a known kind and RATE in 0..1"));
             o.faults.emplace_back(kind, rate);
-        } else if (arg == "--exception-code") {
-            if (!needValue()) return false;
-            if (!toLong(value, 1, 255, n)) return bad("expected 1..255");
-            o.faultSettings.exceptionCode = static_cast<int>(n);
-        } else if (arg == "--late-ms") {
-            if (!needValue()) return false;
-            if (!toLong(value, 1, 600000, n)) return bad("expected 1..600000 ms");
-            o.faultSettings.lateDelayMs = static_cast<int>(n);
-        } else if (arg == "--pull-ms") {
-            if (!needValue()) return false;
-            if (!toLong(value, 1, 600000, n)) return bad("expected 1..600000 ms");
-            o.faultSettings.cablePulledMs = static_cast<int>(n);
-        } else if (arg == "--seconds") {
-            if (!needValue()) return false;
-            if (!toDouble(value, 0.001, 31536000.0, o.seconds)) return bad("expected seconds > 0");
-        } else if (arg == "--seed") {
-            if (!needValue()) return false;
-            if (!toLong(value, 0, 4294967295L, n)) return bad("expected 0..4294967295");
-            o.engine.seed = static_cast<std::uint32_t>(n);
+        } else if (name == "--exception-code") {
+            if (!ok(args.integer(1, 255, o.faultSettings.exceptionCode))) return false;
+        } else if (name == "--late-ms") {
+            if (!ok(args.integer(1, 600000, o.faultSettings.lateDelayMs))) return false;
+        } else if (name == "--pull-ms") {
+            if (!ok(args.integer(1, 600000, o.faultSettings.cablePulledMs))) return false;
+        } else if (name == "--seconds") {
+            if (!ok(args.decimal(0.001, 31536000.0, "seconds above 0", o.seconds))) return false;
+        } else if (name == "--seed") {
+            if (!ok(args.integer(0, 4294967295LL, o.engine.seed))) return false;
         } else {
-            error = "unknown option '" + std::string(argv[i]) + "'";
-            return false;
+            return ok(args.unknown());
         }
     }
     return true;

@@ -18,6 +18,7 @@ struct SimOptions {
     FaultSettings faultSettings;
     double seconds = 0;  // 0: until a signal
     bool help = false;
+    bool version = false;
 };
 
 // Fills options from argv. False with a one-line message in error when an option is unknown,

@@ -197,6 +197,8 @@ TEST(Options, OursAndQtsAndErrors) {
     EXPECT_EQ(o.qtArguments, (std::vector<std::string>{"kvx", "--platform", "offscreen"}));
 
     EXPECT_EQ(parseOptions({"kvx", "--help"}, o, err), kOptionsHelp);
+    EXPECT_EQ(parseOptions({"kvx", "--version", "-platform", "offscreen"}, o, err),
+              kOptionsVersion);
     EXPECT_NE(usageText("orvik-kvx").find("--quit-after SECONDS"), std::string::npos);
 
     const std::vector<std::vector<std::string>> bad = {
@@ -215,11 +217,14 @@ TEST(Options, OursAndQtsAndErrors) {
         {"kvx", "--simulate=yes"},
         {"kvx", "-platform"},
         {"kvx", "--reverse=1"},
+        {"kvx", "--version=1"},
+        {"kvx", "--quit-after", " 5"},
     };
     for (const auto& args : bad) {
         err.clear();
         EXPECT_EQ(parseOptions(args, o, err), kOptionsError) << args.back();
         EXPECT_FALSE(err.empty()) << args.back();
+        EXPECT_EQ(err.find('\n'), std::string::npos) << err;  // one line on stderr
     }
 }
 

@@ -53,7 +53,7 @@ TEST(BarGaugeGeometry, SetSizeUsesTheFractionsAndRecomputesSnapTheWidthToEightPi
 TEST(BarGaugeDraw, ValueBelowTheMinimumShowsItsNumberAndLeavesTheTroughEmpty) {
     const BarGauge b = pressureBar();
     RecordingSurface s;
-    b.draw(-10, s, 13, 0, 2, 1);
+    b.draw(-10, s, 13, 2, 1);
     EXPECT_TRUE(s.hasText("-10.00"));
     const std::vector<DrawCall> rects = s.callsOf(DrawOp::Rectangle);
     ASSERT_EQ(rects.size(), 1u);  // the trough only: nothing to fill at the left edge
@@ -74,7 +74,7 @@ TEST(BarGaugeDraw, FillEndsAtTheValueAndAValueAboveTheMaximumFillsTheTrough) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.value);
         RecordingSurface s;
-        b.draw(c.value, s, 13, 0, 2, 1);
+        b.draw(c.value, s, 13, 2, 1);
         const std::vector<DrawCall> fill = rectanglesIn(s, paletteColor(13));
         ASSERT_EQ(fill.size(), 1u);
         EXPECT_EQ(fill[0].x0, 251);
@@ -95,7 +95,7 @@ TEST(BarGaugeDraw, CaptionValueAndUnitsSitBesideTheBar) {
     b.setValueColour(5);
     b.setCaptionColour(12);
     RecordingSurface s;
-    b.draw(3.14159, s, 13, 0, 3, 1);
+    b.draw(3.14159, s, 13, 3, 1);
     const DrawCall caption = s.textCalls("PRESSURE SET-POINT ").at(0);
     EXPECT_EQ(caption.x0, 250 - kAw - 155);
     EXPECT_EQ(caption.y0, 273);
@@ -114,7 +114,7 @@ TEST(BarGaugeDraw, CaptionValueAndUnitsSitBesideTheBar) {
 TEST(BarGaugeDraw, ScaleHasElevenTicksWithNumbersOrNothingWhenHidden) {
     BarGauge b = pressureBar();
     RecordingSurface s;
-    b.draw(0, s, 13, 0, 2, 1);
+    b.draw(0, s, 13, 2, 1);
     const char* decimals[] = {"-8.0", "-4.8", "-1.6", "1.6",  "4.8", "8.0",
                               "11.2", "14.4", "17.6", "20.8", "24.0"};
     for (const char* t : decimals)
@@ -134,14 +134,14 @@ TEST(BarGaugeDraw, ScaleHasElevenTicksWithNumbersOrNothingWhenHidden) {
 
     b.setRange(0, 4000);
     RecordingSurface i;
-    b.draw(1234.9, i, 1, 0, 0, 0);
+    b.draw(1234.9, i, 1, 0, 0);
     EXPECT_TRUE(i.hasText("400"));
     EXPECT_TRUE(i.hasText("4000"));
     EXPECT_TRUE(i.hasText("1234"));
 
     b.showScale(false);
     RecordingSurface h;
-    b.draw(0, h, 1, 0, 0, 0);
+    b.draw(0, h, 1, 0, 0);
     EXPECT_TRUE(h.callsOf(DrawOp::Line).empty());
     EXPECT_FALSE(h.hasText("4000"));
 }
@@ -154,7 +154,7 @@ TEST(BarGaugeLimits, MarkersAboveTheMinimumAreDrawnAndBadSlotsRefused) {
     EXPECT_FALSE(b.setLimit(5.0, 4, 1));
     EXPECT_FALSE(b.setLimit(5.0, -1, 1));
     RecordingSurface s;
-    b.draw(0, s, 13, 0, 2, 1);
+    b.draw(0, s, 13, 2, 1);
     // Slots 2 and 3 keep their default 0.0, which lies above this minimum, so they mark zero
     // as well; slot 1 at the minimum is left out.
     const std::vector<DrawCall> lines = s.callsOf(DrawOp::Line);
@@ -169,7 +169,7 @@ TEST(BarGaugeLimits, MarkersAboveTheMinimumAreDrawnAndBadSlotsRefused) {
 
     b.setRange(1, 24);  // now no slot lies above the minimum
     RecordingSurface t;
-    b.draw(0, t, 13, 0, 2, 1);
+    b.draw(0, t, 13, 2, 1);
     EXPECT_TRUE(t.callsOf(DrawOp::Line).empty());
 }
 

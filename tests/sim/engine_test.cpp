@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "model/registers.h"
@@ -249,6 +250,35 @@ TEST(EngineCommands, ClockRegistersSetTheClock) {
     EXPECT_EQ(t.year, 2027);
     EXPECT_EQ(t.hour, 6);
     EXPECT_EQ(secondsFromCalendar(t), e.events().event(0).when);
+}
+
+// The last day of each month, and one past it, with February by the year.
+TEST(EngineCommands, ClockDatesFollowTheCalendar) {
+    struct Case {
+        int day, month, year;  // year: two digits, as the register holds it
+        bool accepted;
+    };
+    const Case cases[] = {
+        {29, 2, 28, true}, {29, 2, 30, false}, {29, 2, 0, true},   {29, 2, 1, false},
+        {28, 2, 30, true}, {30, 2, 28, false}, {31, 1, 30, true},  {32, 1, 30, false},
+        {30, 4, 30, true}, {31, 4, 30, false}, {31, 12, 99, true}, {31, 11, 30, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.year) + "-" + std::to_string(c.month) + "-" +
+                     std::to_string(c.day));
+        ControllerEngine e;
+        const std::int16_t clock[6] = {0,
+                                       12,
+                                       0,
+                                       static_cast<std::int16_t>(c.day),
+                                       static_cast<std::int16_t>(c.month),
+                                       static_cast<std::int16_t>(c.year)};
+        ASSERT_EQ(e.writeHolding(152, clock, 6, 1000), c.accepted ? 0 : kIllegalValue);
+        // What was accepted reads back as written; a refused date leaves the clock alone.
+        EXPECT_EQ(e.holding(155), c.accepted ? c.day : 1);
+        EXPECT_EQ(e.holding(156), c.accepted ? c.month : 1);
+        EXPECT_EQ(e.holding(157), c.accepted ? c.year : 26);
+    }
 }
 
 TEST(EventHistory, EncodesDatesTimesAndWords) {

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "link/command_line.h"
 #include "sim/sim_server.h"
 
 extern char** environ;
@@ -127,6 +129,25 @@ TEST(DravoSim, HelpAndBadOptions) {
         EXPECT_NE(r.err.find("dravo-sim: "), std::string::npos) << r.err;
         EXPECT_TRUE(r.out.empty());
     }
+}
+
+// The programs share one command-line behaviour: --version names the program and the
+// project's version, a bad option is one line on stderr and exit 2.
+TEST(Programs, VersionAndBadOptionsAlike) {
+    for (const std::string& program : {kSim, kProbe}) {
+        const std::string name = std::filesystem::path(program).filename().string();
+        const Result version = run({program, "--version"});
+        EXPECT_EQ(version.status, 0) << name;
+        EXPECT_EQ(version.out, name + " " + std::string(kvx::cli::projectVersion()) + "\n");
+        for (const char* bad : {"--bogus", "--slave=abc", "--help=1"}) {
+            const Result r = run({program, bad});
+            EXPECT_EQ(r.status, 2) << name << " " << bad;
+            EXPECT_EQ(r.err.rfind(name + ": ", 0), 0u) << r.err;
+            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+            EXPECT_TRUE(r.out.empty());
+        }
+    }
+    EXPECT_FALSE(std::string(kvx::cli::projectVersion()).empty());
 }
 
 TEST(DravoSim, ServesUntilSignalledWithItsLinkAndSummary) {

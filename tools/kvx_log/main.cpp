@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "link/command_line.h"
 #include "log/log_csv.h"
 #include "log/log_reader.h"
 
@@ -14,13 +15,12 @@ namespace {
 using namespace kvx;
 
 constexpr int kExitOk = 0;
-constexpr int kExitFileProblem = 1;  // unreadable, not a log, damaged or truncated
-constexpr int kExitUsage = 2;
+constexpr int kExitFileProblem = 1;  // unreadable, not a log or damaged
 
 const char kUsage[] =
     "usage: kvx-log info FILE...\n"
     "       kvx-log csv FILE [--raw]\n"
-    "       kvx-log --help\n";
+    "       kvx-log --help | --version\n";
 
 const char kHelp[] =
     "\n"
@@ -37,19 +37,22 @@ const char kHelp[] =
     "A file without the KVX header is read as records from its first byte. A file is refused\n"
     "as not a log when it has no header and no whole record, or when a record holds a time\n"
     "before 1980 or a value that no 16-bit controller register can have; nothing is written\n"
-    "for such a file. Bytes after the last whole record are reported and ignored; the rows of\n"
-    "the whole records are still written.\n"
+    "for such a file. A file copied while the viewer wrote it, or cut by a power loss, may end\n"
+    "in a partial record (or header): that is normal, a warning on standard error reports it\n"
+    "and the whole records are still given.\n"
     "\n"
-    "Exit status: 0 all files read cleanly; 1 a file could not be read, is not a log, is\n"
-    "damaged or ends in a partial record; 2 bad usage.\n";
+    "Exit status: 0 all files read (even when one ends in a partial record); 1 a file could\n"
+    "not be read, is not a log or is damaged; 2 bad usage.\n";
 
 void complain(const std::string& path, const std::string& message) {
     std::fprintf(stderr, "kvx-log: %s: %s\n", path.c_str(), message.c_str());
 }
 
+// One line, as every program of the project reports a bad command line.
 int usageError(const std::string& message) {
-    std::fprintf(stderr, "kvx-log: %s\n%s", message.c_str(), kUsage);
-    return kExitUsage;
+    std::fprintf(stderr, "kvx-log: %s (usage: kvx-log info FILE... | csv FILE [--raw])\n",
+                 message.c_str());
+    return cli::kExitUsage;
 }
 
 // The title comes from the file: control bytes (a terminal escape, say) are shown as \xNN
@@ -114,19 +117,21 @@ bool checkRecords(const std::string& path, const LogReader& reader, std::vector<
     return true;
 }
 
-// Reports what lies beyond the last whole record; true when nothing does.
-bool reportTruncation(const std::string& path, const LogReader& reader) {
+// A file still being written, or cut by a power loss, ends in part of a record (or of the
+// header). That is how the viewer leaves files, not damage: say so and go on.
+void warnTruncation(const std::string& path, const LogReader& reader) {
     if (reader.headerTruncated()) {
-        complain(path, "truncated: the header is incomplete (" + std::to_string(reader.fileSize()) +
-                           " of 40 bytes)");
-        return false;
+        std::fprintf(
+            stderr,
+            "kvx-log: %s: warning: truncated: the header is incomplete (%lld of 40 bytes)\n",
+            path.c_str(), static_cast<long long>(reader.fileSize()));
+    } else if (reader.trailingBytes() > 0) {
+        std::fprintf(
+            stderr,
+            "kvx-log: %s: warning: truncated: %lld bytes of a partial record after the last whole "
+            "record, ignored\n",
+            path.c_str(), static_cast<long long>(reader.trailingBytes()));
     }
-    if (reader.trailingBytes() > 0) {
-        complain(path, "truncated: " + std::to_string(reader.trailingBytes()) +
-                           " bytes of a partial record after the last whole record, ignored");
-        return false;
-    }
-    return true;
 }
 
 int info(const std::vector<std::string>& paths) {
@@ -161,7 +166,7 @@ int info(const std::vector<std::string>& paths) {
         else
             std::printf("  trailing partial record: none\n");
         std::fflush(stdout);
-        if (!reportTruncation(path, reader)) status = kExitFileProblem;
+        warnTruncation(path, reader);
     }
     return status;
 }
@@ -193,7 +198,8 @@ int csv(const std::string& path, bool raw) {
         std::fprintf(stderr, "kvx-log: cannot write the output: %s\n", std::strerror(errno));
         return kExitFileProblem;
     }
-    return reportTruncation(path, reader) ? kExitOk : kExitFileProblem;
+    warnTruncation(path, reader);
+    return kExitOk;
 }
 
 }  // namespace
@@ -205,6 +211,7 @@ int main(int argc, char** argv) {
         std::printf("%s%s", kUsage, kHelp);
         return kExitOk;
     }
+    if (command == "--version") return cli::printVersion("kvx-log");
     if (command != "info" && command != "csv")
         return usageError("unknown command '" + command + "'");
 

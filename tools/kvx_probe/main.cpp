@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "link/command_line.h"
 #include "link/mbus_rtu_master_protocol.h"
 #include "link/port_name.h"
 #include "tools/kvx_probe/probe.h"
@@ -24,14 +25,13 @@ int main(int argc, char** argv) {
     using namespace kvx;
     probe::ProbeOptions options;
     std::string error;
-    if (!probe::parseProbeOptions(argc, argv, options, error)) {
-        std::fprintf(stderr, "kvx-probe: %s\nTry 'kvx-probe --help'.\n", error.c_str());
-        return 2;
-    }
+    if (!probe::parseProbeOptions(argc, argv, options, error))
+        return cli::reportUsageError("kvx-probe", error);
     if (options.help) {
         std::fputs(probe::probeUsage().c_str(), stdout);
         return 0;
     }
+    if (options.version) return cli::printVersion("kvx-probe");
     const std::string device = resolvePortName(options.port, programDirectory(options.dataDir));
 
     MbusRtuMasterProtocol master;

@@ -1,25 +1,15 @@
 #include "tools/kvx_probe/probe.h"
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <string_view>
 
+#include "link/command_line.h"
 #include "link/result_codes.h"
 #include "model/alarm_text.h"
 
 namespace kvx::probe {
-namespace {
-
-bool toInt(std::string_view text, int min, int max, int& out) {
-    if (text.empty()) return false;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
-    return ec == std::errc{} && end == text.data() + text.size() && out >= min && out <= max;
-}
-
-}  // namespace
-
 std::string probeUsage() {
     return "usage: kvx-probe --port NAME [--slave N] [--polls N] [--data-dir DIR]\n"
            "Connects to a Dravo controller as the viewer does (9600 baud 8N1, 3000 ms reply\n"
@@ -35,6 +25,7 @@ std::string probeUsage() {
            "  --data-dir DIR  the viewer's program directory, where COMn links are looked up\n"
            "                  (default $XDG_DATA_HOME/Orvik_KVX, else ~/.local/share/Orvik_KVX)\n"
            "  --help          show this text\n"
+           "  --version       show the program's version\n"
            "\n"
            "Exit status: 0 when every poll was good; 1 when the port could not be opened, the\n"
            "identity could not be read or a poll failed (a one-line error names the result\n"
@@ -42,51 +33,36 @@ std::string probeUsage() {
 }
 
 bool parseProbeOptions(int argc, const char* const* argv, ProbeOptions& o, std::string& error) {
-    for (int i = 1; i < argc; ++i) {
-        std::string_view arg = argv[i];
+    cli::ArgReader args(argc, argv);
+    const auto ok = [&](bool good) {
+        if (!good) error = args.error();
+        return good;
+    };
+    while (args.next()) {
+        const std::string_view name = args.name();
         std::string_view value;
-        bool hasInline = false;
-        if (arg.starts_with("--")) {
-            if (const std::size_t eq = arg.find('='); eq != std::string_view::npos) {
-                value = arg.substr(eq + 1);
-                arg = arg.substr(0, eq);
-                hasInline = true;
-            }
-        }
-        auto needValue = [&]() {
-            if (hasInline) return true;
-            if (i + 1 >= argc) {
-                error = "option " + std::string(arg) + " needs a value";
-                return false;
-            }
-            value = argv[++i];
-            return true;
-        };
-        auto bad = [&](const char* what) {
-            error = "bad value '" + std::string(value) + "' for " + std::string(arg) + ": " + what;
-            return false;
-        };
-        if (arg == "--help" || arg == "-h") {
+        if (args.isHelp()) {
+            if (!ok(args.noValue())) return false;
             o.help = true;
-        } else if (arg == "--port") {
-            if (!needValue()) return false;
-            if (value.empty()) return bad("expected a port name");
+        } else if (args.isVersion()) {
+            if (!ok(args.noValue())) return false;
+            o.version = true;
+        } else if (name == "--port") {
+            if (!ok(args.value(value))) return false;
+            if (value.empty()) return ok(args.expected("a port name"));
             o.port = std::string(value);
-        } else if (arg == "--slave") {
-            if (!needValue()) return false;
-            if (!toInt(value, 1, 247, o.slave)) return bad("expected 1..247");
-        } else if (arg == "--polls") {
-            if (!needValue()) return false;
-            if (!toInt(value, 1, 1000000, o.polls)) return bad("expected 1..1000000");
-        } else if (arg == "--data-dir") {
-            if (!needValue()) return false;
+        } else if (name == "--slave") {
+            if (!ok(args.integer(1, 247, o.slave))) return false;
+        } else if (name == "--polls") {
+            if (!ok(args.integer(1, 1000000, o.polls))) return false;
+        } else if (name == "--data-dir") {
+            if (!ok(args.value(value))) return false;
             o.dataDir = std::string(value);
         } else {
-            error = "unknown option '" + std::string(argv[i]) + "'";
-            return false;
+            return ok(args.unknown());
         }
     }
-    if (!o.help && o.port.empty()) {
+    if (!o.help && !o.version && o.port.empty()) {
         error = "--port is required";
         return false;
     }

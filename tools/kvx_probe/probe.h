@@ -17,6 +17,7 @@ struct ProbeOptions {
     int polls = 1;
     std::string dataDir;  // where COMn links live; empty: the viewer's default
     bool help = false;
+    bool version = false;
 };
 bool parseProbeOptions(int argc, const char* const* argv, ProbeOptions& options,
                        std::string& error);

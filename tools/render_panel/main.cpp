@@ -16,6 +16,7 @@
 #include "display/panel.h"
 #include "display/qt_surface.h"
 #include "display/trend_chart.h"
+#include "link/command_line.h"
 
 namespace {
 
@@ -110,7 +111,7 @@ void renderBars(Output& out) {
         b.setRange(c.min, c.max);
         b.showScale(c.scale);
         b.setLimit(0.0, 0, 10);
-        b.draw(c.value, s, static_cast<std::int16_t>(c.fill), 0, c.decimals, c.decimalScale);
+        b.draw(c.value, s, static_cast<std::int16_t>(c.fill), c.decimals, c.decimalScale);
         out.save(s, c.name);
     }
 }
@@ -223,23 +224,34 @@ void usage(std::FILE* to) {
     std::fprintf(to,
                  "usage: kvx-render [--out DIR]\n"
                  "Draws the dial, the bar, the trend chart and the whole panel into PNG files\n"
-                 "in DIR (default: render).\n");
+                 "in DIR (default: render).\n"
+                 "\n"
+                 "  --out DIR   the folder for the PNG files, made when missing\n"
+                 "  --help      show this text\n"
+                 "  --version   show the program's version\n");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string dir = "render";
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--out") == 0 && i + 1 < argc && argv[i + 1][0] != '\0') {
-            dir = argv[++i];
-        } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+    kvx::cli::ArgReader args(argc, argv);
+    while (args.next()) {
+        std::string_view value;
+        if (args.isHelp() && args.noValue()) {
             usage(stdout);
             return 0;
+        } else if (args.isVersion() && args.noValue()) {
+            return kvx::cli::printVersion("kvx-render");
+        } else if (args.name() == "--out" && args.value(value)) {
+            if (value.empty()) {
+                args.expected("a folder");
+                return kvx::cli::reportUsageError("kvx-render", args.error());
+            }
+            dir = std::string(value);
         } else {
-            std::fprintf(stderr, "kvx-render: unknown or incomplete option '%s'\n", argv[i]);
-            usage(stderr);
-            return 2;
+            if (args.error().empty()) args.unknown();
+            return kvx::cli::reportUsageError("kvx-render", args.error());
         }
     }
     if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
