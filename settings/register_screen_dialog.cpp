@@ -23,7 +23,6 @@ RegisterScreenDialog::RegisterScreenDialog(RegisterScreen& screen,
     layout->addLayout(grid);
 
     // Columns: row label, one per table column, then the unit or range text.
-    const int columns = std::max<int>(1, static_cast<int>(spec.columns.size()));
     int row = 0;
     for (std::size_t c = 0; c < spec.columns.size(); ++c) {
         for (bool unitLine : {false, true}) {
@@ -52,7 +51,8 @@ RegisterScreenDialog::RegisterScreenDialog(RegisterScreen& screen,
         edit->setMinimumWidth(90);
         grid->addWidget(edit, r, 1 + f.column);
         fields_[f.editId] = edit;
-        if (*f.unit) grid->addWidget(new QLabel(QString::fromUtf8(f.unit), this), r, 1 + columns);
+        // Right beside its field (in a table, where the next column has no field on this row).
+        if (*f.unit) grid->addWidget(new QLabel(QString::fromUtf8(f.unit), this), r, 2 + f.column);
     }
 
     status_ = makeStatusLine(this);
