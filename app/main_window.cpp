@@ -74,8 +74,8 @@ std::vector<CommandEntry> MainWindow::commandTable() {
     auto always = [] { return true; };
     auto never = [] { return false; };
     auto post = [this](int id) { return [this, id] { postCommand(id); }; };
-    auto screen = [this](const ScreenSpec& spec) {
-        return [this, &spec] { settingsCommands_->registerScreen(spec); };
+    auto screen = [this](const ScreenTable& table) {
+        return [this, &table] { settingsCommands_->registerScreen(table); };
     };
     // Menu path, id, caption, key, enabled, handler. Key-only entries (id 0) have no menu item.
     return {

@@ -52,14 +52,14 @@ bool SettingsCommands::connectionCheck() {
     return link_.readHoldingRegisters(settings_.slaveId, 1, regs.data(), 40) == 0;
 }
 
-void SettingsCommands::registerScreen(const ScreenSpec& spec) {
+void SettingsCommands::registerScreen(const ScreenTable& table) {
     stopPolling();
-    RegisterScreen screen(spec, {link_, blocks_, settings_.slaveId});
+    RegisterScreen screen(table, {link_, blocks_, settings_.slaveId});
     if (screen.readBlocks() != 0) {
-        noticeBox(spec.readFailure);
+        noticeBox(table.readFailure);
         return;  // polling stays stopped until the user connects again
     }
-    if (spec.screen == SettingsScreen::ExhaustTemperature) {
+    if (table.screen == SettingsScreen::ExhaustTemperature) {
         // The gauge takes the new maximum at once, whether or not the controller took it.
         screen.afterChange = [this](const RegisterScreen& s) {
             controller_.ranges.exhaust_temp_avg_shutdown_max =

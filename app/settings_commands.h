@@ -10,7 +10,7 @@
 #include "app/program_settings.h"
 #include "link/device_link.h"
 #include "settings/register_block.h"
-#include "settings/screen_spec.h"
+#include "settings/screen_table.h"
 #include "ui/prompts.h"
 
 namespace kvx {
@@ -21,7 +21,7 @@ class SettingsCommands {
                      ProgramSettings& settings, MonitorController& controller, QWidget* window);
 
     // F2, F3, F4, F5 and Vibration Max Schedule.
-    void registerScreen(const ScreenSpec& spec);
+    void registerScreen(const ScreenTable& table);
     void flowControl();
     void calibrate();
     void alarmAcknowledgment();

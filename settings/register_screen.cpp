@@ -9,11 +9,11 @@ int sendSaveCommand(DeviceLink& link, int slave) {
     return link.writeSingleRegister(slave, ref::save_data_command, kCommandWord);
 }
 
-RegisterScreen::RegisterScreen(const ScreenSpec& spec, SettingsContext context)
-    : spec_(spec), ctx_(context) {}
+RegisterScreen::RegisterScreen(const ScreenTable& table, SettingsContext context)
+    : table_(table), ctx_(context) {}
 
 int RegisterScreen::readBlocks() {
-    for (const BlockRange& r : spec_.readOrder) {
+    for (const BlockRange& r : table_.readOrder) {
         if (const int result = ctx_.blocks.read(ctx_.link, ctx_.slave, r); result != 0)
             return result;
     }
@@ -21,7 +21,7 @@ int RegisterScreen::readBlocks() {
 }
 
 RegisterBlock& RegisterScreen::blockOf(int reference) const {
-    for (const BlockRange& r : spec_.readOrder) {
+    for (const BlockRange& r : table_.readOrder) {
         if (r.contains(reference)) return ctx_.blocks.block(r);
     }
     // Every field's register lies in one of the screen's blocks (the tables are checked by
@@ -36,16 +36,16 @@ std::int16_t RegisterScreen::value(int reference) const {
 void RegisterScreen::initialise() {
     status_.clear();
     horsepower_ = false;
-    if (spec_.indicator.read) {
+    if (table_.indicator.read) {
         std::int16_t regs[2] = {0, 0};
         if (ctx_.link.readHoldingRegisters(ctx_.slave, ref::indicator_type, regs, 2) != 0)
-            status_ = spec_.indicator.readFailure;
+            status_ = table_.indicator.readFailure;
         else
             horsepower_ = regs[0] == 2;
     }
     shown_.clear();
     shownRaw_.clear();
-    for (const ScreenField& f : spec_.fields) {
+    for (const ScreenField& f : table_.fields) {
         const std::int16_t raw = value(f.reference);
         shownRaw_[f.editId] = raw;
         shown_[f.editId] = showField(f, raw);
@@ -59,23 +59,23 @@ const std::string& RegisterScreen::shownText(int editId) const {
 }
 
 std::string RegisterScreen::columnHeading(std::size_t column, bool unitLine) const {
-    if (column >= spec_.columns.size()) return {};
-    const ColumnHeadings& c = spec_.columns[column];
+    if (column >= table_.columns.size()) return {};
+    const ColumnHeadings& c = table_.columns[column];
     const Heading& h = unitLine ? c.unit : c.title;
-    if (spec_.indicator.read && h.id == kLoadHeadingId) return horsepower_ ? kHpHeading : h.text;
-    if (spec_.indicator.read && h.id == kLoadUnitId) return horsepower_ ? kHpUnit : h.text;
+    if (table_.indicator.read && h.id == kLoadHeadingId) return horsepower_ ? kHpHeading : h.text;
+    if (table_.indicator.read && h.id == kLoadUnitId) return horsepower_ ? kHpUnit : h.text;
     return h.text;
 }
 
 void RegisterScreen::change(const std::function<std::string(int editId)>& fieldText) {
-    for (const ScreenField& f : spec_.fields) {
+    for (const ScreenField& f : table_.fields) {
         const std::string text = fieldText(f.editId);
         const bool untouched = shown_.count(f.editId) && text == shown_[f.editId];
         blockOf(f.reference)
             .set(f.reference, untouched ? shownRaw_[f.editId] : enterField(f, text));
     }
     bool ok = true;
-    for (const BlockRange& r : spec_.writeOrder)
+    for (const BlockRange& r : table_.writeOrder)
         ok = ctx_.blocks.write(ctx_.link, ctx_.slave, r) == 0 && ok;
     if (afterChange) afterChange(*this);
     status_ = ok ? settings_text::kUpdated : settings_text::kUpdateFailed;
@@ -83,7 +83,7 @@ void RegisterScreen::change(const std::function<std::string(int editId)>& fieldT
 
 bool RegisterScreen::save() {
     if (sendSaveCommand(ctx_.link, ctx_.slave) == 0) return true;
-    status_ = spec_.saveFailure;
+    status_ = table_.saveFailure;
     return false;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // The register-screen pattern without a window: the opening reads, the field texts, Change,
-// "Save && Close" and the status line, for any screen described by a ScreenSpec.
+// "Save && Close" and the status line, for any screen described by a ScreenTable.
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -8,7 +8,7 @@
 
 #include "link/device_link.h"
 #include "settings/register_block.h"
-#include "settings/screen_spec.h"
+#include "settings/screen_table.h"
 
 namespace kvx {
 
@@ -21,9 +21,9 @@ struct SettingsContext {
 
 class RegisterScreen {
   public:
-    RegisterScreen(const ScreenSpec& spec, SettingsContext context);
+    RegisterScreen(const ScreenTable& table, SettingsContext context);
 
-    const ScreenSpec& spec() const { return spec_; }
+    const ScreenTable& table() const { return table_; }
 
     // The opening command's reads, in order, stopping at the first failure: 0 or its result.
     int readBlocks();
@@ -51,7 +51,7 @@ class RegisterScreen {
   private:
     RegisterBlock& blockOf(int reference) const;
 
-    const ScreenSpec& spec_;
+    const ScreenTable& table_;
     SettingsContext ctx_;
     std::map<int, std::string> shown_;      // edit id -> text filled in
     std::map<int, std::int16_t> shownRaw_;  // edit id -> value it was shown from

@@ -12,9 +12,9 @@ namespace kvx {
 RegisterScreenDialog::RegisterScreenDialog(RegisterScreen& screen,
                                            std::function<void()> restartPolling, QWidget* parent)
     : QDialog(parent), screen_(screen), restartPolling_(std::move(restartPolling)) {
-    const ScreenSpec& spec = screen.spec();
-    setObjectName(idName(spec.dialogId));
-    setWindowTitle(QString::fromUtf8(spec.title));
+    const ScreenTable& table = screen.table();
+    setObjectName(idName(table.dialogId));
+    setWindowTitle(QString::fromUtf8(table.title));
     screen_.initialise();
 
     auto* layout = new QVBoxLayout(this);
@@ -24,19 +24,19 @@ RegisterScreenDialog::RegisterScreenDialog(RegisterScreen& screen,
 
     // Columns: row label, one per table column, then the unit or range text.
     int row = 0;
-    for (std::size_t c = 0; c < spec.columns.size(); ++c) {
+    for (std::size_t c = 0; c < table.columns.size(); ++c) {
         for (bool unitLine : {false, true}) {
-            const Heading& h = unitLine ? spec.columns[c].unit : spec.columns[c].title;
+            const Heading& h = unitLine ? table.columns[c].unit : table.columns[c].title;
             auto* l = new QLabel(QString::fromStdString(screen_.columnHeading(c, unitLine)), this);
             if (h.id != 0) l->setObjectName(idName(h.id));
             l->setAlignment(Qt::AlignHCenter | Qt::AlignBottom);
             grid->addWidget(l, unitLine ? 1 : 0, 1 + static_cast<int>(c));
         }
     }
-    if (!spec.columns.empty()) row = 2;
+    if (!table.columns.empty()) row = 2;
 
     std::map<std::string, int> rowOf;  // fields of one table row share their label
-    for (const ScreenField& f : spec.fields) {
+    for (const ScreenField& f : table.fields) {
         auto it = rowOf.find(f.label);
         int r;
         if (it == rowOf.end()) {
@@ -61,7 +61,7 @@ RegisterScreenDialog::RegisterScreenDialog(RegisterScreen& screen,
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
-    auto* change = makeButton(kChangeButtonId, QString::fromUtf8(spec.changeCaption), this, true);
+    auto* change = makeButton(kChangeButtonId, QString::fromUtf8(table.changeCaption), this, true);
     auto* save = makeButton(kSaveButtonId, QStringLiteral("Save && Close"), this);
     auto* close = makeButton(kCloseButtonId, QStringLiteral("Close"), this);
     buttons->addWidget(change);
@@ -73,7 +73,7 @@ RegisterScreenDialog::RegisterScreenDialog(RegisterScreen& screen,
     connect(close, &QPushButton::clicked, this, &RegisterScreenDialog::reject);
 
     fitTitle(*this);
-    if (!spec.fields.empty()) fields_[spec.fields.front().editId]->setFocus();
+    if (!table.fields.empty()) fields_[table.fields.front().editId]->setFocus();
 }
 
 QString RegisterScreenDialog::statusText() const {

@@ -41,22 +41,22 @@ void activate(QWidget& d) {
 }
 
 TEST(RegisterScreenDialog, EveryScreenHasItsControlsAndClosesWithTwoWithoutWriting) {
-    for (const ScreenSpec* spec : registerScreens()) {
-        SCOPED_TRACE(spec->title);
+    for (const ScreenTable* table : registerScreens()) {
+        SCOPED_TRACE(table->title);
         FakeLink link;
         link.open = true;
         BlockStore blocks;
-        RegisterScreen screen(*spec, {link, blocks, 1});
+        RegisterScreen screen(*table, {link, blocks, 1});
         int restarts = 0;
         RegisterScreenDialog d(screen, [&] { ++restarts; });
-        EXPECT_EQ(d.objectName(), QString::number(spec->dialogId));
-        EXPECT_EQ(d.windowTitle(), spec->title);
+        EXPECT_EQ(d.objectName(), QString::number(table->dialogId));
+        EXPECT_EQ(d.windowTitle(), table->title);
         EXPECT_GE(d.minimumWidth(), d.fontMetrics().horizontalAdvance(d.windowTitle()));
-        for (const ScreenField& f : spec->fields)
+        for (const ScreenField& f : table->fields)
             EXPECT_NE(byId<QLineEdit>(d, f.editId), nullptr) << f.editId;
         ASSERT_NE(byId<QLabel>(d, 1034), nullptr);
         EXPECT_TRUE(byId<QPushButton>(d, 1)->isDefault());
-        EXPECT_EQ(byId<QPushButton>(d, 1)->text(), spec->changeCaption);
+        EXPECT_EQ(byId<QPushButton>(d, 1)->text(), table->changeCaption);
         EXPECT_EQ(byId<QPushButton>(d, 3)->text(), "Save && Close");
         EXPECT_EQ(byId<QPushButton>(d, 2)->text(), "Close");
         link.calls.clear();
@@ -66,7 +66,7 @@ TEST(RegisterScreenDialog, EveryScreenHasItsControlsAndClosesWithTwoWithoutWriti
         link.failWrite[7] = true;
         byId<QPushButton>(d, 3)->click();
         EXPECT_TRUE(d.isVisible());
-        EXPECT_EQ(d.statusText(), spec->saveFailure);
+        EXPECT_EQ(d.statusText(), table->saveFailure);
         EXPECT_EQ(restarts, 0);
         QTest::keyClick(&d, Qt::Key_Escape);
         EXPECT_FALSE(d.isVisible());

@@ -18,8 +18,8 @@ using test::FakeLink;
 using test::LinkCall;
 namespace t = settings_text;
 
-const ScreenField& fieldOf(const ScreenSpec& spec, int editId) {
-    for (const ScreenField& f : spec.fields) {
+const ScreenField& fieldOf(const ScreenTable& table, int editId) {
+    for (const ScreenField& f : table.fields) {
         if (f.editId == editId) return f;
     }
     throw std::runtime_error("no field");
@@ -27,7 +27,7 @@ const ScreenField& fieldOf(const ScreenSpec& spec, int editId) {
 
 TEST(SettingsEntry, TypedTextBecomesTheRawValueByTheFieldsRule) {
     struct Case {
-        const ScreenSpec* screen;
+        const ScreenTable* screen;
         int editId;
         const char* text;
         std::int16_t raw;
@@ -83,7 +83,7 @@ TEST(SettingsEntry, SingleFieldUpdatesReadNineCharactersInSinglePrecision) {
 
 TEST(SettingsShow, RawValuesAreShownByTheFieldsRule) {
     struct Case {
-        const ScreenSpec* screen;
+        const ScreenTable* screen;
         int editId;
         std::int16_t raw;
         const char* text;
@@ -104,7 +104,7 @@ TEST(SettingsShow, RawValuesAreShownByTheFieldsRule) {
 }
 
 TEST(SettingsScreens, FieldRulesAgreeWithTheSettingsRegisterTable) {
-    for (const ScreenSpec* s : registerScreens()) {
+    for (const ScreenTable* s : registerScreens()) {
         for (const ScreenField& f : s->fields) {
             const SettingRegister* reg = nullptr;
             for (const SettingRegister& r : settingRegisters(s->screen))
@@ -132,13 +132,13 @@ struct Opened {
     std::unique_ptr<RegisterScreen> screen;
     std::map<int, std::string> typed;
 
-    explicit Opened(const ScreenSpec& spec, std::map<int, std::int16_t> regs = {}) {
+    explicit Opened(const ScreenTable& table, std::map<int, std::int16_t> regs = {}) {
         link.open = true;
         for (int r = 1; r <= 177; ++r)
             link.holding[r] = static_cast<std::int16_t>(r * 3 + 1);  // odd tenths everywhere
         for (auto [r, v] : regs)
             link.holding[r] = v;
-        screen = std::make_unique<RegisterScreen>(spec, SettingsContext{link, blocks, 1});
+        screen = std::make_unique<RegisterScreen>(table, SettingsContext{link, blocks, 1});
     }
     int open() {
         const int r = screen->readBlocks();
@@ -162,7 +162,7 @@ struct Opened {
 
 TEST(SettingsScreens, OpeningReadsTheBlocksInOrderAndChangeWritesThemBackWhole) {
     struct Case {
-        const ScreenSpec* screen;
+        const ScreenTable* screen;
         std::vector<std::pair<int, int>> reads;   // first, count
         std::vector<std::pair<int, int>> writes;  // first, count
     };
@@ -225,7 +225,7 @@ TEST(SettingsScreens, AnUntouchedQuotientFieldKeepsItsTenths) {
 }
 
 TEST(SettingsScreens, ReadFailureStopsTheOpeningAndLeavesZeros) {
-    for (const ScreenSpec* s : registerScreens()) {
+    for (const ScreenTable* s : registerScreens()) {
         for (const BlockRange& failing : s->readOrder) {
             SCOPED_TRACE(std::string(s->title) + " " + std::to_string(failing.first));
             Opened o(*s);
@@ -238,7 +238,7 @@ TEST(SettingsScreens, ReadFailureStopsTheOpeningAndLeavesZeros) {
 }
 
 TEST(SettingsScreens, StatusTextsForWritesAndSaves) {
-    for (const ScreenSpec* s : registerScreens()) {
+    for (const ScreenTable* s : registerScreens()) {
         SCOPED_TRACE(s->title);
         for (const BlockRange& failing : s->writeOrder) {
             Opened o(*s);
@@ -269,7 +269,7 @@ TEST(SettingsScreens, StatusTextsForWritesAndSaves) {
 
 TEST(SettingsScreens, LoadHeadingsFollowTheIndicatorType) {
     struct Case {
-        const ScreenSpec* screen;
+        const ScreenTable* screen;
         std::int16_t indicator;
         bool readFails;
         const char* heading;

@@ -96,11 +96,11 @@ int main(int argc, char** argv) {
     EngineLink link;
     BlockStore blocks;
     const SettingsContext ctx{link, blocks, 1};
-    for (const ScreenSpec* spec : registerScreens()) {
-        RegisterScreen screen(*spec, ctx);
+    for (const ScreenTable* table : registerScreens()) {
+        RegisterScreen screen(*table, ctx);
         screen.readBlocks();
         RegisterScreenDialog d(screen, {});
-        save(d, dir, "screen_" + std::to_string(spec->dialogId));
+        save(d, dir, "screen_" + std::to_string(table->dialogId));
     }
     {
         // Horsepower headings and a status line after Change.

@@ -44,7 +44,7 @@ struct IndicatorHeadings {
     const char* readFailure = "";  // status text when that read fails
 };
 
-struct ScreenSpec {
+struct ScreenTable {
     SettingsScreen screen;
     int dialogId;
     const char* title;
@@ -59,12 +59,12 @@ struct ScreenSpec {
 };
 
 // The five register screens.
-const ScreenSpec& pressureScheduleScreen();
-const ScreenSpec& substitutionScheduleScreen();
-const ScreenSpec& exhaustTemperatureScreen();
-const ScreenSpec& vibrationSensorScreen();
-const ScreenSpec& vibrationScheduleScreen();
-std::span<const ScreenSpec* const> registerScreens();
+const ScreenTable& pressureScheduleScreen();
+const ScreenTable& substitutionScheduleScreen();
+const ScreenTable& exhaustTemperatureScreen();
+const ScreenTable& vibrationSensorScreen();
+const ScreenTable& vibrationScheduleScreen();
+std::span<const ScreenTable* const> registerScreens();
 
 // The field text for a raw register value by the field's rule.
 std::string showField(const ScreenField& field, std::int16_t raw);

@@ -1,4 +1,4 @@
-#include "settings/screen_spec.h"
+#include "settings/screen_table.h"
 
 #include <cstdio>
 #include <tuple>
@@ -27,18 +27,18 @@ ScreenField integer(const char* label, int id, int ref, const char* unit) {
 
 constexpr ColumnHeadings kLoadColumn{{kLoadHeadingId, kLoadHeading}, {kLoadUnitId, kLoadUnit}};
 
-ScreenSpec buildPressure() {
-    ScreenSpec s{SettingsScreen::FuelPressureSchedule,
-                 res::kPressureScheduleDialog,
-                 "Fuel Pressure Schedule Settings",
-                 {{41, 22}},
-                 {{41, 22}},
-                 {},
-                 {kLoadColumn, {{0, "Pessure Set point"}, {0, "( in.W.C. )"}}},
-                 {true, t::kPressureIndicatorFailed},
-                 "Change",
-                 t::kReadSystemFailed,
-                 t::kCommTimeout};
+ScreenTable buildPressure() {
+    ScreenTable s{SettingsScreen::FuelPressureSchedule,
+                  res::kPressureScheduleDialog,
+                  "Fuel Pressure Schedule Settings",
+                  {{41, 22}},
+                  {{41, 22}},
+                  {},
+                  {kLoadColumn, {{0, "Pessure Set point"}, {0, "( in.W.C. )"}}},
+                  {true, t::kPressureIndicatorFailed},
+                  "Change",
+                  t::kReadSystemFailed,
+                  t::kCommTimeout};
     for (int i = 0; i < 10; ++i)
         s.fields.push_back(scaled(kPoint[i], 0, 1083 + i, 41 + i, 0.1, "%.1f", 10));
     for (int i = 0; i < 10; ++i)
@@ -46,18 +46,18 @@ ScreenSpec buildPressure() {
     return s;
 }
 
-ScreenSpec buildSubstitution() {
-    ScreenSpec s{SettingsScreen::SubstitutionSchedule,
-                 res::kSubstitutionDialog,
-                 "Diesel Flow Schedule / Substitution Settings",
-                 {{61, 8}, {32, 2}},
-                 {{32, 2}, {61, 8}},
-                 {},
-                 {kLoadColumn, {{0, "Diesel Flow Set point"}, {0, "( LPH )"}}},
-                 {true, t::kIndicatorFailed},
-                 "Change",
-                 t::kReadSystemFailed,
-                 t::kCommTimeout};
+ScreenTable buildSubstitution() {
+    ScreenTable s{SettingsScreen::SubstitutionSchedule,
+                  res::kSubstitutionDialog,
+                  "Diesel Flow Schedule / Substitution Settings",
+                  {{61, 8}, {32, 2}},
+                  {{32, 2}, {61, 8}},
+                  {},
+                  {kLoadColumn, {{0, "Diesel Flow Set point"}, {0, "( LPH )"}}},
+                  {true, t::kIndicatorFailed},
+                  "Change",
+                  t::kReadSystemFailed,
+                  t::kCommTimeout};
     for (int i = 0; i < 4; ++i)
         s.fields.push_back(scaled(kPoint[i], 0, 1083 + i, 61 + i, 0.1, "%.1f", 10));
     for (int i = 0; i < 4; ++i)
@@ -72,7 +72,7 @@ ScreenSpec buildSubstitution() {
 
 constexpr const char* kRateRange = "Range :  1 - 65536";
 
-ScreenSpec buildExhaust() {
+ScreenTable buildExhaust() {
     return {SettingsScreen::ExhaustTemperature,
             res::kTemperatureDialog,
             "Exhaust Temperature Settings",
@@ -88,7 +88,7 @@ ScreenSpec buildExhaust() {
             t::kSaveFailed};
 }
 
-ScreenSpec buildVibration() {
+ScreenTable buildVibration() {
     return {SettingsScreen::VibrationSensor,
             res::kVibrationDialog,
             "Vibration Sensor Settings",
@@ -104,18 +104,18 @@ ScreenSpec buildVibration() {
             t::kSaveFailed};
 }
 
-ScreenSpec buildVibrationSchedule() {
-    ScreenSpec s{SettingsScreen::VibrationSchedule,
-                 res::kVibrationMaxDialog,
-                 "Vibration Maximum Schedule",
-                 {{93, 8}},
-                 {{93, 8}},
-                 {},
-                 {kLoadColumn, {{0, "Viibration Set point"}, {0, "( in/s )"}}},
-                 {},
-                 "Change",
-                 t::kReadSystemFailed,
-                 t::kCommTimeout};
+ScreenTable buildVibrationSchedule() {
+    ScreenTable s{SettingsScreen::VibrationSchedule,
+                  res::kVibrationMaxDialog,
+                  "Vibration Maximum Schedule",
+                  {{93, 8}},
+                  {{93, 8}},
+                  {},
+                  {kLoadColumn, {{0, "Viibration Set point"}, {0, "( in/s )"}}},
+                  {},
+                  "Change",
+                  t::kReadSystemFailed,
+                  t::kCommTimeout};
     for (int i = 0; i < 4; ++i)
         s.fields.push_back(scaled(kPoint[i], 0, 1083 + i, 93 + i, 0.1, "%.1f", 10));
     for (int i = 0; i < 4; ++i)
@@ -132,29 +132,29 @@ SettingRegister asRegister(const ScreenField& f) {
 
 }  // namespace
 
-const ScreenSpec& pressureScheduleScreen() {
-    static const ScreenSpec s = buildPressure();
+const ScreenTable& pressureScheduleScreen() {
+    static const ScreenTable s = buildPressure();
     return s;
 }
-const ScreenSpec& substitutionScheduleScreen() {
-    static const ScreenSpec s = buildSubstitution();
+const ScreenTable& substitutionScheduleScreen() {
+    static const ScreenTable s = buildSubstitution();
     return s;
 }
-const ScreenSpec& exhaustTemperatureScreen() {
-    static const ScreenSpec s = buildExhaust();
+const ScreenTable& exhaustTemperatureScreen() {
+    static const ScreenTable s = buildExhaust();
     return s;
 }
-const ScreenSpec& vibrationSensorScreen() {
-    static const ScreenSpec s = buildVibration();
+const ScreenTable& vibrationSensorScreen() {
+    static const ScreenTable s = buildVibration();
     return s;
 }
-const ScreenSpec& vibrationScheduleScreen() {
-    static const ScreenSpec s = buildVibrationSchedule();
+const ScreenTable& vibrationScheduleScreen() {
+    static const ScreenTable s = buildVibrationSchedule();
     return s;
 }
 
-std::span<const ScreenSpec* const> registerScreens() {
-    static const ScreenSpec* const all[] = {
+std::span<const ScreenTable* const> registerScreens() {
+    static const ScreenTable* const all[] = {
         &pressureScheduleScreen(), &substitutionScheduleScreen(), &exhaustTemperatureScreen(),
         &vibrationSensorScreen(), &vibrationScheduleScreen()};
     return all;
