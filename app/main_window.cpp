@@ -17,6 +17,7 @@
 #include "app/panel_view.h"
 #include "app/run_stop_window.h"
 #include "app/scaling_dialog.h"
+#include "app/settings_commands.h"
 #include "app/window_texts.h"
 #include "display/qt_surface.h"
 #include "resources/program_icon.h"
@@ -37,7 +38,10 @@ MainWindow::MainWindow(WindowParams params)
     : params_(std::move(params)),
       log_(params_.programDir, params_.logClock),
       timers_([this](int id) { onTimer(id); }),
-      controller_(*params_.link, log_, *params_.prompts, *this, settings_, params_.clock) {
+      controller_(*params_.link, log_, *params_.prompts, *this, settings_, params_.clock),
+      settingsCommands_(std::make_unique<SettingsCommands>(*params_.link, *params_.prompts,
+                                                           static_cast<MonitorHost&>(*this),
+                                                           settings_, controller_, this)) {
     if (!params_.terminate) params_.terminate = terminateNow;
     setObjectName(QStringLiteral("myWindowClass"));
     setWindowTitle(QString::fromStdString(startTitle()));
@@ -70,6 +74,9 @@ std::vector<CommandEntry> MainWindow::commandTable() {
     auto always = [] { return true; };
     auto never = [] { return false; };
     auto post = [this](int id) { return [this, id] { postCommand(id); }; };
+    auto screen = [this](const ScreenTable& table) {
+        return [this, &table] { settingsCommands_->registerScreen(table); };
+    };
     // Menu path, id, caption, key, enabled, handler. Key-only entries (id 0) have no menu item.
     return {
         {"Action", res::kCmdConnect, "Connect        F12", 0, always,
@@ -83,27 +90,18 @@ std::vector<CommandEntry> MainWindow::commandTable() {
          [this] { tickLogMenu(false); }, true},
         {"Action", res::kCmdExit, "Exit", Qt::Key_Escape, always, [this] { exitProgram(); }},
 
-        {"Settings",
-         res::kCmdPressureSchedule,
-         "&Fuel Pressure Schedule \tF2",
-         Qt::Key_F2,
-         never,
-         {}},
-        {"Settings",
-         res::kCmdSubstitutionSchedule,
-         "&Fuel Substittution Schedule \tF3",
-         Qt::Key_F3,
-         never,
-         {}},
-        {"Settings",
-         res::kCmdTemperatureSettings,
-         "&Temperature Settings \tF4",
-         Qt::Key_F4,
-         never,
-         {}},
-        {"Settings", res::kCmdVibrationSettings, "&Vibration Settings \tF5", Qt::Key_F5, never, {}},
-        {"Settings", res::kCmdCalibrate, "&Calibrate \tF6", Qt::Key_F6, never, {}},
-        {"Settings", res::kCmdFlowControl, "&Flow Control Settings \tF8", Qt::Key_F8, never, {}},
+        {"Settings", res::kCmdPressureSchedule, "&Fuel Pressure Schedule \tF2", Qt::Key_F2, always,
+         screen(pressureScheduleScreen())},
+        {"Settings", res::kCmdSubstitutionSchedule, "&Fuel Substittution Schedule \tF3", Qt::Key_F3,
+         always, screen(substitutionScheduleScreen())},
+        {"Settings", res::kCmdTemperatureSettings, "&Temperature Settings \tF4", Qt::Key_F4, always,
+         screen(exhaustTemperatureScreen())},
+        {"Settings", res::kCmdVibrationSettings, "&Vibration Settings \tF5", Qt::Key_F5, always,
+         screen(vibrationSensorScreen())},
+        {"Settings", res::kCmdCalibrate, "&Calibrate \tF6", Qt::Key_F6, always,
+         [this] { settingsCommands_->calibrate(); }},
+        {"Settings", res::kCmdFlowControl, "&Flow Control Settings \tF8", Qt::Key_F8, always,
+         [this] { settingsCommands_->flowControl(); }},
 
         {"Comm Setup", res::kCmdCommPort, "Comm Port", 0, always, [this] { commPort(); }},
         {"Comm Setup", res::kCmdCommPortProperties, "Comm Port Properties", 0, always,
@@ -116,9 +114,12 @@ std::vector<CommandEntry> MainWindow::commandTable() {
         {"Tools", res::kCmdDownloadSettings, "Download Settings", 0, never, {}},
         {"Tools", res::kCmdScalingSettings, "Scaling Settings", 0, always,
          [this] { scalingSettings(); }},
-        {"Tools", res::kCmdVibrationMaxSchedule, "Vibration Max Schedule", 0, never, {}},
-        {"Tools", res::kCmdAlarmAcknowledgment, "Alarm Acknowledgment", 0, never, {}},
-        {"Tools", res::kCmdEmailMessaging, "Emal Messaging", 0, never, {}},
+        {"Tools", res::kCmdVibrationMaxSchedule, "Vibration Max Schedule", 0, always,
+         screen(vibrationScheduleScreen())},
+        {"Tools", res::kCmdAlarmAcknowledgment, "Alarm Acknowledgment", 0, always,
+         [this] { settingsCommands_->alarmAcknowledgment(); }},
+        {"Tools", res::kCmdEmailMessaging, "Emal Messaging", 0, always,
+         [this] { settingsCommands_->emailMessaging(); }},
         {"Tools", res::kCmdEventLog, "Event Log", 0, never, {}},
 
         {"View", res::kCmdLeftBank, "Left Bank", 0, always, [this] { selectedBank_ = 1; }},

@@ -33,6 +33,7 @@ namespace kvx {
 
 class PanelView;
 class QtSurface;
+class SettingsCommands;
 
 // One command of the window: its menu item, its key and what it does. The menu, the keys and
 // the dispatch are all built from one table of these.
@@ -130,6 +131,7 @@ class MainWindow : public QMainWindow, private MonitorHost {
     LogWriter log_;
     TimerTable timers_;
     MonitorController controller_;
+    std::unique_ptr<SettingsCommands> settingsCommands_;
     Panel panel_;
     PanelView* view_ = nullptr;
     // Kept from paint to paint (it only changes with the client size): every good poll paints.

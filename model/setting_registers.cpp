@@ -1,5 +1,6 @@
 #include "model/setting_registers.h"
 
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -187,22 +188,41 @@ std::string showSetting(const SettingRegister& field, std::int16_t raw) {
     return {};
 }
 
-std::int16_t parseScaledEntry(std::string_view text, int scale) {
-    text = text.substr(0, 8);
+namespace {
+
+// The decimal number at the start of text (leading blanks skipped, stopping at the first
+// character that cannot continue it), as from_chars reads it: the same in every locale. False
+// when there is no number; "inf" and "nan" are not numbers here.
+template <class Float>
+bool leadingNumber(std::string_view text, Float& value) {
     std::size_t i = 0;
     while (i < text.size() && isBlank(text[i]))
         ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    // Digits, an optional fraction and exponent; "inf" and "nan" are not numbers here.
     if (i >= text.size() || !(std::isdigit(static_cast<unsigned char>(text[i])) || text[i] == '.'))
-        return 0;
-    double value = 0;
+        return false;
     const auto result = std::from_chars(text.data() + i, text.data() + text.size(), value,
                                         std::chars_format::general);
-    if (result.ec != std::errc{}) return 0;
+    if (result.ec != std::errc{}) return false;
     if (negative) value = -value;
+    return true;
+}
+
+}  // namespace
+
+std::int16_t parseScaledEntry(std::string_view text, int scale) {
+    double value = 0;
+    if (!leadingNumber(text.substr(0, 8), value)) return 0;
     return low16(std::trunc(value * scale));
+}
+
+std::int16_t parseSingleScaledEntry(std::string_view text, int scale) {
+    float value = 0;
+    if (!leadingNumber(text.substr(0, 9), value)) return 0;
+    // The product is kept in single precision: 0.29 x 10 gives 2, not 3.
+    const float product = value * static_cast<float>(scale);
+    return low16(std::trunc(static_cast<double>(product)));
 }
 
 std::int16_t parseIntegerEntry(std::string_view text) {

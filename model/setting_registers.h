@@ -63,6 +63,9 @@ std::int16_t enterSetting(const SettingRegister& field, std::string_view text,
 // Typed text of a scaled field: at most 8 characters, leading blanks skipped, the longest
 // decimal number at the start (none: 0), times scale, truncated toward zero, low 16 bits.
 std::int16_t parseScaledEntry(std::string_view text, int scale);
+// The same in single precision over at most 9 characters, as a field written on its own is
+// read (scale 1 for the fields that take whole numbers).
+std::int16_t parseSingleScaledEntry(std::string_view text, int scale);
 // Typed text of an integer field: an unsigned decimal number (else 0), low 16 bits.
 std::int16_t parseIntegerEntry(std::string_view text);
 

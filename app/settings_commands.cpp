@@ -1,0 +1,134 @@
+#include "app/settings_commands.h"
+
+#include <array>
+
+#include "model/registers.h"
+#include "resources/resource_ids.h"
+#include "settings/alarm_dialogs.h"
+#include "settings/flow_control_dialog.h"
+#include "settings/password_dialog.h"
+#include "settings/register_screen_dialog.h"
+#include "settings/settings_texts.h"
+
+namespace kvx {
+
+namespace t = settings_text;
+
+SettingsCommands::SettingsCommands(DeviceLink& link, Prompts& prompts, MonitorHost& host,
+                                   ProgramSettings& settings, MonitorController& controller,
+                                   QWidget* window)
+    : link_(link),
+      prompts_(prompts),
+      host_(host),
+      settings_(settings),
+      controller_(controller),
+      window_(window) {}
+
+void SettingsCommands::stopPolling() {
+    host_.killTimer(kTimerPoll);
+}
+
+void SettingsCommands::restartPolling() {
+    host_.armTimer(kTimerPoll, MonitorController::kPollMs);
+}
+
+void SettingsCommands::reconnect() {
+    host_.postCommand(res::kCmdDisconnect);
+    host_.postCommand(res::kCmdConnect);
+}
+
+void SettingsCommands::noticeBox(const char* text) {
+    prompts_.messageBox(text, t::kNotice, BoxIcon::Warning, BoxButtons::Ok, true);
+}
+
+bool SettingsCommands::passwordGate() {
+    PasswordDialog dialog(prompts_, window_);
+    dialog.exec();
+    return dialog.passwordAccepted();
+}
+
+bool SettingsCommands::connectionCheck() {
+    std::array<std::int16_t, 40> regs{};
+    return link_.readHoldingRegisters(settings_.slaveId, 1, regs.data(), 40) == 0;
+}
+
+void SettingsCommands::registerScreen(const ScreenTable& table) {
+    stopPolling();
+    RegisterScreen screen(table, {link_, blocks_, settings_.slaveId});
+    if (screen.readBlocks() != 0) {
+        noticeBox(table.readFailure);
+        return;  // polling stays stopped until the user connects again
+    }
+    if (table.screen == SettingsScreen::ExhaustTemperature) {
+        // The gauge takes the new maximum at once, whether or not the controller took it.
+        screen.afterChange = [this](const RegisterScreen& s) {
+            controller_.ranges.exhaust_temp_avg_shutdown_max =
+                s.value(ref::exhaust_temp_avg_shutdown_max);
+        };
+    }
+    RegisterScreenDialog dialog(
+        screen, [this] { restartPolling(); }, window_);
+    if (dialog.exec() == kCloseResult) reconnect();
+}
+
+void SettingsCommands::flowControl() {
+    // Older controllers do not have the flow-control registers: writing them would reach
+    // whatever those references hold there.
+    if (firmware() < kFlowControlMinFirmware) {
+        noticeBox(t::kFlowNotSupported);
+        return;
+    }
+    stopPolling();
+    FlowControlScreen screen({link_, blocks_, settings_.slaveId});
+    screen.readBlocks();  // the screen opens whatever they return, and says which failed
+    {
+        FlowControlDialog dialog(
+            screen, [this] { restartPolling(); }, window_);
+        dialog.exec();
+    }
+    reconnect();
+}
+
+void SettingsCommands::calibrate() {
+    stopPolling();
+    if (!connectionCheck()) {
+        noticeBox(t::kCalibrateCheckFailed);
+        return;
+    }
+    if (!passwordGate()) return;
+    // The register editor comes here; until then an accepted code only reconnects.
+    reconnect();
+}
+
+void SettingsCommands::alarmAcknowledgment() {
+    stopPolling();
+    if (!connectionCheck()) {
+        prompts_.messageBox(t::kNotConnected, "", BoxIcon::None, BoxButtons::Ok, false);
+    } else if (passwordGate()) {
+        AcknowledgeDialog dialog(link_, settings_.slaveId, window_);
+        dialog.exec();
+    }
+    host_.postCommand(res::kCmdConnect);
+}
+
+void SettingsCommands::emailMessaging() {
+    if (firmware() < kEmailMinFirmware) {
+        noticeBox(t::kFeatureNotSupported);
+        return;  // polling goes on
+    }
+    stopPolling();
+    EmailScreen screen({link_, blocks_, settings_.slaveId});
+    if (screen.readBlock() != 0) {
+        noticeBox(t::kCommTimeoutBox);
+        return;
+    }
+    if (!passwordGate()) return;
+    {
+        EmailDialog dialog(
+            screen, [this] { restartPolling(); }, window_);
+        dialog.exec();
+    }
+    reconnect();
+}
+
+}  // namespace kvx

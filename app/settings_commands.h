@@ -1,0 +1,53 @@
+#pragma once
+// The settings commands of the main window: stop polling, read the screen's blocks, ask for
+// the access code where the command is guarded, run the screen, then reconnect. The screens
+// and their blocks are the settings layer's; this is only the order of things.
+#include <QPointer>
+#include <QWidget>
+
+#include "app/monitor_controller.h"
+#include "app/monitor_host.h"
+#include "app/program_settings.h"
+#include "link/device_link.h"
+#include "settings/register_block.h"
+#include "settings/screen_table.h"
+#include "ui/prompts.h"
+
+namespace kvx {
+
+class SettingsCommands {
+  public:
+    SettingsCommands(DeviceLink& link, Prompts& prompts, MonitorHost& host,
+                     ProgramSettings& settings, MonitorController& controller, QWidget* window);
+
+    // F2, F3, F4, F5 and Vibration Max Schedule.
+    void registerScreen(const ScreenTable& table);
+    void flowControl();
+    void calibrate();
+    void alarmAcknowledgment();
+    void emailMessaging();
+
+    // The register blocks, kept for the whole run.
+    BlockStore& blocks() { return blocks_; }
+
+  private:
+    void stopPolling();
+    void restartPolling();
+    void reconnect();
+    void noticeBox(const char* text);
+    // The password dialog; true when a code was accepted.
+    bool passwordGate();
+    int firmware() const { return controller_.identity.version; }
+    // The connection check of the guarded commands: references 1 to 40.
+    bool connectionCheck();
+
+    DeviceLink& link_;
+    Prompts& prompts_;
+    MonitorHost& host_;
+    ProgramSettings& settings_;
+    MonitorController& controller_;
+    QPointer<QWidget> window_;
+    BlockStore blocks_;
+};
+
+}  // namespace kvx

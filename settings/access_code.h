@@ -1,0 +1,22 @@
+#pragma once
+// The access codes that open the guarded commands, and the texts of the boxes that answer them.
+#include <string>
+#include <string_view>
+
+namespace kvx {
+
+// The typed text read as an unsigned decimal number (0 when it is not one) matches one of
+// the two access codes.
+bool accessCodeAccepted(std::string_view text);
+
+inline constexpr const char* kPasswordTitle = "Required Information";
+inline constexpr const char* kPasswordLabel = "Enter Password:";
+inline constexpr int kPasswordEditId = 1022;
+inline constexpr const char* kAssistanceTitle = "Assistance";
+inline constexpr const char* kWarningTitle = "Warning";
+
+// The information box after an accepted code and the warning after a wrong one.
+std::string assistanceText();
+std::string wrongPasswordText();
+
+}  // namespace kvx

@@ -1,0 +1,111 @@
+#include "settings/alarm_dialogs.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "resources/resource_ids.h"
+#include "settings/dialog_parts.h"
+#include "settings/settings_texts.h"
+
+namespace kvx {
+
+EmailDialog::EmailDialog(EmailScreen& screen, std::function<void()> restartPolling, QWidget* parent)
+    : QDialog(parent), screen_(screen), restartPolling_(std::move(restartPolling)) {
+    setObjectName(idName(res::kEmailDialog));
+    setWindowTitle(QString::fromUtf8(kEmailTitle));
+    auto* layout = new QVBoxLayout(this);
+    auto* grid = new QGridLayout;
+    grid->setHorizontalSpacing(12);
+    layout->addLayout(grid);
+    int row = 0;
+    for (const EmailToggle& t : kEmailToggles) {
+        grid->addWidget(new QLabel(QString::fromUtf8(t.label), this), row, 0);
+        auto* b = makeButton(t.buttonId, QString::fromStdString(screen_.caption(t.buttonId)), this);
+        b->setMinimumWidth(90);
+        grid->addWidget(b, row, 1);
+        const int id = t.buttonId;
+        connect(b, &QPushButton::clicked, this, [this, id, b] {
+            screen_.toggle(id);
+            b->setText(QString::fromStdString(screen_.caption(id)));
+        });
+        toggles_[id] = b;
+        ++row;
+    }
+    grid->addWidget(new QLabel(QString::fromUtf8(kEmailDelayLabel), this), row, 0);
+    delay_ =
+        new SettingsField(kEmailDelayEditId, QString::fromStdString(screen_.delayText()), this);
+    delay_->setMinimumWidth(90);
+    grid->addWidget(delay_, row, 1);
+
+    status_ = makeStatusLine(this);
+    layout->addWidget(status_);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    auto* save = makeButton(res::kIdOk, QStringLiteral("Save && Close"), this, true);
+    auto* close = makeButton(res::kIdCancel, QStringLiteral("Close"), this);
+    buttons->addWidget(save);
+    buttons->addWidget(close);
+    layout->addLayout(buttons);
+    connect(save, &QPushButton::clicked, this, &EmailDialog::saveAndClose);
+    connect(close, &QPushButton::clicked, this, &EmailDialog::reject);
+    fitTitle(*this);
+}
+
+QString EmailDialog::statusText() const {
+    return status_->text();
+}
+
+void EmailDialog::saveAndClose() {
+    if (!screen_.saveAndClose(delay_->text().toStdString())) {
+        status_->setText(QString::fromStdString(screen_.status()));
+        return;
+    }
+    if (restartPolling_) restartPolling_();
+    done(kCloseResult);
+}
+
+void EmailDialog::reject() {
+    if (restartPolling_) restartPolling_();
+    done(kCloseResult);
+}
+
+AcknowledgeDialog::AcknowledgeDialog(DeviceLink& link, int slave, QWidget* parent)
+    : QDialog(parent), link_(link), slave_(slave) {
+    setObjectName(idName(res::kAlarmAckDialog));
+    setWindowTitle(QString::fromUtf8(kAckTitle));
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(new QLabel(QString::fromUtf8(settings_text::kAckPrompt), this));
+    result_ = new QLabel(this);
+    result_->setObjectName(idName(kAckResultTextId));
+    result_->setMinimumHeight(result_->fontMetrics().height() + 4);
+    layout->addWidget(result_);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    auto* ok = makeButton(res::kIdOk, QStringLiteral("OK"), this, true);
+    buttons->addWidget(ok);
+    buttons->addStretch();
+    layout->addLayout(buttons);
+    connect(ok, &QPushButton::clicked, this, &AcknowledgeDialog::acknowledge);
+    fitTitle(*this);
+}
+
+QString AcknowledgeDialog::resultText() const {
+    return result_->text();
+}
+
+void AcknowledgeDialog::acknowledge() {
+    if (acknowledgeAlarm(link_, slave_)) {
+        done(kResultAcknowledged);
+        return;
+    }
+    result_->setText(QString::fromUtf8(settings_text::kAckWriteFailed));
+}
+
+void AcknowledgeDialog::reject() {
+    done(kCloseResult);
+}
+
+}  // namespace kvx

@@ -1,0 +1,57 @@
+#include "settings/dialog_parts.h"
+
+#include <QDialog>
+#include <QFocusEvent>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QTimer>
+
+namespace kvx {
+
+SettingsField::SettingsField(int id, const QString& text, QWidget* parent)
+    : QLineEdit(text, parent), id_(id) {
+    setObjectName(idName(id));
+}
+
+void SettingsField::focusInEvent(QFocusEvent* event) {
+    QLineEdit::focusInEvent(event);
+    // After the click that gave the focus has placed the cursor.
+    QTimer::singleShot(0, this, [this] {
+        if (hasFocus()) selectAll();
+    });
+}
+
+void SettingsField::focusOutEvent(QFocusEvent* event) {
+    QLineEdit::focusOutEvent(event);
+    // A menu or another window taking the focus for a moment is no leave of the field.
+    if (event->reason() != Qt::PopupFocusReason && event->reason() != Qt::ActiveWindowFocusReason)
+        emit left(id_);
+}
+
+QString idName(int id) {
+    return QString::number(id);
+}
+
+QPushButton* makeButton(int id, const QString& caption, QWidget* parent, bool isDefault) {
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(idName(id));
+    b->setDefault(isDefault);
+    b->setAutoDefault(isDefault);
+    return b;
+}
+
+QLabel* makeStatusLine(QWidget* parent) {
+    auto* l = new QLabel(parent);
+    l->setObjectName(idName(1034));
+    l->setMinimumHeight(l->fontMetrics().height() + 4);
+    l->setWordWrap(true);
+    return l;
+}
+
+void fitTitle(QDialog& dialog) {
+    // The frame's buttons and icon take about 120 pixels beside the title text.
+    const int need = QFontMetrics(dialog.font()).horizontalAdvance(dialog.windowTitle()) + 140;
+    dialog.setMinimumWidth(std::max(dialog.minimumWidth(), need));
+}
+
+}  // namespace kvx

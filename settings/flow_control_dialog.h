@@ -1,0 +1,44 @@
+#pragma once
+// Flow Control Settings (149): each field is written as the user leaves it; Update (1), Update
+// All (4), Save && Close (3) and Close (2).
+#include <QDialog>
+#include <functional>
+#include <map>
+
+#include "settings/flow_control_screen.h"
+
+class QLabel;
+
+namespace kvx {
+
+class SettingsField;
+
+class FlowControlDialog : public QDialog {
+    Q_OBJECT
+  public:
+    FlowControlDialog(FlowControlScreen& screen, std::function<void()> restartPolling,
+                      QWidget* parent = nullptr);
+    ~FlowControlDialog() override;
+
+    QString statusText() const;
+
+  public slots:
+    void reject() override;
+
+  private:
+    void fieldLeft(int id);
+    // Update: for a field leave the field left, else the control that has the focus now.
+    void update(bool fromLeave);
+    void updateAll();
+    void saveAndClose();
+    void finish();
+    QString textOf(int id) const;
+
+    FlowControlScreen& screen_;
+    std::function<void()> restartPolling_;
+    std::map<int, SettingsField*> fields_;
+    QLabel* status_ = nullptr;
+    int lastLeftField_ = 0;
+};
+
+}  // namespace kvx

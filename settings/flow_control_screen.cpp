@@ -1,0 +1,197 @@
+#include "settings/flow_control_screen.h"
+
+#include <array>
+
+#include "model/setting_registers.h"
+#include "settings/settings_texts.h"
+
+namespace kvx {
+namespace {
+
+namespace t = settings_text;
+
+constexpr std::array<BlockRange, 4> kBlocks = {{{122, 4}, {29, 22}, {90, 22}, {174, 2}}};
+
+ScreenField tenths(const char* label, int id, int ref, const char* unit) {
+    return {label, 0, id, ref, ShowRule::Scaled, 0.1, "%.1f", EntryRule::Scaled, 10, unit};
+}
+ScreenField whole(const char* label, int id, int ref, const char* unit) {
+    return {label, 0, id, ref, ShowRule::Integer, 0, "%d", EntryRule::Integer, 0, unit};
+}
+
+const std::array<ScreenField, 14> kFields = {{
+    tenths("Diesel Flow Setpoint ", 1122, 104, "LPH"),
+    whole("Flow Integral Gain Ki)", 1123, 105, "Counts"),
+    tenths("Diesel Flow Minimum\n(Substitution starts)", 1124, 29, "LPH"),
+    whole("Topping Switch", 1101, 40, ""),
+    tenths("Substitution Minimum", 1098, 32, "%"),
+    tenths("Substitution Maximum", 1097, 33, "%"),
+    whole("Substitution Rate Ki", 1099, 110, "Counts"),
+    whole("Temperature Maximum", 1100, 108, "F"),
+    whole("Temperature Ki", 1103, 109, "Counts"),
+    whole("Diesel Flow Source", 1125, 91, "1 - Flow Meter, 2 - ECU"),
+    whole("Control Indicator", 1126, 90, "1 - Load, 2 - Speed, 3 - Diesel Flow"),
+    whole("Substitution Rate \nCalculation Method", 1127, 122, "0 - Load, 1 - Gas"),
+    tenths("Low Battery Limit", 1128, 107, "V"),
+    whole("Minimum RPM", 1129, 174, "RPM"),
+}};
+
+// Update All: two block writes, then six single ones.
+constexpr std::array<BlockRange, 2> kMultiWrites = {{{90, 2}, {104, 7}}};
+constexpr std::array<int, 6> kSingleWrites = {122, 29, 32, 33, 40, 174};
+
+}  // namespace
+
+std::span<const ScreenField> flowControlFields() {
+    return kFields;
+}
+
+int flowControlReference(int editId) {
+    for (const ScreenField& f : kFields) {
+        if (f.editId == editId) return f.reference;
+    }
+    return 0;
+}
+
+FlowControlScreen::FlowControlScreen(SettingsContext context) : ctx_(context) {}
+
+void FlowControlScreen::readBlocks() {
+    for (const BlockRange& r : kBlocks)
+        ctx_.blocks.read(ctx_.link, ctx_.slave, r);
+}
+
+RegisterBlock& FlowControlScreen::blockOf(int reference) const {
+    for (const BlockRange& r : kBlocks) {
+        if (r.contains(reference)) return ctx_.blocks.block(r);
+    }
+    return ctx_.blocks.block({reference, 1});
+}
+
+std::int16_t FlowControlScreen::value(int reference) const {
+    return blockOf(reference).value(reference);
+}
+
+bool FlowControlScreen::known(int reference) const {
+    if (blockOf(reference).read) return true;
+    auto it = typedKnown_.find(reference);
+    return it != typedKnown_.end() && it->second;
+}
+
+const ScreenField* FlowControlScreen::field(int editId) const {
+    for (const ScreenField& f : kFields) {
+        if (f.editId == editId) return &f;
+    }
+    return nullptr;
+}
+
+void FlowControlScreen::initialise() {
+    shown_.clear();
+    shownRaw_.clear();
+    typedKnown_.clear();
+    closed_ = false;
+    for (const ScreenField& f : kFields) {
+        shownRaw_[f.editId] = value(f.reference);
+        shown_[f.editId] = showField(f, shownRaw_[f.editId]);
+    }
+    std::string failed;
+    for (const BlockRange& r : kBlocks) {
+        if (ctx_.blocks.block(r).read) continue;
+        if (!failed.empty()) failed += ", ";
+        failed += std::to_string(r.first) + "-" + std::to_string(r.last());
+    }
+    status_ =
+        failed.empty() ? std::string() : "Not read: registers " + failed + ". Their fields show 0.";
+}
+
+const std::string& FlowControlScreen::shownText(int editId) const {
+    static const std::string none;
+    auto it = shown_.find(editId);
+    return it == shown_.end() ? none : it->second;
+}
+
+bool FlowControlScreen::valueFor(const ScreenField& f, const std::string& text, bool single,
+                                 std::int16_t& out) {
+    const bool untouched = text == shown_[f.editId];
+    if (untouched) {
+        out = shownRaw_[f.editId];
+        return known(f.reference);
+    }
+    if (single)
+        out = parseSingleScaledEntry(text, f.entered == EntryRule::Scaled ? f.entryScale : 1);
+    else
+        out = enterField(f, text);
+    return true;
+}
+
+void FlowControlScreen::updateField(int editId, const std::string& text) {
+    if (closed_) return;
+    const ScreenField* f = field(editId);
+    if (!f) {
+        status_ = t::kUpdated;  // the focus was elsewhere: nothing to write
+        return;
+    }
+    std::int16_t v = 0;
+    if (!valueFor(*f, text, true, v)) {
+        status_ = t::kUnreadNotWritten;
+        return;
+    }
+    const int result = ctx_.link.writeSingleRegister(ctx_.slave, f->reference, v);
+    if (result == 0) {
+        blockOf(f->reference).set(f->reference, v);
+        typedKnown_[f->reference] = true;
+    }
+    status_ = result == 0 ? t::kUpdated : t::kUpdateFailed;
+}
+
+void FlowControlScreen::updateAll(const std::function<std::string(int editId)>& fieldText) {
+    std::map<int, bool> writable;  // reference -> safe to write
+    for (const ScreenField& f : kFields) {
+        std::int16_t v = 0;
+        writable[f.reference] = valueFor(f, fieldText(f.editId), false, v);
+        if (writable[f.reference]) blockOf(f.reference).set(f.reference, v);
+    }
+    bool ok = true, skipped = false;
+    auto single = [&](int reference) {
+        if (!writable[reference]) {
+            skipped = true;
+            return;
+        }
+        const int r = ctx_.link.writeSingleRegister(ctx_.slave, reference, value(reference));
+        if (r == 0) typedKnown_[reference] = true;
+        ok = r == 0 && ok;
+    };
+    for (const BlockRange& range : kMultiWrites) {
+        // A block goes whole only when every register in it is known; registers the screen
+        // does not show (106) can only be known by reading. Otherwise the typed fields in it
+        // go one by one and the rest stay untouched in the controller.
+        bool whole = true;
+        for (int r = range.first; r <= range.last(); ++r) {
+            auto it = writable.find(r);
+            whole = whole && (it == writable.end() ? known(r) : it->second);
+        }
+        if (whole) {
+            std::vector<std::int16_t> values;
+            for (int r = range.first; r <= range.last(); ++r)
+                values.push_back(value(r));
+            const int result = ctx_.link.writeMultipleRegisters(ctx_.slave, range.first,
+                                                                values.data(), range.count);
+            ok = result == 0 && ok;
+            continue;
+        }
+        for (int r = range.first; r <= range.last(); ++r) {
+            if (writable.count(r)) single(r);
+        }
+        skipped = true;
+    }
+    for (int reference : kSingleWrites)
+        single(reference);
+    status_ = !ok ? t::kUpdateFailed : skipped ? t::kUnreadNotWritten : t::kUpdated;
+}
+
+bool FlowControlScreen::save() {
+    if (sendSaveCommand(ctx_.link, ctx_.slave) == 0) return true;
+    status_ = t::kSaveFailed;
+    return false;
+}
+
+}  // namespace kvx

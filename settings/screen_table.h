@@ -1,0 +1,90 @@
+#pragma once
+// A settings screen described as data: its fields (label, edit id, register, how the value is
+// shown and how typed text becomes it again, the unit or range text beside it), the blocks it
+// reads and writes, its headings and messages. The register screens are these tables and
+// nothing else; the dialog and the logic are generic.
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/setting_registers.h"
+#include "settings/register_block.h"
+
+namespace kvx {
+
+struct ScreenField {
+    const char* label;  // row label; fields of one table row share it
+    int column;         // 0 or 1: the table column (0 for single fields)
+    int editId;
+    int reference;
+    ShowRule shown;
+    double showFactor;  // Scaled only
+    const char* format;
+    EntryRule entered;
+    int entryScale;    // Scaled only
+    const char* unit;  // unit or range text beside the field, "" for none
+};
+
+// A static text the dialog shows above a column (id 0: a text without an id of its own).
+struct Heading {
+    int id;
+    const char* text;
+};
+
+struct ColumnHeadings {
+    Heading title;
+    Heading unit;
+};
+
+// The load column's headings by the indicator type read on opening.
+struct IndicatorHeadings {
+    bool read = false;             // the screen reads indicator_type on opening
+    const char* readFailure = "";  // status text when that read fails
+};
+
+struct ScreenTable {
+    SettingsScreen screen;
+    int dialogId;
+    const char* title;
+    std::vector<BlockRange> readOrder;    // read by the opening command
+    std::vector<BlockRange> writeOrder;   // written by Change
+    std::vector<ScreenField> fields;      // in the order they are filled
+    std::vector<ColumnHeadings> columns;  // empty: a form without table headings
+    IndicatorHeadings indicator;
+    const char* changeCaption;  // the default button (id 1)
+    const char* readFailure;    // the opening command's box
+    const char* saveFailure;    // status text when the save command fails
+};
+
+// The five register screens.
+const ScreenTable& pressureScheduleScreen();
+const ScreenTable& substitutionScheduleScreen();
+const ScreenTable& exhaustTemperatureScreen();
+const ScreenTable& vibrationSensorScreen();
+const ScreenTable& vibrationScheduleScreen();
+std::span<const ScreenTable* const> registerScreens();
+
+// The field text for a raw register value by the field's rule.
+std::string showField(const ScreenField& field, std::int16_t raw);
+// The raw value typed text gives by the field's rule.
+std::int16_t enterField(const ScreenField& field, std::string_view text);
+
+// Headings of the load column.
+inline constexpr int kLoadHeadingId = 1107;
+inline constexpr int kLoadUnitId = 1108;
+inline constexpr const char* kLoadHeading = "Load Set point";
+inline constexpr const char* kLoadUnit = "( kW )";
+inline constexpr const char* kHpHeading = "HP Set point";
+inline constexpr const char* kHpUnit = "( HP )";
+
+// Controls every register screen shares.
+inline constexpr int kStatusLineId = 1034;
+inline constexpr int kChangeButtonId = 1;
+inline constexpr int kCloseButtonId = 2;
+inline constexpr int kSaveButtonId = 3;
+inline constexpr int kUpdateAllButtonId = 4;
+inline constexpr int kCloseResult = 2;
+
+}  // namespace kvx
