@@ -237,14 +237,12 @@ void MainWindow::startUp() {
     readScalingFile(params_.programDir, settings_);
     controller_.applySpeedRange();
     if (!controller_.openPortAtStartUp(params_.replyTimeoutMs)) return;
-    ConnectingDialog dialog(*params_.prompts, connectingTicks_);
+    ConnectingDialog dialog(*params_.prompts, connectingTicks_,
+                            [this] { controller_.connectingCancelled(); });
     connecting_ = &dialog;
     const int result = dialog.exec();
     connecting_ = nullptr;
-    if (result == ConnectingDialog::kResultCancel) {
-        controller_.connectingCancelled();
-        timers_.kill(kTimerSequence);
-    }
+    if (result == ConnectingDialog::kResultCancel) timers_.kill(kTimerSequence);
 }
 
 void MainWindow::postCommand(int id) {

@@ -12,8 +12,8 @@
 
 #include "app/connecting_dialog.h"
 #include "app/panel_view.h"
-#include "tests/support/fake_link.h"
 #include "resources/resource_ids.h"
+#include "tests/support/fake_link.h"
 #include "ui/scripted_prompts.h"
 #include "window_harness.h"
 
@@ -213,6 +213,26 @@ TEST_F(MainWindowTest, ConnectingDialogGivesUpAfter300TicksWithOneBox) {
     EXPECT_FALSE(window->controller().connected);
     QTest::qWait(1500);  // the sequence must not give up a second time
     EXPECT_EQ(prompts.boxes.size(), 1u);
+}
+
+// The give-up's Cancel is posted before its box opens; while the box stays open the connection
+// sequence must already have stopped, or its own give-up shows a second box behind the first.
+TEST_F(MainWindowTest, GiveUpBoxLeftOpenStopsTheSequenceAtOnce) {
+    link.silent = true;  // every read fails at once
+    make();
+    bool held = false;
+    prompts.holdBox = [&](const RecordedBox&) {
+        if (held) return;
+        held = true;
+        QTest::qWait(1500);  // the sequence timer ticks on behind the box
+    };
+    window->startUp();
+    QTest::qWait(300);
+    ASSERT_TRUE(held);
+    EXPECT_EQ(prompts.boxes.size(), 1u);
+    EXPECT_EQ(prompts.boxes.at(0).title, "Communication Timeout");
+    EXPECT_FALSE(window->controller().connected);
+    EXPECT_FALSE(window->timers().isArmed(5003));
 }
 
 TEST_F(MainWindowTest, PollingFillsTheStatusBar) {
