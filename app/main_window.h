@@ -138,6 +138,8 @@ class MainWindow : public QMainWindow, private MonitorHost {
     std::unique_ptr<QtSurface> surface_;
     std::array<QLabel*, 4> parts_{};
     StatusEdges edges_ = kStatusEdgesAtCreation;
+    int barLeft_ = 0;  // the status bar layout's left margin before part 0
+    int barGap_ = 0;   // and its spacing between parts
     std::vector<CommandEntry> commands_;
     std::map<int, std::size_t> keys_;  // Qt key -> entry of commands_
     std::map<int, QAction*> actions_;
