@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 
 #include "resources/resource_ids.h"
+#include "ui/dialog_width.h"
 #include "ui/prompts.h"
 
 namespace kvx {
@@ -32,6 +33,7 @@ ConnectingDialog::ConnectingDialog(Prompts& prompts, int& tickCount,
     timer_.setTimerType(Qt::PreciseTimer);
     connect(&timer_, &QTimer::timeout, this, &ConnectingDialog::tick);
     timer_.start(kTickMs);
+    ensureTitleFits(this);
 }
 
 void ConnectingDialog::tick() {

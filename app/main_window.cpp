@@ -9,6 +9,7 @@
 #include <QLayout>
 #include <QMenuBar>
 #include <QPainter>
+#include <QScreen>
 #include <QStatusBar>
 #include <cstdio>
 #include <cstdlib>
@@ -280,6 +281,10 @@ QAction* MainWindow::action(int id) const {
 
 void MainWindow::startUp() {
     createProgramDirectory(params_.programDir);  // an existing one is fine, a failure too
+    // Maximising is only a request to the window manager: without one, or with one that
+    // ignores it, the window would keep its creation height of 3 pixels. Its normal geometry
+    // covers the screen's work area first, so it is whole either way and after a restore too.
+    if (const QScreen* screen = this->screen()) setGeometry(screen->availableGeometry());
     showMaximized();
     setFocus();
     readCommFile(params_.programDir, settings_);

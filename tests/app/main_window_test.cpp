@@ -11,12 +11,16 @@
 #include <fstream>
 #include <iterator>
 
+#include "app/comm_port_dialog.h"
 #include "app/connecting_dialog.h"
 #include "app/panel_view.h"
+#include "app/port_properties_dialog.h"
+#include "app/scaling_dialog.h"
 #include "app/window_texts.h"
 #include "model/alarm_text.h"
 #include "resources/resource_ids.h"
 #include "tests/support/fake_link.h"
+#include "ui/dialog_width.h"
 #include "ui/scripted_prompts.h"
 #include "window_harness.h"
 
@@ -349,6 +353,21 @@ TEST_F(MainWindowTest, StatusPartTextsFitFrom1366OrShowAsTooltip) {
     window->resize(1366, 700);
     QTest::qWait(20);
     EXPECT_TRUE(partAt(0)->toolTip().isEmpty());
+}
+
+TEST(WindowDialogs, EveryTitleFitsItsTitleBar) {
+    ProgramSettings settings;
+    PortConfig config;
+    ScriptedPrompts prompts;
+    int ticks = 0;
+    CommPortDialog comm(settings);
+    PortPropertiesDialog properties("COM5", config);
+    ScalingDialog scaling(settings, ::testing::TempDir());
+    ConnectingDialog connecting(prompts, ticks, {});
+    for (const QDialog* d :
+         std::initializer_list<const QDialog*>{&comm, &properties, &scaling, &connecting})
+        EXPECT_GE(d->minimumWidth(), titleBarWidth(d->windowTitle()))
+            << d->windowTitle().toStdString();
 }
 
 TEST_F(MainWindowTest, CommPortToAWorkingPortRunsTheSequenceAgain) {
