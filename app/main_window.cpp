@@ -11,6 +11,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 
@@ -371,6 +372,26 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
     edges_ = statusEdgesForWidth(statusBar()->width());
     layoutStatusBar();
     postReplaceRunStop();
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    // The window manager puts a restored window back at its normal geometry after telling us.
+    if (event->type() == QEvent::WindowStateChange && windowState() == Qt::WindowNoState)
+        QTimer::singleShot(100, this, [this] { fitRestoredFrame(); });
+}
+
+void MainWindow::fitRestoredFrame() {
+    // The normal geometry from start-up covers the work area with the client alone, so once
+    // restored under a window manager the title bar would sit above the screen: the frame is
+    // fitted into the work area instead. A window the user made larger stays as it is.
+    const QScreen* screen = this->screen();
+    if (!screen || !isVisible() || windowState() != Qt::WindowNoState) return;
+    const QRect area = screen->availableGeometry();
+    const QRect client = geometry(), frame = frameGeometry();
+    if (!area.contains(client) || area.contains(frame)) return;
+    setGeometry(area.adjusted(client.left() - frame.left(), client.top() - frame.top(),
+                              client.right() - frame.right(), client.bottom() - frame.bottom()));
 }
 
 void MainWindow::setTitle(const std::string& title) {

@@ -95,6 +95,7 @@ class MainWindow : public QMainWindow, private MonitorHost {
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
   private:
     // MonitorHost
@@ -119,6 +120,7 @@ class MainWindow : public QMainWindow, private MonitorHost {
     void paintPanel(QWidget& view);
     void updateStatusBar();
     void layoutStatusBar();
+    void fitRestoredFrame();
     void placeRunStop(bool frame);
     void postReplaceRunStop();
     void exitProgram();
