@@ -14,6 +14,7 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -160,6 +161,94 @@ TEST(XServer, WindowWithoutWindowManagerCoversTheScreenPaintsAndReceives) {
             }
         }
         EXPECT_GT(drawn * 20, total) << drawn << " of " << total << " panel pixels drawn";
+        window.shutDown();
+    }
+    sim.stop();
+    fs::remove_all(dir);
+}
+
+// Sends keys through the X server's own keyboard, as a technician's keyboard would.
+bool xdotoolKey(const char* key) {
+    return QProcess::execute(QStringLiteral("xdotool"),
+                             {QStringLiteral("key"), QString::fromUtf8(key)}) == 0;
+}
+
+// The settings keys on a real X server: each opens its window with its caption, Escape closes
+// it, and polling comes back (after the password dialog only once F12 is pressed).
+TEST(XServer, FunctionKeysOpenTheSettingsWindowsAndEscapeClosesThem) {
+    if (findProgram("xdotool").empty()) GTEST_SKIP() << "xdotool is not installed";
+    const fs::path dir = freshTestDir("kvx_x11_keys_");
+    sim::SimServer sim;
+    ASSERT_EQ(sim.start(), 0);
+    fs::create_symlink(sim.devicePath(), dir / "COM5");
+    RtuDeviceLink link(dir.string() + "/");
+    ScriptedPrompts prompts;
+    WindowParams p;
+    p.programDir = dir.string() + "/";
+    p.link = &link;
+    p.prompts = &prompts;
+    p.replyTimeoutMs = 300;
+    p.terminate = [](int) { ADD_FAILURE() << "the window ended the process"; };
+    {
+        MainWindow window(p);
+        window.startUp();
+        const auto receiving = [&] {
+            return window.statusPart(3) == "Communication Status: Receiving data";
+        };
+        ASSERT_TRUE(QTest::qWaitFor(receiving, 10000));
+
+        struct Case {
+            const char* key;
+            const char* title;
+            bool pollingResumes;
+        };
+        const Case cases[] = {
+            {"F2", "Fuel Pressure Schedule Settings", true},
+            {"F3", "Diesel Flow Schedule / Substitution Settings", true},
+            {"F4", "Exhaust Temperature Settings", true},
+            {"F5", "Vibration Sensor Settings", true},
+            {"F8", "Flow Control Settings", true},
+            {"F6", "Required Information", false},
+        };
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.key);
+            window.activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+            // The dialog runs its own loop inside the posted command: watch for it from a timer.
+            QString title;
+            bool escaped = false;
+            QTimer watch;
+            watch.setInterval(50);
+            QObject::connect(&watch, &QTimer::timeout, [&] {
+                QWidget* modal = QApplication::activeModalWidget();
+                if (!modal || escaped) return;
+                if (!modal->isActiveWindow()) {
+                    modal->activateWindow();
+                    return;
+                }
+                title = modal->windowTitle();
+                escaped = xdotoolKey("Escape");
+            });
+            watch.start();
+            ASSERT_TRUE(xdotoolKey(c.key));
+            EXPECT_TRUE(QTest::qWaitFor(
+                [&] { return escaped && !QApplication::activeModalWidget(); }, 10000));
+            watch.stop();
+            EXPECT_EQ(title.toStdString(), c.title);
+
+            const long ticks = window.controller().goodTicks;
+            if (!c.pollingResumes) {
+                QTest::qWait(1000);
+                EXPECT_EQ(window.controller().goodTicks, ticks) << "polling ran after Cancel";
+                window.activateWindow();
+                ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+                ASSERT_TRUE(xdotoolKey("F12"));
+            }
+            EXPECT_TRUE(QTest::qWaitFor(
+                [&] { return window.controller().goodTicks > ticks + 3 && receiving(); }, 15000))
+                << "polling did not resume";
+        }
+        EXPECT_TRUE(prompts.boxes.empty());
         window.shutDown();
     }
     sim.stop();
