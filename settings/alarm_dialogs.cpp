@@ -9,6 +9,7 @@
 #include "resources/resource_ids.h"
 #include "settings/dialog_parts.h"
 #include "settings/settings_texts.h"
+#include "ui/dialog_width.h"
 
 namespace kvx {
 
@@ -51,7 +52,7 @@ EmailDialog::EmailDialog(EmailScreen& screen, std::function<void()> restartPolli
     layout->addLayout(buttons);
     connect(save, &QPushButton::clicked, this, &EmailDialog::saveAndClose);
     connect(close, &QPushButton::clicked, this, &EmailDialog::reject);
-    fitTitle(*this);
+    ensureTitleFits(this);
 }
 
 QString EmailDialog::statusText() const {
@@ -89,7 +90,7 @@ AcknowledgeDialog::AcknowledgeDialog(DeviceLink& link, int slave, QWidget* paren
     buttons->addStretch();
     layout->addLayout(buttons);
     connect(ok, &QPushButton::clicked, this, &AcknowledgeDialog::acknowledge);
-    fitTitle(*this);
+    ensureTitleFits(this);
 }
 
 QString AcknowledgeDialog::resultText() const {

@@ -1,6 +1,5 @@
 #include "settings/dialog_parts.h"
 
-#include <QDialog>
 #include <QFocusEvent>
 #include <QFontMetrics>
 #include <QLabel>
@@ -48,10 +47,5 @@ QLabel* makeStatusLine(QWidget* parent) {
     return l;
 }
 
-void fitTitle(QDialog& dialog) {
-    // The frame's buttons and icon take about 120 pixels beside the title text.
-    const int need = QFontMetrics(dialog.font()).horizontalAdvance(dialog.windowTitle()) + 140;
-    dialog.setMinimumWidth(std::max(dialog.minimumWidth(), need));
-}
 
 }  // namespace kvx

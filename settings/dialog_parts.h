@@ -4,7 +4,6 @@
 #include <QPushButton>
 #include <QString>
 
-class QDialog;
 class QLabel;
 class QWidget;
 
@@ -33,7 +32,5 @@ class SettingsField : public QLineEdit {
 QString idName(int id);
 QPushButton* makeButton(int id, const QString& caption, QWidget* parent, bool isDefault = false);
 QLabel* makeStatusLine(QWidget* parent);
-// Keeps the dialog at least as wide as its title needs, so the title is never cut short.
-void fitTitle(QDialog& dialog);
 
 }  // namespace kvx

@@ -8,6 +8,7 @@
 
 #include "resources/resource_ids.h"
 #include "settings/dialog_parts.h"
+#include "ui/dialog_width.h"
 
 namespace kvx {
 
@@ -53,7 +54,7 @@ FlowControlDialog::FlowControlDialog(FlowControlScreen& screen,
     connect(save, &QPushButton::clicked, this, &FlowControlDialog::saveAndClose);
     connect(close, &QPushButton::clicked, this, &FlowControlDialog::reject);
 
-    fitTitle(*this);
+    ensureTitleFits(this);
     fields_[flowControlFields().front().editId]->setFocus();
 }
 

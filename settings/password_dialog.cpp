@@ -10,6 +10,7 @@
 #include "resources/resource_ids.h"
 #include "settings/access_code.h"
 #include "settings/dialog_parts.h"
+#include "ui/dialog_width.h"
 #include "ui/prompts.h"
 
 namespace kvx {
@@ -37,7 +38,7 @@ PasswordDialog::PasswordDialog(Prompts& prompts, QWidget* parent)
     layout->addLayout(buttons);
     connect(ok, &QPushButton::clicked, this, &PasswordDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &PasswordDialog::reject);
-    fitTitle(*this);
+    ensureTitleFits(this);
     code_->setFocus();
 }
 

@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 
 #include "settings/dialog_parts.h"
+#include "ui/dialog_width.h"
 
 namespace kvx {
 
@@ -72,7 +73,7 @@ RegisterScreenDialog::RegisterScreenDialog(RegisterScreen& screen,
     connect(save, &QPushButton::clicked, this, &RegisterScreenDialog::saveAndClose);
     connect(close, &QPushButton::clicked, this, &RegisterScreenDialog::reject);
 
-    fitTitle(*this);
+    ensureTitleFits(this);
     if (!table.fields.empty()) fields_[table.fields.front().editId]->setFocus();
 }
 
