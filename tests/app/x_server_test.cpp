@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "app/main_window.h"
@@ -49,7 +50,7 @@ std::string findProgram(const char* name) {
 }
 
 // An X server of our own on a free display; stopped (only this one) when the run ends.
-class XServer {
+class XServerProcess {
   public:
     bool start(const std::string& program) {
         int fds[2];
@@ -78,7 +79,7 @@ class XServer {
         display_ = ":" + number;
         return true;
     }
-    ~XServer() {
+    ~XServerProcess() {
         if (pid_ > 0) {
             ::kill(pid_, SIGTERM);
             ::waitpid(pid_, nullptr, 0);
@@ -107,19 +108,34 @@ bool serverGeometry(WId id, QRect& out) {
     return true;
 }
 
-TEST(XServer, WindowWithoutWindowManagerCoversTheScreenPaintsAndReceives) {
-    const fs::path dir = freshTestDir("kvx_x11_");
+// The simulator on a pseudo-terminal as the program directory's COM5, and what a window needs
+// to reach it.
+class XServer : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir = freshTestDir("kvx_x11_");
+        ASSERT_EQ(sim.start(), 0);
+        fs::create_symlink(sim.devicePath(), dir / "COM5");
+        link = std::make_unique<RtuDeviceLink>(dir.string() + "/");
+        p.programDir = dir.string() + "/";
+        p.link = link.get();
+        p.prompts = &prompts;
+        p.replyTimeoutMs = 300;
+        p.terminate = [](int) { ADD_FAILURE() << "the window ended the process"; };
+    }
+    void TearDown() override {
+        sim.stop();
+        fs::remove_all(dir);
+    }
+
+    fs::path dir;
     sim::SimServer sim;
-    ASSERT_EQ(sim.start(), 0);
-    fs::create_symlink(sim.devicePath(), dir / "COM5");
-    RtuDeviceLink link(dir.string() + "/");
+    std::unique_ptr<RtuDeviceLink> link;
     ScriptedPrompts prompts;
     WindowParams p;
-    p.programDir = dir.string() + "/";
-    p.link = &link;
-    p.prompts = &prompts;
-    p.replyTimeoutMs = 300;
-    p.terminate = [](int) { ADD_FAILURE() << "the window ended the process"; };
+};
+
+TEST_F(XServer, WindowWithoutWindowManagerCoversTheScreenPaintsAndReceives) {
     {
         MainWindow window(p);
         window.startUp();
@@ -163,8 +179,6 @@ TEST(XServer, WindowWithoutWindowManagerCoversTheScreenPaintsAndReceives) {
         EXPECT_GT(drawn * 20, total) << drawn << " of " << total << " panel pixels drawn";
         window.shutDown();
     }
-    sim.stop();
-    fs::remove_all(dir);
 }
 
 // Sends keys through the X server's own keyboard, as a technician's keyboard would.
@@ -175,20 +189,8 @@ bool xdotoolKey(const char* key) {
 
 // The settings keys on a real X server: each opens its window with its caption, Escape closes
 // it, and polling comes back (after the password dialog only once F12 is pressed).
-TEST(XServer, FunctionKeysOpenTheSettingsWindowsAndEscapeClosesThem) {
+TEST_F(XServer, FunctionKeysOpenTheSettingsWindowsAndEscapeClosesThem) {
     if (findProgram("xdotool").empty()) GTEST_SKIP() << "xdotool is not installed";
-    const fs::path dir = freshTestDir("kvx_x11_keys_");
-    sim::SimServer sim;
-    ASSERT_EQ(sim.start(), 0);
-    fs::create_symlink(sim.devicePath(), dir / "COM5");
-    RtuDeviceLink link(dir.string() + "/");
-    ScriptedPrompts prompts;
-    WindowParams p;
-    p.programDir = dir.string() + "/";
-    p.link = &link;
-    p.prompts = &prompts;
-    p.replyTimeoutMs = 300;
-    p.terminate = [](int) { ADD_FAILURE() << "the window ended the process"; };
     {
         MainWindow window(p);
         window.startUp();
@@ -251,8 +253,6 @@ TEST(XServer, FunctionKeysOpenTheSettingsWindowsAndEscapeClosesThem) {
         EXPECT_TRUE(prompts.boxes.empty());
         window.shutDown();
     }
-    sim.stop();
-    fs::remove_all(dir);
 }
 
 }  // namespace
@@ -271,7 +271,7 @@ int main(int argc, char** argv) {
         std::puts("Xvfb is not installed: skipped");
         return 77;
     }
-    kvx::test::XServer server;
+    kvx::test::XServerProcess server;
     if (!server.start(xvfb)) {
         std::fprintf(stderr, "cannot start %s\n", xvfb.c_str());
         return 1;
