@@ -7,13 +7,13 @@
 #include <cstdint>
 #include <string>
 
-#include "link/device_link.h"
 #include "app/monitor_clock.h"
 #include "app/monitor_host.h"
 #include "app/program_settings.h"
-#include "ui/prompts.h"
+#include "link/device_link.h"
 #include "log/log_writer.h"
 #include "model/live_data.h"
+#include "ui/prompts.h"
 
 namespace kvx {
 
@@ -32,6 +32,7 @@ class MonitorController {
     static constexpr int kLogClockMs = 200;
     static constexpr int kSequenceMs = 200;
     static constexpr int kSequenceAfterCommPortMs = 500;
+    static constexpr int kCommStatusPlayback = 100;
 
     MonitorController(DeviceLink& link, LogWriter& log, Prompts& prompts, MonitorHost& host,
                       ProgramSettings& settings, MonitorClock clock);
@@ -59,6 +60,9 @@ class MonitorController {
     void commPortFinish(int openResult);
     // Stop: poll timer killed.
     void stopPolling();
+    // The Playback command before its dialog: playback mode, Disconnect posted, polling
+    // stopped, the log file closed, status "Playback Mode". Only a good Connect ends it.
+    void enterPlayback();
     void runStopClicked();
     // Close and Exit: timers killed in their order, port closed, log file closed.
     void shutdown();
