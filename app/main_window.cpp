@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 
 #include "app/comm_port_dialog.h"
 #include "app/connecting_dialog.h"
@@ -23,6 +24,7 @@
 #include "app/settings_commands.h"
 #include "app/window_texts.h"
 #include "display/qt_surface.h"
+#include "log/playback_dialog.h"
 #include "resources/program_icon.h"
 #include "resources/resource_ids.h"
 
@@ -86,7 +88,7 @@ std::vector<CommandEntry> MainWindow::commandTable() {
          [this] { controller_.connect(); }},
         {"Action", res::kCmdDisconnect, "Disconnect", 0, always,
          [this] { controller_.disconnect(); }},
-        {"Action", res::kCmdPlayback, "Playback", 0, never, {}},
+        {"Action", res::kCmdPlayback, "Playback", 0, always, [this] { playback(); }},
         {"Action/Log File", res::kCmdLogEnable, "Enable", 0, always, [this] { tickLogMenu(true); },
          true},
         {"Action/Log File", res::kCmdLogDisable, "Disable", 0, always,
@@ -501,6 +503,22 @@ void MainWindow::scalingSettings() {
     dialog.exec();
     controller_.applySpeedRange();
     view_->update();
+}
+
+void MainWindow::playback() {
+    controller_.enterPlayback();
+    std::unique_ptr<PlaybackDialog> dialog;
+    try {
+        dialog = std::make_unique<PlaybackDialog>(
+            player_, *params_.prompts, params_.programDir, [this] { view_->update(); }, this);
+    } catch (const std::bad_alloc&) {
+    }
+    if (!dialog) {
+        params_.prompts->messageBox("Error creating playback dialog", "Playback", BoxIcon::Warning,
+                                    BoxButtons::Ok, false);
+        return;
+    }
+    dialog->exec();
 }
 
 }  // namespace kvx

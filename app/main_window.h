@@ -23,7 +23,9 @@
 #include "display/panel.h"
 #include "link/device_link.h"
 #include "log/log_clock.h"
+#include "log/log_player.h"
 #include "log/log_writer.h"
+#include "log/trend_chart_feed.h"
 #include "ui/prompts.h"
 
 class QAction;
@@ -77,6 +79,7 @@ class MainWindow : public QMainWindow, private MonitorHost {
     const ProgramSettings& settings() const { return settings_; }
     Panel& panel() { return panel_; }
     LogWriter& logWriter() { return log_; }
+    LogPlayer& player() { return player_; }
     TimerTable& timers() { return timers_; }
     bool zoomed() const { return zoomed_; }
     int selectedBank() const { return selectedBank_; }
@@ -127,6 +130,7 @@ class MainWindow : public QMainWindow, private MonitorHost {
     void commPort();
     void portProperties();
     void scalingSettings();
+    void playback();
 
     WindowParams params_;
     ProgramSettings settings_;
@@ -135,6 +139,10 @@ class MainWindow : public QMainWindow, private MonitorHost {
     MonitorController controller_;
     std::unique_ptr<SettingsCommands> settingsCommands_;
     Panel panel_;
+    // Playback: lives for the run, so the panel keeps the last record after the dialog closes.
+    TrendChartFeed playbackTrend_{panel_.chart()};
+    LogPlayer player_{controller_.live, playbackTrend_,
+                      [this](const std::string& title) { setTitle(title); }};
     PanelView* view_ = nullptr;
     // Kept from paint to paint (it only changes with the client size): every good poll paints.
     std::unique_ptr<QtSurface> surface_;

@@ -247,6 +247,15 @@ void MonitorController::stopPolling() {
     host_.killTimer(kTimerPoll);
 }
 
+void MonitorController::enterPlayback() {
+    playbackActive = true;
+    host_.postCommand(res::kCmdDisconnect);
+    host_.killTimer(kTimerPoll);
+    log_.closeLogFile();
+    host_.invalidatePanel(true);
+    commStatus = kCommStatusPlayback;
+}
+
 void MonitorController::runStopClicked() {
     const std::int16_t value = live.local_shutoff != 0 ? 0 : 1;
     link_.writeSingleRegister(settings_.slaveId, ref::f_emerg_stop, value);

@@ -61,6 +61,9 @@ class MonitorController {
     void commPortFinish(int openResult);
     // Stop: poll timer killed.
     void stopPolling();
+    // The Playback command before its dialog: playback mode, Disconnect posted, polling
+    // stopped, the log file closed, status "Playback Mode". Only a good Connect ends it.
+    void enterPlayback();
     void runStopClicked();
     // Close and Exit: timers killed in their order, port closed, log file closed.
     void shutdown();

@@ -49,8 +49,8 @@ struct Scene {
             scratch.clearCalls();
             panel.onPaint(scratch, w, h, inputs(false));
         }
-        // From here on paints leave the chart as it is, so every run draws it full.
-        panel.setPlaybackStep([](TrendChart&) {});
+        // From here on paints are playback paints (inputs(true)): they leave the chart as it
+        // is, so every run draws it full.
     }
     void move(int i) {
         live.engine_speed = static_cast<int>(1500 + 400 * std::sin(i * 0.03));

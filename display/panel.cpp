@@ -274,9 +274,8 @@ void Panel::onPaint(Surface& s, int width, int height, const PanelInputs& in) {
     chart_.drawLegend(s);
     chart_.drawTraces(s, true);
 
-    if (in.playbackActive) {
-        if (playbackStep_) playbackStep_(chart_);
-    } else {
+    // In playback the player fills the chart; the paint records nothing.
+    if (!in.playbackActive) {
         chart_.advance();
         chart_.stampTime();
     }

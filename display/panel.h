@@ -4,7 +4,6 @@
 // the bank view that picks which bank's values the per-bank instruments show. The window owns
 // the state and the surface and calls onCreate, onSize and onPaint.
 #include <cstdint>
-#include <functional>
 
 #include "display/bar_gauge.h"
 #include "display/dial_gauge.h"
@@ -15,8 +14,9 @@
 
 namespace kvx {
 
-// What a paint reads. live must be the window's own record: during playback the playback step
-// rewrites it while the paint is under way, and the status lines show the rewritten record.
+// What a paint reads; the paint changes none of it. In playback the player has put the record
+// at its position into live and pointed the chart at it before the paint, so every instrument
+// shows that record.
 struct PanelInputs {
     const LiveData& live;
     const InputImage& image;
@@ -43,10 +43,6 @@ class Panel {
     // Below this client width the small font and the short titles are used.
     static constexpr int kNarrowWidth = 1300;
 
-    // Called at the recording step of a paint while playback is active, instead of recording:
-    // the player copies its current record into the window's LiveData and fills the chart.
-    using PlaybackStep = std::function<void(TrendChart&)>;
-
     Panel() = default;
     virtual ~Panel() = default;
 
@@ -55,8 +51,6 @@ class Panel {
     void onSize(int width, int height);
     // Draws the whole panel for a client area of width x height onto surface.
     void onPaint(Surface& surface, int width, int height, const PanelInputs& in);
-
-    void setPlaybackStep(PlaybackStep step) { playbackStep_ = std::move(step); }
 
     DialGauge& gauge(int i) { return gauges_[clampIndex(i, kGauges)]; }
     const DialGauge& gauge(int i) const { return gauges_[clampIndex(i, kGauges)]; }
@@ -82,7 +76,6 @@ class Panel {
     BarGauge bars_[kBars];
     TrendChart chart_;
     int lastIndicatorType_ = 1;
-    PlaybackStep playbackStep_;
 };
 
 }  // namespace kvx

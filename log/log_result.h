@@ -12,5 +12,6 @@ inline constexpr int LOG_RECORD_LOST = 5;   // records could not be written and 
 inline constexpr int LOG_READ_FAILED = 6;   // reading the file failed or it ended early
 inline constexpr int LOG_BAD_INDEX = 7;     // no record with that index
 inline constexpr int LOG_BAD_REQUEST = 8;   // request kind other than 0, 1, 2
+inline constexpr int LOG_NO_RECORDS = 9;    // the file holds no whole record
 
 }  // namespace kvx

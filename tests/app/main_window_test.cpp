@@ -85,7 +85,7 @@ TEST_F(MainWindowTest, WindowClassTitleIconAndMenu) {
     } items[] = {
         {40001, "Connect        F12", true},
         {40002, "Disconnect", true},
-        {40015, "Playback", false},
+        {40015, "Playback", true},
         {40013, "Enable", true},
         {40014, "Disable", true},
         {40009, "Exit", true},

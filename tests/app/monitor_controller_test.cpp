@@ -418,6 +418,34 @@ TEST_F(MonitorControllerTest, DisconnectStopsPollingAndClosesPortAndLog) {
     EXPECT_TRUE(mc.connected);  // left as it is
 }
 
+TEST_F(MonitorControllerTest, PlaybackStopsPollingAndLoggingUntilAGoodConnect) {
+    connectThroughSequence();
+    mc.openLogFile(LogWriter::kRequestConnect);
+    mc.pollTick();
+    const std::string path = log.path();
+    host.posted.clear();
+    const int erasing = host.erasing;
+    mc.enterPlayback();
+    EXPECT_TRUE(mc.playbackActive);
+    EXPECT_EQ(host.posted, std::vector<int>{res::kCmdDisconnect});
+    EXPECT_EQ(host.armed.count(5001), 0u);
+    EXPECT_EQ(host.armed.count(5004), 1u);  // the log clock keeps running
+    EXPECT_FALSE(log.isOpen());
+    EXPECT_EQ(fileBytes(path).size(), static_cast<std::size_t>(kLogRecordSize));
+    EXPECT_EQ(mc.commStatus, 100);
+    EXPECT_EQ(mc.statusTexts().parts[3], "Communication Status: Playback Mode");
+    EXPECT_EQ(host.erasing, erasing + 1);
+
+    // A failed Connect leaves playback mode; a good one ends it.
+    link.failHolding[1] = true;  // the identity read
+    mc.connect();
+    EXPECT_TRUE(mc.playbackActive);
+    link.failHolding[1] = false;
+    mc.connect();
+    EXPECT_FALSE(mc.playbackActive);
+    EXPECT_EQ(host.armed.count(5001), 1u);
+}
+
 TEST_F(MonitorControllerTest, LogClockRequestsTheHeaderOnceAndANewFileEachNewHour) {
     mc.onCreate();  // previous local time 09:15:00.000
     mc.logClockTick();

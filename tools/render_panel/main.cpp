@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <string>
 
 #include "display/bar_gauge.h"
@@ -17,6 +18,7 @@
 #include "display/qt_surface.h"
 #include "display/trend_chart.h"
 #include "link/command_line.h"
+#include "log_picture.h"
 
 namespace {
 
@@ -223,18 +225,61 @@ void renderPanels(Output& out) {
 void usage(std::FILE* to) {
     std::fprintf(to,
                  "Usage: kvx-render [--out DIR]\n"
+                 "       kvx-render --log FILE (--record N | --at HH:MM:SS) [--size WxH]\n"
+                 "                  --out FILE.png\n"
                  "Draws the dial, the bar, the trend chart and the whole panel into PNG files\n"
-                 "in DIR (default: render).\n"
+                 "in DIR (default: render). With --log, draws the whole panel as playback shows\n"
+                 "one record of a log file, with the trend around it.\n"
                  "\n"
-                 "  --out DIR   the folder for the PNG files, made when missing\n"
-                 "  --help      show this text\n"
-                 "  --version   show the program's version\n");
+                 "  --out DIR       the folder for the PNG files, made when missing\n"
+                 "  --log FILE      the log file to draw a record of\n"
+                 "  --record N      record N, counted from 0\n"
+                 "  --at HH:MM:SS   the first record logged at that local time\n"
+                 "  --size WxH      the panel's size (default 1920x1080)\n"
+                 "  --out FILE.png  with --log: the picture's file\n"
+                 "  --help          show this text\n"
+                 "  --version       show the program's version\n");
+}
+
+bool parseSize(std::string_view text, int& w, int& h) {
+    const auto x = text.find('x');
+    if (x == std::string_view::npos) return false;
+    long long lw = 0, lh = 0;
+    if (!kvx::cli::parseInteger(text.substr(0, x), 100, 8000, lw) ||
+        !kvx::cli::parseInteger(text.substr(x + 1), 100, 8000, lh))
+        return false;
+    w = static_cast<int>(lw);
+    h = static_cast<int>(lh);
+    return true;
+}
+
+bool parseTimeOfDay(std::string_view text, LogPictureRequest& r) {
+    long long hh = 0, mm = 0, ss = 0;
+    if (text.size() != 8 || text[2] != ':' || text[5] != ':' ||
+        !kvx::cli::parseInteger(text.substr(0, 2), 0, 23, hh) ||
+        !kvx::cli::parseInteger(text.substr(3, 2), 0, 59, mm) ||
+        !kvx::cli::parseInteger(text.substr(6, 2), 0, 59, ss))
+        return false;
+    r.hour = static_cast<int>(hh);
+    r.minute = static_cast<int>(mm);
+    r.second = static_cast<int>(ss);
+    return true;
+}
+
+// A picture's outcome is one line on stderr: Qt's own start-up notes (a missing runtime
+// directory on a headless machine) would only blur it.
+void quietQtNotes(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        std::fprintf(stderr, "kvx-render: %s\n", message.toLocal8Bit().constData());
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string dir = "render";
+    bool outGiven = false;
+    LogPictureRequest picture;
+    bool atGiven = false;
     kvx::cli::ArgReader args(argc, argv);
     while (args.next()) {
         std::string_view value;
@@ -249,11 +294,51 @@ int main(int argc, char** argv) {
                 return kvx::cli::reportUsageError("kvx-render", args.error());
             }
             dir = std::string(value);
+            outGiven = true;
+        } else if (args.name() == "--log" && args.value(value)) {
+            if (value.empty()) {
+                args.expected("a log file");
+                return kvx::cli::reportUsageError("kvx-render", args.error());
+            }
+            picture.logPath = std::string(value);
+        } else if (args.name() == "--record" &&
+                   args.integer(0, std::numeric_limits<std::int32_t>::max(), picture.record)) {
+        } else if (args.name() == "--at" && args.value(value)) {
+            if (!parseTimeOfDay(value, picture)) {
+                args.expected("a time of day HH:MM:SS");
+                return kvx::cli::reportUsageError("kvx-render", args.error());
+            }
+            atGiven = true;
+        } else if (args.name() == "--size" && args.value(value)) {
+            if (!parseSize(value, picture.width, picture.height)) {
+                args.expected("WxH, each 100 to 8000");
+                return kvx::cli::reportUsageError("kvx-render", args.error());
+            }
         } else {
             if (args.error().empty()) args.unknown();
             return kvx::cli::reportUsageError("kvx-render", args.error());
         }
     }
+    if (!picture.logPath.empty()) {
+        if ((picture.record >= 0) == atGiven)
+            return kvx::cli::reportUsageError("kvx-render",
+                                              "--log needs one of --record N and --at HH:MM:SS");
+        if (!outGiven)
+            return kvx::cli::reportUsageError("kvx-render", "--log needs --out FILE.png");
+        picture.outPath = dir;
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        qInstallMessageHandler(quietQtNotes);
+        QGuiApplication app(argc, argv);
+        std::string error;
+        if (renderLogPicture(picture, &error) != 0) {
+            std::fprintf(stderr, "kvx-render: %s\n", error.c_str());
+            return 1;
+        }
+        std::printf("%s\n", picture.outPath.c_str());
+        return 0;
+    }
+    if (picture.record >= 0 || atGiven)
+        return kvx::cli::reportUsageError("kvx-render", "--record and --at need --log FILE");
     if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
         std::fprintf(stderr, "kvx-render: cannot create %s: %s\n", dir.c_str(),
                      std::strerror(errno));

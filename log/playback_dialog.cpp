@@ -1,0 +1,227 @@
+#include "log/playback_dialog.h"
+
+#include <QDateEdit>
+#include <QFontMetrics>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "log/log_result.h"
+#include "resources/resource_ids.h"
+
+namespace kvx {
+
+ChunkSlider::ChunkSlider(QWidget* parent) : QSlider(Qt::Horizontal, parent) {
+    setTickPosition(QSlider::TicksBelow);
+    setMinimumHeight(sizeHint().height() + 4);
+}
+
+void ChunkSlider::setSelection(int first, int last) {
+    selFirst_ = first;
+    selLast_ = last;
+    setToolTip(last >= first ? QStringLiteral("Loaded records %1 to %2").arg(first).arg(last)
+                             : QString());
+    update();
+}
+
+void ChunkSlider::paintEvent(QPaintEvent* event) {
+    QSlider::paintEvent(event);
+    if (selLast_ < selFirst_ || maximum() <= minimum()) return;
+    QStyleOptionSlider opt;
+    initStyleOption(&opt);
+    const QRect groove =
+        style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderGroove, this);
+    const QRect handle =
+        style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, this);
+    const int span = std::max(1, groove.width() - handle.width());
+    auto x = [&](int v) {
+        return groove.x() + handle.width() / 2 +
+               QStyle::sliderPositionFromValue(minimum(), maximum(), v, span);
+    };
+    const int x0 = x(std::clamp(selFirst_, minimum(), maximum()));
+    const int x1 = x(std::clamp(selLast_, minimum(), maximum()));
+    QPainter p(this);
+    p.fillRect(QRect(x0, 0, std::max(2, x1 - x0 + 1), 3), palette().color(QPalette::Highlight));
+}
+
+PlaybackDialog::PlaybackDialog(LogPlayer& player, Prompts& prompts, std::string programDir,
+                               std::function<void()> repaintPanel, QWidget* parent)
+    : QDialog(parent),
+      player_(player),
+      prompts_(prompts),
+      programDir_(std::move(programDir)),
+      repaintPanel_(std::move(repaintPanel)) {
+    setObjectName(QString::number(res::kPlaybackDialog));
+    setWindowTitle(QStringLiteral("Playback Dialog"));
+
+    date_ = new QDateEdit(QDate::currentDate(), this);
+    date_->setObjectName(QString::number(res::kPlaybackDatePicker));
+    date_->setDisplayFormat(QStringLiteral("yyyy'_'M'_'d"));
+    date_->setCalendarPopup(true);
+
+    // Shows the file being played; only Open File changes it, so a half-typed name can never
+    // become the file the next chunk is read from.
+    file_ = new QLineEdit(this);
+    file_->setObjectName(QString::number(res::kPlaybackFileEdit));
+    file_->setReadOnly(true);
+    file_->setMinimumWidth(QFontMetrics(file_->font()).horizontalAdvance(QLatin1Char('x')) * 44);
+    auto* open = new QPushButton(QStringLiteral("Open File"), this);
+    open->setObjectName(QString::number(res::kPlaybackOpenFile));
+    open->setAutoDefault(false);
+
+    slider_ = new ChunkSlider(this);
+    slider_->setObjectName(QString::number(res::kPlaybackTrackbar));
+    slider_->setRange(0, 0);
+    slider_->setEnabled(false);
+
+    where_ = new QLabel(this);
+    where_->setObjectName(QStringLiteral("position"));
+    status_ = new QLabel(this);
+    status_->setObjectName(QStringLiteral("status"));
+    status_->setWordWrap(true);
+    status_->setVisible(false);
+
+    auto* grid = new QGridLayout;
+    grid->addWidget(new QLabel(QStringLiteral("Select date"), this), 0, 0);
+    grid->addWidget(date_, 0, 1, Qt::AlignLeft);
+    grid->addWidget(new QLabel(QStringLiteral("Select file"), this), 1, 0);
+    grid->addWidget(file_, 1, 1);
+    grid->addWidget(open, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Navigate"), this), 2, 0);
+    grid->addWidget(slider_, 2, 1, 1, 2);
+    grid->addWidget(where_, 3, 1, 1, 2);
+    grid->setColumnStretch(1, 1);
+
+    auto* row = new QHBoxLayout;
+    buttons_[0] = addButton("Play", res::kPlaybackPlay);
+    buttons_[1] = addButton("Stop", res::kPlaybackStop);
+    buttons_[2] = addButton("<<", res::kPlaybackFastReverse);
+    buttons_[3] = addButton("||", res::kPlaybackPause);
+    buttons_[4] = addButton(">>", res::kPlaybackFastForward);
+    for (QPushButton* b : buttons_)
+        row->addWidget(b);
+    row->addStretch();
+    auto* close = new QPushButton(QStringLiteral("Close"), this);
+    close->setObjectName(QString::number(res::kIdCancel));
+    close->setAutoDefault(false);
+    row->addWidget(close);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(grid);
+    layout->addWidget(status_);
+    layout->addLayout(row);
+
+    connect(open, &QPushButton::clicked, this, &PlaybackDialog::openFile);
+    connect(close, &QPushButton::clicked, this, &QDialog::reject);
+    connect(slider_, &QSlider::valueChanged, this, &PlaybackDialog::userMoved);
+    connect(buttons_[0], &QPushButton::clicked, this, [this] {
+        player_.play();
+        sync(LOG_OK);
+    });
+    connect(buttons_[1], &QPushButton::clicked, this, [this] { sync(player_.stop()); });
+    connect(buttons_[2], &QPushButton::clicked, this, [this] {
+        player_.fastReverse();
+        sync(LOG_OK);
+    });
+    connect(buttons_[3], &QPushButton::clicked, this, [this] {
+        player_.pause();
+        sync(LOG_OK);
+    });
+    connect(buttons_[4], &QPushButton::clicked, this, [this] {
+        player_.fastForward();
+        sync(LOG_OK);
+    });
+
+    timer_.setObjectName(QString::number(LogPlayer::kTimerId));
+    timer_.setTimerType(Qt::PreciseTimer);
+    connect(&timer_, &QTimer::timeout, this, &PlaybackDialog::onTick);
+    // Closing stops the timer; the player keeps its file and position for the panel.
+    connect(this, &QDialog::finished, this, [this] {
+        timer_.stop();
+        player_.pause();
+    });
+
+    // A player that already holds a file (an earlier opening of the dialog) goes on from it.
+    if (player_.loaded()) file_->setText(QString::fromStdString(player_.path()));
+    sync(LOG_OK);
+
+    // Wide enough for the whole title in the frame, beside the frame's own buttons.
+    const int titleWidth = QFontMetrics(font()).horizontalAdvance(windowTitle()) + 160;
+    setMinimumWidth(std::max(titleWidth, sizeHint().width()));
+}
+
+QPushButton* PlaybackDialog::addButton(const char* caption, int id) {
+    auto* b = new QPushButton(QString::fromUtf8(caption), this);
+    b->setObjectName(QString::number(id));
+    b->setAutoDefault(false);
+    b->setEnabled(false);
+    return b;
+}
+
+FileDialogRequest PlaybackDialog::openFileRequest() const {
+    const std::string day = date_->text().toStdString();
+    FileDialogRequest r;
+    r.filters = {{"Log Files", "*" + day + "*.log"}, {"All Files", "*.*"}};
+    r.initialDir = programDir_;
+    r.initialName = day;
+    return r;
+}
+
+void PlaybackDialog::openFile() {
+    const std::string path = prompts_.openFileName(openFileRequest());
+    if (path.empty()) return;
+    file_->setText(QString::fromStdString(path));
+    sync(player_.openFile(path));
+}
+
+void PlaybackDialog::userMoved(int value) {
+    if (syncing_) return;
+    sync(player_.changePosition(value));
+}
+
+void PlaybackDialog::onTick() {
+    sync(player_.tick());
+}
+
+void PlaybackDialog::sync(int result) {
+    syncing_ = true;
+    const bool loaded = player_.loaded();
+    const int last = player_.lastRecordIndex();
+    slider_->setRange(0, last);
+    // Ticks at the two ends only.
+    slider_->setTickInterval(std::max(1, last));
+    slider_->setValue(player_.playbackPosition());
+    slider_->setSelection(player_.chunkFirst(), player_.chunkLast());
+    slider_->setEnabled(loaded);
+    for (QPushButton* b : buttons_)
+        b->setEnabled(loaded);
+    where_->setText(loaded ? QStringLiteral("Record %1 (last %2), loaded %3 to %4")
+                                 .arg(player_.playbackPosition())
+                                 .arg(last)
+                                 .arg(player_.chunkFirst())
+                                 .arg(player_.chunkLast())
+                           : QString());
+    if (result != LOG_OK) {
+        status_->setText(QString::fromStdString(playbackResultText(result, player_.path())));
+        status_->setVisible(true);
+    } else if (loaded) {
+        status_->clear();
+        status_->setVisible(false);
+    }
+    const int ms = player_.timerMs();
+    if (ms == 0)
+        timer_.stop();
+    else if (!timer_.isActive() || timer_.interval() != ms)
+        timer_.start(ms);
+    syncing_ = false;
+    if (repaintPanel_) repaintPanel_();
+}
+
+}  // namespace kvx

@@ -1,0 +1,22 @@
+#pragma once
+// The player's chart is display's TrendChart. Part of log_qt, which sees both; kvx_log itself
+// never includes this header.
+#include "display/trend_chart.h"
+#include "log/log_player.h"
+
+namespace kvx {
+
+class TrendChartFeed final : public PlaybackTrend {
+  public:
+    explicit TrendChartFeed(TrendChart& chart) : chart_(chart) {}
+    int capacity() const override { return chart_.capacity(); }
+    void clear() override { chart_.clear(); }
+    void putTimeStamp(std::time_t time) override { chart_.putTimeStamp(time); }
+    void addSample(double value, int channel) override { chart_.addSample(value, channel); }
+    void setDisplayIndex(int index) override { chart_.setDisplayIndex(index); }
+
+  private:
+    TrendChart& chart_;
+};
+
+}  // namespace kvx

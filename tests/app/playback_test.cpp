@@ -1,0 +1,350 @@
+// Playback: the dialog over a player on its own, then the whole command in the real window,
+// playing back what the window itself recorded from the simulated controller.
+#include <gtest/gtest.h>
+
+#include <QDateEdit>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <cstdlib>
+#include <filesystem>
+
+#include "app/main_window.h"
+#include "app/panel_view.h"
+#include "display/trend_chart.h"
+#include "link/rtu_device_link.h"
+#include "log/log_file_name.h"
+#include "log/log_player.h"
+#include "log/log_reader.h"
+#include "log/log_writer.h"
+#include "log/playback_dialog.h"
+#include "log/trend_chart_feed.h"
+#include "resources/resource_ids.h"
+#include "sim/sim_server.h"
+#include "ui/scripted_prompts.h"
+#include "window_harness.h"
+
+namespace kvx::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Where pictures for a person go: $KVX_SNAPSHOT_DIR when set, else nowhere.
+void snapshot(const QPixmap& picture, const char* name) {
+    const char* dir = std::getenv("KVX_SNAPSHOT_DIR");
+    if (!dir || !*dir) return;
+    picture.save(QString::fromUtf8(dir) + "/" + name + ".png");
+}
+
+LogRecord engineRecord(int n) {
+    LogRecord r;
+    r.time = 1400936400 + n / 5;
+    for (int i = 0; i < kLogValueCount; ++i)
+        r.values[static_cast<std::size_t>(i)] = n * 10 + i;
+    return r;
+}
+
+QPushButton* button(QWidget& d, int id) {
+    return d.findChild<QPushButton*>(QString::number(id));
+}
+
+class PlaybackDialogTest : public ::testing::Test {
+  protected:
+    PlaybackDialogTest() : dir(freshTestDir("kvx_playback_")) {
+        chart.setSize(1200u | (800u << 16));  // a capacity of a few hundred records
+    }
+    ~PlaybackDialogTest() override { fs::remove_all(dir); }
+    std::string writeLog(int records) {
+        const LocalDateTime at{2014, 5, 24, 13, 0, 0, 0, 0};
+        LogWriter writer(dir.string(), [at] { return at; });
+        writer.openLogFile(LogWriter::kRequestHeader, 113);
+        for (int n = 0; n < records; ++n)
+            writer.appendLogRecord(engineRecord(n));
+        writer.closeLogFile();
+        return logFilePath(dir.string(), at);
+    }
+    PlaybackDialog& make() {
+        dialog = std::make_unique<PlaybackDialog>(player, prompts, dir.string() + "/",
+                                                  [this] { ++repaints; });
+        dialog->datePicker()->setDate(QDate(2014, 5, 24));
+        return *dialog;
+    }
+
+    fs::path dir;
+    LiveData live;
+    TrendChart chart;
+    TrendChartFeed feed{chart};
+    LogPlayer player{live, feed};
+    ScriptedPrompts prompts;
+    std::unique_ptr<PlaybackDialog> dialog;
+    int repaints = 0;
+};
+
+TEST_F(PlaybackDialogTest, ControlsBeforeAndAfterAFileIsOpened) {
+    PlaybackDialog& d = make();
+    EXPECT_EQ(d.objectName(), "109");
+    EXPECT_EQ(d.windowTitle(), "Playback Dialog");
+    EXPECT_EQ(d.datePicker()->text(), "2014_5_24");
+    EXPECT_GE(d.minimumWidth(), QFontMetrics(d.font()).horizontalAdvance(d.windowTitle()));
+    struct Control {
+        int id;
+        const char* caption;
+        bool enabledBefore;
+    } const controls[] = {
+        {res::kPlaybackOpenFile, "Open File", true},
+        {res::kPlaybackPlay, "Play", false},
+        {res::kPlaybackStop, "Stop", false},
+        {res::kPlaybackFastReverse, "<<", false},
+        {res::kPlaybackPause, "||", false},
+        {res::kPlaybackFastForward, ">>", false},
+        {res::kIdCancel, "Close", true},
+    };
+    for (const Control& c : controls) {
+        SCOPED_TRACE(c.caption);
+        QPushButton* b = button(d, c.id);
+        ASSERT_NE(b, nullptr);
+        EXPECT_EQ(b->text(), c.caption);
+        EXPECT_EQ(b->isEnabled(), c.enabledBefore);
+    }
+    EXPECT_FALSE(d.trackbar()->isEnabled());
+    EXPECT_TRUE(d.datePicker()->isEnabled());
+    EXPECT_TRUE(d.fileBox()->isEnabled());
+
+    // Cancelling the file dialog changes nothing.
+    button(d, res::kPlaybackOpenFile)->click();
+    ASSERT_EQ(prompts.fileDialogs.size(), 1u);
+    const FileDialogRequest& r = prompts.fileDialogs[0].request;
+    ASSERT_EQ(r.filters.size(), 2u);
+    EXPECT_EQ(r.filters[0].name, "Log Files");
+    EXPECT_EQ(r.filters[0].pattern, "*2014_5_24*.log");
+    EXPECT_EQ(r.filters[1].name, "All Files");
+    EXPECT_EQ(r.filters[1].pattern, "*.*");
+    EXPECT_EQ(r.initialDir, dir.string() + "/");
+    EXPECT_EQ(r.initialName, "2014_5_24");
+    EXPECT_FALSE(button(d, res::kPlaybackPlay)->isEnabled());
+    EXPECT_TRUE(d.fileBox()->text().isEmpty());
+
+    const std::string path = writeLog(1000);
+    prompts.fileAnswers.push_back(path);
+    button(d, res::kPlaybackOpenFile)->click();
+    EXPECT_EQ(d.fileBox()->text().toStdString(), path);
+    for (const Control& c : controls)
+        EXPECT_TRUE(button(d, c.id)->isEnabled()) << c.caption;
+    ChunkSlider* t = d.trackbar();
+    EXPECT_TRUE(t->isEnabled());
+    EXPECT_EQ(t->minimum(), 0);
+    EXPECT_EQ(t->maximum(), 999);
+    EXPECT_EQ(t->tickInterval(), 999);  // a tick at each end only
+    EXPECT_EQ(t->value(), 0);
+    EXPECT_EQ(t->selectionStart(), 0);
+    EXPECT_EQ(t->selectionEnd(), chart.capacity());
+    EXPECT_EQ(live.exhaust_temp, 0);
+    EXPECT_GT(repaints, 0);
+    EXPECT_FALSE(d.statusLine()->isVisibleTo(&d));
+
+    d.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&d));
+    snapshot(d.grab(), "playback_dialog");
+    // Nothing is cut off: every control gets at least the room it asks for.
+    for (QWidget* w : d.findChildren<QWidget*>()) {
+        if (!w->isVisible() || qobject_cast<QLabel*>(w) == nullptr) continue;
+        EXPECT_GE(w->width(), w->minimumSizeHint().width()) << w->objectName().toStdString();
+    }
+    for (const Control& c : controls)
+        EXPECT_GE(button(d, c.id)->width(), button(d, c.id)->sizeHint().width()) << c.caption;
+}
+
+TEST_F(PlaybackDialogTest, TheTrackbarAndTheButtonsMoveThroughTheFile) {
+    PlaybackDialog& d = make();
+    prompts.fileAnswers.push_back(writeLog(1000));
+    button(d, res::kPlaybackOpenFile)->click();
+    const int cap = chart.capacity();
+    ASSERT_GT(cap, 100);
+    ASSERT_LT(cap, 500);
+
+    // A move of the user's: the record there is shown before the repaint.
+    d.trackbar()->setValue(cap + 5);
+    EXPECT_EQ(player.playbackPosition(), cap + 5);
+    EXPECT_EQ(live.exhaust_temp, (cap + 5) * 10);
+    EXPECT_EQ(chart.displayIndex(), 6);
+    EXPECT_EQ(d.trackbar()->selectionStart(), cap);
+    EXPECT_EQ(d.trackbar()->selectionEnd(), 2 * cap);
+
+    struct Press {
+        int id;
+        bool timerRuns;
+        int interval;
+    } const presses[] = {
+        {res::kPlaybackPlay, true, 100},
+        {res::kPlaybackFastForward, true, 5},
+        {res::kPlaybackFastReverse, true, 5},
+        {res::kPlaybackPause, false, 0},
+    };
+    for (const Press& p : presses) {
+        button(d, p.id)->click();
+        EXPECT_EQ(d.timer()->isActive(), p.timerRuns) << p.id;
+        if (p.timerRuns) {
+            EXPECT_EQ(d.timer()->interval(), p.interval) << p.id;
+        }
+    }
+
+    // Fast play runs on the timer: the position, the trackbar and the panel's record move
+    // together.
+    button(d, res::kPlaybackFastForward)->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return player.playbackPosition() > cap + 30; }, 5000));
+    button(d, res::kPlaybackPause)->click();
+    const int at = player.playbackPosition();
+    EXPECT_EQ(d.trackbar()->value(), at);
+    EXPECT_EQ(live.exhaust_temp, at * 10);
+    QTest::qWait(50);
+    EXPECT_EQ(player.playbackPosition(), at);  // paused
+
+    button(d, res::kPlaybackStop)->click();
+    EXPECT_EQ(player.playbackPosition(), 1);
+    EXPECT_EQ(d.trackbar()->value(), 1);
+    EXPECT_EQ(live.exhaust_temp, 10);
+    EXPECT_FALSE(d.timer()->isActive());
+    EXPECT_EQ(d.trackbar()->selectionStart(), 0);
+}
+
+TEST_F(PlaybackDialogTest, AFileThatCannotBePlayedIsNamedAndNothingIsEnabled) {
+    PlaybackDialog& d = make();
+    const std::string missing = (dir / "log_2014_5_24_9.log").string();
+    prompts.fileAnswers.push_back(missing);
+    button(d, res::kPlaybackOpenFile)->click();
+    EXPECT_TRUE(d.statusLine()->isVisibleTo(&d));
+    EXPECT_EQ(d.statusLine()->text().toStdString(), "Cannot open " + missing);
+    EXPECT_FALSE(button(d, res::kPlaybackPlay)->isEnabled());
+    EXPECT_FALSE(d.trackbar()->isEnabled());
+    EXPECT_EQ(d.trackbar()->maximum(), 0);
+
+    // The file vanishes while it plays: play stops where it was and says why.
+    const std::string path = writeLog(1000);
+    prompts.fileAnswers.push_back(path);
+    button(d, res::kPlaybackOpenFile)->click();
+    EXPECT_FALSE(d.statusLine()->isVisibleTo(&d));
+    fs::remove(path);
+    button(d, res::kPlaybackFastForward)->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !d.timer()->isActive(); }, 10000));
+    EXPECT_EQ(player.playbackPosition(), chart.capacity() - 1);
+    EXPECT_EQ(d.trackbar()->value(), chart.capacity() - 1);
+    EXPECT_EQ(live.exhaust_temp, (chart.capacity() - 1) * 10);
+    EXPECT_EQ(d.statusLine()->text().toStdString(), "Cannot open " + path);
+}
+
+// The real window: record from the simulator, then play it back.
+class PlaybackWindowTest : public ::testing::Test {
+  protected:
+    PlaybackWindowTest() : dir(freshTestDir("kvx_playback_e2e_")) {}
+    ~PlaybackWindowTest() override {
+        window.reset();
+        link.reset();
+        sim.stop();
+        fs::remove_all(dir);
+    }
+    void make() {
+        ASSERT_EQ(sim.start(), 0);
+        fs::create_symlink(sim.devicePath(), dir / "COM5");
+        link = std::make_unique<RtuDeviceLink>(dir.string() + "/");
+        WindowParams p;
+        p.programDir = dir.string() + "/";
+        p.link = link.get();
+        p.prompts = &prompts;
+        p.replyTimeoutMs = 150;
+        p.terminate = [](int) {};
+        window = std::make_unique<MainWindow>(p);
+    }
+    bool nextPaint(int timeoutMs = 5000) {
+        const int n = window->paintCount();
+        return QTest::qWaitFor([&] { return window->paintCount() > n; }, timeoutMs);
+    }
+    // The logged fields of what the panel shows now.
+    LogRecord shown() const { return LogRecord::fromLiveData(0, window->panelInputs().live); }
+
+    fs::path dir;
+    sim::SimServer sim;
+    std::unique_ptr<RtuDeviceLink> link;
+    ScriptedPrompts prompts;
+    std::unique_ptr<MainWindow> window;
+};
+
+TEST_F(PlaybackWindowTest, ARecordedRunPlaysBackThroughThePanelUntilConnect) {
+    make();
+    window->startUp();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->logWriter().isOpen(); }, 3000));
+    const std::string path = window->logWriter().path();
+    // Some seconds of a running engine, so records differ.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return window->controller().goodTicks > 25 &&
+                   window->controller().live.engine_speed > 300;
+        },
+        15000));
+
+    prompts.fileAnswers.push_back(path);
+    std::vector<LogRecord> records;
+    bool ran = false;
+    whenModal(QString::number(res::kPlaybackDialog), [&](QWidget& w) {
+        auto& d = static_cast<PlaybackDialog&>(w);
+        ran = true;
+        // Entering playback stopped polling and closed the log file: it can be read whole.
+        EXPECT_TRUE(window->controller().playbackActive);
+        EXPECT_FALSE(window->timers().isArmed(kTimerPoll));
+        EXPECT_FALSE(window->logWriter().isOpen());
+        EXPECT_EQ(window->controller().commStatus, 100);
+        LogReader reader;
+        ASSERT_EQ(reader.open(path), LOG_OK);
+        records.resize(static_cast<std::size_t>(reader.recordCount()));
+        ASSERT_EQ(reader.readRecords(0, reader.recordCount(), records.data()),
+                  reader.recordCount());
+        ASSERT_GT(records.size(), 20u);
+
+        button(d, res::kPlaybackOpenFile)->click();
+        EXPECT_EQ(window->windowTitle(), "KVX, Firmware ver: 1.17");
+        EXPECT_EQ(d.trackbar()->maximum(), static_cast<int>(records.size()) - 1);
+        ASSERT_TRUE(nextPaint());
+        EXPECT_EQ(shown().values, records[0].values);
+        snapshot(window->panelView()->grab(), "playback_panel_record_0");
+
+        const int far = static_cast<int>(records.size()) - 2;
+        d.trackbar()->setValue(far);
+        ASSERT_TRUE(nextPaint());
+        EXPECT_EQ(shown().values, records[static_cast<std::size_t>(far)].values);
+        // The chart's cursor is on the same record.
+        const TrendChart& chart = window->panel().chart();
+        EXPECT_EQ(chart.displayIndex(), far - window->player().chunkFirst() + 1);
+        EXPECT_DOUBLE_EQ(chart.rawValue(8, chart.displayIndex()),
+                         records[static_cast<std::size_t>(far)].values[15]);
+        snapshot(window->panelView()->grab(), "playback_panel_record_last");
+        EXPECT_NE(records[0].values, records[static_cast<std::size_t>(far)].values);
+
+        // Play to the end: it stops on record 1.
+        button(d, res::kPlaybackPlay)->click();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !d.timer()->isActive(); }, 5000));
+        EXPECT_EQ(window->player().playbackPosition(), 1);
+        ASSERT_TRUE(nextPaint());
+        EXPECT_EQ(shown().values, records[1].values);
+        press(d, "2");
+    });
+    window->onCommand(res::kCmdPlayback);
+    ASSERT_TRUE(ran);
+    ASSERT_TRUE(prompts.boxes.empty());
+    ASSERT_EQ(prompts.fileDialogs.size(), 1u);
+
+    // Playback mode outlasts the dialog: no polling, the panel stays on record 1.
+    QTest::qWait(600);
+    EXPECT_TRUE(window->controller().playbackActive);
+    EXPECT_FALSE(window->timers().isArmed(kTimerPoll));
+    EXPECT_EQ(window->statusPart(3), "Communication Status: Playback Mode");
+    EXPECT_EQ(shown().values, records[1].values);
+
+    // Connect ends it.
+    window->onCommand(res::kCmdConnect);
+    EXPECT_FALSE(window->controller().playbackActive);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return window->statusPart(3) == "Communication Status: Receiving data"; }, 3000));
+}
+
+}  // namespace
+}  // namespace kvx::test
