@@ -12,8 +12,8 @@
 
 #include "app/connecting_dialog.h"
 #include "app/panel_view.h"
-#include "tests/support/fake_link.h"
 #include "resources/resource_ids.h"
+#include "tests/support/fake_link.h"
 #include "ui/scripted_prompts.h"
 #include "window_harness.h"
 
@@ -92,13 +92,13 @@ TEST_F(MainWindowTest, WindowClassTitleIconAndMenu) {
         {40007, "Comm Port Properties", true},
         {40019, "&Zoom In      ", true},
         {40020, "&Zoom Out    ", true},
-        {40044, "Upload Settings", false},
+        {40044, "Upload Settings", true},
         {40045, "Download Settings", false},
         {40046, "Scaling Settings", true},
         {40049, "Vibration Max Schedule", true},
         {40051, "Alarm Acknowledgment", true},
         {40054, "Emal Messaging", true},
-        {40056, "Event Log", false},
+        {40056, "Event Log", true},
         {40052, "Left Bank", true},
         {40053, "Right Bank", true},
     };
