@@ -35,7 +35,7 @@ UploadDialog::UploadDialog(const SettingsImage& image, int firmware, Prompts& pr
     path_ = new QLineEdit(this);
     path_->setObjectName(idName(kUploadPathId));
     path_->setReadOnly(true);
-    path_->setMinimumWidth(path_->fontMetrics().horizontalAdvance(QLatin1Char('x')) * 48);
+    path_->setMinimumWidth(path_->fontMetrics().horizontalAdvance(QLatin1Char('x')) * 64);
     layout->addWidget(path_);
     status_ = makeStatusLine(this);
     layout->addWidget(status_);
