@@ -82,7 +82,10 @@ void CalibrationEditor::initialise() {
             ++last;
         if (!ranges.empty()) ranges += ", ";
         ranges += std::to_string(row + 1);
-        if (last > row) ranges += "-" + std::to_string(last + 1);
+        if (last > row) {
+            ranges += '-';
+            ranges += std::to_string(last + 1);
+        }
         row = last + 1;
     }
     notRead_ = ranges.empty()

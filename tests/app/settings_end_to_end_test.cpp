@@ -378,6 +378,7 @@ TEST_F(SettingsEndToEndTest, UploadWritesEveryParameterAndAFailureKeepsTheOldFil
         prompts.fileAnswers = {(dir / "unit7").string(), (file / "sub").string(), file.string()};
         QString statusAfterUpload, statusAfterBadPath, statusAfterFullDisk;
         whenModal("115", [&](QWidget& d) {
+            press(d, "3");  // no file chosen yet
             press(d, "1");
             press(d, "3");
             statusAfterUpload = d.findChild<QWidget*>("1034")->property("text").toString();
@@ -397,6 +398,11 @@ TEST_F(SettingsEndToEndTest, UploadWritesEveryParameterAndAFailureKeepsTheOldFil
         EXPECT_EQ(statusAfterBadPath, "Failed to write the settings file. (Not a directory)");
         EXPECT_EQ(statusAfterFullDisk.toStdString(),
                   "Failed to write the settings file. (File too large)");
+        ASSERT_EQ(prompts.boxes.size(), 1u);
+        EXPECT_EQ(prompts.boxes[0].text, "Please select existing file or create a new one.");
+        EXPECT_EQ(prompts.boxes[0].title, "Notice");
+        EXPECT_EQ(prompts.boxes[0].icon, BoxIcon::Warning);
+        prompts.boxes.clear();
         ASSERT_EQ(prompts.fileDialogs.size(), 3u);
         const FileDialogRequest& r = prompts.fileDialogs[0].request;
         EXPECT_TRUE(prompts.fileDialogs[0].save);
