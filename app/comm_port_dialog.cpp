@@ -12,6 +12,7 @@
 #include "app/dialog_entries.h"
 #include "app/program_settings.h"
 #include "resources/resource_ids.h"
+#include "ui/dialog_width.h"
 
 namespace kvx {
 
@@ -42,6 +43,7 @@ CommPortDialog::CommPortDialog(ProgramSettings& settings, QWidget* parent)
     layout->addLayout(buttons);
     connect(ok, &QPushButton::clicked, this, &CommPortDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &CommPortDialog::reject);
+    ensureTitleFits(this);
 }
 
 void CommPortDialog::accept() {

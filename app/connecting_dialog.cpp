@@ -5,13 +5,15 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "ui/prompts.h"
 #include "resources/resource_ids.h"
+#include "ui/dialog_width.h"
+#include "ui/prompts.h"
 
 namespace kvx {
 
-ConnectingDialog::ConnectingDialog(Prompts& prompts, int& tickCount, QWidget* parent)
-    : QDialog(parent), prompts_(prompts), ticks_(tickCount) {
+ConnectingDialog::ConnectingDialog(Prompts& prompts, int& tickCount,
+                                   std::function<void()> cancelled, QWidget* parent)
+    : QDialog(parent), prompts_(prompts), ticks_(tickCount), cancelled_(std::move(cancelled)) {
     setObjectName(QString::number(res::kConnectingDialog));
     setWindowTitle(QStringLiteral("Establishing communication"));
     auto* layout = new QVBoxLayout(this);
@@ -31,6 +33,7 @@ ConnectingDialog::ConnectingDialog(Prompts& prompts, int& tickCount, QWidget* pa
     timer_.setTimerType(Qt::PreciseTimer);
     connect(&timer_, &QTimer::timeout, this, &ConnectingDialog::tick);
     timer_.start(kTickMs);
+    ensureTitleFits(this);
 }
 
 void ConnectingDialog::tick() {
@@ -46,7 +49,10 @@ void ConnectingDialog::tick() {
 
 void ConnectingDialog::reject() {
     timer_.stop();
-    if (isVisible()) done(kResultCancel);
+    // A Cancel that arrives after the sequence closed the dialog changes nothing.
+    if (!isVisible()) return;
+    done(kResultCancel);
+    if (cancelled_) cancelled_();
 }
 
 void ConnectingDialog::closeBySequence() {

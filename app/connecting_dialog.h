@@ -3,6 +3,7 @@
 // sequence runs in the main window's timers, with Cancel and a give-up after 300 ticks.
 #include <QDialog>
 #include <QTimer>
+#include <functional>
 
 class QProgressBar;
 
@@ -18,8 +19,11 @@ class ConnectingDialog : public QDialog {
     static constexpr int kResultCancel = 2;
     static constexpr int kResultClosed = 0;
 
-    // tickCount lives as long as the program: a second dialog counts on from it.
-    ConnectingDialog(Prompts& prompts, int& tickCount, QWidget* parent = nullptr);
+    // tickCount lives as long as the program: a second dialog counts on from it. cancelled
+    // runs at Cancel (the button or the give-up), at once: the give-up's box may stay open a
+    // long time and the connection sequence must not go on reading behind it.
+    ConnectingDialog(Prompts& prompts, int& tickCount, std::function<void()> cancelled,
+                     QWidget* parent = nullptr);
 
     // Closed by the connection sequence, at its success or its failure.
     void closeBySequence();
@@ -33,6 +37,7 @@ class ConnectingDialog : public QDialog {
 
     Prompts& prompts_;
     int& ticks_;
+    std::function<void()> cancelled_;
     QProgressBar* progress_ = nullptr;
     QTimer timer_;
 };

@@ -6,9 +6,12 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QMenuBar>
 #include <QPainter>
+#include <QScreen>
 #include <QStatusBar>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 
@@ -188,10 +191,35 @@ void MainWindow::tickLogMenu(bool enable) {
     actions_[res::kCmdLogDisable]->setChecked(!enable);
 }
 
+namespace {
+
+// The parts' edges were laid out for a small status font: this face at a cell of 11 pixels
+// holds every part's usual text whole from 1366 pixels on, five-digit serial numbers included.
+QFont statusFont() {
+    QFont f(QStringLiteral("DejaVu Sans Condensed"));
+    f.setPixelSize(10);
+    return f;
+}
+
+// Room between a part's sunken frame and its text.
+constexpr int kPartIndent = 2;
+
+// Shows text in a part; when the part is too narrow for it, the whole text is its tooltip.
+void setPartText(QLabel& part, const QString& text) {
+    if (part.text() != text) part.setText(text);
+    const QFontMetrics fm(part.font());
+    const int room = part.contentsRect().width() - kPartIndent;
+    const QString tip = fm.horizontalAdvance(text) <= room ? QString() : text;
+    if (part.toolTip() != tip) part.setToolTip(tip);
+}
+
+}  // namespace
+
 void MainWindow::buildStatusBar() {
     QStatusBar* bar = statusBar();
     bar->setObjectName(QString::number(res::kStatusBar));
     bar->setSizeGripEnabled(true);
+    bar->setFont(statusFont());
     QPalette pal = bar->palette();
     pal.setColor(QPalette::Window, QColor(240, 240, 240));
     bar->setPalette(pal);
@@ -200,21 +228,44 @@ void MainWindow::buildStatusBar() {
         parts_[i] = new QLabel(bar);
         parts_[i]->setObjectName(QStringLiteral("part%1").arg(i));
         parts_[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        parts_[i]->setMinimumWidth(0);
+        parts_[i]->setIndent(kPartIndent);
         bar->addWidget(parts_[i], i == 3 ? 1 : 0);
     }
+    // Where the bar's layout puts its first part and how far apart it sets the parts: measured
+    // once, with every part one pixel wide.
+    for (QLabel* part : parts_)
+        part->setFixedWidth(1);
+    bar->layout()->invalidate();
+    bar->layout()->activate();
+    barLeft_ = parts_[0]->x();
+    barGap_ = parts_[1]->x() - (parts_[0]->x() + 1);
+    // Parts 0 to 2 keep fixed widths from the edges; the last one takes what is left, however
+    // little, never what its text asks for.
+    parts_[3]->setMinimumWidth(0);
+    parts_[3]->setMaximumWidth(QWIDGETSIZE_MAX);
+    parts_[3]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     parts_[0]->setText(QString::fromUtf8(kSerialPartAtCreation));
     parts_[3]->setText(QString::fromUtf8(kNoticePartAtCreation));
     layoutStatusBar();
 }
 
 void MainWindow::layoutStatusBar() {
-    const int w = statusBar()->width();
-    const auto widths = statusPartWidths(edges_, w);
+    QStatusBar* bar = statusBar();
+    // Each part's right edge lands on the rule's edge: its width runs from where the layout
+    // puts its left edge (after the bar's margin or the spacing behind the part before).
+    // A part with no room is hidden, and then takes no spacing either.
+    int left = barLeft_;
     for (int i = 0; i < 3; ++i) {
-        parts_[i]->setVisible(widths[i] > 0);
-        parts_[i]->setFixedWidth(widths[i]);
+        const int width = edges_[i] - left;
+        parts_[i]->setVisible(width > 0);
+        if (width <= 0) continue;
+        parts_[i]->setFixedWidth(width);
+        left = edges_[i] + barGap_;
     }
+    bar->layout()->invalidate();
+    bar->layout()->activate();
+    for (QLabel* part : parts_)
+        setPartText(*part, part->text());
 }
 
 QString MainWindow::statusPart(int i) const {
@@ -233,20 +284,22 @@ QAction* MainWindow::action(int id) const {
 
 void MainWindow::startUp() {
     createProgramDirectory(params_.programDir);  // an existing one is fine, a failure too
+    // Maximising is only a request to the window manager: without one, or with one that
+    // ignores it, the window would keep its creation height of 3 pixels. Its normal geometry
+    // covers the screen's work area first, so it is whole either way and after a restore too.
+    if (const QScreen* screen = this->screen()) setGeometry(screen->availableGeometry());
     showMaximized();
     setFocus();
     readCommFile(params_.programDir, settings_);
     readScalingFile(params_.programDir, settings_);
     controller_.applySpeedRange();
     if (!controller_.openPortAtStartUp(params_.replyTimeoutMs)) return;
-    ConnectingDialog dialog(*params_.prompts, connectingTicks_);
+    ConnectingDialog dialog(*params_.prompts, connectingTicks_,
+                            [this] { controller_.connectingCancelled(); });
     connecting_ = &dialog;
     const int result = dialog.exec();
     connecting_ = nullptr;
-    if (result == ConnectingDialog::kResultCancel) {
-        controller_.connectingCancelled();
-        timers_.kill(kTimerSequence);
-    }
+    if (result == ConnectingDialog::kResultCancel) timers_.kill(kTimerSequence);
 }
 
 void MainWindow::postCommand(int id) {
@@ -321,6 +374,26 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
     edges_ = statusEdgesForWidth(statusBar()->width());
     layoutStatusBar();
     postReplaceRunStop();
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    // The window manager puts a restored window back at its normal geometry after telling us.
+    if (event->type() == QEvent::WindowStateChange && windowState() == Qt::WindowNoState)
+        QTimer::singleShot(100, this, [this] { fitRestoredFrame(); });
+}
+
+void MainWindow::fitRestoredFrame() {
+    // The normal geometry from start-up covers the work area with the client alone, so once
+    // restored under a window manager the title bar would sit above the screen: the frame is
+    // fitted into the work area instead. A window the user made larger stays as it is.
+    const QScreen* screen = this->screen();
+    if (!screen || !isVisible() || windowState() != Qt::WindowNoState) return;
+    const QRect area = screen->availableGeometry();
+    const QRect client = geometry(), frame = frameGeometry();
+    if (!area.contains(client) || area.contains(frame)) return;
+    setGeometry(area.adjusted(client.left() - frame.left(), client.top() - frame.top(),
+                              client.right() - frame.right(), client.bottom() - frame.bottom()));
 }
 
 void MainWindow::setTitle(const std::string& title) {
@@ -408,7 +481,7 @@ PanelInputs MainWindow::panelInputs() const {
 void MainWindow::updateStatusBar() {
     const StatusTexts t = controller_.statusTexts();
     for (int i : {2, 0, 1, 3})
-        parts_[i]->setText(QString::fromStdString(t.parts[i]));
+        setPartText(*parts_[i], QString::fromStdString(t.parts[i]));
 }
 
 void MainWindow::commPort() {

@@ -95,6 +95,7 @@ class MainWindow : public QMainWindow, private MonitorHost {
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
   private:
     // MonitorHost
@@ -119,6 +120,7 @@ class MainWindow : public QMainWindow, private MonitorHost {
     void paintPanel(QWidget& view);
     void updateStatusBar();
     void layoutStatusBar();
+    void fitRestoredFrame();
     void placeRunStop(bool frame);
     void postReplaceRunStop();
     void exitProgram();
@@ -138,6 +140,8 @@ class MainWindow : public QMainWindow, private MonitorHost {
     std::unique_ptr<QtSurface> surface_;
     std::array<QLabel*, 4> parts_{};
     StatusEdges edges_ = kStatusEdgesAtCreation;
+    int barLeft_ = 0;  // the status bar layout's left margin before part 0
+    int barGap_ = 0;   // and its spacing between parts
     std::vector<CommandEntry> commands_;
     std::map<int, std::size_t> keys_;  // Qt key -> entry of commands_
     std::map<int, QAction*> actions_;

@@ -41,8 +41,6 @@ void MonitorController::onCreate() {
     previousLocalTime = clock_.localTime();
     live.vibration = -1;
     host_.armTimer(kTimerSequence, kSequenceMs);
-    host_.armTimer(kTimerIdle5006, 200);
-    host_.armTimer(kTimerIdle5005, 100);
 }
 
 bool MonitorController::openPortAtStartUp(int replyTimeoutMs) {
@@ -200,11 +198,13 @@ void MonitorController::connect() {
         showBox(kOpenFailed, kNotice9600, BoxIcon::None, false);
     } else if (ri != 0 || rc != 0) {
         connected = false;
-        // Counts failed attempts; bounded so that endless retries cannot overflow it.
+        // Counts failed attempts; bounded so that endless retries cannot overflow it, and
+        // stepping over the playback value so that only playback reads as playback.
         if (commStatus == -1)
             commStatus = 1;
-        else if (commStatus < 1000000)
+        else if (commStatus < kCommStatusCountLimit)
             ++commStatus;
+        if (commStatus == kCommStatusPlayback) ++commStatus;
         host_.refreshStatusBar();
         showBox("Communication Time-out!\n", kNotice9600, BoxIcon::None, false);
     } else {
@@ -212,7 +212,6 @@ void MonitorController::connect() {
         playbackActive = false;
         host_.postOpenLogFile(LogWriter::kRequestConnect);
         host_.armTimer(kTimerPoll, kPollMs);
-        host_.armTimer(kTimerIdle5005, 500);
     }
 }
 
@@ -256,7 +255,7 @@ void MonitorController::runStopClicked() {
 }
 
 void MonitorController::shutdown() {
-    for (int id : {kTimerPoll, kTimerUnused, kTimerIdle5006, kTimerIdle5005, kTimerLogClock})
+    for (int id : {kTimerPoll, kTimerLogClock})
         host_.killTimer(id);
     if (link_.isConnected()) link_.closeConnection();
     log_.closeLogFile();

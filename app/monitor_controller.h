@@ -7,13 +7,13 @@
 #include <cstdint>
 #include <string>
 
-#include "link/device_link.h"
 #include "app/monitor_clock.h"
 #include "app/monitor_host.h"
 #include "app/program_settings.h"
-#include "ui/prompts.h"
+#include "link/device_link.h"
 #include "log/log_writer.h"
 #include "model/live_data.h"
+#include "ui/prompts.h"
 
 namespace kvx {
 
@@ -32,11 +32,13 @@ class MonitorController {
     static constexpr int kLogClockMs = 200;
     static constexpr int kSequenceMs = 200;
     static constexpr int kSequenceAfterCommPortMs = 500;
+    // Failed Connects are counted up to here and no further.
+    static constexpr int kCommStatusCountLimit = 1000000;
 
     MonitorController(DeviceLink& link, LogWriter& log, Prompts& prompts, MonitorHost& host,
                       ProgramSettings& settings, MonitorClock clock);
 
-    // Window creation: log clock reference, vibration -1, timers 5003, 5006 and 5005.
+    // Window creation: log clock reference, vibration -1, the connection-sequence timer.
     void onCreate();
     // Start-up's port opening: reply time-out, then the port. True when it opened (connected
     // is then set and the connecting dialog should run); else the box has been shown.

@@ -5,13 +5,11 @@
 
 namespace kvx {
 
-// Timer ids of the main window.
+// Timer ids of the main window. 5002, 5005 and 5006 of the original window had no work and
+// are not used.
 inline constexpr int kTimerPoll = 5001;
-inline constexpr int kTimerUnused = 5002;  // killed on close, never armed
 inline constexpr int kTimerSequence = 5003;
 inline constexpr int kTimerLogClock = 5004;
-inline constexpr int kTimerIdle5005 = 5005;
-inline constexpr int kTimerIdle5006 = 5006;
 
 class MonitorHost {
   public:

@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "ui/dialog_width.h"
+
 namespace kvx {
 
 namespace {
@@ -45,6 +47,7 @@ PortPropertiesDialog::PortPropertiesDialog(const std::string& portName, PortConf
     connect(buttons, &QDialogButtonBox::accepted, this, &PortPropertiesDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &PortPropertiesDialog::reject);
     layout->addWidget(buttons);
+    ensureTitleFits(this);
 }
 
 void PortPropertiesDialog::accept() {

@@ -9,6 +9,7 @@
 #include "app/dialog_entries.h"
 #include "app/program_settings.h"
 #include "resources/resource_ids.h"
+#include "ui/dialog_width.h"
 
 namespace kvx {
 
@@ -39,6 +40,7 @@ ScalingDialog::ScalingDialog(ProgramSettings& settings, std::string programDir, 
     connect(save, &QPushButton::clicked, this, &ScalingDialog::accept);
     connect(close, &QPushButton::clicked, this, &ScalingDialog::reject);
     min_->setFocus();
+    ensureTitleFits(this);
 }
 
 void ScalingDialog::accept() {

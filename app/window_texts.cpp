@@ -27,7 +27,7 @@ std::string commStatusText(int commStatus) {
             return "Communication Status: Waiting for data";
         case 0:
             return "Communication Status: Receiving data";
-        case 100:
+        case kCommStatusPlayback:
             return "Communication Status: Playback Mode";
         default:
             return "Communication Status: Time-out";

@@ -11,6 +11,8 @@ std::string startTitle();
 // "Orvik Dravo Viewer v.1.37  ___  Firmware v. 1.17 " for firmware version 117.
 std::string firmwareTitle(int firmwareVersion);
 
+// The commStatus value of playback; failure counts step over it.
+inline constexpr int kCommStatusPlayback = 100;
 // Status bar part 3 by commStatus: waiting (-1), receiving (0), playback (100), else time-out.
 std::string commStatusText(int commStatus);
 // Part 0 and part 1 after a repaint.

@@ -32,6 +32,8 @@ class MbusSerialMasterProtocol : public MbusMasterFunctions {
                                int requestLength, std::uint8_t* replyData, int replyLength) = 0;
 
     int getRtsTurnaroundDelay() const { return rtsDelayMs; }
+    // The errno behind the last failed open, 0 after a good one (see SerialPort).
+    int lastOpenError() const { return port.lastOpenError(); }
 
   protected:
     SerialPort port;

@@ -106,17 +106,25 @@ SerialPort::~SerialPort() {
 
 int SerialPort::open(const char* portName) {
     if (isOpen()) close();
-    if (portName == nullptr || portName[0] == '\0') return SP_NOT_FOUND;
+    openError = 0;
+    if (portName == nullptr || portName[0] == '\0') {
+        openError = ENOENT;
+        return SP_NOT_FOUND;
+    }
 
     // Non-blocking so that opening never waits for carrier and every wait is our own poll().
     const int fd = ::open(portName, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return classifyOpenError(errno);
+    if (fd < 0) {
+        openError = errno;
+        return classifyOpenError(openError);
+    }
 
     // TIOCEXCL keeps out other users but not root; the advisory lock keeps out everyone who
     // opens ports the same way (a second instance of this program, most serial tools).
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         ::close(fd);
+        openError = error;
         return error == EWOULDBLOCK ? SP_ACCESS_DENIED : SP_IO_FAILURE;
     }
     ioctl(fd, TIOCEXCL);  // fails harmlessly on something that is not a terminal

@@ -37,6 +37,9 @@ class SerialPort {
     // Opens a device path exclusively, saves its settings, purges it and applies 9600 8N1 without
     // flow control. A failure after the device itself was opened leaves it open.
     int open(const char* portName);
+    // The errno behind the last failed open (0 after a successful one), so a caller can tell a
+    // missing permission (EACCES, EPERM) from a device another program holds (EWOULDBLOCK).
+    int lastOpenError() const { return openError; }
     // dataBits 7 or 8; stopBits 1 or 2; parity 0 none, 1 odd, 2 even; flowControl 0 none,
     // 1 RTS/CTS. A refused value leaves the device as it was.
     int configure(int baudRate, int dataBits, int stopBits, int parity, int flowControl);
@@ -68,6 +71,7 @@ class SerialPort {
     int baudRate = 0;
     int flowControl = 0;
     int handle = -1;
+    int openError = 0;
     SerialTimeouts timeouts;
     termios savedSettings{};
     bool settingsSaved = false;

@@ -8,7 +8,11 @@ namespace kvx {
 
 QIcon programIcon() {
     initProgramResources();
-    return QIcon(QStringLiteral(":/orvik_kvx/icon_105.png"));
+    // Every size drawn from the one SVG at build time, so each size is sharp as it is.
+    QIcon icon;
+    for (const int size : {KVX_ICON_SIZES})
+        icon.addFile(QStringLiteral(":/orvik_kvx/icon-%1.png").arg(size), QSize(size, size));
+    return icon;
 }
 
 }  // namespace kvx

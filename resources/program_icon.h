@@ -1,5 +1,5 @@
 #pragma once
-// The program's compiled-in resources (icon 105).
+// The program's compiled-in resources: the icon, in every size drawn from orvik-kvx.svg.
 #include <QIcon>
 
 namespace kvx {

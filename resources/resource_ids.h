@@ -65,8 +65,4 @@ inline constexpr int kCmdEmailMessaging = 40054;
 inline constexpr int kCmdFlowControl = 40055;
 inline constexpr int kCmdEventLog = 40056;
 
-// Application messages the main window posts to itself.
-inline constexpr int kMsgOpenLogFile = 0x8000;
-inline constexpr int kMsgReplaceRunStop = 0x8005;
-
 }  // namespace kvx::res

@@ -10,6 +10,7 @@
 
 #include "resources/resource_ids.h"
 #include "settings/dialog_parts.h"
+#include "ui/dialog_width.h"
 
 namespace kvx {
 
@@ -87,7 +88,7 @@ CalibrationDialog::CalibrationDialog(CalibrationEditor& editor, QWidget* parent)
     const QSignalBlocker quiet(list_);
     list_->setCurrentCell(editor_.selectedRow(), 0);
     list_->scrollToItem(list_->item(editor_.selectedRow(), 0));
-    fitTitle(*this);
+    ensureTitleFits(this);
 }
 
 void CalibrationDialog::rowMoved(int row) {

@@ -9,6 +9,7 @@
 
 #include "resources/resource_ids.h"
 #include "settings/dialog_parts.h"
+#include "ui/dialog_width.h"
 
 namespace kvx {
 
@@ -57,7 +58,7 @@ EventLogDialog::EventLogDialog(const EventWords& words, QWidget* parent) : QDial
     buttons->addWidget(close);
     layout->addLayout(buttons);
     connect(close, &QPushButton::clicked, this, [this] { done(kResultClosed); });
-    fitTitle(*this);
+    ensureTitleFits(this);
     close->setFocus();
 }
 

@@ -8,6 +8,7 @@
 #include "resources/resource_ids.h"
 #include "settings/dialog_parts.h"
 #include "settings/settings_texts.h"
+#include "ui/dialog_width.h"
 
 namespace kvx {
 
@@ -51,7 +52,7 @@ UploadDialog::UploadDialog(const SettingsImage& image, int firmware, Prompts& pr
     connect(create, &QPushButton::clicked, this, &UploadDialog::createFile);
     connect(upload, &QPushButton::clicked, this, &UploadDialog::upload);
     connect(close, &QPushButton::clicked, this, &UploadDialog::reject);
-    fitTitle(*this);
+    ensureTitleFits(this);
 }
 
 void UploadDialog::createFile() {

@@ -21,7 +21,7 @@ std::string firmwareList() {
 
 std::string simUsage() {
     std::string u =
-        "usage: dravo-sim [options]\n"
+        "Usage: dravo-sim [options]\n"
         "A simulated Dravo controller: a Modbus RTU slave on a pseudo-terminal. The first line\n"
         "printed is the device to open (9600 baud, 8N1); it serves until --seconds have passed\n"
         "or it gets SIGINT/SIGTERM, then prints a one-line summary.\n"

@@ -5,15 +5,22 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QLabel>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <fstream>
 #include <iterator>
 
+#include "app/comm_port_dialog.h"
 #include "app/connecting_dialog.h"
 #include "app/panel_view.h"
+#include "app/port_properties_dialog.h"
+#include "app/scaling_dialog.h"
+#include "app/window_texts.h"
+#include "model/alarm_text.h"
 #include "resources/resource_ids.h"
 #include "tests/support/fake_link.h"
+#include "ui/dialog_width.h"
 #include "ui/scripted_prompts.h"
 #include "window_harness.h"
 
@@ -215,6 +222,26 @@ TEST_F(MainWindowTest, ConnectingDialogGivesUpAfter300TicksWithOneBox) {
     EXPECT_EQ(prompts.boxes.size(), 1u);
 }
 
+// The give-up's Cancel is posted before its box opens; while the box stays open the connection
+// sequence must already have stopped, or its own give-up shows a second box behind the first.
+TEST_F(MainWindowTest, GiveUpBoxLeftOpenStopsTheSequenceAtOnce) {
+    link.silent = true;  // every read fails at once
+    make();
+    bool held = false;
+    prompts.holdBox = [&](const RecordedBox&) {
+        if (held) return;
+        held = true;
+        QTest::qWait(1500);  // the sequence timer ticks on behind the box
+    };
+    window->startUp();
+    QTest::qWait(300);
+    ASSERT_TRUE(held);
+    EXPECT_EQ(prompts.boxes.size(), 1u);
+    EXPECT_EQ(prompts.boxes.at(0).title, "Communication Timeout");
+    EXPECT_FALSE(window->controller().connected);
+    EXPECT_FALSE(window->timers().isArmed(5003));
+}
+
 TEST_F(MainWindowTest, PollingFillsTheStatusBar) {
     link.input[18] = 0x0020;  // overspeed
     startPolling();
@@ -235,6 +262,112 @@ TEST_F(MainWindowTest, StatusBarPartsFollowTheWindowWidth) {
     EXPECT_EQ(window->statusPartWidth(0), static_cast<int>(w / 9.5));
     EXPECT_EQ(window->statusPartWidth(1), static_cast<int>(w / 4.5) - static_cast<int>(w / 9.5));
     EXPECT_EQ(window->statusPart(0).isEmpty(), false);
+}
+
+// The parts as laid out on screen: the bar's margin and spacing must not push them off the
+// rule's edges, and the last part never slides under the one before.
+TEST_F(MainWindowTest, StatusBarPartRightEdgesLandOnTheRule) {
+    make();
+    window->showNormal();
+    const struct {
+        int width;
+        std::array<int, 3> edges;  // w / 9.5, w / 4.5, w / 1.35
+    } cases[] = {{1600, {168, 355, 1185}}, {800, {84, 177, 592}}, {1366, {143, 303, 1011}}};
+    for (const auto& c : cases) {
+        window->resize(c.width, 700);
+        QTest::qWait(20);
+        ASSERT_EQ(window->statusBar()->width(), c.width);
+        int previousRight = 0;
+        for (int i = 0; i < 4; ++i) {
+            const QLabel* part = window->statusBar()->findChild<QLabel*>(QString("part%1").arg(i));
+            ASSERT_NE(part, nullptr);
+            ASSERT_TRUE(part->isVisible()) << c.width << " part " << i;
+            const QRect r = part->geometry();
+            if (i < 3) {
+                EXPECT_EQ(r.x() + r.width(), c.edges[i]) << c.width << " part " << i;
+            }
+            EXPECT_GE(r.x(), previousRight) << c.width << " part " << i;
+            EXPECT_LE(r.x() + r.width(), c.width) << c.width << " part " << i;
+            previousRight = r.x() + r.width();
+        }
+        EXPECT_GT(previousRight, c.edges[2] + 100) << c.width;  // the last part has room
+    }
+}
+
+// From 1366 pixels on every part holds its text whole; where one cannot, its tooltip holds it.
+TEST_F(MainWindowTest, StatusPartTextsFitFrom1366OrShowAsTooltip) {
+    make();
+    window->showNormal();
+    auto partAt = [&](int i) {
+        return window->statusBar()->findChild<QLabel*>(QString("part%1").arg(i));
+    };
+    auto fits = [&](int i, const std::string& text) {
+        const QLabel* part = partAt(i);
+        const QFontMetrics fm(part->font());
+        const int frame = part->width() - part->contentsRect().width();
+        return fm.horizontalAdvance(QString::fromStdString(text)) + frame + part->indent() <=
+               part->width();
+    };
+    const struct {
+        int part;
+        std::string text;
+    } texts[] = {
+        {0, serialNumberText(2417)},
+        {0, serialNumberText(12345)},
+        {0, serialNumberText(-32768)},
+        {1, indicatorText(3)},
+        {2, formatAlarmStatus(1 << 3)},  // the longest single alarm
+        {2, formatAlarmStatus(0x000F)},
+        {2, "Alarm Status: Local Shutoff Switch ! External Shutoff Switch !"},
+        {3, commStatusText(-1)},
+        {3, commStatusText(1)},
+        {3, commStatusText(0)},
+        {3, commStatusText(kCommStatusPlayback)},
+    };
+    for (int width : {1366, 1920}) {
+        window->resize(width, 700);
+        QTest::qWait(20);
+        for (const auto& t : texts)
+            EXPECT_TRUE(fits(t.part, t.text)) << width << " part " << t.part << ": " << t.text;
+    }
+
+    // What the window shows: whole, no tooltip; too long for the part, the tooltip holds it.
+    window->resize(1366, 700);
+    auto& mc = window->controller();
+    mc.serialNumber = 12345;
+    mc.live.alarm_flags = 0x07FF;
+    window->panelView()->update();
+    ASSERT_TRUE(nextPaint());
+    EXPECT_EQ(partAt(0)->text(), QString::fromStdString(serialNumberText(12345)));
+    EXPECT_TRUE(partAt(0)->toolTip().isEmpty());
+    const QString allAlarms = QString::fromStdString(formatAlarmStatus(0x07FF));
+    ASSERT_FALSE(fits(2, allAlarms.toStdString()));
+    EXPECT_EQ(partAt(2)->text(), allAlarms);
+    EXPECT_EQ(partAt(2)->toolTip(), allAlarms);
+    EXPECT_TRUE(partAt(3)->toolTip().isEmpty());
+
+    // Narrower, the serial number no longer fits; wider again, the tooltip goes.
+    window->resize(800, 700);
+    QTest::qWait(20);
+    EXPECT_EQ(partAt(0)->toolTip(), QString::fromStdString(serialNumberText(12345)));
+    window->resize(1366, 700);
+    QTest::qWait(20);
+    EXPECT_TRUE(partAt(0)->toolTip().isEmpty());
+}
+
+TEST(WindowDialogs, EveryTitleFitsItsTitleBar) {
+    ProgramSettings settings;
+    PortConfig config;
+    ScriptedPrompts prompts;
+    int ticks = 0;
+    CommPortDialog comm(settings);
+    PortPropertiesDialog properties("COM5", config);
+    ScalingDialog scaling(settings, ::testing::TempDir());
+    ConnectingDialog connecting(prompts, ticks, {});
+    for (const QDialog* d :
+         std::initializer_list<const QDialog*>{&comm, &properties, &scaling, &connecting})
+        EXPECT_GE(d->minimumWidth(), titleBarWidth(d->windowTitle()))
+            << d->windowTitle().toStdString();
 }
 
 TEST_F(MainWindowTest, CommPortToAWorkingPortRunsTheSequenceAgain) {

@@ -9,9 +9,9 @@
 #include <map>
 #include <vector>
 
-#include "tests/support/fake_link.h"
 #include "log/log_format.h"
 #include "resources/resource_ids.h"
+#include "tests/support/fake_link.h"
 #include "ui/scripted_prompts.h"
 
 namespace kvx::test {
@@ -116,9 +116,9 @@ class MonitorControllerTest : public ::testing::Test {
     MonitorController mc;
 };
 
-TEST_F(MonitorControllerTest, CreationArmsTheSequenceAndIdleTimersOnly) {
+TEST_F(MonitorControllerTest, CreationArmsTheSequenceTimerOnly) {
     mc.onCreate();
-    EXPECT_EQ(host.armed, (std::map<int, int>{{5003, 200}, {5005, 100}, {5006, 200}}));
+    EXPECT_EQ(host.armed, (std::map<int, int>{{5003, 200}}));
     EXPECT_EQ(mc.live.vibration, -1);
     // Nothing is read while connected is still false.
     mc.connectSequenceTick();
@@ -393,8 +393,7 @@ TEST_F(MonitorControllerTest, ConnectOutcomes) {
     EXPECT_FALSE(mc.playbackActive);
     EXPECT_TRUE(prompts.boxes.empty());
     EXPECT_EQ(host.logRequests, std::vector<int>{LogWriter::kRequestConnect});
-    EXPECT_EQ(host.armed[5001], 200);
-    EXPECT_EQ(host.armed[5005], 500);
+    EXPECT_EQ(host.armed, (std::map<int, int>{{5001, 200}}));
     EXPECT_EQ(mc.serialNumber, 2417);
     // Every Connect closed the port it had opened before opening it again.
     int opens = 0, closes = 0;
@@ -473,6 +472,25 @@ TEST_F(MonitorControllerTest, StatusTextsFollowTheState) {
     EXPECT_EQ(mc.statusTexts().parts[3], "Communication Status: Playback Mode");
 }
 
+// A failed Connect counts on from where commStatus stands, but never onto the playback value
+// and never past the count's limit.
+TEST_F(MonitorControllerTest, FailedConnectCountsStepOverPlayback) {
+    link.silent = true;
+    const int limit = MonitorController::kCommStatusCountLimit;
+    const struct {
+        int before, after;
+    } cases[] = {
+        {-1, 1},        {0, 1}, {5, 6}, {98, 99}, {99, 101}, {100, 101}, {limit - 1, limit},
+        {limit, limit},
+    };
+    for (const auto& c : cases) {
+        mc.commStatus = c.before;
+        mc.connect();
+        EXPECT_EQ(mc.commStatus, c.after) << c.before;
+        EXPECT_EQ(mc.statusTexts().parts[3], "Communication Status: Time-out") << c.before;
+    }
+}
+
 TEST_F(MonitorControllerTest, RunStopWindowRedrawsWhenReadinessOrShutoffsChange) {
     connectThroughSequence();
     mc.pollTick();  // ready now: previous external shutoff was -1, so a redraw too
@@ -528,8 +546,7 @@ TEST_F(MonitorControllerTest, ShutdownKillsTimersInOrderAndClosesEverything) {
     const std::string path = log.path();
     host.events.clear();
     mc.shutdown();
-    EXPECT_EQ(host.events, (std::vector<std::string>{"kill 5001", "kill 5002", "kill 5006",
-                                                     "kill 5005", "kill 5004"}));
+    EXPECT_EQ(host.events, (std::vector<std::string>{"kill 5001", "kill 5004"}));
     EXPECT_FALSE(link.isConnected());
     EXPECT_FALSE(log.isOpen());
     EXPECT_EQ(fileBytes(path).size(), static_cast<std::size_t>(kLogRecordSize));

@@ -1,8 +1,10 @@
 #include "link/serial_port.h"
 
 #include <gtest/gtest.h>
+
 #include <termios.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include <cstring>
 #include <thread>
@@ -50,6 +52,23 @@ TEST(SerialPortOpen, MissingDeviceIsNotFoundAndHeldDeviceIsDenied) {
     EXPECT_EQ(port.open(pty.slavePath().c_str()), SP_OK);
     // Reopening an open port closes it first rather than failing on its own lock.
     EXPECT_EQ(port.open(pty.slavePath().c_str()), SP_OK);
+}
+
+// The status stays coarse; the errno behind it tells a missing device, a held one and (in
+// kvx-probe) a missing permission apart.
+TEST(SerialPortOpen, KeepsTheErrnoOfAFailedOpen) {
+    SerialPort port;
+    EXPECT_EQ(port.open("/dev/kvx-no-such-port"), SP_NOT_FOUND);
+    EXPECT_EQ(port.lastOpenError(), ENOENT);
+    PtyPair pty;
+    SerialPort holder;
+    ASSERT_EQ(holder.open(pty.slavePath().c_str()), SP_OK);
+    EXPECT_EQ(holder.lastOpenError(), 0);
+    EXPECT_EQ(port.open(pty.slavePath().c_str()), SP_ACCESS_DENIED);
+    EXPECT_EQ(port.lastOpenError(), EWOULDBLOCK);
+    holder.close();
+    EXPECT_EQ(port.open(pty.slavePath().c_str()), SP_OK);
+    EXPECT_EQ(port.lastOpenError(), 0);
 }
 
 TEST(SerialPortOpen, ClosedPortRefusesEverythingAndCloseIsHarmless) {

@@ -289,7 +289,7 @@ TEST_F(KvxLogTool, BadUsageExitsWithTwoAndHelpWithZero) {
     EXPECT_EQ(version.out.rfind("kvx-log ", 0), 0u) << version.out;
     const ToolRun help = run({"--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind("usage: kvx-log info FILE...\n", 0), 0u);
+    EXPECT_EQ(help.out.rfind("Usage: kvx-log info FILE...\n", 0), 0u);
     // "--" lets a file name start with a dash.
     EXPECT_EQ(run({"csv", "--raw", "--", path}).status, 0);
 }

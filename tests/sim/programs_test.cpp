@@ -368,5 +368,47 @@ TEST(KvxProbe, SettingsBackupIsWholeOrNotAtAll) {
     std::filesystem::remove_all(dir);
 }
 
+// A port the user may not open is the commonest first-day failure with a real adapter: the
+// probe says it is a permission and names the dialout group, keeping its result code.
+TEST(KvxProbe, NamesTheDialoutGroupWhenThePortIsNotPermitted) {
+    const auto device =
+        std::filesystem::temp_directory_path() / ("kvx-probe-denied-" + std::to_string(::getpid()));
+    { std::ofstream touch(device); }
+    std::vector<std::string> command{kProbe, "--port", device.string()};
+    if (::geteuid() == 0) {
+        // Root opens anything, so the probe runs as nobody.
+        const std::string setpriv = "/usr/bin/setpriv";
+        const std::vector<std::string> asNobody{setpriv, "--reuid=65534", "--regid=65534",
+                                                "--clear-groups"};
+        command.insert(command.begin(), asNobody.begin(), asNobody.end());
+        std::vector<std::string> version(asNobody);
+        version.insert(version.end(), {kProbe, "--version"});
+        if (::access(setpriv.c_str(), X_OK) != 0 || run(version).status != 0) {
+            std::filesystem::remove(device);
+            GTEST_SKIP() << "running as root without setpriv, or nobody cannot run " << kProbe
+                         << ": the permission check would not apply";
+        }
+        ::chmod(device.c_str(), 0600);
+    } else {
+        ::chmod(device.c_str(), 0);
+    }
+    const Result r = run(command);
+    std::filesystem::remove(device);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("kvx-probe: cannot open " + device.string() +
+                              " (Permission denied): result 67 (MBR_PORT_BUSY)\n",
+                          0),
+              0u)
+        << r.err;
+    EXPECT_NE(r.err.find("'dialout' group"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("sudo usermod -aG dialout $USER"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("log out and in again"), std::string::npos) << r.err;
+
+    // A port that is not there is not a matter of groups.
+    const Result missing = run({kProbe, "--port", "/dev/nonexistent-kvx-port"});
+    EXPECT_NE(missing.err.find("(No such file or directory)"), std::string::npos) << missing.err;
+    EXPECT_EQ(missing.err.find("dialout"), std::string::npos) << missing.err;
+}
+
 }  // namespace
 }  // namespace kvx::sim

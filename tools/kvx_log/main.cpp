@@ -18,9 +18,9 @@ constexpr int kExitOk = 0;
 constexpr int kExitFileProblem = 1;  // unreadable, not a log or damaged
 
 const char kUsage[] =
-    "usage: kvx-log info FILE...\n"
-    "       kvx-log csv FILE [--raw]\n"
-    "       kvx-log --help | --version\n";
+    "Usage: kvx-log info FILE...\n"
+    "  or:  kvx-log csv FILE [--raw]\n"
+    "  or:  kvx-log --help | --version\n";
 
 const char kHelp[] =
     "\n"

@@ -39,8 +39,13 @@ int main(int argc, char** argv) {
     master.setReplyTimeout(3000);
     master.setRetryCount(0);
     if (const int rc = master.openConnection(device.c_str(), 9600, 8, 1, 0); rc != 0) {
-        const std::string what = "cannot open " + device;
-        return fail(what.c_str(), rc);
+        const std::string text = probe::openFailureText(device, master.lastOpenError());
+        // The result code on the first line, as for every failure; the advice after it.
+        const auto lineEnd = text.find('\n');
+        fail(text.substr(0, lineEnd).c_str(), rc);
+        if (lineEnd != std::string::npos)
+            std::fprintf(stderr, "kvx-probe: %s\n", text.substr(lineEnd + 1).c_str());
+        return 1;
     }
     probe::Prober prober(master, options.slave);
     if (const int rc = prober.connect(); rc != 0) return fail("identity read failed", rc);

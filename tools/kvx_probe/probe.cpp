@@ -1,8 +1,13 @@
 #include "tools/kvx_probe/probe.h"
 
+#include <grp.h>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <string_view>
 
 #include "link/command_line.h"
@@ -12,7 +17,7 @@
 
 namespace kvx::probe {
 std::string probeUsage() {
-    return "usage: kvx-probe --port NAME [--slave N] [--polls N | --settings-csv FILE]\n"
+    return "Usage: kvx-probe --port NAME [--slave N] [--polls N | --settings-csv FILE]\n"
            "                 [--data-dir DIR]\n"
            "Connects to a Dravo controller as the viewer does (9600 baud 8N1, 3000 ms reply\n"
            "time-out, no retries), reads its identity, the instrument ranges and one poll's\n"
@@ -118,6 +123,29 @@ std::string resultName(int result) {
     if (result > MBR_EXCEPTION && result <= 0xFF && (result & MBR_EXCEPTION) == MBR_EXCEPTION)
         return "MBR_EXCEPTION";
     return "unknown";
+}
+
+std::string openFailureText(const std::string& device, int error) {
+    std::string text = "cannot open " + device;
+    if (error == EWOULDBLOCK) return text + " (another program holds it)";
+    if (error == 0) return text;
+    text += " (" + std::string(std::strerror(error)) + ")";
+    if (error != EACCES && error != EPERM) return text;
+
+    // Who may open it, as ls -l would show, so the technician sees why.
+    std::string owner;
+    struct stat st {};
+    if (::stat(device.c_str(), &st) == 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+        const group* g = ::getgrgid(st.st_gid);
+        owner = " (group " + (g ? std::string(g->gr_name) : std::to_string(st.st_gid)) + ", mode " +
+                mode + ")";
+    }
+    return text + "\nthis user may not open " + device + owner +
+           ". Serial ports belong to the 'dialout' group: join it with\n"
+           "  sudo usermod -aG dialout $USER\n"
+           "then log out and in again (the new group counts from the next login).";
 }
 
 int PollResult::failure() const {

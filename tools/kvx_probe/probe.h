@@ -27,6 +27,10 @@ std::string probeUsage();
 // The device-link result code by name ("MBR_REPLY_TIMEOUT", "MBR_EXCEPTION|2").
 std::string resultName(int result);
 
+// Why the port did not open, from the errno behind it: one line, or two when the fix is the
+// user's group membership. `device` is the path that was tried.
+std::string openFailureText(const std::string& device, int error);
+
 // The outcome of one poll: the reads of the viewer's poll tick, for the firmware version.
 struct PollResult {
     int blockA = -1, blockB = -1, blockB113 = -1;  // -1: not read for this firmware

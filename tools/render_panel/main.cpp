@@ -222,7 +222,7 @@ void renderPanels(Output& out) {
 
 void usage(std::FILE* to) {
     std::fprintf(to,
-                 "usage: kvx-render [--out DIR]\n"
+                 "Usage: kvx-render [--out DIR]\n"
                  "Draws the dial, the bar, the trend chart and the whole panel into PNG files\n"
                  "in DIR (default: render).\n"
                  "\n"
