@@ -307,7 +307,8 @@ TEST_F(SettingsEndToEndTest, CalibrationChangesReachTheControllerAndTheSlaveAddr
     start();
     const int savesBefore = sim->withEngine([](sim::ControllerEngine& e) { return e.saveCount(); });
     int rows = 0;
-    QString lastName;
+    QString lastName, minusOneShown;
+    bool nothingSent = false;
     const auto changeRow = [](QWidget& d, int row, const char* text) {
         auto* list = d.findChild<QTableWidget*>("1018");
         list->setCurrentCell(row, 0);
@@ -321,6 +322,13 @@ TEST_F(SettingsEndToEndTest, CalibrationChangesReachTheControllerAndTheSlaveAddr
             auto* list = d.findChild<QTableWidget*>("1018");
             rows = list->rowCount();
             lastName = list->item(rows - 1, 0)->text();
+            // Polling is stopped, so any request now is the editor's.
+            const long before = sim->stats().requests;
+            list->setCurrentCell(62, 0);
+            press(d, "1021");  // nothing typed: nothing sent
+            nothingSent = sim->stats().requests == before;
+            changeRow(d, 62, "-1");  // sibstit_load2
+            minusOneShown = list->item(62, 1)->text();
             changeRow(d, 76, "1400");  // exhaust_temp_avg_shutdown_max
             changeRow(d, 3, "5");      // modbus_address
             press(d, "1");
@@ -330,6 +338,9 @@ TEST_F(SettingsEndToEndTest, CalibrationChangesReachTheControllerAndTheSlaveAddr
     ASSERT_TRUE(QTest::qWaitFor([&] { return rows != 0; }, 10000));
     EXPECT_EQ(rows, 177);
     EXPECT_EQ(lastName, "spare1");
+    EXPECT_TRUE(nothingSent);
+    EXPECT_EQ(simHolding(63), -1);
+    EXPECT_EQ(minusOneShown, "-1");
     ASSERT_TRUE(polling());
     EXPECT_EQ(simHolding(77), 1400);
     EXPECT_EQ(window->controller().ranges.exhaust_temp_avg_shutdown_max, 1400);

