@@ -44,9 +44,9 @@ MainWindow::MainWindow(WindowParams params)
       log_(params_.programDir, params_.logClock),
       timers_([this](int id) { onTimer(id); }),
       controller_(*params_.link, log_, *params_.prompts, *this, settings_, params_.clock),
-      settingsCommands_(std::make_unique<SettingsCommands>(*params_.link, *params_.prompts,
-                                                           static_cast<MonitorHost&>(*this),
-                                                           settings_, controller_, this)) {
+      settingsCommands_(std::make_unique<SettingsCommands>(
+          *params_.link, *params_.prompts, static_cast<MonitorHost&>(*this), settings_, controller_,
+          this, params_.programDir)) {
     if (!params_.terminate) params_.terminate = terminateNow;
     setObjectName(QStringLiteral("myWindowClass"));
     setWindowTitle(QString::fromStdString(startTitle()));
@@ -115,7 +115,8 @@ std::vector<CommandEntry> MainWindow::commandTable() {
         {"Zoom", res::kCmdZoomIn, "&Zoom In      ", 0, always, [this] { zoomed_ = true; }},
         {"Zoom", res::kCmdZoomOut, "&Zoom Out    ", 0, always, [this] { zoomed_ = false; }},
 
-        {"Tools", res::kCmdUploadSettings, "Upload Settings", 0, never, {}},
+        {"Tools", res::kCmdUploadSettings, "Upload Settings", 0, always,
+         [this] { settingsCommands_->uploadSettings(); }},
         {"Tools", res::kCmdDownloadSettings, "Download Settings", 0, never, {}},
         {"Tools", res::kCmdScalingSettings, "Scaling Settings", 0, always,
          [this] { scalingSettings(); }},
@@ -125,7 +126,8 @@ std::vector<CommandEntry> MainWindow::commandTable() {
          [this] { settingsCommands_->alarmAcknowledgment(); }},
         {"Tools", res::kCmdEmailMessaging, "Emal Messaging", 0, always,
          [this] { settingsCommands_->emailMessaging(); }},
-        {"Tools", res::kCmdEventLog, "Event Log", 0, never, {}},
+        {"Tools", res::kCmdEventLog, "Event Log", 0, always,
+         [this] { settingsCommands_->eventLog(); }},
 
         {"View", res::kCmdLeftBank, "Left Bank", 0, always, [this] { selectedBank_ = 1; }},
         {"View", res::kCmdRightBank, "Right Bank", 0, always, [this] { selectedBank_ = 2; }},

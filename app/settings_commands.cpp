@@ -5,10 +5,13 @@
 #include "model/registers.h"
 #include "resources/resource_ids.h"
 #include "settings/alarm_dialogs.h"
+#include "settings/calibration_dialog.h"
+#include "settings/event_log_dialog.h"
 #include "settings/flow_control_dialog.h"
 #include "settings/password_dialog.h"
 #include "settings/register_screen_dialog.h"
 #include "settings/settings_texts.h"
+#include "settings/upload_dialog.h"
 
 namespace kvx {
 
@@ -16,13 +19,14 @@ namespace t = settings_text;
 
 SettingsCommands::SettingsCommands(DeviceLink& link, Prompts& prompts, MonitorHost& host,
                                    ProgramSettings& settings, MonitorController& controller,
-                                   QWidget* window)
+                                   QWidget* window, std::string programDir)
     : link_(link),
       prompts_(prompts),
       host_(host),
       settings_(settings),
       controller_(controller),
-      window_(window) {}
+      window_(window),
+      programDir_(std::move(programDir)) {}
 
 void SettingsCommands::stopPolling() {
     host_.killTimer(kTimerPoll);
@@ -91,12 +95,32 @@ void SettingsCommands::flowControl() {
 
 void SettingsCommands::calibrate() {
     stopPolling();
-    if (!connectionCheck()) {
+    CalibrationEditor editor(link_, blocks_, calibration_, settings_.slaveId, firmware());
+    if (editor.checkConnection() != 0) {
         noticeBox(t::kCalibrateCheckFailed);
         return;
     }
     if (!passwordGate()) return;
-    // The register editor comes here; until then an accepted code only reconnects.
+    stopPolling();
+    editor.readBlocks();  // the editor opens whatever they return, and says which failed
+    editor.afterChange = [this](const CalibrationEditor& e) {
+        // The panel's copies follow the table, but only from values the controller holds.
+        const auto follow = [&e](int reference, int& copy) {
+            if (e.known(reference - 1)) copy = e.value(parameterNames[reference - 1]);
+        };
+        follow(ref::exhaust_temp_avg_shutdown_max,
+               controller_.ranges.exhaust_temp_avg_shutdown_max);
+        follow(ref::overspeed, controller_.ranges.overspeed);
+        follow(ref::indicator_type, controller_.ranges.indicator_type);
+    };
+    int result = 0;
+    {
+        CalibrationDialog dialog(editor, window_);
+        result = dialog.exec();
+    }
+    if (result == CalibrationDialog::kResultSaveFailed)
+        prompts_.messageBox(t::kCalibrateSaveFailed, t::kNotice, BoxIcon::None, BoxButtons::Ok,
+                            false);
     reconnect();
 }
 
@@ -129,6 +153,31 @@ void SettingsCommands::emailMessaging() {
         dialog.exec();
     }
     reconnect();
+}
+
+void SettingsCommands::eventLog() {
+    EventWords words{};
+    if (readEventHistory(link_, settings_.slaveId, words) != 0) {
+        noticeBox(t::kCommTimeoutBox);
+        return;
+    }
+    EventLogDialog dialog(words, window_);
+    dialog.exec();
+}
+
+void SettingsCommands::uploadSettings() {
+    if (!controller_.connected) {
+        noticeBox(t::kNotConnected);
+    } else {
+        stopPolling();
+        if (readSettingsImage(link_, settings_.slaveId, firmware(), settingsImage_) != 0) {
+            noticeBox(t::kUnableToRead);
+        } else {
+            UploadDialog dialog(settingsImage_, firmware(), prompts_, programDir_, window_);
+            dialog.exec();
+        }
+    }
+    host_.postCommand(res::kCmdConnect);
 }
 
 }  // namespace kvx

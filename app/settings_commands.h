@@ -4,13 +4,16 @@
 // and their blocks are the settings layer's; this is only the order of things.
 #include <QPointer>
 #include <QWidget>
+#include <string>
 
 #include "app/monitor_controller.h"
 #include "app/monitor_host.h"
 #include "app/program_settings.h"
 #include "link/device_link.h"
+#include "settings/calibration_editor.h"
 #include "settings/register_block.h"
 #include "settings/screen_table.h"
+#include "settings/settings_file.h"
 #include "ui/prompts.h"
 
 namespace kvx {
@@ -18,7 +21,8 @@ namespace kvx {
 class SettingsCommands {
   public:
     SettingsCommands(DeviceLink& link, Prompts& prompts, MonitorHost& host,
-                     ProgramSettings& settings, MonitorController& controller, QWidget* window);
+                     ProgramSettings& settings, MonitorController& controller, QWidget* window,
+                     std::string programDir);
 
     // F2, F3, F4, F5 and Vibration Max Schedule.
     void registerScreen(const ScreenTable& table);
@@ -26,6 +30,9 @@ class SettingsCommands {
     void calibrate();
     void alarmAcknowledgment();
     void emailMessaging();
+    // Polling goes on behind the viewer: it only shows what one read returned.
+    void eventLog();
+    void uploadSettings();
 
     // The register blocks, kept for the whole run.
     BlockStore& blocks() { return blocks_; }
@@ -47,7 +54,10 @@ class SettingsCommands {
     ProgramSettings& settings_;
     MonitorController& controller_;
     QPointer<QWidget> window_;
+    std::string programDir_;
     BlockStore blocks_;
+    CalibrationState calibration_;
+    SettingsImage settingsImage_{};
 };
 
 }  // namespace kvx

@@ -18,6 +18,13 @@ inline constexpr const char* kCommTimeoutBox = "Communication Time-out.";
 inline constexpr const char* kFeatureNotSupported = "Feature is not supported.";
 inline constexpr const char* kFlowNotSupported = "Flow control is not supported.";
 inline constexpr const char* kNotice = "Notice";
+inline constexpr const char* kCalibrateSaveFailed = "Failed to save system settings!";
+inline constexpr const char* kUnableToRead = "Unable to read data.";
+
+inline constexpr const char* kUploaded = "Valve settings have been successfully uploaded.";
+inline constexpr const char* kSelectFile = "Please select existing file or create a new one.";
+// Not the controller's wording: its own program never noticed a failed file.
+inline constexpr const char* kUploadWriteFailed = "Failed to write the settings file.";
 
 inline constexpr const char* kAckWriteFailed = "Failed to write! Try again.";
 inline constexpr const char* kAckPrompt = "Press OK button to Aknowledge and Reset the Alarm!";

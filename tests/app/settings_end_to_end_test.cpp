@@ -4,14 +4,22 @@
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
+#include <QTableWidget>
 #include <QTest>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <sstream>
 
 #include "app/main_window.h"
 #include "link/rtu_device_link.h"
+#include "model/alarm_text.h"
+#include "model/registers.h"
 #include "resources/resource_ids.h"
 #include "sim/sim_server.h"
+#include "tests/support/file_size_limit.h"
 #include "ui/scripted_prompts.h"
 #include "window_harness.h"
 
@@ -242,6 +250,236 @@ TEST_F(SettingsEndToEndTest, OlderFirmwareIsToldWithoutAnyTransaction) {
         sim->stop();
         fs::remove(dir / "COM5");
     }
+}
+
+TEST_F(SettingsEndToEndTest, EventLogShowsTheHistoryWhilePollingGoesOn) {
+    start();
+    const long requestsBefore = sim->stats().requests;
+    std::vector<std::array<std::string, 3>> shown, expected;
+    long ticksWhenOpen = -1, ticksBeforeClose = -1;
+    bool escapeIgnored = false;
+    whenModal("151", [&](QWidget& d) {
+        const auto events = sim->withEngine([](sim::ControllerEngine& e) { return e.events(); });
+        for (int n = 0; n < 10; ++n) {
+            const auto text = [&d](int id) {
+                return d.findChild<QLineEdit*>(QString::number(id))->text().toStdString();
+            };
+            shown.push_back({text(1054 + 3 * n), text(1055 + 3 * n), text(1056 + 3 * n)});
+            const auto& ev = events.event(n);
+            const sim::CalendarTime t = sim::calendarFromSeconds(ev.when);
+            char date[32], time[32];
+            std::snprintf(date, sizeof date, "%d/%d/%d", t.month, t.day, t.year % 100);
+            std::snprintf(time, sizeof time, "%d:%d.%d", t.hour, t.minute, t.second * 8 / 60);
+            expected.push_back({date, time, formatEventText(ev.word)});
+        }
+        ticksWhenOpen = window->controller().goodTicks;
+        QTest::qWait(700);
+        QTest::keyClick(&d, Qt::Key_Escape);
+        d.close();
+        escapeIgnored = d.isVisible();
+        ticksBeforeClose = window->controller().goodTicks;
+        QTest::keyClick(&d, Qt::Key_Return);  // Close is the default button
+    });
+    window->onCommand(40056);
+    ASSERT_EQ(shown.size(), 10u);
+    EXPECT_EQ(shown, expected);
+    EXPECT_NE(shown[0][2], "");
+    EXPECT_TRUE(escapeIgnored);
+    EXPECT_GE(ticksBeforeClose, ticksWhenOpen + 2);  // the panel went on being fed
+    EXPECT_GT(sim->stats().requests, requestsBefore + 2);
+    EXPECT_TRUE(window->timers().isArmed(5001));
+    EXPECT_TRUE(prompts.boxes.empty());
+
+    const sim::FaultKind noReply[] = {sim::FaultKind::noReply};
+    window->timers().kill(5001);
+    sim->scriptFaults(noReply);
+    window->timers().arm(5001, 200);
+    window->onCommand(40056);
+    ASSERT_EQ(prompts.boxes.size(), 1u);
+    EXPECT_EQ(prompts.boxes[0].text, "Communication Time-out.");
+    EXPECT_EQ(prompts.boxes[0].title, "Notice");
+    EXPECT_EQ(prompts.boxes[0].icon, BoxIcon::Warning);
+    EXPECT_TRUE(prompts.boxes[0].owned);
+    EXPECT_TRUE(window->timers().isArmed(5001));
+}
+
+TEST_F(SettingsEndToEndTest, CalibrationChangesReachTheControllerAndTheSlaveAddressMoves) {
+    start();
+    const int savesBefore = sim->withEngine([](sim::ControllerEngine& e) { return e.saveCount(); });
+    int rows = 0;
+    QString lastName, minusOneShown;
+    bool nothingSent = false;
+    const auto changeRow = [](QWidget& d, int row, const char* text) {
+        auto* list = d.findChild<QTableWidget*>("1018");
+        list->setCurrentCell(row, 0);
+        auto* edit = d.findChild<QLineEdit*>("1020");
+        edit->selectAll();
+        QTest::keyClicks(edit, text);
+        press(d, "1021");
+    };
+    answerPassword("5182", [&] {
+        whenModal("111", [&](QWidget& d) {
+            auto* list = d.findChild<QTableWidget*>("1018");
+            rows = list->rowCount();
+            lastName = list->item(rows - 1, 0)->text();
+            // Polling is stopped, so any request now is the editor's.
+            const long before = sim->stats().requests;
+            list->setCurrentCell(62, 0);
+            press(d, "1021");  // nothing typed: nothing sent
+            nothingSent = sim->stats().requests == before;
+            changeRow(d, 62, "-1");  // sibstit_load2
+            minusOneShown = list->item(62, 1)->text();
+            changeRow(d, 76, "1400");  // exhaust_temp_avg_shutdown_max
+            changeRow(d, 3, "5");      // modbus_address
+            press(d, "1");
+        });
+    });
+    QTest::keyClick(window.get(), Qt::Key_F6);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rows != 0; }, 10000));
+    EXPECT_EQ(rows, 177);
+    EXPECT_EQ(lastName, "spare1");
+    EXPECT_TRUE(nothingSent);
+    EXPECT_EQ(simHolding(63), -1);
+    EXPECT_EQ(minusOneShown, "-1");
+    ASSERT_TRUE(polling());
+    EXPECT_EQ(simHolding(77), 1400);
+    EXPECT_EQ(window->controller().ranges.exhaust_temp_avg_shutdown_max, 1400);
+    // The controller took the new address; the save and everything after went there.
+    EXPECT_EQ(sim->withEngine([](sim::ControllerEngine& e) { return e.slaveAddress(); }), 5);
+    EXPECT_EQ(window->settings().slaveId, 5);
+    EXPECT_EQ(sim->withEngine([](sim::ControllerEngine& e) { return e.saveCount(); }),
+              savesBefore + 1);
+    EXPECT_TRUE(prompts.boxes.size() == 1u);  // the assistance box only
+
+    // A save the controller does not answer: the command says so, then reconnects.
+    const sim::FaultKind noReply[] = {sim::FaultKind::noReply};
+    answerPassword("5182", [&] {
+        whenModal("111", [&](QWidget& d) {
+            sim->scriptFaults(noReply);
+            press(d, "1");
+        });
+    });
+    window->onCommand(40042);
+    ASSERT_EQ(prompts.boxes.size(), 3u);
+    EXPECT_EQ(prompts.boxes[2].text, "Failed to save system settings!");
+    EXPECT_EQ(prompts.boxes[2].title, "Notice");
+    EXPECT_EQ(prompts.boxes[2].icon, BoxIcon::None);
+    EXPECT_FALSE(prompts.boxes[2].owned);
+    EXPECT_TRUE(polling());
+}
+
+std::string fileBytes(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+TEST_F(SettingsEndToEndTest, UploadWritesEveryParameterAndAFailureKeepsTheOldFile) {
+    for (auto [firmware, lines, version] :
+         {std::tuple{110, 116, "1.1"}, std::tuple{115, 176, "1.15"},
+          std::tuple{117, 179, "1.17"}}) {
+        SCOPED_TRACE(firmware);
+        start(firmware);
+        sim->withEngine([](sim::ControllerEngine& e) {
+            const std::int16_t v = -1;
+            return e.writeHolding(63, &v, 1, e.elapsedMs());
+        });
+        const fs::path file = dir / "unit7.csv";
+        prompts.fileAnswers = {(dir / "unit7").string(), (file / "sub").string(), file.string()};
+        QString statusAfterUpload, statusAfterBadPath, statusAfterFullDisk;
+        whenModal("115", [&](QWidget& d) {
+            press(d, "3");  // no file chosen yet
+            press(d, "1");
+            press(d, "3");
+            statusAfterUpload = d.findChild<QWidget*>("1034")->property("text").toString();
+            press(d, "1");
+            press(d, "3");
+            statusAfterBadPath = d.findChild<QWidget*>("1034")->property("text").toString();
+            press(d, "1");
+            {
+                const ScopedFileSizeLimit limit(100);
+                press(d, "3");
+            }
+            statusAfterFullDisk = d.findChild<QWidget*>("1034")->property("text").toString();
+            press(d, "2");
+        });
+        window->onCommand(40044);
+        EXPECT_EQ(statusAfterUpload, "Valve settings have been successfully uploaded.");
+        EXPECT_EQ(statusAfterBadPath, "Failed to write the settings file. (Not a directory)");
+        EXPECT_EQ(statusAfterFullDisk.toStdString(),
+                  "Failed to write the settings file. (File too large)");
+        ASSERT_EQ(prompts.boxes.size(), 1u);
+        EXPECT_EQ(prompts.boxes[0].text, "Please select existing file or create a new one.");
+        EXPECT_EQ(prompts.boxes[0].title, "Notice");
+        EXPECT_EQ(prompts.boxes[0].icon, BoxIcon::Warning);
+        prompts.boxes.clear();
+        ASSERT_EQ(prompts.fileDialogs.size(), 3u);
+        const FileDialogRequest& r = prompts.fileDialogs[0].request;
+        EXPECT_TRUE(prompts.fileDialogs[0].save);
+        EXPECT_EQ(r.title, "Select Data File");
+        ASSERT_EQ(r.filters.size(), 2u);
+        EXPECT_EQ(r.filters[0].name, "CSV Files (*.csv)");
+        EXPECT_EQ(r.filters[0].pattern, "*.csv");
+        EXPECT_EQ(r.filters[1].name, "All Files (*.*)");
+        EXPECT_EQ(r.filters[1].pattern, "*.*");
+        EXPECT_EQ(r.initialDir, dir.string() + "/");
+        EXPECT_EQ(r.initialName, "");
+
+        std::string expected = "Dravo SN: 2417 ver. " + std::string(version) + "\r\n\r\n";
+        // Below 1.12 the reads end at reference 92; the lines after it carry 0.
+        const int read = firmware < 112 ? 92 : lines - 2;
+        for (int i = 0; i < lines - 2; ++i)
+            expected +=
+                std::string(parameterNames[i]) + "," +
+                std::to_string(i < read ? static_cast<std::uint16_t>(simHolding(i + 1)) : 0) +
+                "\r\n";
+        const std::string written = fileBytes(file);
+        EXPECT_EQ(written, expected);
+        EXPECT_NE(written.find("\r\nsibstit_load2,65535\r\n"), std::string::npos);
+        for (const auto& e : fs::directory_iterator(dir))
+            EXPECT_NE(e.path().filename().string().rfind("unit7.csv.", 0), 0u)
+                << "a half-written file was left: " << e.path();
+        EXPECT_TRUE(polling());
+
+        if (firmware == 117) {
+            // The command-line backup of the same controller gives the same bytes.
+            window.reset();
+            link.reset();
+            const fs::path probed = dir / "probed.csv";
+            const std::string cmd = std::string(KVX_PROBE_PATH) + " --port " + sim->devicePath() +
+                                    " --settings-csv " + probed.string() + " >/dev/null";
+            EXPECT_EQ(std::system(cmd.c_str()), 0);
+            EXPECT_EQ(fileBytes(probed), written);
+        }
+        prompts.fileDialogs.clear();
+        window.reset();
+        link.reset();
+        sim->stop();
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+}
+
+TEST_F(SettingsEndToEndTest, UploadTellsWhyItCannotReadAndConnectsInEveryCase) {
+    start();
+    // As after a failed reconnection.
+    window->timers().kill(5001);
+    window->controller().connected = false;
+    window->onCommand(40044);
+    const sim::FaultKind noReply[] = {sim::FaultKind::noReply};
+    ASSERT_TRUE(polling());
+    sim->scriptFaults(noReply);
+    window->onCommand(40044);
+    ASSERT_EQ(prompts.boxes.size(), 2u);
+    EXPECT_EQ(prompts.boxes[0].text, "Dravo Viewer is not connected to the system.");
+    EXPECT_EQ(prompts.boxes[1].text, "Unable to read data.");
+    for (const RecordedBox& b : prompts.boxes) {
+        EXPECT_EQ(b.title, "Notice");
+        EXPECT_EQ(b.icon, BoxIcon::Warning);
+    }
+    EXPECT_TRUE(prompts.fileDialogs.empty());
+    EXPECT_TRUE(polling());
 }
 
 }  // namespace

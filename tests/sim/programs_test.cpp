@@ -323,6 +323,51 @@ TEST(KvxProbe, ReportsFailuresByResultCode) {
     EXPECT_NE(e.err.find("result 229 (MBR_EXCEPTION)"), std::string::npos) << e.err;
 }
 
+TEST(KvxProbe, SettingsBackupIsWholeOrNotAtAll) {
+    EXPECT_EQ(run({kProbe, "--port", "x", "--settings-csv"}).status, 2);
+    EXPECT_EQ(run({kProbe, "--port", "x", "--settings-csv", "a.csv", "--polls", "3"}).status, 2);
+
+    EngineConfig cfg;
+    cfg.firmware = 113;
+    SimServer server(cfg);
+    ASSERT_EQ(server.start(), 0);
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("kvx-probe-csv-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    const std::string file = (dir / "unit.csv").string();
+
+    const Result ok = run({kProbe, "--port", server.devicePath(), "--settings-csv", file});
+    EXPECT_EQ(ok.status, 0) << ok.err;
+    EXPECT_EQ(values(ok.out).at("rows"), "151");
+    std::ifstream in(file, std::ios::binary);
+    std::string first;
+    std::getline(in, first);
+    EXPECT_EQ(first, "Dravo SN: 2417 ver. 1.13\r");
+
+    // The fourth settings read (93 x 58) goes unanswered: nothing is written.
+    const std::string other = (dir / "other.csv").string();
+    const FaultKind script[] = {FaultKind::none,   FaultKind::none, FaultKind::none,
+                                FaultKind::none,   FaultKind::none, FaultKind::none,
+                                FaultKind::noReply};
+    server.scriptFaults(script);
+    const Result lost = run({kProbe, "--port", server.devicePath(), "--settings-csv", other});
+    EXPECT_EQ(lost.status, 1);
+    EXPECT_EQ(lost.err,
+              "kvx-probe: settings read of registers 93-150 failed: result 132 "
+              "(MBR_REPLY_TIMEOUT)\n");
+    EXPECT_FALSE(std::filesystem::exists(other));
+
+    const Result unwritable = run({kProbe, "--port", server.devicePath(), "--settings-csv",
+                                   (dir / "missing" / "x.csv").string()});
+    EXPECT_EQ(unwritable.status, 1);
+    EXPECT_NE(unwritable.err.find("cannot write"), std::string::npos) << unwritable.err;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir),
+                            std::filesystem::directory_iterator()),
+              1);
+    std::filesystem::remove_all(dir);
+}
+
 // A port the user may not open is the commonest first-day failure with a real adapter: the
 // probe says it is a permission and names the dialout group, keeping its result code.
 TEST(KvxProbe, NamesTheDialoutGroupWhenThePortIsNotPermitted) {

@@ -9,6 +9,7 @@
 #include "link/command_line.h"
 #include "link/mbus_rtu_master_protocol.h"
 #include "link/port_name.h"
+#include "settings/settings_file.h"
 #include "tools/kvx_probe/probe.h"
 
 namespace {
@@ -48,6 +49,18 @@ int main(int argc, char** argv) {
     }
     probe::Prober prober(master, options.slave);
     if (const int rc = prober.connect(); rc != 0) return fail("identity read failed", rc);
+    if (!options.settingsCsv.empty()) {
+        const int rc = probe::backupSettings(master, options.slave, prober.identity().version,
+                                             options.settingsCsv, error);
+        master.closeConnection();
+        if (rc != 0) {
+            std::fprintf(stderr, "kvx-probe: %s\n", error.c_str());
+            return rc;
+        }
+        std::printf("settings_csv=%s\nrows=%d\n", options.settingsCsv.c_str(),
+                    settingsFileRows(prober.identity().version));
+        return 0;
+    }
 
     std::vector<double> durations;
     std::map<int, int> failures;

@@ -13,10 +13,12 @@
 #include "link/command_line.h"
 #include "link/result_codes.h"
 #include "model/alarm_text.h"
+#include "settings/settings_file.h"
 
 namespace kvx::probe {
 std::string probeUsage() {
-    return "Usage: kvx-probe --port NAME [--slave N] [--polls N] [--data-dir DIR]\n"
+    return "Usage: kvx-probe --port NAME [--slave N] [--polls N | --settings-csv FILE]\n"
+           "                 [--data-dir DIR]\n"
            "Connects to a Dravo controller as the viewer does (9600 baud 8N1, 3000 ms reply\n"
            "time-out, no retries), reads its identity, the instrument ranges and one poll's\n"
            "input blocks for its firmware version, and prints name=value lines.\n"
@@ -27,14 +29,20 @@ std::string probeUsage() {
            "  --polls N       poll N times back to back (1..1000000, default 1), print the last\n"
            "                  poll's values and a summary: polls made, good polls, the count of\n"
            "                  each failing result code, median and 99th-percentile poll time\n"
+           "  --settings-csv FILE\n"
+           "                  instead of polling, read the controller's settings as the\n"
+           "                  viewer's Upload Settings does and write the same settings file\n"
+           "                  (replaced whole; nothing is left behind when a read or the\n"
+           "                  write fails)\n"
            "  --data-dir DIR  the viewer's program directory, where COMn links are looked up\n"
            "                  (default $XDG_DATA_HOME/Orvik_KVX, else ~/.local/share/Orvik_KVX)\n"
            "  --help          show this text\n"
            "  --version       show the program's version\n"
            "\n"
-           "Exit status: 0 when every poll was good; 1 when the port could not be opened, the\n"
-           "identity could not be read or a poll failed (a one-line error names the result\n"
-           "code); 2 for a bad option.\n";
+           "Exit status: 0 when every poll was good (or the settings file was written); 1 when\n"
+           "the port could not be opened, the identity could not be read, a poll or a settings\n"
+           "read failed (a one-line error names the result code) or the settings file could\n"
+           "not be written; 2 for a bad option.\n";
 }
 
 bool parseProbeOptions(int argc, const char* const* argv, ProbeOptions& o, std::string& error) {
@@ -60,12 +68,20 @@ bool parseProbeOptions(int argc, const char* const* argv, ProbeOptions& o, std::
             if (!ok(args.integer(1, 247, o.slave))) return false;
         } else if (name == "--polls") {
             if (!ok(args.integer(1, 1000000, o.polls))) return false;
+        } else if (name == "--settings-csv") {
+            if (!ok(args.value(value))) return false;
+            if (value.empty()) return ok(args.expected("a file name"));
+            o.settingsCsv = std::string(value);
         } else if (name == "--data-dir") {
             if (!ok(args.value(value))) return false;
             o.dataDir = std::string(value);
         } else {
             return ok(args.unknown());
         }
+    }
+    if (!o.settingsCsv.empty() && o.polls != 1) {
+        error = "--settings-csv and --polls cannot be given together";
+        return false;
     }
     if (!o.help && !o.version && o.port.empty()) {
         error = "--port is required";
@@ -209,6 +225,57 @@ std::string summaryLine(int polls, int good, const std::map<int, int>& failures,
     char times[64];
     std::snprintf(times, sizeof times, " median_ms=%.1f p99_ms=%.1f", stats.median, stats.p99);
     return line + times;
+}
+
+}  // namespace kvx::probe
+
+namespace kvx::probe {
+namespace {
+
+// The settings reads go through the same code as the viewer's, which talks to a DeviceLink.
+class MasterLink : public DeviceLink {
+  public:
+    explicit MasterLink(MbusMasterFunctions& master) : master_(master) {}
+    int openConnection(const std::string&) override { return MBR_WRONG_STATE; }
+    void closeConnection() override {}
+    bool isConnected() const override { return master_.isConnected() != 0; }
+    int setReplyTimeout(int) override { return 0; }
+    int getReplyTimeout() const override { return 3000; }
+    int readHoldingRegisters(int slave, int ref, std::int16_t* values, int count) override {
+        return master_.readHoldingRegisters(slave, ref, values, count);
+    }
+    int readInputRegisters(int slave, int ref, std::int16_t* values, int count) override {
+        return master_.readInputRegisters(slave, ref, values, count);
+    }
+    // A backup never writes to the controller.
+    int writeSingleRegister(int, int, std::int16_t) override { return MBR_WRONG_STATE; }
+    int writeMultipleRegisters(int, int, const std::int16_t*, int) override {
+        return MBR_WRONG_STATE;
+    }
+
+  private:
+    MbusMasterFunctions& master_;
+};
+
+}  // namespace
+
+int backupSettings(MbusMasterFunctions& master, int slave, int firmware, const std::string& path,
+                   std::string& error) {
+    MasterLink link(master);
+    SettingsImage image{};
+    BlockRange failed{};
+    if (const int rc = readSettingsImage(link, slave, firmware, image, &failed); rc != 0) {
+        error = "settings read of registers " + std::to_string(failed.first) + "-" +
+                std::to_string(failed.last()) + " failed: result " + std::to_string(rc) + " (" +
+                resultName(rc) + ")";
+        return 1;
+    }
+    if (const std::string why = writeFileAtomically(path, settingsFileText(image, firmware));
+        !why.empty()) {
+        error = "cannot write " + path + ": " + why;
+        return 1;
+    }
+    return 0;
 }
 
 }  // namespace kvx::probe

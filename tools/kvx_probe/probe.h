@@ -15,7 +15,8 @@ struct ProbeOptions {
     std::string port;
     int slave = 1;
     int polls = 1;
-    std::string dataDir;  // where COMn links live; empty: the viewer's default
+    std::string dataDir;      // where COMn links live; empty: the viewer's default
+    std::string settingsCsv;  // back the settings up into this file instead of polling
     bool help = false;
     bool version = false;
 };
@@ -59,6 +60,12 @@ class Prober {
     LiveData live_;
     LiveStatus status_;
 };
+
+// Reads the settings as the viewer's Upload Settings does for the firmware version and writes
+// the same file bytes to path. 0, else 1 with error set to a one-line reason; on failure no
+// file is left at path (an existing one is untouched).
+int backupSettings(MbusMasterFunctions& master, int slave, int firmware, const std::string& path,
+                   std::string& error);
 
 // Median and 99th percentile (nearest rank) of the poll durations, in milliseconds.
 struct DurationStats {

@@ -11,9 +11,12 @@
 #include <string>
 
 #include "settings/alarm_dialogs.h"
+#include "settings/calibration_dialog.h"
+#include "settings/event_log_dialog.h"
 #include "settings/flow_control_dialog.h"
 #include "settings/password_dialog.h"
 #include "settings/register_screen_dialog.h"
+#include "settings/upload_dialog.h"
 #include "sim/controller_engine.h"
 #include "ui/prompts.h"
 
@@ -132,6 +135,39 @@ int main(int argc, char** argv) {
         NoPrompts prompts;
         PasswordDialog d(prompts);
         save(d, dir, "screen_112");
+    }
+    {
+        EventWords words{};
+        readEventHistory(link, 1, words);
+        EventLogDialog d(words);
+        save(d, dir, "screen_151");
+    }
+    {
+        // One block not read, so that its note shows.
+        CalibrationState state;
+        int slave = 1;
+        CalibrationEditor editor(link, blocks, state, slave, link.engine.firmware());
+        editor.checkConnection();
+        editor.readBlocks();
+        blocks.block({153, 22}).read = false;
+        CalibrationDialog d(editor);
+        save(d, dir, "screen_111");
+    }
+    {
+        // A file chosen and written, so that the path and the status line show.
+        class ChosenFile : public NoPrompts {
+          public:
+            std::string path;
+            std::string saveFileName(const FileDialogRequest&) override { return path; }
+        } prompts;
+        prompts.path = dir + "/settings_backup";
+        SettingsImage image{};
+        readSettingsImage(link, 1, link.engine.firmware(), image);
+        UploadDialog d(image, link.engine.firmware(), prompts, dir);
+        for (const char* button : {"1", "3"})
+            QMetaObject::invokeMethod(d.findChild<QWidget*>(button), "click");
+        std::remove((prompts.path + ".csv").c_str());
+        save(d, dir, "screen_115");
     }
     return failed ? 1 : 0;
 }

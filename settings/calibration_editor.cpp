@@ -1,0 +1,156 @@
+#include "settings/calibration_editor.h"
+
+#include <cstdint>
+
+#include "model/registers.h"
+#include "settings/register_screen.h"
+
+namespace kvx {
+
+bool parseRegisterText(const std::string& text, std::int16_t& value) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    std::size_t i = 0, end = text.size();
+    while (i < end && blank(text[i]))
+        ++i;
+    while (end > i && blank(text[end - 1]))
+        --end;
+    bool negative = false;
+    if (i < end && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+    if (i == end) return false;
+    std::int64_t v = 0;
+    for (; i < end; ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        v = v * 10 + (text[i] - '0');
+        if (v > 65535) return false;
+    }
+    if (negative) v = -v;
+    if (v < -32768) return false;
+    value = static_cast<std::int16_t>(static_cast<std::uint16_t>(v & 0xFFFF));
+    return true;
+}
+
+CalibrationEditor::CalibrationEditor(DeviceLink& link, BlockStore& blocks, CalibrationState& state,
+                                     int& slaveId, int firmware)
+    : link_(link),
+      blocks_(blocks),
+      state_(state),
+      slaveId_(slaveId),
+      firmware_(firmware),
+      known_(kParameterCount, false) {}
+
+std::vector<BlockRange> CalibrationEditor::blocksFor(int v) {
+    std::vector<BlockRange> blocks = {{1, 40}, {41, 40}};
+    if (v >= 102 && v < 106) blocks.push_back({81, 12});
+    if (v >= 106) blocks.push_back({81, 34});
+    if (v >= 107) blocks.push_back({115, 38});
+    if (v >= 115) blocks.push_back({153, 22});
+    if (v >= 117) blocks.push_back({175, 3});
+    return blocks;
+}
+
+int CalibrationEditor::checkConnection() {
+    return blocks_.read(link_, slaveId_, blocksFor(firmware_).front());
+}
+
+void CalibrationEditor::readBlocks() {
+    const auto blocks = blocksFor(firmware_);
+    for (std::size_t i = 1; i < blocks.size(); ++i)
+        blocks_.read(link_, slaveId_, blocks[i]);
+}
+
+void CalibrationEditor::initialise() {
+    known_.assign(kParameterCount, false);
+    for (const BlockRange& r : blocksFor(firmware_)) {
+        const RegisterBlock& b = blocks_.block(r);
+        if (!b.read) continue;  // its rows keep the table's old value but show none
+        for (int ref = r.first; ref <= r.last(); ++ref) {
+            state_.parameterValues[parameterNames[ref - 1]] = b.value(ref);
+            known_[static_cast<std::size_t>(ref - 1)] = true;
+        }
+    }
+    // The rows shown whose registers were not read: by a failed read, or because this firmware
+    // version's reads do not reach them.
+    std::string ranges;
+    const int rows = rowCount();
+    for (int row = 0; row < rows;) {
+        if (known(row)) {
+            ++row;
+            continue;
+        }
+        int last = row;
+        while (last + 1 < rows && !known(last + 1))
+            ++last;
+        if (!ranges.empty()) ranges += ", ";
+        ranges += std::to_string(row + 1);
+        if (last > row) {
+            ranges += '-';
+            ranges += std::to_string(last + 1);
+        }
+        row = last + 1;
+    }
+    notRead_ = ranges.empty()
+                   ? std::string()
+                   : "Not read: registers " + ranges +
+                         ". Their rows show no value; a value typed for one is still written.";
+    status_.clear();
+    if (state_.selectedRow < 0 || state_.selectedRow >= rows) state_.selectedRow = 0;
+}
+
+int CalibrationEditor::rowCount() const {
+    return calibrationNameCount(firmware_);
+}
+
+std::string CalibrationEditor::rowName(int row) const {
+    return row >= 0 && row < kParameterCount ? parameterNames[row] : "";
+}
+
+bool CalibrationEditor::known(int row) const {
+    return row >= 0 && row < kParameterCount && known_[static_cast<std::size_t>(row)];
+}
+
+int CalibrationEditor::value(const std::string& name) const {
+    auto it = state_.parameterValues.find(name);
+    return it == state_.parameterValues.end() ? 0 : it->second;
+}
+
+std::string CalibrationEditor::valueText(int row) const {
+    return known(row) ? std::to_string(value(rowName(row))) : std::string();
+}
+
+void CalibrationEditor::select(int row) {
+    if (row >= 0 && row < rowCount()) state_.selectedRow = row;
+}
+
+bool CalibrationEditor::change(const std::string& text) {
+    const int row = state_.selectedRow;
+    const std::string name = rowName(row);
+    std::int16_t v = 0;
+    if (!parseRegisterText(text, v)) {
+        status_ = "\"" + text + "\" is not a register value (-32768 to 65535); " + name +
+                  " was not written.";
+        return false;
+    }
+    // A controller told an address no master can use would be out of reach.
+    if (row + 1 == ref::modbus_address && (v < 1 || v > 247)) {
+        status_ = "modbus_address must be 1 to 247; it was not written.";
+        return false;
+    }
+    if (const int rc = link_.writeSingleRegister(slaveId_, row + 1, v); rc != 0) {
+        status_ = "Writing " + name + " failed (result " + std::to_string(rc) +
+                  "); its row is unchanged.";
+        return false;
+    }
+    // The table keeps what the register now holds, as an opening would read it back.
+    state_.parameterValues[name] = v;
+    known_[static_cast<std::size_t>(row)] = true;
+    if (row + 1 == ref::modbus_address) slaveId_ = v;
+    status_ = name + " = " + std::to_string(v) + " written.";
+    if (afterChange) afterChange(*this);
+    return true;
+}
+
+int CalibrationEditor::save() {
+    return sendSaveCommand(link_, slaveId_);
+}
+
+}  // namespace kvx

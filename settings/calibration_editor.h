@@ -1,0 +1,85 @@
+#pragma once
+// The calibration register editor without a window: every parameter register by name with its
+// raw value, and single-register writes of a typed whole number. Rows whose register was not
+// read in this opening show no value rather than a 0 the controller may not hold.
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "link/device_link.h"
+#include "settings/register_block.h"
+
+namespace kvx {
+
+inline constexpr const char* kCalibrationTitle = "Calibration Settings";
+inline constexpr int kCalibrationListId = 1018;
+inline constexpr int kCalibrationEditId = 1020;
+inline constexpr int kCalibrationChangeId = 1021;
+inline constexpr int kCalibrationEditMaxLength = 13;
+
+// What the editor keeps for the whole run.
+struct CalibrationState {
+    std::map<std::string, int> parameterValues;  // by parameter name; never given: 0
+    int selectedRow = 0;
+};
+
+class CalibrationEditor {
+  public:
+    CalibrationEditor(DeviceLink& link, BlockStore& blocks, CalibrationState& state, int& slaveId,
+                      int firmware);
+
+    // The blocks of a firmware version, the connection check (1 x 40) first.
+    static std::vector<BlockRange> blocksFor(int firmware);
+
+    // The connection check: references 1..40, kept as the first rows. 0 or the link's result.
+    int checkConnection();
+    // The remaining blocks for the firmware, each tried whatever the others returned.
+    void readBlocks();
+    // The value table from the blocks read, and the status naming what was not read.
+    void initialise();
+
+    int rowCount() const;
+    std::string rowName(int row) const;
+    // The register's value as "%d", empty when it was not read in this opening.
+    std::string valueText(int row) const;
+    bool known(int row) const;
+    int value(const std::string& name) const;
+
+    int selectedRow() const { return state_.selectedRow; }
+    // A click or a move of the list's current row. Out of range rows are ignored.
+    void select(int row);
+
+    // Change: the typed text written to the selected row's register. False when nothing was
+    // written (the text is not a 16-bit whole number, the write failed, or the value may not
+    // go to that register); status() says why. On success the row shows what was written.
+    bool change(const std::string& text);
+    // The save command, to the slave address now in use. 0 or the link's result.
+    int save();
+
+    // The result of the last Change, empty before one.
+    const std::string& status() const { return status_; }
+    // The registers of the rows shown that were not read in this opening, empty when all were.
+    const std::string& notRead() const { return notRead_; }
+    int slaveId() const { return slaveId_; }
+
+    // After each successful write: the window refreshes its copies of the registers it shows.
+    std::function<void(const CalibrationEditor&)> afterChange;
+
+  private:
+    DeviceLink& link_;
+    BlockStore& blocks_;
+    CalibrationState& state_;
+    int& slaveId_;
+    int firmware_;
+    std::vector<bool> known_;  // by name index, for this opening
+    std::string notRead_;      // the registers this opening could not read
+    std::string status_;
+};
+
+// Typed text of the editor: optional blanks, an optional sign and digits, optional blanks; a
+// value from -32768 to 65535 (the signed and the unsigned reading of a register). False for
+// anything else, so that no value is written that the user did not type.
+bool parseRegisterText(const std::string& text, std::int16_t& value);
+
+}  // namespace kvx

@@ -1,0 +1,43 @@
+#pragma once
+// The settings file: every parameter register of the controller as "name,value" lines under a
+// serial-number and version header, read by firmware version and written so that a failed
+// write never leaves a half-written file in place of a good one. Used by the Upload Data
+// dialog and by kvx-probe.
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "link/device_link.h"
+#include "model/registers.h"
+#include "settings/register_block.h"
+
+namespace kvx {
+
+// Entry i holds the register with reference i + 1.
+using SettingsImage = std::array<std::int16_t, kParameterCount>;
+
+// The reads that fill the image for a firmware version x 100, in order.
+std::vector<BlockRange> settingsImageReads(int firmware);
+// How many parameter lines the file has for a firmware version.
+int settingsFileRows(int firmware);
+
+// Clears the image, then makes the reads in order, stopping at the first that fails (the
+// outcome is the same, and a dead line is not waited on six times). Entries no read covers
+// stay 0. 0 or the failing read's result; failedRange names that read.
+int readSettingsImage(DeviceLink& link, int slave, int firmware, SettingsImage& image,
+                      BlockRange* failedRange = nullptr);
+
+// The file's bytes: the header, an empty line and one line per parameter, each ended by CR LF.
+std::string settingsFileText(const SettingsImage& image, int firmware);
+
+// Replaces path with the text: a temporary file in the same folder, flushed to the disk, then
+// renamed over path. On failure nothing is left behind and an existing file is untouched.
+// Empty on success, else the reason ("Permission denied").
+std::string writeFileAtomically(const std::string& path, const std::string& text);
+
+// The save dialog's choice with the extension rule: ".csv" added when the file name itself
+// has no dot.
+std::string withCsvExtension(const std::string& path);
+
+}  // namespace kvx

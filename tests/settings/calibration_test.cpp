@@ -1,0 +1,145 @@
+// The calibration register editor against the scripted controller: rows and reads by firmware,
+// what Change writes and shows, the slave address, and the rows it could not read.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "settings/calibration_editor.h"
+#include "tests/support/fake_link.h"
+
+namespace kvx {
+namespace {
+
+using test::FakeLink;
+
+struct Editor {
+    FakeLink link;
+    BlockStore blocks;
+    CalibrationState state;
+    int slave = 1;
+    CalibrationEditor editor;
+
+    explicit Editor(int firmware, std::vector<int> failingReads = {})
+        : editor(link, blocks, state, slave, firmware) {
+        link.open = true;
+        for (int r = 1; r <= 177; ++r)
+            link.holding[r] = static_cast<std::int16_t>(1000 + r);
+        for (int f : failingReads)
+            link.failHolding[f] = true;
+        EXPECT_EQ(editor.checkConnection(), 0);
+        editor.readBlocks();
+        editor.initialise();
+    }
+    std::vector<std::pair<int, int>> reads() const {
+        std::vector<std::pair<int, int>> r;
+        for (const auto& c : link.calls)
+            if (c.kind == 'H') r.emplace_back(c.ref, c.count);
+        return r;
+    }
+};
+
+TEST(CalibrationEditor, RowsAndReadsFollowTheFirmwareVersion) {
+    using R = std::vector<std::pair<int, int>>;
+    struct Case {
+        int firmware;
+        R reads;
+        int rows;
+        const char* lastName;
+        const char* notRead;
+    };
+    const Case cases[] = {
+        {100, R{{1, 40}, {41, 40}}, 112, "f_pressure_switch_high",
+         "Not read: registers 81-112. Their rows show no value; a value typed for one is still "
+         "written."},
+        {104, R{{1, 40}, {41, 40}, {81, 12}}, 112, "f_pressure_switch_high",
+         "Not read: registers 93-112. Their rows show no value; a value typed for one is still "
+         "written."},
+        {106, R{{1, 40}, {41, 40}, {81, 34}}, 112, "f_pressure_switch_high", ""},
+        {110, R{{1, 40}, {41, 40}, {81, 34}, {115, 38}}, 151, "gas_btu_ft3", ""},
+        {116, R{{1, 40}, {41, 40}, {81, 34}, {115, 38}, {153, 22}}, 174, nullptr, ""},
+        {117, R{{1, 40}, {41, 40}, {81, 34}, {115, 38}, {153, 22}, {175, 3}}, 177, "spare1", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.firmware);
+        Editor e(c.firmware);
+        EXPECT_EQ(e.reads(), c.reads);
+        ASSERT_EQ(e.editor.rowCount(), c.rows);
+        if (c.lastName) {
+            EXPECT_EQ(e.editor.rowName(c.rows - 1), c.lastName);
+        }
+        EXPECT_EQ(e.editor.notRead(), c.notRead);
+        EXPECT_EQ(e.editor.valueText(0), "1001");
+        EXPECT_EQ(e.editor.valueText(79), "1080");
+    }
+}
+
+TEST(CalibrationEditor, ChangeWritesOnlyAWholeSixteenBitNumberAndShowsWhatWasWritten) {
+    struct Case {
+        int row;
+        const char* typed;
+        bool written;
+        std::int16_t value;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {20, "-1", true, -1, "-1"},
+        {20, "65535", true, -1, "-1"},
+        {20, " 42 ", true, 42, "42"},
+        {20, "+7", true, 7, "7"},
+        {20, "32768", true, -32768, "-32768"},
+        {20, "70000", false, 0, "1021"},
+        {20, "-32769", false, 0, "1021"},
+        {20, "12abc", false, 0, "1021"},
+        {20, "", false, 0, "1021"},
+        {20, "-", false, 0, "1021"},
+        // modbus_address: only an address a master can reach, which then takes every request.
+        {3, "5", true, 5, "5"},
+        {3, "0", false, 0, "1004"},
+        {3, "248", false, 0, "1004"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        Editor e(117);
+        e.link.calls.clear();
+        e.editor.select(c.row);
+        EXPECT_EQ(e.editor.change(c.typed), c.written);
+        if (c.written) {
+            ASSERT_EQ(e.link.calls.size(), 1u);
+            EXPECT_EQ(e.link.calls[0].kind, 'W');
+            EXPECT_EQ(e.link.calls[0].slave, 1);
+            EXPECT_EQ(e.link.calls[0].ref, c.row + 1);
+            EXPECT_EQ(e.link.calls[0].count, c.value);
+        } else {
+            EXPECT_TRUE(e.link.calls.empty());
+            EXPECT_NE(e.editor.status().find("not written"), std::string::npos);
+        }
+        // Selecting the row again shows what the register holds.
+        EXPECT_EQ(e.editor.valueText(c.row), c.shown);
+        EXPECT_EQ(e.slave, c.row == 3 && c.written ? c.value : 1);
+    }
+}
+
+TEST(CalibrationEditor, FailedBlocksShowNoValueAndFailedWritesChangeNothing) {
+    Editor e(117, {115});
+    EXPECT_EQ(e.editor.valueText(113), "1114");
+    EXPECT_EQ(e.editor.valueText(114), "");
+    EXPECT_EQ(e.editor.valueText(151), "");
+    EXPECT_EQ(e.editor.valueText(152), "1153");
+    EXPECT_NE(e.editor.notRead().find("registers 115-152."), std::string::npos);
+    // A value typed for a row not read is still written, and then shown.
+    e.editor.select(120);
+    EXPECT_TRUE(e.editor.change("5"));
+    EXPECT_EQ(e.link.holding[121], 5);
+    EXPECT_EQ(e.editor.valueText(120), "5");
+
+    e.link.failWrite[122] = true;
+    e.editor.select(121);
+    EXPECT_FALSE(e.editor.change("9"));
+    EXPECT_EQ(e.editor.valueText(121), "");
+    EXPECT_EQ(e.editor.status(),
+              "Writing " + e.editor.rowName(121) + " failed (result 132); its row is unchanged.");
+}
+
+}  // namespace
+}  // namespace kvx

@@ -1,0 +1,158 @@
+// The event log's texts, and the settings file: its reads by firmware, its bytes, and a write
+// that never leaves half a file behind.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "settings/event_log.h"
+#include "settings/settings_file.h"
+#include "tests/support/fake_link.h"
+#include "tests/support/file_size_limit.h"
+
+namespace kvx {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(EventLog, RowsShowDateTimeAndEventAsTheControllerStoresThem) {
+    struct Case {
+        std::int16_t event, monthDay, year, time;
+        const char *date, *clock, *text;
+    };
+    const Case cases[] = {
+        {0, 0, 0, 0, "0/0/0", "0:0.0", ""},
+        {0x4000, 0x0C1F, 14, 0x1A3D, "12/31/14", "13:7.5", " Gas ON "},
+        {0x0001, 0x0101, 2026, static_cast<std::int16_t>(0xFFFF), "1/1/2026", "31:63.7",
+         " Low supply pressure "},
+        {0x0800, static_cast<std::int16_t>(0xFFFF), -1, 0x0008, "255/255/-1", "0:1.0",
+         " Power up "},
+    };
+    // Each case in its own row, so a mixed-up word index shows.
+    EventWords words{};
+    for (int n = 0; n < 4; ++n) {
+        const Case& c = cases[n];
+        words[n] = c.event;
+        words[10 + 2 * n] = c.monthDay;
+        words[11 + 2 * n] = c.year;
+        words[30 + n] = c.time;
+    }
+    const auto rows = eventLogRows(words);
+    for (int n = 0; n < kEventRows; ++n) {
+        SCOPED_TRACE(n);
+        const Case& c = cases[n < 4 ? n : 0];
+        EXPECT_EQ(rows[n].date, c.date);
+        EXPECT_EQ(rows[n].time, c.clock);
+        EXPECT_EQ(rows[n].event, c.text);
+    }
+    EXPECT_EQ(eventDateId(9), 1081);
+    EXPECT_EQ(eventTextId(0), 1056);
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t at = 0;
+    for (std::size_t end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2)
+        lines.push_back(text.substr(at, end - at));
+    EXPECT_EQ(at, text.size()) << "text after the last CR LF";
+    return lines;
+}
+
+TEST(SettingsFile, ReadsAndLinesFollowTheFirmwareVersion) {
+    using R = std::vector<std::pair<int, int>>;
+    struct Case {
+        int firmware;
+        R reads;
+        std::size_t lines;
+        const char* header;
+        const char* last;
+    };
+    const Case cases[] = {
+        {100, R{{1, 40}, {41, 40}, {81, 12}}, 116, "Dravo SN: 65535 ver. 1",
+         "left_bank_sa_address,0"},
+        {112, R{{1, 40}, {41, 40}, {81, 12}, {93, 58}}, 153, "Dravo SN: 65535 ver. 1.12",
+         "gas_btu_ft3,0"},
+        {117, R{{1, 40}, {41, 40}, {81, 12}, {93, 58}, {151, 24}, {175, 3}}, 179,
+         "Dravo SN: 65535 ver. 1.17", "spare1,177"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.firmware);
+        test::FakeLink link;
+        link.open = true;
+        for (int r = 1; r <= 177; ++r)
+            link.holding[r] = static_cast<std::int16_t>(r);
+        link.holding[2] = static_cast<std::int16_t>(c.firmware);
+        link.holding[3] = -1;  // serial numbers are shown unsigned
+        link.holding[63] = -1;
+        SettingsImage image;
+        image.fill(7);  // nothing of an earlier image survives
+        ASSERT_EQ(readSettingsImage(link, 1, c.firmware, image), 0);
+        R reads;
+        for (const auto& call : link.calls)
+            reads.emplace_back(call.ref, call.count);
+        EXPECT_EQ(reads, c.reads);
+        const auto lines = linesOf(settingsFileText(image, c.firmware));
+        ASSERT_EQ(lines.size(), c.lines);
+        EXPECT_EQ(lines[0], c.header);
+        EXPECT_EQ(lines[1], "");
+        EXPECT_EQ(lines[2], "product_type,1");
+        EXPECT_EQ(lines[64], "sibstit_load2,65535");
+        if (c.last) {
+            EXPECT_EQ(lines.back(), c.last);
+        }
+    }
+}
+
+std::string contents(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+TEST(SettingsFile, AFailedWriteLeavesTheOldFileAndNothingElse) {
+    const fs::path dir =
+        fs::path(::testing::TempDir()) / ("kvx_file_" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const fs::path file = dir / "backup.csv";
+    EXPECT_EQ(writeFileAtomically(file.string(), "old\r\n"), "");
+    EXPECT_EQ(writeFileAtomically(file.string(), "new\r\n"), "");
+    EXPECT_EQ(contents(file), "new\r\n");
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(static_cast<mode_t>(fs::status(file).permissions()), 0666 & ~mask);
+
+    EXPECT_NE(writeFileAtomically((dir / "missing" / "x.csv").string(), "x"), "");
+    EXPECT_NE(writeFileAtomically(dir.string(), "x"), "");
+    EXPECT_EQ(writeFileAtomically((file / "x.csv").string(), "x"), "Not a directory");
+    {
+        // A disk that fills part-way through the file.
+        const test::ScopedFileSizeLimit limit(100);
+        EXPECT_EQ(writeFileAtomically(file.string(), std::string(1000, 'x')), "File too large");
+    }
+    EXPECT_EQ(contents(file), "new\r\n");
+    int entries = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir))
+        ++entries;
+    EXPECT_EQ(entries, 1);  // no temporary file left behind
+    fs::remove_all(dir);
+}
+
+TEST(SettingsFile, CsvIsAddedOnlyWhenTheFileNameHasNoDot) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"/home/u/.local/share/Orvik_KVX/unit7", "/home/u/.local/share/Orvik_KVX/unit7.csv"},
+        {"/tmp/unit7.csv", "/tmp/unit7.csv"},
+        {"/tmp/unit7.txt", "/tmp/unit7.txt"},
+        {"unit7", "unit7.csv"},
+    };
+    for (auto [chosen, used] : cases)
+        EXPECT_EQ(withCsvExtension(chosen), used) << chosen;
+}
+
+}  // namespace
+}  // namespace kvx
