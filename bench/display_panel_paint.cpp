@@ -112,6 +112,7 @@ void BM_PanelPaintLayered(benchmark::State& state) {
     state.counters["fromLayer"] = n.fromLayer;
     state.counters["layerBuilds"] = n.layerBuilds;
     state.counters["callByCall"] = n.callByCall;
+    state.counters["movedOffLayer"] = n.movedOffLayer;
 }
 BENCHMARK(BM_PanelPaintLayered)
     ->Args({1920, 1080, 1})
@@ -137,6 +138,7 @@ void BM_PanelPaintLayeredLive(benchmark::State& state) {
     state.counters["fromLayer"] = n.fromLayer;
     state.counters["layerBuilds"] = n.layerBuilds;
     state.counters["callByCall"] = n.callByCall;
+    state.counters["movedOffLayer"] = n.movedOffLayer;
 }
 BENCHMARK(BM_PanelPaintLayeredLive)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 

@@ -149,6 +149,18 @@ LayeredQtSurface::Box LayeredQtSurface::boxOf(const Call& c) const {
     return b;
 }
 
+void LayeredQtSurface::markTiles(std::vector<std::uint8_t>& tiles, const Box& b) const {
+    if (b.empty()) return;
+    const int across = tilesAcross();
+    const int x0 = std::max(b.left, 0) / kTile;
+    const int y0 = std::max(b.top, 0) / kTile;
+    const int x1 = std::min((b.right - 1) / kTile, across - 1);
+    const int y1 = std::min((b.bottom - 1) / kTile, tilesDown() - 1);
+    for (int y = y0; y <= y1; ++y)
+        for (int x = x0; x <= x1; ++x)
+            tiles[static_cast<std::size_t>(y * across + x)] = 1;
+}
+
 void LayeredQtSurface::draw(QtSurface& s, const std::vector<Call>& calls, const std::string& texts,
                             bool fixed, bool all) const {
     bool fontKnown = false;
@@ -277,16 +289,34 @@ void LayeredQtSurface::flush() {
         ++counts_.fromLayer;
     }
 
-    if (restoreAll_) {
+    // Back to the layer wherever this paint or the previous one draws over it.
+    const int across = tilesAcross();
+    drawing_.assign(static_cast<std::size_t>(across * tilesDown()), 0);
+    for (const Call& c : calls_)
+        if (!c.fixed) markTiles(drawing_, boxOf(c));
+    if (restoreAll_ || drawnOver_.size() != drawing_.size()) {
         frame_.copyRegion(layer_, 0, 0, frame_.width(), frame_.height());
     } else {
-        for (const Box& b : drawnOver_)
-            frame_.copyRegion(layer_, b.left, b.top, b.right, b.bottom);
-        for (const Box& b : runs)
-            frame_.copyRegion(layer_, b.left, b.top, b.right, b.bottom);
+        for (int ty = 0; ty < tilesDown(); ++ty) {
+            const std::size_t row = static_cast<std::size_t>(ty * across);
+            for (int tx = 0; tx < across;) {
+                const auto marked = [&](int x) {
+                    return drawing_[row + static_cast<std::size_t>(x)] |
+                           drawnOver_[row + static_cast<std::size_t>(x)];
+                };
+                if (!marked(tx)) {
+                    ++tx;
+                    continue;
+                }
+                const int from = tx;
+                while (tx < across && marked(tx))
+                    ++tx;
+                frame_.copyRegion(layer_, from * kTile, ty * kTile, tx * kTile, (ty + 1) * kTile);
+            }
+        }
     }
     draw(frame_, calls_, texts_, false, false);
-    drawnOver_ = std::move(runs);
+    drawnOver_.swap(drawing_);
     restoreAll_ = false;
     done();
 }

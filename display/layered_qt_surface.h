@@ -124,8 +124,13 @@ class LayeredQtSurface : public Surface {
     std::vector<Call> layerCalls_;
     std::string layerTexts_;
     bool layerValid_ = false;
-    // Where the previous paint drew over the layer; the whole picture when unknown.
-    std::vector<Box> drawnOver_;
+    // Tiles of the picture drawn over the layer by this paint and by the previous one; the
+    // whole picture is taken from the layer when that is unknown.
+    static constexpr int kTile = 16;
+    void markTiles(std::vector<std::uint8_t>& tiles, const Box& b) const;
+    int tilesAcross() const { return (frame_.width() + kTile - 1) / kTile; }
+    int tilesDown() const { return (frame_.height() + kTile - 1) / kTile; }
+    std::vector<std::uint8_t> drawnOver_, drawing_;
     bool restoreAll_ = true;
     // After the picture was read within a paint, the rest of it goes call by call.
     bool midPaint_ = false;
