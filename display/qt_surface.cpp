@@ -88,11 +88,14 @@ struct QtSurface::Impl {
     // short lines of the traces. The raster engine draws at once, so both ways mix freely.
     quint32* bits = nullptr;
     qsizetype stride = 0;
+    int w = 0, h = 0;
 
     Impl(int w, int h) : image(std::max(w, 1), std::max(h, 1), QImage::Format_RGB32) {
         image.fill(Qt::white);
         bits = reinterpret_cast<quint32*>(image.bits());
         stride = image.bytesPerLine() / 4;
+        this->w = image.width();
+        this->h = image.height();
         painter.begin(&image);
         painter.setFont(fonts[0]);
         freshHints = painter.renderHints();
@@ -115,8 +118,8 @@ struct QtSurface::Impl {
     void fillSolid(int left, int top, int right, int bottom, Rgb c) {
         left = std::max(left, 0);
         top = std::max(top, 0);
-        right = std::min(right, image.width());
-        bottom = std::min(bottom, image.height());
+        right = std::min(right, w);
+        bottom = std::min(bottom, h);
         if (right <= left || bottom <= top) return;
         const quint32 v = 0xff000000u | (quint32{c.r} << 16) | (quint32{c.g} << 8) | c.b;
         for (int y = top; y < bottom; ++y)
