@@ -23,7 +23,7 @@
 #include "app/scaling_dialog.h"
 #include "app/settings_commands.h"
 #include "app/window_texts.h"
-#include "display/qt_surface.h"
+#include "display/layered_qt_surface.h"
 #include "log/playback_dialog.h"
 #include "resources/program_icon.h"
 #include "resources/resource_ids.h"
@@ -460,7 +460,7 @@ void MainWindow::paintPanel(QWidget& view) {
     if (w <= 0 || h <= 0) return;
     ++paints_;
     if (!surface_ || surface_->width() != w || surface_->height() != h)
-        surface_ = std::make_unique<QtSurface>(w, h);
+        surface_ = std::make_unique<LayeredQtSurface>(w, h);
     else
         surface_->reset();
     panel_.onPaint(*surface_, w, h, panelInputs());

@@ -34,7 +34,7 @@ class QLabel;
 namespace kvx {
 
 class PanelView;
-class QtSurface;
+class LayeredQtSurface;
 class SettingsCommands;
 
 // One command of the window: its menu item, its key and what it does. The menu, the keys and
@@ -145,7 +145,7 @@ class MainWindow : public QMainWindow, private MonitorHost {
                       [this](const std::string& title) { setTitle(title); }};
     PanelView* view_ = nullptr;
     // Kept from paint to paint (it only changes with the client size): every good poll paints.
-    std::unique_ptr<QtSurface> surface_;
+    std::unique_ptr<LayeredQtSurface> surface_;
     std::array<QLabel*, 4> parts_{};
     StatusEdges edges_ = kStatusEdgesAtCreation;
     int barLeft_ = 0;  // the status bar layout's left margin before part 0

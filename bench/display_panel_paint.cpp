@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "display/layered_qt_surface.h"
 #include "display/panel.h"
 #include "display/qt_surface.h"
 #include "display/recording_surface.h"
@@ -94,6 +95,52 @@ BENCHMARK(BM_PanelPaintQtReused)
     ->Args({1920, 1080})
     ->Args({1280, 960})
     ->Unit(benchmark::kMillisecond);
+
+// The window's surface, which keeps the fixed parts as a layer: range(2) 1 draws over the kept
+// layer (the window's paint), 0 draws every call as a plain QtSurface (the paint without it).
+void BM_PanelPaintLayered(benchmark::State& state) {
+    ensureGuiApp();
+    Scene scene(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    LayeredQtSurface surface(scene.width, scene.height);
+    surface.setLayerEnabled(state.range(2) != 0);
+    for (auto _ : state) {
+        surface.reset();
+        scene.panel.onPaint(surface, scene.width, scene.height, scene.inputs(true));
+        benchmark::DoNotOptimize(surface.pixel(0, 0));
+    }
+    const LayeredQtSurface::Counts n = surface.counts();
+    state.counters["fromLayer"] = n.fromLayer;
+    state.counters["layerBuilds"] = n.layerBuilds;
+    state.counters["callByCall"] = n.callByCall;
+    state.counters["movedOffLayer"] = n.movedOffLayer;
+}
+BENCHMARK(BM_PanelPaintLayered)
+    ->Args({1920, 1080, 1})
+    ->Args({1920, 1080, 0})
+    ->Args({1280, 960, 1})
+    ->Unit(benchmark::kMillisecond);
+
+// A live paint: the chart moves on one sample and the values change every time, as polling
+// and fast play do.
+void BM_PanelPaintLayeredLive(benchmark::State& state) {
+    ensureGuiApp();
+    Scene scene(1920, 1080);
+    LayeredQtSurface surface(scene.width, scene.height);
+    surface.setLayerEnabled(state.range(0) != 0);
+    int i = 0;
+    for (auto _ : state) {
+        scene.move(i++);
+        surface.reset();
+        scene.panel.onPaint(surface, scene.width, scene.height, scene.inputs(false));
+        benchmark::DoNotOptimize(surface.pixel(0, 0));
+    }
+    const LayeredQtSurface::Counts n = surface.counts();
+    state.counters["fromLayer"] = n.fromLayer;
+    state.counters["layerBuilds"] = n.layerBuilds;
+    state.counters["callByCall"] = n.callByCall;
+    state.counters["movedOffLayer"] = n.movedOffLayer;
+}
+BENCHMARK(BM_PanelPaintLayeredLive)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 
 // The widgets' own work without rasterising: what the paint costs beyond Qt.
 void BM_PanelPaintRecording(benchmark::State& state) {

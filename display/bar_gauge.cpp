@@ -110,6 +110,9 @@ void BarGauge::draw(double value, Surface& s, std::int16_t fillColourIndex, int 
     if (std::isnan(clamped)) clamped = min_;
 
     const int aw = s.textMetrics().averageWidth;
+    // Scale, caption, units and trough stay from paint to paint; the value, the fill and the
+    // limit lines over the fill do not.
+    s.beginFixed();
     s.setTransparentBackground(true);
     const Rgb captionColour = paletteColor(captionColour_);
     s.setTextColour(captionColour);
@@ -129,16 +132,19 @@ void BarGauge::draw(double value, Surface& s, std::int16_t fillColourIndex, int 
 
     s.setTextAlign({HAlign::Left, VAlign::Bottom});
     s.text(left_ - aw - 155, bottom_, caption_);
+    s.endFixed();
 
     s.setTextColour(paletteColor(valueColour_));
     s.text(right_ + aw, bottom_, numberText(value, decimals));
 
+    s.beginFixed();
     s.setTextColour(captionColour);
     s.text(right_ + 8 * aw, bottom_, units_);
 
     s.setPen(kBlackPen);
     s.setBrush(Brush{kTroughFill, false});
     s.rectangle(left_, top_, right_, bottom_);
+    s.endFixed();
 
     const Rgb fill = paletteColor(fillColourIndex);
     s.setPen(Pen{fill, 1, PenStyle::Solid});

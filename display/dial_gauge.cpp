@@ -103,6 +103,7 @@ void DialGauge::pointAt(double scaleDegree, double radius, int& x, int& y) const
 }
 
 void DialGauge::drawFace(Surface& s, std::int16_t decimalLabels) const {
+    const FixedScope fixed(s);
     const int d = right_ - left_;
     const int half = d / 2;
 

@@ -243,7 +243,9 @@ void Panel::drawStatusLines(Surface& s, int width, int height, const PanelInputs
 }
 
 void Panel::onPaint(Surface& s, int width, int height, const PanelInputs& in) {
+    s.beginFixed();
     s.fillRect(0, 0, width, height, kBackground);
+    s.endFixed();
 
     if (width < kNarrowWidth) {
         s.selectFont(FontChoice::Small);

@@ -8,6 +8,9 @@
 #include <QString>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <string>
+#include <unordered_map>
 
 namespace kvx {
 
@@ -51,6 +54,14 @@ Qt::PenStyle toQtStyle(PenStyle s) {
     return Qt::SolidLine;
 }
 
+// Text widths by text, so the labels and values drawn every paint are measured once.
+struct TextHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+using WidthCache = std::unordered_map<std::string, int, TextHash, std::equal_to<>>;
+constexpr std::size_t kWidthCacheLimit = 4096;
+
 void normalise(int& left, int& top, int& right, int& bottom) {
     if (left > right) std::swap(left, right);
     if (top > bottom) std::swap(top, bottom);
@@ -70,17 +81,50 @@ struct QtSurface::Impl {
     FontChoice fontChoice = FontChoice::Default;
     QFont fonts[2] = {makeFont(FontChoice::Default), makeFont(FontChoice::Small)};
     QFontMetrics metrics[2] = {QFontMetrics(fonts[0]), QFontMetrics(fonts[1])};
+    mutable WidthCache widths[2];
     int curX = 0, curY = 0;
     QPainter::RenderHints freshHints;
+    // Solid fills write the pixels themselves: QPainter's per-call cost dominates the many
+    // short lines of the traces. The raster engine draws at once, so both ways mix freely.
+    quint32* bits = nullptr;
+    qsizetype stride = 0;
+    int w = 0, h = 0;
 
     Impl(int w, int h) : image(std::max(w, 1), std::max(h, 1), QImage::Format_RGB32) {
         image.fill(Qt::white);
+        bits = reinterpret_cast<quint32*>(image.bits());
+        stride = image.bytesPerLine() / 4;
+        this->w = image.width();
+        this->h = image.height();
         painter.begin(&image);
         painter.setFont(fonts[0]);
         freshHints = painter.renderHints();
     }
 
-    const QFontMetrics& fm() const { return metrics[fontChoice == FontChoice::Small ? 1 : 0]; }
+    static int index(FontChoice f) { return f == FontChoice::Small ? 1 : 0; }
+    const QFontMetrics& fm() const { return metrics[index(fontChoice)]; }
+
+    int width(FontChoice f, std::string_view text) const {
+        WidthCache& cache = widths[index(f)];
+        if (const auto it = cache.find(text); it != cache.end()) return it->second;
+        if (cache.size() >= kWidthCacheLimit) cache.clear();
+        const QString s = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+        const int w = metrics[index(f)].horizontalAdvance(s);
+        cache.emplace(std::string(text), w);
+        return w;
+    }
+
+    // An opaque fill of (left, top)..(right, bottom) exclusive, as QPainter::fillRect does it.
+    void fillSolid(int left, int top, int right, int bottom, Rgb c) {
+        left = std::max(left, 0);
+        top = std::max(top, 0);
+        right = std::min(right, w);
+        bottom = std::min(bottom, h);
+        if (right <= left || bottom <= top) return;
+        const quint32 v = 0xff000000u | (quint32{c.r} << 16) | (quint32{c.g} << 8) | c.b;
+        for (int y = top; y < bottom; ++y)
+            std::fill_n(bits + y * stride + left, right - left, v);
+    }
     bool hasPen() const { return pen.style != PenStyle::None && pen.width > 0; }
 
     // A pen whose stroke lies on pixel centres; thick pens end round, as wide GDI pens do.
@@ -158,25 +202,22 @@ int QtSurface::height() const {
 
 void QtSurface::fillRect(int left, int top, int right, int bottom, Rgb colour) {
     normalise(left, top, right, bottom);
-    if (right <= left || bottom <= top) return;
-    d_->painter.fillRect(QRect(left, top, right - left, bottom - top), toQColor(colour));
+    d_->fillSolid(left, top, right, bottom, colour);
 }
 
 void QtSurface::rectangle(int left, int top, int right, int bottom) {
     normalise(left, top, right, bottom);
     if (right <= left || bottom <= top) return;
-    QPainter& p = d_->painter;
-    p.setRenderHint(QPainter::Antialiasing, false);
-    if (!d_->brush.none)
-        p.fillRect(QRect(left, top, right - left, bottom - top), toQColor(d_->brush.colour));
-    if (!d_->hasPen()) return;
+    Impl& d = *d_;
+    if (!d.brush.none) d.fillSolid(left, top, right, bottom, d.brush.colour);
+    if (!d.hasPen()) return;
     // The outline runs inside the box, on its outermost pixels.
-    const int w = std::min({d_->pen.width, (right - left + 1) / 2, (bottom - top + 1) / 2});
-    const QColor c = toQColor(d_->pen.colour);
-    p.fillRect(QRect(left, top, right - left, w), c);
-    p.fillRect(QRect(left, bottom - w, right - left, w), c);
-    p.fillRect(QRect(left, top, w, bottom - top), c);
-    p.fillRect(QRect(right - w, top, w, bottom - top), c);
+    const int w = std::min({d.pen.width, (right - left + 1) / 2, (bottom - top + 1) / 2});
+    const Rgb c = d.pen.colour;
+    d.fillSolid(left, top, right, top + w, c);
+    d.fillSolid(left, bottom - w, right, bottom, c);
+    d.fillSolid(left, top, left + w, bottom, c);
+    d.fillSolid(right - w, top, right, bottom, c);
 }
 
 void QtSurface::ellipse(int left, int top, int right, int bottom) {
@@ -230,20 +271,23 @@ void QtSurface::lineTo(int x, int y) {
     d_->curX = x;
     d_->curY = y;
     if (!d_->hasPen() || (x0 == x && y0 == y)) return;
+    if (d_->pen.width <= 1 && d_->pen.style == PenStyle::Solid && (x0 == x || y0 == y)) {
+        // Straight 1 px lines stay crisp; the end point is left out.
+        const Rgb c = d_->pen.colour;
+        if (y0 == y) {
+            const int from = x > x0 ? x0 : x + 1;
+            d_->fillSolid(from, y, from + std::abs(x - x0), y + 1, c);
+        } else {
+            const int from = y > y0 ? y0 : y + 1;
+            d_->fillSolid(x, from, x + 1, from + std::abs(y - y0), c);
+        }
+        return;
+    }
     QPainter& p = d_->painter;
     p.setPen(d_->qpen());
     if (d_->pen.width <= 1) {
         if (x0 == x || y0 == y) {
-            // Straight 1 px lines stay crisp; the end point is left out.
             p.setRenderHint(QPainter::Antialiasing, false);
-            const QColor c = toQColor(d_->pen.colour);
-            if (d_->pen.style == PenStyle::Solid) {
-                if (y0 == y)
-                    p.fillRect(QRect(x > x0 ? x0 : x + 1, y, std::abs(x - x0), 1), c);
-                else
-                    p.fillRect(QRect(x, y > y0 ? y0 : y + 1, 1, std::abs(y - y0)), c);
-                return;
-            }
         } else {
             p.setRenderHint(QPainter::Antialiasing, true);
         }
@@ -260,16 +304,39 @@ void QtSurface::text(int x, int y, std::string_view text) {
     QPainter& p = d_->painter;
     const QString s = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
     const QFontMetrics& fm = d_->fm();
-    const int w = fm.horizontalAdvance(s);
+    const int w = d_->width(d_->fontChoice, text);
     int left = x;
     if (d_->align.h == HAlign::Centre) left = x - w / 2;
     if (d_->align.h == HAlign::Right) left = x - w;
     const int top = d_->align.v == VAlign::Top ? y : y - fm.height();
-    if (!d_->transparent) p.fillRect(QRect(left, top, w, fm.height()), toQColor(d_->background));
+    if (!d_->transparent) d_->fillSolid(left, top, left + w, top + fm.height(), d_->background);
     p.setRenderHint(QPainter::Antialiasing, true);
     p.setRenderHint(QPainter::TextAntialiasing, true);
     p.setPen(toQColor(d_->textColour));
     p.drawText(QPoint(left, top + fm.ascent()), s);
+}
+
+TextMetrics QtSurface::metricsOf(FontChoice font) const {
+    const QFontMetrics& fm = d_->metrics[Impl::index(font)];
+    return TextMetrics{fm.height(), fm.averageCharWidth()};
+}
+
+int QtSurface::textWidth(FontChoice font, std::string_view text) const {
+    return d_->width(font, text);
+}
+
+void QtSurface::copyRegion(const QtSurface& from, int left, int top, int right, int bottom) {
+    normalise(left, top, right, bottom);
+    const Impl& src = *from.d_;
+    Impl& dst = *d_;
+    left = std::max(left, 0);
+    top = std::max(top, 0);
+    right = std::min({right, src.image.width(), dst.image.width()});
+    bottom = std::min({bottom, src.image.height(), dst.image.height()});
+    if (right <= left || bottom <= top) return;
+    const std::size_t bytes = static_cast<std::size_t>(right - left) * sizeof(quint32);
+    for (int y = top; y < bottom; ++y)
+        std::memcpy(dst.bits + y * dst.stride + left, src.bits + y * src.stride + left, bytes);
 }
 
 const QImage& QtSurface::image() {

@@ -42,6 +42,12 @@ class QtSurface : public Surface {
 
     int width() const;
     int height() const;
+    TextMetrics metricsOf(FontChoice font) const;
+    // The advance width text() gives this text in a font.
+    int textWidth(FontChoice font, std::string_view text) const;
+    // Copies the pixels of from's picture inside (left, top)..(right, bottom) exclusive, clipped
+    // to both pictures, into the same place of this one.
+    void copyRegion(const QtSurface& from, int left, int top, int right, int bottom);
     // The picture so far; drawing continues to work afterwards.
     const QImage& image();
     Rgb pixel(int x, int y);

@@ -92,6 +92,25 @@ class Surface {
     virtual void moveTo(int x, int y) = 0;
     virtual void lineTo(int x, int y) = 0;
     virtual void text(int x, int y, std::string_view text) = 0;
+
+    // What is drawn between beginFixed and endFixed (dial faces, scales, frames, the grid) looks
+    // the same from paint to paint while the layout and ranges stay, so a surface may keep it
+    // from one paint to the next instead of drawing it again. The marks change nothing drawn;
+    // pairs may nest.
+    virtual void beginFixed() {}
+    virtual void endFixed() {}
+};
+
+// Marks the drawing of its scope as fixed.
+class FixedScope {
+  public:
+    explicit FixedScope(Surface& s) : s_(s) { s_.beginFixed(); }
+    ~FixedScope() { s_.endFixed(); }
+    FixedScope(const FixedScope&) = delete;
+    FixedScope& operator=(const FixedScope&) = delete;
+
+  private:
+    Surface& s_;
 };
 
 }  // namespace kvx

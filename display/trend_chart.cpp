@@ -215,6 +215,7 @@ void TrendChart::setClock(Clock clock) {
 }
 
 void TrendChart::drawGrid(Surface& surface) {
+    const FixedScope fixed(surface);
     const TextMetrics metrics = surface.textMetrics();
     boxHeight_ = truncToInt(metrics.height * 1.3);
     boxWidth_ = metrics.averageWidth * 20;
@@ -326,6 +327,7 @@ void TrendChart::drawLegend(Surface& surface) const {
         const int lx = ch.legendX;
         const int ly = ch.legendY;
 
+        surface.beginFixed();
         surface.setPen(Pen{paletteColor(ch.colour), 4, PenStyle::Solid});
         surface.moveTo(lx, ly);
         surface.lineTo(lx + 35, ly);
@@ -333,6 +335,7 @@ void TrendChart::drawLegend(Surface& surface) const {
         surface.setTextAlign({HAlign::Left, VAlign::Bottom});
         surface.setTextColour(paletteColor(10));
         surface.text(lx, ly - 10, ch.name);
+        surface.endFixed();
         surface.setTextColour(paletteColor(ch.labelColour));
         surface.text(ch.labelX, ch.labelY - 5, ch.label);
 
@@ -354,6 +357,7 @@ void TrendChart::drawLegend(Surface& surface) const {
         surface.setTextColour(paletteColor(valueTextColour_));
         surface.text(lx + 41, ly + 5, text);
 
+        const FixedScope fixed(surface);
         surface.setTextColour(paletteColor(10));
         surface.text(lx + 35 + truncToInt(boxWidth_ * 0.3) + 11, ly + 5, ch.units);
     }

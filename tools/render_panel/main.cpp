@@ -14,6 +14,7 @@
 #include "display/bar_gauge.h"
 #include "display/client_size.h"
 #include "display/dial_gauge.h"
+#include "display/layered_qt_surface.h"
 #include "display/panel.h"
 #include "display/qt_surface.h"
 #include "display/trend_chart.h"
@@ -31,7 +32,8 @@ struct Output {
     int written = 0;
     int failed = 0;
 
-    void save(QtSurface& s, const std::string& name) {
+    template <typename AnySurface>
+    void save(AnySurface& s, const std::string& name) {
         const std::string path = dir + "/" + name + ".png";
         if (s.savePng(path)) {
             ++written;
@@ -202,11 +204,14 @@ void renderPanels(Output& out) {
                 panel.onCreate(ranges);
                 panel.chart().setClock(sampleClock);
                 panel.onSize(w, h);
-                // Fill most of the chart, then draw the picture that is kept.
+                // Fill most of the chart, then draw the picture that is kept; one surface for
+                // all the paints, as the window keeps it, so the picture is drawn over the
+                // layer of the fixed parts.
                 const int polls = panel.chart().capacity() * 9 / 10;
+                LayeredQtSurface s(w, h);
                 for (int i = 0; i <= polls; ++i) {
                     sampleEngine(i, live, image);
-                    QtSurface s(w, h);
+                    s.reset();
                     const PanelInputs in{live, image, status, ranges, bank, zoomed != 0, false};
                     panel.onPaint(s, w, h, in);
                     if (i == polls) {

@@ -1,0 +1,140 @@
+#pragma once
+// A QtSurface for a window that repaints the same scene over and over: what is drawn between
+// beginFixed and endFixed is kept as a layer and drawn again only when it changes (size,
+// ranges, zoom, bank); each paint then starts from that layer and draws only the rest.
+//
+// A paint runs from construction or reset() until the picture is read (image(), pixel(),
+// savePng()); the calls are collected and drawn when it is read. The picture is the one a
+// QtSurface gives for the same calls, pixel for pixel, provided the paint covers the whole
+// surface with fixed drawing first (the panel fills its background): the layer is built over
+// the picture as it was when it was built, and what a paint drew outside the fixed parts is
+// taken away again before the next one.
+//
+// Where something fixed lands on top of something drawn before it that is not fixed, the layer
+// cannot hold it: that call is drawn with the rest instead, in its turn.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "display/qt_surface.h"
+
+namespace kvx {
+
+class LayeredQtSurface : public Surface {
+  public:
+    LayeredQtSurface(int width, int height);
+    ~LayeredQtSurface() override;
+    LayeredQtSurface(const LayeredQtSurface&) = delete;
+    LayeredQtSurface& operator=(const LayeredQtSurface&) = delete;
+
+    void setPen(const Pen& pen) override { state_.pen = pen; }
+    void setBrush(const Brush& brush) override { state_.brush = brush; }
+    void setTextColour(Rgb colour) override { state_.textColour = colour; }
+    void setTextAlign(TextAlign align) override { state_.align = align; }
+    void setTransparentBackground(bool transparent) override { state_.transparent = transparent; }
+    void setBackgroundColour(Rgb colour) override { state_.background = colour; }
+    void selectFont(FontChoice font) override { state_.font = font; }
+    TextMetrics textMetrics() const override;
+
+    void fillRect(int left, int top, int right, int bottom, Rgb colour) override;
+    void rectangle(int left, int top, int right, int bottom) override;
+    void ellipse(int left, int top, int right, int bottom) override;
+    void arc(int left, int top, int right, int bottom, int xStart, int yStart, int xEnd,
+             int yEnd) override;
+    void moveTo(int x, int y) override;
+    void lineTo(int x, int y) override;
+    void text(int x, int y, std::string_view text) override;
+    void beginFixed() override { ++fixedDepth_; }
+    void endFixed() override {
+        if (fixedDepth_ > 0) --fixedDepth_;
+    }
+
+    // Starts a new paint with a fresh surface's drawing state; the picture is kept.
+    void reset();
+    // Off draws every paint call by call, as a plain QtSurface (for comparison).
+    void setLayerEnabled(bool enabled);
+
+    int width() const { return frame_.width(); }
+    int height() const { return frame_.height(); }
+    const QImage& image();
+    Rgb pixel(int x, int y);
+    bool savePng(const std::string& path);
+
+    // How the paints so far were drawn: over the kept layer, after building the layer anew, or
+    // call by call.
+    struct Counts {
+        int fromLayer = 0;
+        int layerBuilds = 0;
+        int callByCall = 0;
+        // Of the last paint: fixed calls drawn over the layer because they lie above something
+        // that is not fixed.
+        int movedOffLayer = 0;
+    };
+    Counts counts() const { return counts_; }
+
+  private:
+    enum class Op : std::uint8_t { FillRect, Rectangle, Ellipse, Arc, Line, Text };
+    struct State {
+        Pen pen = kBlackPen;
+        Brush brush = kWhiteBrush;
+        Rgb textColour{};
+        TextAlign align{};
+        bool transparent = false;
+        Rgb background{255, 255, 255};
+        FontChoice font = FontChoice::Default;
+        friend bool operator==(const State&, const State&) = default;
+    };
+    // The pixels a call may touch, (left, top)..(right, bottom) exclusive.
+    struct Box {
+        int left = 0, top = 0, right = 0, bottom = 0;
+        bool empty() const { return right <= left || bottom <= top; }
+        bool meets(const Box& o) const {
+            return !empty() && !o.empty() && left < o.right && o.left < right && top < o.bottom &&
+                   o.top < bottom;
+        }
+        void add(const Box& o);
+    };
+    struct Call {
+        Op op = Op::Line;
+        bool fixed = false;
+        int a[8] = {};
+        Rgb colour{};
+        State state;
+        std::uint32_t textAt = 0, textLength = 0;
+        friend bool operator==(const Call&, const Call&) = default;
+    };
+
+    void add(Op op, std::initializer_list<int> args, Rgb colour = {});
+    Box boxOf(const Call& c) const;
+    void flush();
+    void draw(QtSurface& s, const std::vector<Call>& calls, const std::string& texts, bool fixed,
+              bool all) const;
+    bool fixedPartsChanged() const;
+
+    QtSurface frame_;
+    QtSurface layer_;
+    State state_;
+    int curX_ = 0, curY_ = 0;
+    int fixedDepth_ = 0;
+    bool enabled_ = true;
+    // The calls of this paint, and the fixed ones the layer was drawn from.
+    std::vector<Call> calls_;
+    std::string texts_;
+    std::vector<Call> layerCalls_;
+    std::string layerTexts_;
+    bool layerValid_ = false;
+    // Tiles of the picture drawn over the layer by this paint and by the previous one; the
+    // whole picture is taken from the layer when that is unknown.
+    static constexpr int kTile = 16;
+    void markTiles(std::vector<std::uint8_t>& tiles, const Box& b) const;
+    int tilesAcross() const { return (frame_.width() + kTile - 1) / kTile; }
+    int tilesDown() const { return (frame_.height() + kTile - 1) / kTile; }
+    std::vector<std::uint8_t> drawnOver_, drawing_;
+    bool restoreAll_ = true;
+    // After the picture was read within a paint, the rest of it goes call by call.
+    bool midPaint_ = false;
+    Counts counts_;
+};
+
+}  // namespace kvx

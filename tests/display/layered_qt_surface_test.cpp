@@ -1,0 +1,185 @@
+#include "display/layered_qt_surface.h"
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <cmath>
+
+#include "display/panel.h"
+#include "display/qt_surface.h"
+#include "qt_test_app.h"
+
+namespace kvx {
+namespace {
+
+class LayeredQtSurfaceTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { test::ensureGuiApp(); }
+};
+
+std::time_t fixedClock() {
+    return 1700000000;
+}
+
+int differingPixels(const QImage& a, const QImage& b) {
+    if (a.size() != b.size()) return -1;
+    int n = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            if (a.pixel(x, y) != b.pixel(x, y)) ++n;
+    return n;
+}
+
+// The window's panel fed as polling feeds it.
+struct Scene {
+    LiveData live;
+    InputImage image;
+    LiveStatus status;
+    DisplayRanges ranges;
+    Panel panel;
+    int width, height;
+    int bank = 1;
+    bool zoomed = false;
+
+    Scene(int w, int h) : width(w), height(h) {
+        ranges.pressureMin = -8;
+        ranges.pressureMax = 24;
+        ranges.vibrationMax = 1.0;
+        panel.onCreate(ranges);
+        panel.chart().setClock(fixedClock);
+        panel.onSize(w, h);
+    }
+    void move(int i) {
+        live.engine_speed = static_cast<int>(1500 + 1400 * std::sin(i * 0.3));
+        live.engine_load = static_cast<int>(2000 + 1900 * std::sin(i * 0.2));
+        live.diesel_flow = static_cast<int>(400 + 390 * std::cos(i * 0.5));
+        live.pressure_fdbk_left = static_cast<int>(800 + 1600 * std::sin(i * 0.7));
+        live.pressure_sp_left = 800 + 100 * (i % 3);
+        live.actuator_left = static_cast<int>(2000 + 2000 * std::sin(i * 0.4));
+        live.vibration = static_cast<int>(300 + 200 * std::sin(i * 0.9));
+        live.exhaust_temp = 700 + i % 100;
+        live.substitution_rate = i * 37 % 1000;
+    }
+    void paint(Surface& s) {
+        panel.onPaint(s, width, height, PanelInputs{live, image, status, ranges, bank, zoomed});
+    }
+};
+
+// Two panels fed alike: one paints on the layered surface kept between paints, the other on a
+// fresh QtSurface each time, as the window did before.
+struct Twins {
+    Scene kept, fresh;
+    LayeredQtSurface layered;
+    Twins(int w, int h) : kept(w, h), fresh(w, h), layered(w, h) {}
+    template <typename F>
+    void change(F f) {
+        f(kept);
+        f(fresh);
+    }
+    int paint() {
+        QtSurface plain(fresh.width, fresh.height);
+        layered.reset();
+        kept.paint(layered);
+        fresh.paint(plain);
+        return differingPixels(layered.image(), plain.image());
+    }
+};
+
+TEST_F(LayeredQtSurfaceTest, PaintsOverTheKeptLayerMatchAPlainSurfacePixelForPixel) {
+    Twins t(1280, 960);
+    for (int i = 0; i < 12; ++i) {
+        t.change([i](Scene& s) { s.move(i); });
+        ASSERT_EQ(t.paint(), 0) << "paint " << i;
+    }
+    const LayeredQtSurface::Counts n = t.layered.counts();
+    EXPECT_EQ(n.layerBuilds, 2);  // the dial faces take the ranges from the second paint on
+    EXPECT_EQ(n.fromLayer, 10);
+    EXPECT_EQ(n.callByCall, 0);
+}
+
+TEST_F(LayeredQtSurfaceTest, ARangeZoomOrBankChangeRedrawsTheLayer) {
+    Twins t(1280, 960);
+    // After a change the layer is drawn anew, then used again from the next steady paint on.
+    const auto settles = [&t](const char* what) {
+        const int builds = t.layered.counts().layerBuilds;
+        for (int i = 0; i < 3; ++i)
+            ASSERT_EQ(t.paint(), 0) << what << ", paint " << i;
+        EXPECT_GT(t.layered.counts().layerBuilds, builds) << what;
+        const int settled = t.layered.counts().fromLayer;
+        ASSERT_EQ(t.paint(), 0) << what;
+        EXPECT_EQ(t.layered.counts().fromLayer, settled + 1) << what;
+    };
+    settles("start");
+    t.change([](Scene& s) { s.ranges.pressureMax = 30; });
+    settles("pressure range");
+    t.change([](Scene& s) { s.ranges.speedMax = 2500; });
+    settles("speed range");
+    t.change([](Scene& s) { s.zoomed = true; });
+    settles("zoom");
+    t.change([](Scene& s) {
+        s.zoomed = false;
+        s.bank = 2;
+    });
+    settles("bank");
+}
+
+// Something fixed drawn over something that is not must stay on top of it.
+TEST_F(LayeredQtSurfaceTest, AFixedCallOverAChangingOneIsDrawnInItsTurn) {
+    const Rgb red{255, 0, 0}, blue{0, 0, 255}, grey{128, 128, 128};
+    LayeredQtSurface s(60, 40);
+    for (int fill = 10; fill <= 40; fill += 10) {
+        s.reset();
+        s.beginFixed();
+        s.fillRect(0, 0, 60, 40, grey);
+        s.endFixed();
+        s.fillRect(0, 10, fill, 20, red);  // changes
+        s.beginFixed();
+        s.setPen(Pen{blue, 1, PenStyle::Solid});
+        s.moveTo(25, 5);
+        s.lineTo(25, 30);  // a limit line over the fill
+        s.endFixed();
+        EXPECT_EQ(s.pixel(25, 15), blue) << fill;
+        EXPECT_EQ(s.pixel(fill - 1, 15), red) << fill;
+        EXPECT_EQ(s.pixel(fill, 15), grey) << fill;
+        EXPECT_EQ(s.pixel(24, 5), grey) << fill;
+        EXPECT_EQ(s.counts().movedOffLayer, fill > 25 ? 1 : 0) << fill;
+    }
+}
+
+// What a paint drew outside the fixed parts is gone in the next one.
+TEST_F(LayeredQtSurfaceTest, TheNextPaintTakesAwayWhatThePreviousOneDrewOverTheLayer) {
+    const Rgb grey{128, 128, 128}, black{0, 0, 0};
+    LayeredQtSurface s(100, 100);
+    for (int x : {10, 90, 50}) {
+        s.reset();
+        s.beginFixed();
+        s.fillRect(0, 0, 100, 100, grey);
+        s.endFixed();
+        s.setPen(Pen{black, 1, PenStyle::Solid});
+        s.moveTo(x, 0);
+        s.lineTo(x, 100);
+        for (int c : {10, 50, 90})
+            EXPECT_EQ(s.pixel(c, 60), c == x ? black : grey) << x << " " << c;
+    }
+    EXPECT_EQ(s.counts().layerBuilds, 1);
+}
+
+// Off, and after the picture was read within a paint, calls are drawn one by one.
+TEST_F(LayeredQtSurfaceTest, DrawingAfterThePictureWasReadContinuesOnIt) {
+    const Rgb grey{128, 128, 128}, red{255, 0, 0};
+    LayeredQtSurface s(20, 20);
+    s.beginFixed();
+    s.fillRect(0, 0, 20, 20, grey);
+    s.endFixed();
+    EXPECT_EQ(s.pixel(5, 5), grey);
+    s.fillRect(0, 0, 10, 10, red);
+    s.beginFixed();
+    s.fillRect(8, 8, 20, 20, grey);
+    s.endFixed();
+    EXPECT_EQ(s.pixel(5, 5), red);
+    EXPECT_EQ(s.pixel(9, 9), grey);
+    EXPECT_EQ(s.counts().callByCall, 1);
+}
+
+}  // namespace
+}  // namespace kvx
