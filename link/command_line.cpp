@@ -8,10 +8,8 @@
 #endif
 
 namespace kvx::cli {
-namespace {
 
-// What the user typed, as it may appear inside a one-line message: control bytes spelled out
-// (\n, \t, \x1b), so a stray line end or escape sequence cannot break or repaint the line.
+// A stray line end or escape sequence in what was typed must not break or repaint the line.
 std::string printable(std::string_view text) {
     static constexpr char kHex[] = "0123456789abcdef";
     std::string out;
@@ -34,8 +32,6 @@ std::string printable(std::string_view text) {
     }
     return out;
 }
-
-}  // namespace
 
 std::string_view projectVersion() {
     return KVX_VERSION;
