@@ -32,18 +32,23 @@ bool hasSpace(const std::string& s) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const std::string dir = [] {
+    // Never destroyed: the exit handler that removes the directory needs its name.
+    static const std::string& dir = *new std::string([] {
         // In memory where there is a tmpfs for it: these are many small writes and renames.
         std::string pattern = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
         pattern += "/kvx_fuzz_files_XXXXXX";
         FUZZ_CHECK(::mkdtemp(pattern.data()) != nullptr);
+        return pattern;
+    }());
+    static const bool cleanupRegistered = [] {
         std::atexit([] {
             for (const char* name : {kCommFileName, kScalingFileName})
                 ::unlink((dir + "/" + name).c_str());
             ::rmdir(dir.c_str());
         });
-        return pattern;
+        return true;
     }();
+    (void)cleanupRegistered;
     const auto* zero = static_cast<const std::uint8_t*>(std::memchr(data, 0, size));
     const std::size_t commSize = zero ? static_cast<std::size_t>(zero - data) : size;
     writeFile(dir + "/" + kCommFileName, data, commSize);
