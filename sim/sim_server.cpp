@@ -281,6 +281,7 @@ void SimServer::handleFrames(std::int64_t now) {
             return;
         }
         if (reply_.empty()) continue;
+        if (fault == FaultKind::none && goodReplyHook_) goodReplyHook_(frame.bytes, reply_);
         std::int64_t endUs = frame.lastUs;
         if (wireTiming_) {
             const auto wireUs = static_cast<std::int64_t>(frame.bytes.size()) * byteTimeUs();

@@ -6,6 +6,7 @@
 // writes and drains never block on the simulator.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <span>
 #include <string>
@@ -62,6 +63,12 @@ class SimServer {
     void pullCable(int ms);
     bool cablePulled() const;
 
+    // Called in the server thread for every request answered without a fault, with the request
+    // and the reply as they are on the line; set before start().
+    using GoodReplyHook =
+        std::function<void(const std::vector<std::uint8_t>&, const std::vector<std::uint8_t>&)>;
+    void setGoodReplyHook(GoodReplyHook hook) { goodReplyHook_ = std::move(hook); }
+
     ServerStats stats() const;
     // Runs f on the engine under the server's lock (the server thread uses it too).
     template <class F>
@@ -114,6 +121,7 @@ class SimServer {
     std::vector<std::uint8_t> reply_;
     std::vector<Outgoing> outgoing_;
     bool writeBlocked_ = false;
+    GoodReplyHook goodReplyHook_;
 };
 
 }  // namespace kvx::sim
