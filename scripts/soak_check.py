@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Checks the viewer's log files against what dravo-sim served (its --served file).
 
-Every logged record must be a good block-A reply the simulator served: the same values, in the
-same order, served within two seconds of the record's time. Prints the figures; exit status 1
+Every logged record must be a block-A reply the simulator served intact (no fault, or only
+bytes after it): the same values, in the same order, served within two seconds of the record's
+time. A record that matches only a reply the simulator damaged is a wrong value accepted. Prints the figures; exit status 1
 when a record matches nothing served (a wrong value accepted) or the counts disagree.
 
 usage: soak_check.py SERVED LOGDIR [--expect-records N] [--served-before-us T]
@@ -48,12 +49,20 @@ def main():
     ap.add_argument('--served-before-us', type=int)
     a = ap.parse_args()
 
+    # The reply as made is still on the line whole: nothing wrong with it, or only bytes after
+    # it, which the master leaves unread.
+    intact = {'none', 'trailing'}
     served = []
+    everything = []
+    faults = {}
     for line in open(a.served):
         parts = line.split()
-        if len(parts) != 45:
+        if len(parts) != 46:
             continue  # a line cut by a kill
-        served.append((int(parts[0]), [int(x) for x in parts[1:]]))
+        faults[parts[1]] = faults.get(parts[1], 0) + 1
+        everything.append((int(parts[0]), parts[1], [int(x) for x in parts[2:]]))
+        if parts[1] in intact:
+            served.append((int(parts[0]), [int(x) for x in parts[2:]]))
     records = []
     for path in sorted(glob.glob(os.path.join(a.logdir, 'log_*.log')), key=hour_key):
         records += read_log(path)
@@ -74,13 +83,17 @@ def main():
         if found is None:
             wrong += 1
             if wrong <= 5:
-                print(f'record {n} (time {t}) matches no reply served: {list(rec)}')
+                kinds = [kind for us, kind, values in everything
+                         if abs(us / 1e6 - t) <= 2 and all(rec[1 + f] == values[r - 1]
+                                                           for f, r in FROM_A.items())]
+                print(f'record {n} (time {t}) matches no intact reply; replies damaged by '
+                      f'{kinds or "nothing"} had its values')
         else:
             matched.append(found)
             at = found + 1
 
-    print(f'served good block-A replies {len(served)}, records {len(records)}, '
-          f'wrong records {wrong}')
+    print('block-A replies served: ' + ', '.join(f'{k} {v}' for k, v in sorted(faults.items())))
+    print(f'intact replies {len(served)}, records {len(records)}, wrong records {wrong}')
     ok = wrong == 0
     if a.expect_records is not None and a.expect_records != len(records):
         print(f'the viewer counted {a.expect_records} records logged, the files hold {len(records)}')

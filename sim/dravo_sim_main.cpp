@@ -55,10 +55,11 @@ void removeLink(const std::string& link, const std::string& target) {
     if (target == buf) ::unlink(link.c_str());
 }
 
-// The reply to a read of input registers 1..44 (block A), as served: the time, then the values,
-// so a master's log can be checked against what was on the line.
+// The reply to a read of input registers 1..44 (block A), as served: the time, the fault put on
+// it ("none" for a good reply), then the values, so a master's log can be checked against
+// what was on the line.
 void writeServedBlockA(std::FILE* out, const std::vector<std::uint8_t>& request,
-                       const std::vector<std::uint8_t>& reply) {
+                       const std::vector<std::uint8_t>& reply, kvx::sim::FaultKind fault) {
     constexpr int kCount = 44;
     if (request.size() != 8 || request[1] != 4 || request[2] != 0 || request[3] != 0 ||
         request[4] != 0 || request[5] != kCount || reply.size() != 5 + 2 * kCount)
@@ -67,6 +68,8 @@ void writeServedBlockA(std::FILE* out, const std::vector<std::uint8_t>& request,
     ::clock_gettime(CLOCK_REALTIME, &now);
     std::string line =
         std::to_string(static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000);
+    line += ' ';
+    line += fault == kvx::sim::FaultKind::none ? "none" : kvx::sim::faultName(fault);
     for (int i = 0; i < kCount; ++i) {
         const auto v = static_cast<std::int16_t>(reply[3 + 2 * i] << 8 | reply[4 + 2 * i]);
         line += ' ';
@@ -117,9 +120,10 @@ int main(int argc, char** argv) {
         }
         // Whole lines only, so a reader (or a kill) never sees half a reply.
         std::setvbuf(served, nullptr, _IOLBF, 1 << 12);
-        server.setGoodReplyHook([served](const std::vector<std::uint8_t>& request,
-                                         const std::vector<std::uint8_t>& reply) {
-            writeServedBlockA(served, request, reply);
+        server.setReplyHook([served](const std::vector<std::uint8_t>& request,
+                                     const std::vector<std::uint8_t>& reply,
+                                     kvx::sim::FaultKind fault) {
+            writeServedBlockA(served, request, reply, fault);
         });
     }
     if (const int err = server.start(); err != 0) {

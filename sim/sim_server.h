@@ -63,11 +63,11 @@ class SimServer {
     void pullCable(int ms);
     bool cablePulled() const;
 
-    // Called in the server thread for every request answered without a fault, with the request
-    // and the reply as they are on the line; set before start().
-    using GoodReplyHook =
-        std::function<void(const std::vector<std::uint8_t>&, const std::vector<std::uint8_t>&)>;
-    void setGoodReplyHook(GoodReplyHook hook) { goodReplyHook_ = std::move(hook); }
+    // Called in the server thread for every request answered, with the request, the reply as
+    // the controller made it, and the fault about to be put on it; set before start().
+    using ReplyHook = std::function<void(const std::vector<std::uint8_t>&,
+                                         const std::vector<std::uint8_t>&, FaultKind)>;
+    void setReplyHook(ReplyHook hook) { replyHook_ = std::move(hook); }
 
     ServerStats stats() const;
     // Runs f on the engine under the server's lock (the server thread uses it too).
@@ -121,7 +121,7 @@ class SimServer {
     std::vector<std::uint8_t> reply_;
     std::vector<Outgoing> outgoing_;
     bool writeBlocked_ = false;
-    GoodReplyHook goodReplyHook_;
+    ReplyHook replyHook_;
 };
 
 }  // namespace kvx::sim
