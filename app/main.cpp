@@ -1,7 +1,10 @@
 // orvik-kvx: the monitoring window of the Dravo controller.
 #include <unistd.h>
 #include <QApplication>
+#include <QKeyEvent>
+#include <QMessageBox>
 #include <QPainter>
+#include <QPushButton>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <cmath>
@@ -14,9 +17,9 @@
 #include "app/main_window.h"
 #include "app/options.h"
 #include "app/program_settings.h"
-#include "ui/qt_prompts.h"
-#include "link/rtu_device_link.h"
 #include "app/run_stop_window.h"
+#include "link/rtu_device_link.h"
+#include "ui/qt_prompts.h"
 #if KVX_HAVE_SIM
 #include "app/simulator_session.h"
 #endif
@@ -26,9 +29,26 @@ namespace {
 
 int signalPipe[2] = {-1, -1};
 
-void onSignal(int) {
-    const char c = 1;
+void onSignal(int sig) {
+    const char c = static_cast<char>(sig);
     [[maybe_unused]] const auto n = ::write(signalPipe[1], &c, 1);
+}
+
+// SIGUSR1 does what a person at the keyboard does once the line is back: answer the message
+// box on screen with its default button, then press F12 (Connect). Unattended runs (the soak)
+// use it where the program waits for the user; no other path reaches it.
+void pressF12(QWidget& window) {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        if (QPushButton* button = box->defaultButton())
+            button->click();
+        else
+            box->reject();
+    }
+    // Queued, so the box's own loop has ended before the key arrives.
+    QTimer::singleShot(0, &window, [&window] {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_F12, Qt::NoModifier);
+        QApplication::sendEvent(&window, &press);
+    });
 }
 
 // The window as a person sees it: menu bar, panel, status bar, with the run/stop window on
@@ -116,12 +136,17 @@ int main(int argc, char** argv) {
     if (::pipe(signalPipe) == 0) {
         signalNotifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
         QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, [&] {
-            char c;
+            char c = 0;
             [[maybe_unused]] const auto n = ::read(signalPipe[0], &c, 1);
+            if (c == SIGUSR1) {
+                pressF12(window);
+                return;
+            }
             endCleanly(false);
         });
         std::signal(SIGINT, onSignal);
         std::signal(SIGTERM, onSignal);
+        std::signal(SIGUSR1, onSignal);
     }
     if (options.quitAfterSeconds) {
         const int ms = static_cast<int>(std::lround(*options.quitAfterSeconds * 1000.0));

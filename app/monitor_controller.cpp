@@ -1,5 +1,6 @@
 #include "app/monitor_controller.h"
 
+#include <cstdio>
 #include <utility>
 
 #include "app/window_texts.h"
@@ -105,21 +106,47 @@ void MonitorController::connectSequenceTick() {
     host_.activateMainWindow();
 }
 
+long PollCounts::badTickCount() const {
+    long n = 0;
+    for (const auto& [code, count] : badTicks)
+        n += count;
+    return n;
+}
+
+std::string PollCounts::line() const {
+    std::string text = "polls " + std::to_string(polls) + ", good ticks " +
+                       std::to_string(goodTicks) + ", bad ticks " + std::to_string(badTickCount());
+    if (!badTicks.empty()) {
+        const char* sep = " (";
+        for (const auto& [code, count] : badTicks) {
+            text += sep;
+            text += std::to_string(code) + ": " + std::to_string(count);
+            sep = ", ";
+        }
+        text += ')';
+    }
+    text += ", records logged " + std::to_string(recordsHanded - recordsLost) + ", records lost " +
+            std::to_string(recordsLost) + ", good ticks without a log file " +
+            std::to_string(notLogged);
+    return text;
+}
+
 void MonitorController::pollTick() {
+    ++counts.polls;
     const std::int64_t recordTime = clock_.calendarSeconds();
     const int slave = settings_.slaveId;
     const int ra = link_.readInputRegisters(slave, kBlockA.firstRef, image.a.data(), kBlockA.count);
     const int firmware = identity.version;
-    bool blockBOk = true;
-    bool b106Ok = false;
+    int rb = 0;
     if (readsBlockB105(firmware)) {
-        blockBOk = link_.readInputRegisters(slave, kBlockB105.firstRef, image.b105.data(),
-                                            kBlockB105.count) == 0;
+        rb = link_.readInputRegisters(slave, kBlockB105.firstRef, image.b105.data(),
+                                      kBlockB105.count);
     } else if (readsBlockB106(firmware)) {
-        blockBOk = link_.readInputRegisters(slave, kBlockB106.firstRef, image.b106.data(),
-                                            kBlockB106.count) == 0;
-        b106Ok = blockBOk;
+        rb = link_.readInputRegisters(slave, kBlockB106.firstRef, image.b106.data(),
+                                      kBlockB106.count);
     }
+    const bool blockBOk = rb == 0;
+    const bool b106Ok = readsBlockB106(firmware) && blockBOk;
     if (readsBlockB113(firmware)) {
         link_.readInputRegisters(slave, kBlockB113.firstRef, image.b113.data(), kBlockB113.count);
     }
@@ -139,13 +166,20 @@ void MonitorController::pollTick() {
 
     if (ra == 0 && blockBOk) {
         ++goodTicks;
+        ++counts.goodTicks;
         connected = true;
         host_.invalidatePanel(false);
-        if (log_.isOpen()) log_.appendLogRecord(LogRecord::fromLiveData(recordTime, live));
+        if (log_.isOpen()) {
+            const int logged = log_.appendLogRecord(LogRecord::fromLiveData(recordTime, live));
+            if (logged != LOG_NOT_OPEN) ++counts.recordsHanded;
+        } else {
+            ++counts.notLogged;
+        }
         consecutiveFailures = 0;
         commStatus = 0;
-    } else if (consecutiveFailures < kBadTicksToReconnect) {
-        ++consecutiveFailures;
+    } else {
+        ++counts.badTicks[ra != 0 ? ra : rb];
+        if (consecutiveFailures < kBadTicksToReconnect) ++consecutiveFailures;
     }
     if (consecutiveFailures >= kBadTicksToReconnect) {
         host_.killTimer(kTimerPoll);
@@ -268,6 +302,13 @@ void MonitorController::shutdown() {
         host_.killTimer(id);
     if (link_.isConnected()) link_.closeConnection();
     log_.closeLogFile();
+    // One line on the way out (Close, Exit, --quit-after, a signal): what this run polled and
+    // logged, so a lost record or a bad line shows without reading the log files.
+    if (!countsReported_) {
+        countsReported_ = true;
+        counts.recordsLost = log_.lostRecords();
+        std::fprintf(stderr, "orvik-kvx: %s\n", counts.line().c_str());
+    }
 }
 
 StatusTexts MonitorController::statusTexts() const {

@@ -18,17 +18,29 @@ std::string withSlash(std::string dir) {
     return dir;
 }
 
+// The files are a few bytes; anything far larger is not ours. Refused whole rather than cut,
+// so no setting is made up from part of it.
+constexpr off_t kMaxFileSize = 64 * 1024;
+
+// Only a regular file is read: O_NONBLOCK so that a pipe in the file's place cannot stall
+// the start-up (it is refused below, as is a directory or a device).
 bool readWhole(const std::string& path, std::string& out) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return false;
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxFileSize;
     out.clear();
     char buf[4096];
-    std::size_t n;
-    // The files are a few bytes; a huge one is not ours, so stop at a megabyte.
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0 && out.size() < (1u << 20))
-        out.append(buf, n);
-    const bool ok = !std::ferror(f);
-    std::fclose(f);
+    while (ok) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        out.append(buf, static_cast<std::size_t>(n));
+        // Grown since the check: still not ours.
+        if (out.size() > static_cast<std::size_t>(kMaxFileSize)) ok = false;
+    }
+    ::close(fd);
     return ok;
 }
 

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "link/command_line.h"
 #include "sim/register_map.h"
 #include "sim/scenario.h"
 
@@ -34,7 +35,7 @@ bool checkSimulatorOptions(const Options& options, std::string& error) {
     }
     sim::Scenario scenario;
     if (options.simScenario && !sim::parseScenario(*options.simScenario, scenario)) {
-        error = "--sim-scenario '" + *options.simScenario + "' is not a scenario";
+        error = "--sim-scenario '" + cli::printable(*options.simScenario) + "' is not a scenario";
         return false;
     }
     return true;

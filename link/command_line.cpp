@@ -9,6 +9,30 @@
 
 namespace kvx::cli {
 
+// A stray line end or escape sequence in what was typed must not break or repaint the line.
+std::string printable(std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c >= 0x20 && c != 0x7F) {
+            out += ch;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else {
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 0xF];
+        }
+    }
+    return out;
+}
+
 std::string_view projectVersion() {
     return KVX_VERSION;
 }
@@ -51,7 +75,7 @@ bool ArgReader::next() {
 
 bool ArgReader::value(std::string_view& out) {
     if (!hasInline_) {
-        if (index_ + 1 >= argc_) return fail("option " + std::string(name_) + " needs a value");
+        if (index_ + 1 >= argc_) return fail("option " + printable(name_) + " needs a value");
         value_ = argv_[++index_];
     }
     out = value_;
@@ -60,7 +84,7 @@ bool ArgReader::value(std::string_view& out) {
 
 bool ArgReader::noValue() {
     if (!hasInline_) return true;
-    return fail("option " + std::string(name_) + " takes no value");
+    return fail("option " + printable(name_) + " takes no value");
 }
 
 bool ArgReader::decimal(double min, double max, std::string_view expectedText, double& out) {
@@ -71,12 +95,12 @@ bool ArgReader::decimal(double min, double max, std::string_view expectedText, d
 }
 
 bool ArgReader::expected(std::string_view what) {
-    return fail("bad value '" + std::string(value_) + "' for " + std::string(name_) +
-                ": expected " + std::string(what));
+    return fail("bad value '" + printable(value_) + "' for " + printable(name_) + ": expected " +
+                std::string(what));
 }
 
 bool ArgReader::unknown() {
-    const std::string given(arg());
+    const std::string given = printable(arg());
     return fail(isOption() ? "unknown option '" + given + "'"
                            : "unexpected argument '" + given + "'");
 }

@@ -19,6 +19,9 @@ bool parseInteger(std::string_view text, long long min, long long max, long long
 // A finite decimal number in min..max, as strict as parseInteger.
 bool parseDecimal(std::string_view text, double min, double max, double& out);
 
+// text with its control bytes spelled out (\n, \t, \x1b), fit to quote in a one-line message.
+std::string printable(std::string_view text);
+
 // Walks argv[1..]: each step is one argument, split into name and inline value when it is a
 // long option written "--name=value". Errors are one-line messages without the program name.
 class ArgReader {

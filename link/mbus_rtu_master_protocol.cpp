@@ -72,13 +72,33 @@ int MbusRtuMasterProtocol::sendAndReceive(int slave, int function, const std::ui
 
     if (slave == 0 || replyLength <= 0) return MBR_SUCCESS;
 
+    // Kept for telling an adapter's echo of it from the reply.
+    std::memcpy(sent.data(), frame.data(), static_cast<std::size_t>(length));
     int status = port.read(frame.data(), kRtuExceptionFrame, timeoutMs);
     if (status == SP_TIMEOUT) return MBR_REPLY_TIMEOUT;
     if (status != SP_OK) return MBR_IO_FAILURE;
-    const int total = rtuReplyFrameLength(frame.data(), replyLength);
-    if (total > kRtuExceptionFrame) {
-        status =
-            port.read(frame.data() + kRtuExceptionFrame, total - kRtuExceptionFrame, timeoutMs);
+    int have = kRtuExceptionFrame;
+    int total = rtuReplyFrameLength(frame.data(), replyLength);
+    // An RS-485 adapter without echo suppression hands our own request back before the reply.
+    // Only where a request cannot pass for its reply (a read: its byte count would be the
+    // start address's high byte, and the lengths differ) is a whole copy of it taken as the
+    // echo and passed over; a reply that merely began like it then fails its own checks.
+    if ((function == 3 || function == 4) && length <= total &&
+        std::memcmp(frame.data(), sent.data(), kRtuExceptionFrame) == 0) {
+        status = port.read(frame.data() + have, length - have, timeoutMs);
+        if (status == SP_TIMEOUT) return MBR_REPLY_TIMEOUT;
+        if (status != SP_OK) return MBR_IO_FAILURE;
+        have = length;
+        if (std::memcmp(frame.data(), sent.data(), static_cast<std::size_t>(length)) == 0) {
+            status = port.read(frame.data(), kRtuExceptionFrame, timeoutMs);
+            if (status == SP_TIMEOUT) return MBR_REPLY_TIMEOUT;
+            if (status != SP_OK) return MBR_IO_FAILURE;
+            have = kRtuExceptionFrame;
+            total = rtuReplyFrameLength(frame.data(), replyLength);
+        }
+    }
+    if (total > have) {
+        status = port.read(frame.data() + have, total - have, timeoutMs);
         if (status == SP_TIMEOUT) return MBR_REPLY_TIMEOUT;
         if (status != SP_OK) return MBR_IO_FAILURE;
     }

@@ -24,6 +24,7 @@ class MbusRtuMasterProtocol : public MbusSerialMasterProtocol {
   protected:
     unsigned silenceMs = 0;
     std::array<std::uint8_t, kRtuMaxFrame> frame{};
+    std::array<std::uint8_t, kRtuMaxFrame> sent{};  // the request of the transaction under way
 
   private:
     int waitForSilence();

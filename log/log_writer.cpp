@@ -44,7 +44,7 @@ bool wholeRecordLength(int fd, off_t size, off_t& length) {
 
 LogWriter::LogWriter(std::string directory, LocalClock clock)
     : directory_(std::move(directory)), clock_(std::move(clock)) {
-    pending_.reserve(static_cast<std::size_t>(kBufferedRecords) * kLogRecordSize);
+    pending_.reserve(kLogRecordSize);
 }
 
 LogWriter::~LogWriter() {
@@ -121,9 +121,8 @@ int LogWriter::appendLogRecord(const LogRecord& record) {
     const std::size_t at = pending_.size();
     pending_.resize(at + kLogRecordSize);
     encodeLogRecord(record, pending_.data() + at);
-    if (pending_.size() >= static_cast<std::size_t>(kBufferedRecords) * kLogRecordSize)
-        return writePending();
-    return LOG_OK;
+    // Straight to the operating system: a killed program must not take logged records with it.
+    return writePending();
 }
 
 int LogWriter::closeLogFile() {
@@ -135,6 +134,12 @@ int LogWriter::closeLogFile() {
         pending_.clear();
         result = LOG_RECORD_LOST;
     }
+    // The hour's file is finished: make it survive a power cut, not only a crash.
+    int synced;
+    do {
+        synced = ::fdatasync(fd_);
+    } while (synced != 0 && errno == EINTR);
+    if (synced != 0 && result == LOG_OK) result = LOG_WRITE_FAILED;
     if (::close(fd_) != 0 && result == LOG_OK) result = LOG_WRITE_FAILED;
     fd_ = -1;
     path_.clear();

@@ -1,8 +1,8 @@
 #pragma once
-// The hourly log file being written. Records are buffered and written in whole-record blocks,
-// never flushed one by one; every record handed over reaches the file by the next
-// openLogFile, by closeLogFile or by the destructor. A window's Exit path must end with
-// closeLogFile (or destroy the writer): std::exit and quick_exit skip automatic objects.
+// The hourly log file being written. Each record is handed to the operating system as it is
+// logged (one write per record), so a program that is killed loses nothing it had logged;
+// closing the file (at Exit, at the hour change) also flushes it to the disk. Only while the
+// file refuses writes are records held here, and they follow once writing works again.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,9 +15,6 @@ namespace kvx {
 
 class LogWriter {
   public:
-    // Records held before one write: about ten seconds of polls, always whole records, so an
-    // interrupted program leaves no partial record behind.
-    static constexpr int kBufferedRecords = 48;
     // While the file refuses writes, records wait up to one hour's worth, then are dropped.
     static constexpr int kMaxPendingRecords = 18000;
 
@@ -37,13 +34,14 @@ class LogWriter {
     // (the new file is open, but the previous file's close or the header write failed).
     int openLogFile(int requestKind, int firmwareVersion);
 
-    // LOG_OK: taken. LOG_NOT_OPEN: no file, dropped. LOG_WRITE_FAILED: taken, but writing
-    // failed and it waits for the next attempt. LOG_RECORD_LOST: writing failed, the wait
+    // LOG_OK: taken and written. LOG_NOT_OPEN: no file, dropped. LOG_WRITE_FAILED: taken, but
+    // writing failed and it waits for the next attempt. LOG_RECORD_LOST: writing failed, the wait
     // queue is full and this record was dropped.
     int appendLogRecord(const LogRecord& record);
 
-    // Writes what is buffered and closes. LOG_RECORD_LOST when buffered records could not be
-    // written (the file is cut back to its last whole record); LOG_OK with no file open.
+    // Writes what is held, flushes the file to the disk and closes. LOG_RECORD_LOST when buffered
+    // records could not be written (the file is cut back to its last whole record); LOG_OK with no
+    // file open.
     int closeLogFile();
 
     bool isOpen() const { return fd_ >= 0; }
@@ -51,7 +49,7 @@ class LogWriter {
     const std::string& path() const { return path_; }
     // Records that were handed over but never reached a file.
     std::int64_t lostRecords() const { return lostRecords_; }
-    // Records taken but not yet written.
+    // Records taken but not yet written (only after a failed write).
     std::int64_t pendingRecords() const;
 
   private:

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "link/command_line.h"
 #include "sim/sim_options.h"
@@ -54,6 +55,30 @@ void removeLink(const std::string& link, const std::string& target) {
     if (target == buf) ::unlink(link.c_str());
 }
 
+// The reply to a read of input registers 1..44 (block A), as served: the time, the fault put on
+// it ("none" for a good reply), then the values, so a master's log can be checked against
+// what was on the line.
+void writeServedBlockA(std::FILE* out, const std::vector<std::uint8_t>& request,
+                       const std::vector<std::uint8_t>& reply, kvx::sim::FaultKind fault) {
+    constexpr int kCount = 44;
+    if (request.size() != 8 || request[1] != 4 || request[2] != 0 || request[3] != 0 ||
+        request[4] != 0 || request[5] != kCount || reply.size() != 5 + 2 * kCount)
+        return;
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    std::string line =
+        std::to_string(static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000);
+    line += ' ';
+    line += fault == kvx::sim::FaultKind::none ? "none" : kvx::sim::faultName(fault);
+    for (int i = 0; i < kCount; ++i) {
+        const auto v = static_cast<std::int16_t>(reply[3 + 2 * i] << 8 | reply[4 + 2 * i]);
+        line += ' ';
+        line += std::to_string(v);
+    }
+    line += '\n';
+    std::fputs(line.c_str(), out);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -75,6 +100,7 @@ int main(int argc, char** argv) {
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGHUP);
+    sigaddset(&signals, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
@@ -84,6 +110,22 @@ int main(int argc, char** argv) {
     server.setFaultSettings(options.faultSettings);
     for (const auto& [kind, rate] : options.faults)
         server.setFaultRate(kind, rate);
+    std::FILE* served = nullptr;
+    if (!options.servedPath.empty()) {
+        served = std::fopen(options.servedPath.c_str(), "w");
+        if (served == nullptr) {
+            std::fprintf(stderr, "dravo-sim: cannot write %s: %s\n", options.servedPath.c_str(),
+                         std::strerror(errno));
+            return 1;
+        }
+        // Whole lines only, so a reader (or a kill) never sees half a reply.
+        std::setvbuf(served, nullptr, _IOLBF, 1 << 12);
+        server.setReplyHook([served](const std::vector<std::uint8_t>& request,
+                                     const std::vector<std::uint8_t>& reply,
+                                     kvx::sim::FaultKind fault) {
+            writeServedBlockA(served, request, reply, fault);
+        });
+    }
     if (const int err = server.start(); err != 0) {
         std::fprintf(stderr, "dravo-sim: cannot open a pseudo-terminal: %s\n", std::strerror(err));
         return 1;
@@ -116,10 +158,15 @@ int main(int argc, char** argv) {
             if (left < 1000000000LL) wait = {0, static_cast<long>(left)};
         }
         const int sig = ::sigtimedwait(&signals, nullptr, &wait);
+        if (sig == SIGUSR1) {
+            server.pullCable(options.faultSettings.cablePulledMs);
+            continue;
+        }
         if (sig > 0) break;
     }
 
     server.stop();
+    if (served != nullptr) std::fclose(served);
     if (!options.linkPath.empty()) removeLink(options.linkPath, device);
     const kvx::sim::ServerStats s = server.stats();
     const int saves =

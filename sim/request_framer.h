@@ -9,7 +9,8 @@
 
 namespace kvx::sim {
 
-inline constexpr std::size_t kMaxRequestBytes = 264;  // function 16 with a byte count of 255
+// The longest frame a length can be counted for: function 23 with a byte count of 255.
+inline constexpr std::size_t kMaxRequestBytes = 268;
 
 // Length of the request starting at buf: > 0 the whole frame, 0 more bytes are needed to
 // tell, -1 the function code does not fix a length.

@@ -52,7 +52,11 @@ std::string simUsage() {
     }
     u += "  --exception-code N exception code of the exception fault, 1..255 (default 4)\n"
          "  --late-ms MS       delay of a late reply, 1..600000 ms (default 3500)\n"
-         "  --pull-ms MS       how long a pulled cable stays out, 1..600000 ms (default 5000)\n"
+         "  --pull-ms MS       how long a pulled cable stays out, 1..600000 ms (default 5000);\n"
+         "                     SIGUSR1 pulls it now for that long\n"
+         "  --served FILE      write a line for every reply to a read of input registers 1..44:\n"
+         "                     the time in microseconds since 1970, the fault put on it (none,\n"
+         "                     bad-crc, ...), then the 44 values as the controller made them\n"
          "  --seconds N        serve for N seconds, then exit (default: until a signal)\n"
          "  --seed N           seed of the engine's movements and of the fault draws "
          "(default 1)\n"
@@ -96,6 +100,10 @@ bool parseSimOptions(int argc, const char* const* argv, SimOptions& o, std::stri
             if (!ok(args.value(value))) return false;
             if (value.empty()) return ok(args.expected("a path"));
             o.linkPath = std::string(value);
+        } else if (name == "--served") {
+            if (!ok(args.value(value))) return false;
+            if (value.empty()) return ok(args.expected("a file"));
+            o.servedPath = std::string(value);
         } else if (name == "--turnaround") {
             if (!ok(args.integer(0, 10000, o.turnaroundMs))) return false;
         } else if (name == "--scenario") {

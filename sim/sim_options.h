@@ -16,7 +16,8 @@ struct SimOptions {
     int turnaroundMs = -1;
     std::vector<std::pair<FaultKind, double>> faults;
     FaultSettings faultSettings;
-    double seconds = 0;  // 0: until a signal
+    std::string servedPath;  // --served: the log of good block-A replies
+    double seconds = 0;      // 0: until a signal
     bool help = false;
     bool version = false;
 };

@@ -272,6 +272,7 @@ void SimServer::handleFrames(std::int64_t now) {
         std::erase_if(outgoing_, [](const Outgoing& o) { return o.sent == 0; });
         const FaultKind fault = faults_.next();
         if (fault != FaultKind::none) ++stats_.faults;
+        if (replyHook_) replyHook_(frame.bytes, reply_, fault);
         const int extraMs = faults_.apply(fault, reply_);
         if (fault == FaultKind::cablePulled) {
             pulledUntilUs_ =

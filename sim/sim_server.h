@@ -6,6 +6,7 @@
 // writes and drains never block on the simulator.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <span>
 #include <string>
@@ -62,6 +63,12 @@ class SimServer {
     void pullCable(int ms);
     bool cablePulled() const;
 
+    // Called in the server thread for every request answered, with the request, the reply as
+    // the controller made it, and the fault about to be put on it; set before start().
+    using ReplyHook = std::function<void(const std::vector<std::uint8_t>&,
+                                         const std::vector<std::uint8_t>&, FaultKind)>;
+    void setReplyHook(ReplyHook hook) { replyHook_ = std::move(hook); }
+
     ServerStats stats() const;
     // Runs f on the engine under the server's lock (the server thread uses it too).
     template <class F>
@@ -114,6 +121,7 @@ class SimServer {
     std::vector<std::uint8_t> reply_;
     std::vector<Outgoing> outgoing_;
     bool writeBlocked_ = false;
+    ReplyHook replyHook_;
 };
 
 }  // namespace kvx::sim

@@ -581,4 +581,28 @@ TEST_F(MonitorControllerTest, ShutdownKillsTimersInOrderAndClosesEverything) {
 }
 
 }  // namespace
+TEST_F(MonitorControllerTest, CountsEveryPollByOutcomeForTheLineAtTheEnd) {
+    connectThroughSequence();
+    mc.pollTick();  // no log file yet
+    mc.openLogFile(LogWriter::kRequestHeader);
+    for (int i = 0; i < 3; ++i)
+        mc.pollTick();
+    link.failInput[1] = true;  // block A
+    mc.pollTick();
+    mc.pollTick();
+    link.failInput[1] = false;
+    link.failInput[51] = true;  // block B: the tick is bad by its code
+    mc.pollTick();
+    link.failInput[51] = false;
+    link.open = false;
+    mc.pollTick();
+    link.open = true;
+    mc.pollTick();
+    mc.shutdown();
+    EXPECT_EQ(mc.counts.polls, 9);
+    EXPECT_EQ(mc.counts.line(),
+              "polls 9, good ticks 5, bad ticks 4 (2: 1, 132: 3), records logged 4, records lost "
+              "0, good ticks without a log file 1");
+}
+
 }  // namespace kvx::test

@@ -95,6 +95,13 @@ TEST(CommandLineArgReader, SplitsValuesAndNamesTheFaultInOneLine) {
         {{"--bogus=1"}, "unknown option '--bogus=1'"},
         {{"-x"}, "unknown option '-x'"},
         {{"stray"}, "unexpected argument 'stray'"},
+        // Control bytes in what was typed are spelled out: the message stays one line.
+        {{"--si\n"}, "unknown option '--si\\n'"},
+        {{"--slave", "1\r\n"}, "bad value '1\\r\\n' for --slave: expected 1..247"},
+        {{"--slave=\x1b[2J"}, "bad value '\\x1b[2J' for --slave: expected 1..247"},
+        {{"--fl\tag=1"}, "unknown option '--fl\\tag=1'"},
+        {{"st\x7fray"}, "unexpected argument 'st\\x7fray'"},
+        {{"--name", "caf\xc3\xa9"}, ""},
     };
     for (const Case& c : cases) {
         const Parsed p = parse(c.args);

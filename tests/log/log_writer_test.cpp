@@ -116,16 +116,15 @@ TEST_F(LogWriterTest, ReopeningWithinTheHourAppendsAfterTheHeader) {
     EXPECT_EQ(records, (std::vector<LogRecord>{sample(1), sample(2), sample(3)}));
 }
 
-TEST_F(LogWriterTest, RecordsAreBufferedAndWrittenInWholeBlocks) {
+TEST_F(LogWriterTest, EachRecordReachesTheFileAsItIsLogged) {
     LogWriter writer(dir.path(), clock());
-    ASSERT_EQ(writer.openLogFile(LogWriter::kRequestConnect, kFirmware), LOG_OK);
+    ASSERT_EQ(writer.openLogFile(LogWriter::kRequestHeader, kFirmware), LOG_OK);
     const std::string path = writer.path();
-    for (int i = 0; i + 1 < LogWriter::kBufferedRecords; ++i)
+    for (int i = 0; i < 5; ++i) {
         ASSERT_EQ(writer.appendLogRecord(sample(i)), LOG_OK);
-    EXPECT_EQ(fileSize(path), 0);  // no write per record
-    ASSERT_EQ(writer.appendLogRecord(sample(99)), LOG_OK);
-    EXPECT_EQ(fileSize(path), LogWriter::kBufferedRecords * 84);
-    EXPECT_EQ(writer.pendingRecords(), 0);
+        EXPECT_EQ(fileSize(path), 40 + (i + 1) * 84) << "after record " << i;
+        EXPECT_EQ(writer.pendingRecords(), 0);
+    }
 }
 
 TEST_F(LogWriterTest, RecordsReachTheFileAtCloseNextOpenAndDestruction) {
@@ -146,7 +145,6 @@ TEST_F(LogWriterTest, RecordsReachTheFileAtCloseNextOpenAndDestruction) {
         ASSERT_EQ(writer.openLogFile(LogWriter::kRequestHourChange, kFirmware), LOG_OK);
         EXPECT_EQ(fileSize(nine), 2 * 84);
         ASSERT_EQ(writer.appendLogRecord(sample(4)), LOG_OK);
-        EXPECT_EQ(fileSize(ten), 0);
     }
     EXPECT_EQ(fileSize(ten), 84);
     LogReader reader;
@@ -176,6 +174,46 @@ TEST_F(LogWriterTest, RecordsReachTheFileWhenTheProgramExits) {
     EXPECT_TRUE(reader.hasHeader());
     ASSERT_EQ(records.size(), 5u);
     EXPECT_EQ(records[4], sample(4));
+}
+
+// The viewer killed outright (SIGKILL, a crash, the power switch of a laptop whose disk
+// survives): every record logged before the kill is in the file, whole.
+TEST_F(LogWriterTest, AKilledProgramLosesNoLoggedRecord) {
+    const std::string path = fileFor(2014, 5, 24, 9);
+    const std::string directory = dir.path();
+    constexpr int kLogged = 200;
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(ready[0]);
+        LogWriter writer(directory, [] { return test::at(2014, 5, 24, 9); });
+        if (writer.openLogFile(LogWriter::kRequestHeader, kFirmware) != LOG_OK) _exit(3);
+        for (int i = 0; i < kLogged; ++i)
+            if (writer.appendLogRecord(sample(i, i)) != LOG_OK) _exit(4);
+        const char done = 'k';
+        if (::write(ready[1], &done, 1) != 1) _exit(5);
+        for (;;)
+            ::pause();  // killed here, the writer still open
+    }
+    ::close(ready[1]);
+    char done = 0;
+    const ssize_t got = ::read(ready[0], &done, 1);
+    ::close(ready[0]);
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_EQ(got, 1) << "child exit status " << status;
+    ASSERT_TRUE(WIFSIGNALED(status));
+
+    LogReader reader;
+    const std::vector<LogRecord> records = readAll(path, reader);
+    EXPECT_TRUE(reader.hasHeader());
+    EXPECT_EQ(reader.trailingBytes(), 0);
+    ASSERT_EQ(records.size(), static_cast<std::size_t>(kLogged));
+    for (int i = 0; i < kLogged; ++i)
+        EXPECT_EQ(records[i], sample(i, i)) << "record " << i;
 }
 
 TEST_F(LogWriterTest, AFileThatCannotBeOpenedLeavesLoggingOffUntilTheNextRequest) {
@@ -209,7 +247,8 @@ TEST_F(LogWriterTest, AnUnknownRequestKindChangesNothing) {
     EXPECT_EQ(writer.openLogFile(3, kFirmware), LOG_BAD_REQUEST);
     EXPECT_EQ(writer.openLogFile(-1, kFirmware), LOG_BAD_REQUEST);
     EXPECT_EQ(writer.path(), fileFor(2014, 5, 24, 9));
-    EXPECT_EQ(writer.pendingRecords(), 1);
+    ASSERT_EQ(writer.appendLogRecord(sample(2)), LOG_OK);
+    EXPECT_EQ(fileSize(fileFor(2014, 5, 24, 9)), 2 * 84);
 }
 
 TEST_F(LogWriterTest, APartialRecordLeftInTheFileIsCutOffSoNewRecordsLineUp) {
@@ -279,35 +318,34 @@ int withFileSizeLimit(rlim_t limit, Body body) {
 TEST_F(LogWriterTest, AFailedWriteIsReportedAndNeverLeavesAPartialRecord) {
     const std::string path = fileFor(2014, 5, 24, 9);
     const std::string directory = dir.path();
-    constexpr int kBlock = LogWriter::kBufferedRecords;
-    // Room for one block and 30 bytes: the second block's write stops inside a record.
-    const int code = withFileSizeLimit(kBlock * 84 + 30, [&](rlimit&) {
+    constexpr int kFit = 48;
+    // Room for kFit records and 30 bytes: the next record's write stops inside it.
+    const int code = withFileSizeLimit(kFit * 84 + 30, [&](rlimit&) {
         LogWriter writer(directory, [] { return test::at(2014, 5, 24, 9); });
         if (writer.openLogFile(LogWriter::kRequestConnect, kFirmware) != LOG_OK) return 10;
-        for (int i = 0; i < kBlock; ++i)
+        for (int i = 0; i < kFit; ++i)
             if (writer.appendLogRecord(sample(i)) != LOG_OK) return 11;
-        for (int i = kBlock; i < 2 * kBlock - 1; ++i)
-            if (writer.appendLogRecord(sample(i)) != LOG_OK) return 12;
-        if (writer.appendLogRecord(sample(2 * kBlock - 1)) != LOG_WRITE_FAILED) return 13;
-        if (writer.pendingRecords() != kBlock) return 14;
+        if (writer.appendLogRecord(sample(kFit)) != LOG_WRITE_FAILED) return 13;
+        if (writer.pendingRecords() != 1) return 14;
         // Every further record is still taken, and the failure still reported.
-        if (writer.appendLogRecord(sample(2 * kBlock)) != LOG_WRITE_FAILED) return 15;
+        if (writer.appendLogRecord(sample(kFit + 1)) != LOG_WRITE_FAILED) return 15;
+        if (writer.pendingRecords() != 2) return 18;
         if (writer.closeLogFile() != LOG_RECORD_LOST) return 16;
-        if (writer.lostRecords() != kBlock + 1) return 17;
+        if (writer.lostRecords() != 2) return 17;
         return 0;
     });
     ASSERT_EQ(code, 0);
     LogReader reader;
     const std::vector<LogRecord> records = readAll(path, reader);
     EXPECT_EQ(reader.trailingBytes(), 0);
-    ASSERT_EQ(records.size(), static_cast<std::size_t>(kBlock));
-    EXPECT_EQ(records.back(), sample(kBlock - 1));
+    ASSERT_EQ(records.size(), static_cast<std::size_t>(kFit));
+    EXPECT_EQ(records.back(), sample(kFit - 1));
 }
 
 TEST_F(LogWriterTest, RecordsHeldAfterAFailedWriteFollowOnceWritingWorksAgain) {
     const std::string path = fileFor(2014, 5, 24, 9);
     const std::string directory = dir.path();
-    constexpr int kBlock = LogWriter::kBufferedRecords;
+    constexpr int kBlock = 48;
     const int code = withFileSizeLimit(40 + kBlock * 84 + 30, [&](rlimit& rl) {
         LogWriter writer(directory, [] { return test::at(2014, 5, 24, 9); });
         if (writer.openLogFile(LogWriter::kRequestHeader, kFirmware) != LOG_OK) return 10;

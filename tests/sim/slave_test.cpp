@@ -110,6 +110,28 @@ TEST(RequestFramer, CutsByFunctionLength) {
     EXPECT_FALSE(f.take(200, out));
 }
 
+TEST(RequestFramer, TheLongestFrameOfEachCountedFunctionComesWholeAndWithinTheBound) {
+    // A byte count of 255, beyond what Modbus allows but possible on a line, sets the length.
+    struct Case {
+        std::uint8_t function;
+        std::size_t countAt;  // where the byte count sits
+        std::size_t length;
+    };
+    for (const Case c : {Case{15, 6, 264}, Case{16, 6, 264}, Case{23, 10, 268}}) {
+        SCOPED_TRACE("function " + std::to_string(c.function));
+        Bytes bytes(c.length, 0x5A);
+        bytes[0] = 1;
+        bytes[1] = c.function;
+        bytes[c.countAt] = 255;
+        RequestFramer f(20000, 50000);
+        f.feed(bytes.data(), bytes.size(), 0);
+        ReceivedFrame out;
+        ASSERT_TRUE(f.take(0, out));
+        EXPECT_EQ(out.bytes, bytes);
+        EXPECT_LE(out.bytes.size(), kMaxRequestBytes);
+    }
+}
+
 TEST(RequestFramer, DropsAStalledFrameAndEndsUnknownOnesByGap) {
     RequestFramer f(20000, 50000);
     const Bytes a = frame({1, 3, 0, 0, 0, 4});

@@ -1,0 +1,153 @@
+// What real USB serial and RS-485 adapters do to the bytes, played by a pseudo-terminal peer:
+// replies handed over in bursts at the adapter's latency timer, our own request echoed back
+// before the reply, and the device vanishing and coming back at the same path.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <thread>
+
+#include "link/mbus_rtu_master_protocol.h"
+#include "link/result_codes.h"
+#include "tests/link/pty_peer.h"
+
+namespace kvx {
+namespace {
+
+using test::Bytes;
+using test::Peer;
+using test::PtyPair;
+using test::withCrc;
+
+constexpr int kCount = 44;  // the viewer's block-A read
+
+std::uint16_t pattern(int i) {
+    return static_cast<std::uint16_t>(0x8123 + i * 0x0457);
+}
+
+Bytes readReply(int count) {
+    Bytes reply{1, 4, static_cast<std::uint8_t>(2 * count)};
+    for (int i = 0; i < count; ++i) {
+        reply.push_back(static_cast<std::uint8_t>(pattern(i) >> 8));
+        reply.push_back(static_cast<std::uint8_t>(pattern(i) & 0xFF));
+    }
+    return withCrc(reply);
+}
+
+void writeInBursts(const PtyPair& pty, const Bytes& bytes, std::size_t burst, int gapMs) {
+    for (std::size_t at = 0; at < bytes.size(); at += burst) {
+        if (at > 0) std::this_thread::sleep_for(std::chrono::milliseconds(gapMs));
+        const std::size_t n = std::min(burst, bytes.size() - at);
+        pty.write(Bytes(bytes.begin() + static_cast<long>(at),
+                        bytes.begin() + static_cast<long>(at + n)));
+    }
+}
+
+void expectPattern(const std::int16_t* values, int count) {
+    for (int i = 0; i < count; ++i)
+        EXPECT_EQ(static_cast<std::uint16_t>(values[i]), pattern(i)) << "register " << i;
+}
+
+TEST(AdapterQuirks, RepliesArrivingInBurstsAtTheLatencyTimerAreReadWhole) {
+    // A USB adapter hands over what it has every 16 ms: bursts of any size, the first five
+    // bytes (the part read first) split or not.
+    for (const std::size_t burst : {1U, 3U, 5U, 7U, 16U, 62U}) {
+        SCOPED_TRACE("bursts of " + std::to_string(burst));
+        PtyPair pty;
+        MbusRtuMasterProtocol master;
+        ASSERT_EQ(master.setReplyTimeout(3000), MBR_SUCCESS);
+        ASSERT_EQ(master.openConnection(pty.slavePath().c_str(), 9600), MBR_SUCCESS);
+        Peer peer([&] {
+            if (pty.readRequest(2000).size() != 8) return;
+            writeInBursts(pty, readReply(kCount), burst, burst == 1 ? 2 : 16);
+        });
+        std::int16_t values[kCount] = {};
+        ASSERT_EQ(master.readInputRegisters(1, 1, values, kCount), MBR_SUCCESS);
+        expectPattern(values, kCount);
+        peer.join();
+    }
+}
+
+TEST(AdapterQuirks, AnEchoOfOurRequestBeforeTheReplyIsNeverTakenForData) {
+    // An RS-485 adapter without echo suppression returns every byte we send. The echo is
+    // recognised as our own request and passed over; what follows is judged as the reply.
+    struct Case {
+        const char* what;
+        bool reply;  // the device answers after the echo
+        int result;
+    };
+    const Case cases[] = {
+        {"echo, then the reply", true, MBR_SUCCESS},
+        {"echo alone (the device is silent)", false, MBR_REPLY_TIMEOUT},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PtyPair pty;
+        MbusRtuMasterProtocol master;
+        ASSERT_EQ(master.setReplyTimeout(300), MBR_SUCCESS);
+        ASSERT_EQ(master.openConnection(pty.slavePath().c_str(), 9600), MBR_SUCCESS);
+        Peer peer([&] {
+            const Bytes request = pty.readRequest(2000);
+            if (request.size() != 8) return;
+            pty.write(request);
+            if (c.reply) writeInBursts(pty, readReply(kCount), 16, 16);
+        });
+        std::int16_t values[kCount];
+        std::fill(std::begin(values), std::end(values), std::int16_t{7});
+        EXPECT_EQ(master.readInputRegisters(1, 1, values, kCount), c.result);
+        if (c.result == MBR_SUCCESS) {
+            expectPattern(values, kCount);
+        } else {
+            for (const std::int16_t v : values)
+                EXPECT_EQ(v, 0);
+        }
+        peer.join();
+    }
+}
+
+TEST(AdapterQuirks, ADeviceThatDisappearsAndComesBackAtTheSamePathReconnects) {
+    // /dev/serial/by-id/... is a link the system re-points when the adapter is plugged in
+    // again; the pseudo-terminal behind it is new.
+    const std::string link =
+        std::filesystem::path(::testing::TempDir()) / ("kvx_adapter_" + std::to_string(::getpid()));
+    std::filesystem::remove(link);
+    auto pty = std::make_unique<PtyPair>();
+    std::filesystem::create_symlink(pty->slavePath(), link);
+
+    MbusRtuMasterProtocol master;
+    ASSERT_EQ(master.setReplyTimeout(300), MBR_SUCCESS);
+    ASSERT_EQ(master.openConnection(link.c_str(), 9600), MBR_SUCCESS);
+    auto serveOne = [](const PtyPair& p) {
+        return std::make_unique<Peer>([&p] {
+            if (p.readRequest(2000).size() == 8) p.write(readReply(kCount));
+        });
+    };
+    std::int16_t values[kCount] = {};
+    auto peer = serveOne(*pty);
+    ASSERT_EQ(master.readInputRegisters(1, 1, values, kCount), MBR_SUCCESS);
+    peer->join();
+
+    // Unplugged: the device goes away under the open port.
+    pty->closeMaster();
+    const int gone = master.readInputRegisters(1, 1, values, kCount);
+    EXPECT_NE(gone, MBR_SUCCESS);
+    EXPECT_EQ(values[0], 0);
+
+    // Plugged in again: a new device behind the same path. Connect closes and opens.
+    pty = std::make_unique<PtyPair>();
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(pty->slavePath(), link);
+    master.closeConnection();
+    ASSERT_EQ(master.openConnection(link.c_str(), 9600), MBR_SUCCESS);
+    peer = serveOne(*pty);
+    ASSERT_EQ(master.readInputRegisters(1, 1, values, kCount), MBR_SUCCESS);
+    expectPattern(values, kCount);
+    peer->join();
+    master.closeConnection();
+    std::filesystem::remove(link);
+}
+
+}  // namespace
+}  // namespace kvx
