@@ -1,8 +1,5 @@
 // Runs the built kvx-log program on files made by the writer and by hand.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -12,51 +9,17 @@
 #include "log/log_writer.h"
 #include "log_test_support.h"
 
-extern char** environ;
-
 namespace kvx {
 namespace {
 
 #ifdef KVX_LOG_TOOL
 
-struct ToolRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
 class KvxLogTool : public ::testing::Test {
   protected:
     void SetUp() override { test::useCentralEuropeanTime(); }
 
-    ToolRun run(std::vector<std::string> args) {
-        args.insert(args.begin(), KVX_LOG_TOOL);
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        const std::string outPath = dir.file("stdout.txt"), errPath = dir.file("stderr.txt");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        ToolRun result;
-        pid_t pid = 0;
-        const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0) return result;
-        int status = 0;
-        if (waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-            result.status = WEXITSTATUS(status);
-        const auto text = [](const std::string& path) {
-            const std::vector<std::uint8_t> b = test::readBytes(path);
-            return std::string(b.begin(), b.end());
-        };
-        result.out = text(outPath);
-        result.err = text(errPath);
-        return result;
+    test::ToolRun run(std::vector<std::string> args) {
+        return test::runProgram(KVX_LOG_TOOL, std::move(args), dir);
     }
 
     // Writes records through the writer into the file of 24 May 2014, 13:00 local time.
@@ -105,7 +68,7 @@ std::int64_t parseIsoTime(const std::string& text) {
 
 TEST_F(KvxLogTool, RawCsvGivesBackExactlyWhatTheWriterStored) {
     const std::vector<LogRecord> records = varied(300);
-    const ToolRun r = run({"csv", writeLog(records, true), "--raw"});
+    const test::ToolRun r = run({"csv", writeLog(records, true), "--raw"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     const std::vector<std::string> rows = lines(r.out);
@@ -131,7 +94,7 @@ TEST_F(KvxLogTool, CsvWithoutRawWritesEngineeringUnits) {
     record.time = static_cast<std::int32_t>(test::utc(2014, 5, 24, 11, 59, 59));
     record.values[2] = -5;     // engine_load, tenths
     record.values[19] = 1250;  // vibration_max, thousandths
-    const ToolRun r = run({"csv", writeLog({record}, false)});
+    const test::ToolRun r = run({"csv", writeLog({record}, false)});
     ASSERT_EQ(r.status, 0) << r.err;
     const std::vector<std::string> rows = lines(r.out);
     ASSERT_EQ(rows.size(), 2u);
@@ -145,7 +108,7 @@ TEST_F(KvxLogTool, InfoDescribesEachFile) {
     const std::string plain = dir.file("plain.log");
     std::vector<std::uint8_t> bytes = test::readBytes(withHeader);
     test::writeBytes(plain, std::vector<std::uint8_t>(bytes.begin() + 40, bytes.end()));
-    const ToolRun r = run({"info", withHeader, plain});
+    const test::ToolRun r = run({"info", withHeader, plain});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, withHeader +
                          "\n"
@@ -170,7 +133,7 @@ TEST_F(KvxLogTool, ATitleWithControlBytesIsShownEscaped) {
     bytes.resize(40, 0);
     const std::string path = dir.file("other.log");
     test::writeBytes(path, bytes);
-    const ToolRun r = run({"info", path});
+    const test::ToolRun r = run({"info", path});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("  title: KVX \\x1b[2J\\x09v\\x5c1\n"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
@@ -205,7 +168,7 @@ TEST_F(KvxLogTool, ACutFileGivesItsWholeRecordsWithAWarning) {
         bytes.resize(c.keep);
         test::writeBytes(path, bytes);
 
-        const ToolRun info = run({"info", path});
+        const test::ToolRun info = run({"info", path});
         EXPECT_EQ(info.status, 0) << info.err;
         EXPECT_NE(info.out.find("  records: " + std::to_string(c.wantRecords) + "\n"),
                   std::string::npos)
@@ -214,7 +177,7 @@ TEST_F(KvxLogTool, ACutFileGivesItsWholeRecordsWithAWarning) {
         EXPECT_NE(info.err.find(path + ": warning: " + c.wantWarning), std::string::npos)
             << info.err;
 
-        const ToolRun csv = run({"csv", path, "--raw"});
+        const test::ToolRun csv = run({"csv", path, "--raw"});
         EXPECT_EQ(csv.status, 0) << csv.err;
         EXPECT_EQ(lines(csv.out).size(), static_cast<std::size_t>(c.wantRecords) + 1);
         EXPECT_NE(csv.err.find(path + ": warning: " + c.wantWarning), std::string::npos) << csv.err;
@@ -242,14 +205,14 @@ TEST_F(KvxLogTool, FilesThatAreNotLogsGiveAnErrorAndNoRows) {
     test::writeBytes(zeros, std::vector<std::uint8_t>(84 * 2, 0));
 
     for (const std::string& path : {text, tiny, zeros}) {
-        const ToolRun csv = run({"csv", path});
+        const test::ToolRun csv = run({"csv", path});
         EXPECT_EQ(csv.status, 1) << path;
         EXPECT_EQ(csv.out, "") << path;
         EXPECT_NE(csv.err.find(path + ": not a KVX log file"), std::string::npos) << csv.err;
     }
     // info goes on to the next file and still fails overall.
     const std::string good = writeLog(varied(2), false);
-    const ToolRun info = run({"info", text, dir.file("missing.log"), dir.path(), good});
+    const test::ToolRun info = run({"info", text, dir.file("missing.log"), dir.path(), good});
     EXPECT_EQ(info.status, 1);
     EXPECT_EQ(info.out.rfind(good + "\n", 0), 0u) << info.out;
     EXPECT_NE(info.err.find("missing.log: cannot open: No such file or directory"),
@@ -260,10 +223,10 @@ TEST_F(KvxLogTool, FilesThatAreNotLogsGiveAnErrorAndNoRows) {
 
 TEST_F(KvxLogTool, AnEmptyLogHasNoRows) {
     const std::string path = writeLog({}, false);
-    const ToolRun csv = run({"csv", path});
+    const test::ToolRun csv = run({"csv", path});
     EXPECT_EQ(csv.status, 0) << csv.err;
     EXPECT_EQ(csv.out, csvHeaderRow());
-    const ToolRun info = run({"info", path});
+    const test::ToolRun info = run({"info", path});
     EXPECT_EQ(info.status, 0);
     EXPECT_NE(info.out.find("  records: 0\n  first record: none\n"), std::string::npos);
 }
@@ -278,16 +241,16 @@ TEST_F(KvxLogTool, BadUsageExitsWithTwoAndHelpWithZero) {
                                                {"csv", path, path},
                                                {"csv", path, "--rwa"},
                                                {"info", "--raw", path}}) {
-        const ToolRun r = run(args);
+        const test::ToolRun r = run(args);
         EXPECT_EQ(r.status, 2) << (args.empty() ? "" : args[0]);
         EXPECT_EQ(r.out, "");
         EXPECT_NE(r.err.find("usage: kvx-log info FILE..."), std::string::npos) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     }
-    const ToolRun version = run({"--version"});
+    const test::ToolRun version = run({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("kvx-log ", 0), 0u) << version.out;
-    const ToolRun help = run({"--help"});
+    const test::ToolRun help = run({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("Usage: kvx-log info FILE...\n", 0), 0u);
     // "--" lets a file name start with a dash.

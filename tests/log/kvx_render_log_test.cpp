@@ -1,9 +1,6 @@
 // Runs the built kvx-render on log files made by the writer: pictures of logged moments, and
 // a one-line refusal for whatever cannot be drawn.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cmath>
@@ -15,45 +12,17 @@
 #include "log/log_writer.h"
 #include "log_test_support.h"
 
-extern char** environ;
-
 namespace kvx {
 namespace {
 
 #ifdef KVX_RENDER_TOOL
 
-struct RenderRun {
-    int status = -1;
-    std::string err;
-};
-
 class KvxRenderLog : public ::testing::Test {
   protected:
     void SetUp() override { test::useCentralEuropeanTime(); }
 
-    RenderRun run(std::vector<std::string> args) {
-        args.insert(args.begin(), KVX_RENDER_TOOL);
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        const std::string errPath = dir.file("stderr.txt");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        RenderRun result;
-        pid_t pid = 0;
-        const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0) return result;
-        int status = 0;
-        if (waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-            result.status = WEXITSTATUS(status);
-        const std::vector<std::uint8_t> b = test::readBytes(errPath);
-        result.err.assign(b.begin(), b.end());
-        return result;
+    test::ToolRun run(std::vector<std::string> args) {
+        return test::runProgram(KVX_RENDER_TOOL, std::move(args), dir);
     }
 
     // Ten minutes of a running engine from 13:00:00 local time, one record a second.
@@ -96,7 +65,7 @@ TEST_F(KvxRenderLog, PicturesOfTwoMomentsDifferAndATimeFindsItsRecord) {
     ASSERT_EQ(run({"--log", log, "--record", "20", "--out", early}).status, 0);
     ASSERT_EQ(run({"--log", log, "--record", "450", "--size", "1280x960", "--out", late}).status,
               0);
-    const RenderRun r = run({"--log", log, "--at", "13:00:20", "--out", at});
+    const test::ToolRun r = run({"--log", log, "--at", "13:00:20", "--out", at});
     ASSERT_EQ(r.status, 0) << r.err;
     const auto a = test::readBytes(early), b = test::readBytes(late), c = test::readBytes(at);
     ASSERT_GT(a.size(), 1000u);
@@ -139,7 +108,7 @@ TEST_F(KvxRenderLog, WhatCannotBeDrawnIsOneLineAndNoPicture) {
         for (const auto& a : c.args)
             line += a + " ";
         SCOPED_TRACE(line);
-        const RenderRun r = run(c.args);
+        const test::ToolRun r = run(c.args);
         EXPECT_EQ(r.status, c.status);
         EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
         EXPECT_EQ(r.err.rfind("kvx-render: ", 0), 0u) << r.err;

@@ -1,5 +1,9 @@
 #pragma once
 // Shared by the log tests: a scratch directory, file contents, a fixed time zone.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
@@ -10,6 +14,8 @@
 #include <vector>
 
 #include "log/log_clock.h"
+
+extern char** environ;
 
 namespace kvx::test {
 
@@ -58,6 +64,44 @@ class TempDir {
 inline std::vector<std::uint8_t> readBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// What a program run by a test ended with: its exit status (-1 when it did not exit normally)
+// and what it wrote.
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs program with args, its output kept in files of dir, and waits for it.
+inline ToolRun runProgram(const char* program, std::vector<std::string> args, const TempDir& dir) {
+    args.insert(args.begin(), program);
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const std::string outPath = dir.file("stdout.txt"), errPath = dir.file("stderr.txt");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    ToolRun result;
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return result;
+    int status = 0;
+    if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) result.status = WEXITSTATUS(status);
+    const auto text = [](const std::string& path) {
+        const std::vector<std::uint8_t> b = readBytes(path);
+        return std::string(b.begin(), b.end());
+    };
+    result.out = text(outPath);
+    result.err = text(errPath);
+    return result;
 }
 
 inline void writeBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
