@@ -16,6 +16,7 @@ int MbusRtuMasterProtocol::openConnection(const char* portName, int baudRate, in
     if (!isConnected()) {
         if (baudRate <= 0) return MBR_BAD_ARGUMENT;
         silenceMs = rtuSilenceMs(baudRate);
+        echoing = false;  // another adapter may be behind the port now
     }
     if (dataBits != 8) return MBR_BAD_ARGUMENT;
     return MbusSerialMasterProtocol::openConnection(portName, baudRate, dataBits, stopBits, parity);
@@ -74,36 +75,13 @@ int MbusRtuMasterProtocol::sendAndReceive(int slave, int function, const std::ui
 
     // Kept for telling an adapter's echo of it from the reply.
     std::memcpy(sent.data(), frame.data(), static_cast<std::size_t>(length));
-    int status = port.read(frame.data(), kRtuExceptionFrame, timeoutMs);
-    if (status == SP_TIMEOUT) return MBR_REPLY_TIMEOUT;
-    if (status != SP_OK) return MBR_IO_FAILURE;
-    int have = kRtuExceptionFrame;
-    int total = rtuReplyFrameLength(frame.data(), replyLength);
-    // An RS-485 adapter without echo suppression hands our own request back before the reply.
-    // Only where a request cannot pass for its reply (a read: its byte count would be the
-    // start address's high byte, and the lengths differ) is a whole copy of it taken as the
-    // echo and passed over; a reply that merely began like it then fails its own checks.
-    if ((function == 3 || function == 4) && length <= total &&
-        std::memcmp(frame.data(), sent.data(), kRtuExceptionFrame) == 0) {
-        status = port.read(frame.data() + have, length - have, timeoutMs);
-        if (status == SP_TIMEOUT) return MBR_REPLY_TIMEOUT;
-        if (status != SP_OK) return MBR_IO_FAILURE;
-        have = length;
-        if (std::memcmp(frame.data(), sent.data(), static_cast<std::size_t>(length)) == 0) {
-            status = port.read(frame.data(), kRtuExceptionFrame, timeoutMs);
-            if (status == SP_TIMEOUT) return MBR_REPLY_TIMEOUT;
-            if (status != SP_OK) return MBR_IO_FAILURE;
-            have = kRtuExceptionFrame;
-            total = rtuReplyFrameLength(frame.data(), replyLength);
-        }
-    }
-    if (total > have) {
-        status = port.read(frame.data() + have, total - have, timeoutMs);
-        if (status == SP_TIMEOUT) return MBR_REPLY_TIMEOUT;
-        if (status != SP_OK) return MBR_IO_FAILURE;
-    }
-
-    const int verdict = checkRtuReply(frame.data(), total, slave, function, replyLength);
+    const RtuByteReader fromPort = [this](std::uint8_t* buffer, int count) {
+        const int got = port.read(buffer, count, timeoutMs);
+        if (got == SP_OK) return MBR_SUCCESS;
+        return got == SP_TIMEOUT ? MBR_REPLY_TIMEOUT : MBR_IO_FAILURE;
+    };
+    const int verdict =
+        receiveRtuReply(fromPort, sent.data(), length, replyLength, echoing, frame.data());
     if (verdict != MBR_SUCCESS) return verdict;
     std::memcpy(replyData, frame.data() + 2, static_cast<std::size_t>(replyLength));
     return MBR_SUCCESS;

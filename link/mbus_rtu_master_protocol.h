@@ -20,11 +20,14 @@ class MbusRtuMasterProtocol : public MbusSerialMasterProtocol {
                        std::uint8_t* replyData, int replyLength) override;
 
     unsigned getSilenceMs() const { return silenceMs; }
+    // Whether the adapter has handed one of our requests back on this connection.
+    bool adapterEchoes() const { return echoing; }
 
   protected:
     unsigned silenceMs = 0;
     std::array<std::uint8_t, kRtuMaxFrame> frame{};
     std::array<std::uint8_t, kRtuMaxFrame> sent{};  // the request of the transaction under way
+    bool echoing = false;
 
   private:
     int waitForSilence();

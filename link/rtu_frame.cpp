@@ -39,6 +39,55 @@ int checkRtuReply(const std::uint8_t* frame, int received, int slave, int functi
     return MBR_SUCCESS;
 }
 
+int receiveRtuReply(const RtuByteReader& read, const std::uint8_t* sent, int sentLength,
+                    int replyLength, bool& echoing, std::uint8_t* frame) {
+    if (sentLength < kRtuExceptionFrame || sentLength > kRtuMaxFrame || replyLength < 0 ||
+        replyLength > kRtuMaxData) {
+        return MBR_BAD_ARGUMENT;
+    }
+    const int slave = sent[0];
+    const int function = sent[1];
+    int have = 0;
+    auto take = [&](int upTo) {
+        if (upTo <= have) return MBR_SUCCESS;
+        const int status = read(frame + have, upTo - have);
+        if (status == MBR_SUCCESS) have = upTo;
+        return status;
+    };
+    auto same = [&](int n) { return std::memcmp(frame, sent, static_cast<std::size_t>(n)) == 0; };
+
+    int status = take(kRtuExceptionFrame);
+    if (status != MBR_SUCCESS) return status;
+    int total = rtuReplyFrameLength(frame, replyLength);
+    if (same(kRtuExceptionFrame)) {
+        bool echo = false;
+        if ((function == 3 || function == 4) && sentLength <= total) {
+            status = take(sentLength);
+            echo = status == MBR_SUCCESS && same(sentLength);
+        } else if (function == 16 && sentLength > total) {
+            status = take(total);
+            if (status == MBR_SUCCESS && same(total)) {
+                status = take(sentLength);
+                echo = status == MBR_SUCCESS && same(sentLength);
+            }
+        } else if (function == 6 && echoing && sentLength == total) {
+            status = take(total);
+            echo = status == MBR_SUCCESS && same(total);
+        }
+        if (status != MBR_SUCCESS) return status;
+        if (echo) {
+            echoing = true;
+            have = 0;
+            status = take(kRtuExceptionFrame);
+            if (status != MBR_SUCCESS) return status;
+            total = rtuReplyFrameLength(frame, replyLength);
+        }
+    }
+    status = take(total);
+    if (status != MBR_SUCCESS) return status;
+    return checkRtuReply(frame, total, slave, function, replyLength);
+}
+
 unsigned rtuSilenceMs(int baudRate) {
     if (baudRate <= 0) return 0;
     // Round to nearest with ties to even (the default mode), after adding a half: 44000 baud

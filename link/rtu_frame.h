@@ -4,6 +4,7 @@
 //
 //   address (0 = broadcast), function (bit 7 set in an exception reply), data..., CRC lo, CRC hi
 #include <cstdint>
+#include <functional>
 
 namespace kvx {
 
@@ -28,6 +29,24 @@ int rtuReplyFrameLength(const std::uint8_t* frame, int replyLength);
 // for an exception reply, else MBR_SUCCESS with the data at frame + 2.
 int checkRtuReply(const std::uint8_t* frame, int received, int slave, int function,
                   int replyLength);
+
+// Where the bytes of a reply come from: fills buffer[0..count) and returns MBR_SUCCESS, or
+// MBR_REPLY_TIMEOUT when they did not all arrive in time, or MBR_IO_FAILURE.
+using RtuByteReader = std::function<int(std::uint8_t* buffer, int count)>;
+
+// Receives and judges the reply to the request frame sent[0..sentLength): the first five bytes,
+// then the rest of the length they announce. An RS-485 adapter without echo suppression hands
+// the request itself back first; a whole copy of it is passed over where it can be told from
+// the reply:
+//   - a read (3, 4) whose request is no longer than its reply: a reply's byte count would be
+//     the start address's high byte;
+//   - Write Multiple Registers (16): its request is longer than the reply it begins like;
+//   - Write Single Register (6): request and reply are the same bytes, so only once `echoing`
+//     says this adapter has echoed before is the first copy taken for the echo.
+// `echoing` is set when an echo is recognised. Returns checkRtuReply's verdict on the reply in
+// frame (capacity kRtuMaxFrame), or the reader's failure.
+int receiveRtuReply(const RtuByteReader& read, const std::uint8_t* sent, int sentLength,
+                    int replyLength, bool& echoing, std::uint8_t* frame);
 
 // Inter-frame silence in milliseconds: four characters of 11 bits, rounded up, at least 1.
 // 0 for a rate that is not positive.

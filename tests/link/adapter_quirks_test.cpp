@@ -107,6 +107,53 @@ TEST(AdapterQuirks, AnEchoOfOurRequestBeforeTheReplyIsNeverTakenForData) {
     }
 }
 
+TEST(AdapterQuirks, AnEchoedWriteSucceedsOnlyWhenTheDeviceAnswersAfterTheEcho) {
+    // A Write Single Register request and its reply are the same bytes, so on an echoing
+    // adapter the echo alone once passed for the device's confirmation. The connection learns
+    // that its adapter echoes from the first read (Connect always reads before anything is
+    // written); Write Multiple Registers is recognised by its length alone.
+    struct Case {
+        const char* what;
+        bool multiple;  // Write Multiple Registers, else Write Single Register
+        bool reply;     // the device answers after the echo
+        int result;
+    };
+    const Case cases[] = {
+        {"single, echo then reply", false, true, MBR_SUCCESS},
+        {"single, echo alone", false, false, MBR_REPLY_TIMEOUT},
+        {"multiple, echo then reply", true, true, MBR_SUCCESS},
+        {"multiple, echo alone", true, false, MBR_REPLY_TIMEOUT},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PtyPair pty;
+        MbusRtuMasterProtocol master;
+        ASSERT_EQ(master.setReplyTimeout(300), MBR_SUCCESS);
+        ASSERT_EQ(master.openConnection(pty.slavePath().c_str(), 9600), MBR_SUCCESS);
+        Peer peer([&] {
+            const Bytes read = pty.readRequest(2000);
+            if (read.size() != 8) return;
+            pty.write(read);
+            pty.write(readReply(kCount));
+            const Bytes write = pty.readRequest(2000);
+            if (write.size() < 8) return;
+            pty.write(write);
+            if (!c.reply) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            // The reply to a write: address, function, reference and value or count.
+            pty.write(withCrc(Bytes(write.begin(), write.begin() + 6)));
+        });
+        std::int16_t values[kCount] = {};
+        ASSERT_EQ(master.readInputRegisters(1, 1, values, kCount), MBR_SUCCESS);
+        EXPECT_TRUE(master.adapterEchoes());
+        const std::int16_t written[2] = {155, -3};
+        const int result = c.multiple ? master.writeMultipleRegisters(1, 150, written, 2)
+                                      : master.writeSingleRegister(1, 150, written[0]);
+        EXPECT_EQ(result, c.result);
+        peer.join();
+    }
+}
+
 TEST(AdapterQuirks, ADeviceThatDisappearsAndComesBackAtTheSamePathReconnects) {
     // /dev/serial/by-id/... is a link the system re-points when the adapter is plugged in
     // again; the pseudo-terminal behind it is new.
