@@ -54,13 +54,21 @@ Qt::PenStyle toQtStyle(PenStyle s) {
     return Qt::SolidLine;
 }
 
-// Text widths by text, so the labels and values drawn every paint are measured once.
+// Text widths by text, so the labels and values drawn every paint are measured once. Values
+// and times make new texts every poll, so the cache keeps two generations: when the recent one
+// is full it becomes the older one and the one before is dropped; a text found in the older
+// generation moves back to the recent one. Texts drawn every paint stay; the memory stays flat
+// over a day of polling.
 struct TextHash {
     using is_transparent = void;
     std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
 };
-using WidthCache = std::unordered_map<std::string, int, TextHash, std::equal_to<>>;
-constexpr std::size_t kWidthCacheLimit = 4096;
+using WidthMap = std::unordered_map<std::string, int, TextHash, std::equal_to<>>;
+constexpr std::size_t kWidthGeneration = 256;
+struct WidthCache {
+    WidthMap recent;
+    WidthMap older;
+};
 
 void normalise(int& left, int& top, int& right, int& bottom) {
     if (left > right) std::swap(left, right);
@@ -106,11 +114,19 @@ struct QtSurface::Impl {
 
     int width(FontChoice f, std::string_view text) const {
         WidthCache& cache = widths[index(f)];
-        if (const auto it = cache.find(text); it != cache.end()) return it->second;
-        if (cache.size() >= kWidthCacheLimit) cache.clear();
-        const QString s = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-        const int w = metrics[index(f)].horizontalAdvance(s);
-        cache.emplace(std::string(text), w);
+        if (const auto it = cache.recent.find(text); it != cache.recent.end()) return it->second;
+        int w = 0;
+        if (const auto it = cache.older.find(text); it != cache.older.end()) {
+            w = it->second;
+        } else {
+            const QString s = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+            w = metrics[index(f)].horizontalAdvance(s);
+        }
+        if (cache.recent.size() >= kWidthGeneration) {
+            cache.older.swap(cache.recent);
+            cache.recent.clear();
+        }
+        cache.recent.emplace(std::string(text), w);
         return w;
     }
 
