@@ -329,8 +329,9 @@ int compareWith(DeviceLink& link, int slave, int firmware, const SettingsFileCon
 }
 
 void printRow(std::FILE* out, const SettingsDifference& d, const std::string& last) {
-    std::fprintf(out, "  %3d  %-32s %10u %10u  %s\n", d.reference, d.name.c_str(),
-                 static_cast<unsigned>(d.controller), static_cast<unsigned>(d.file), last.c_str());
+    std::fprintf(out, "  %3d  %-32s %10u %10u%s%s\n", d.reference, d.name.c_str(),
+                 static_cast<unsigned>(d.controller), static_cast<unsigned>(d.file),
+                 last.empty() ? "" : "  ", last.c_str());
 }
 
 std::string inUnits(const SettingsDifference& d) {
