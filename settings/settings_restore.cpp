@@ -165,7 +165,7 @@ RestoreOutcome writeRestore(DeviceLink& link, int slave, int firmware,
         done.push_back(w);
         if (w.reference == ref::modbus_address) o.slave = w.value;
     }
-    if (done.empty()) return o;
+    if (plan.empty()) return o;
     SettingsImage image{};
     if (const int rc = readSettingsImage(link, o.slave, firmware, image); rc != 0) {
         o.readBackResult = rc;
@@ -174,6 +174,12 @@ RestoreOutcome writeRestore(DeviceLink& link, int slave, int firmware,
     for (const RestoreWrite& w : done) {
         const std::int16_t now = image[static_cast<std::size_t>(w.reference - 1)];
         if (now != w.value) o.notHeld.push_back({w.reference, w.value, now});
+    }
+    if (o.writeResult != 0) {
+        const RestoreWrite& failed = plan[done.size()];
+        o.failedChecked = true;
+        o.failedReadBack = image[static_cast<std::size_t>(failed.reference - 1)];
+        o.failedHolds = o.failedReadBack == failed.value;
     }
     return o;
 }
@@ -197,8 +203,17 @@ std::string restoreReport(const RestoreOutcome& o) {
         return std::to_string(n) + (n == 1 ? " register" : " registers");
     };
     if (o.writeResult != 0) {
-        text += "Writing " + nameOf(o.notWritten.front()) + " failed (result " +
-                std::to_string(o.writeResult) + "); nothing after it was written.\n";
+        const std::string failed = nameOf(o.notWritten.front());
+        text += "Writing " + failed + " failed (result " + std::to_string(o.writeResult) +
+                "); nothing after it was written.";
+        if (o.failedChecked) {
+            // A reply lost on the way back leaves the write done.
+            text += o.failedHolds
+                        ? " Read back, " + failed + " holds the file's value all the same."
+                        : " Read back, " + failed + " still reads " +
+                              std::to_string(unsignedOf(o.failedReadBack)) + ".";
+        }
+        text += "\n";
     }
     if (!o.written.empty())
         text += "Written, " + count(o.written.size()) + ": " + names(o.written) + ".\n";
@@ -206,7 +221,7 @@ std::string restoreReport(const RestoreOutcome& o) {
         text += "Not written, " + count(o.notWritten.size()) + ": " + names(o.notWritten) + ".\n";
     if (o.written.empty() && o.notWritten.empty()) text += "Nothing was written.\n";
     if (o.readBackResult != 0) {
-        text += "Reading them back failed (result " + std::to_string(o.readBackResult) +
+        text += "Reading back failed (result " + std::to_string(o.readBackResult) +
                 "): what the controller holds was not checked.\n";
     } else if (!o.written.empty()) {
         if (o.notHeld.empty()) {

@@ -87,13 +87,18 @@ struct RestoreOutcome {
     int writeResult = 0;           // the failing write's result, 0 when all went through
     int readBackResult = 0;        // 0, or the read-back's failing result (nothing checked)
     std::vector<NotHeld> notHeld;  // written, but read back with another value
-    int slave = 0;                 // the address the controller answers to afterwards
+    // The failing write may still have reached the controller (a lost reply): the read-back
+    // tells whether that register now holds the file's value.
+    bool failedChecked = false;
+    bool failedHolds = false;
+    std::int16_t failedReadBack = 0;
+    int slave = 0;  // the address the controller answers to afterwards
     bool complete() const { return writeResult == 0 && readBackResult == 0 && notHeld.empty(); }
 };
 
 // Writes the plan with writeSingleRegister, stopping at the first failure, then reads every
-// written register back (the upload's reads for the firmware) and lists those that do not
-// hold their value. slave follows a written modbus_address.
+// written register back, and the failing one (the upload's reads for the firmware), and lists
+// those that do not hold their value. slave follows a written modbus_address.
 RestoreOutcome writeRestore(DeviceLink& link, int slave, int firmware,
                             const std::vector<RestoreWrite>& plan);
 

@@ -317,7 +317,8 @@ TEST(SettingsRestore, AFailureHalfWayStopsAndSaysWhatWasWrittenAndWhatNot) {
     EXPECT_EQ(o.writeResult, MBR_REPLY_TIMEOUT);
     EXPECT_EQ(b.link.holding[44], 9) << "nothing after the failure is written";
     EXPECT_EQ(restoreReport(o),
-              "Writing load_sp2 failed (result 132); nothing after it was written.\n"
+              "Writing load_sp2 failed (result 132); nothing after it was written. Read back, "
+              "load_sp2 still reads 9.\n"
               "Written, 2 registers: load_sp0, load_sp1.\n"
               "Not written, 2 registers: load_sp2, load_sp3.\n"
               "Read back: every written register holds its value.");
