@@ -86,8 +86,8 @@ std::string restoreFileRefusal(const std::string& path, const SettingsFileError&
 std::string restoreFirmwareRefusal(const SettingsComparison& c) {
     return "The file was read from firmware " + versionText(c.fileFirmware) +
            "; this controller runs firmware " + versionText(c.firmware) +
-           ".\nSettings are restored only onto the firmware version they were read from: "
-           "nothing was written.";
+           ".\nSettings are restored only onto the firmware version they were read from.\n"
+           "Nothing was written.";
 }
 
 std::string restoreSaveQuestion(const RestoreOutcome& o) {
