@@ -47,5 +47,4 @@ QLabel* makeStatusLine(QWidget* parent) {
     return l;
 }
 
-
 }  // namespace kvx

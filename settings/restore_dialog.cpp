@@ -251,9 +251,10 @@ RestoreDialog::RestoreDialog(const SettingsComparison& comparison, const std::st
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
-    writeButton_ = makeButton(kRestoreWriteId, QStringLiteral("Write"), this, true);
+    // Enter closes: writing to a running engine's controller takes a click on Write.
+    writeButton_ = makeButton(kRestoreWriteId, QStringLiteral("Write"), this);
     writeButton_->setEnabled(rows > 0 && c.sameFirmware());
-    auto* close = makeButton(2, QStringLiteral("Close"), this, rows == 0);
+    auto* close = makeButton(2, QStringLiteral("Close"), this, true);
     buttons->addWidget(writeButton_);
     buttons->addWidget(close);
     layout->addLayout(buttons);

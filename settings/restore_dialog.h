@@ -3,7 +3,7 @@
 // register a restore may write and that differs is a row with a check box (all checked but
 // modbus_address, which is written only when checked); the registers never restored are
 // listed apart. Write (1) writes the checked rows' file values, reads them back and asks
-// whether to send the save command; Close (2) ends the dialog.
+// whether to send the save command; Close (2, the default button) ends the dialog.
 #include <QDialog>
 #include <string>
 

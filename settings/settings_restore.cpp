@@ -37,7 +37,10 @@ std::string engineering(int reference, std::int16_t raw, const SettingsImage& im
     const bool unitless = unit.empty() || unit == "code" || unit == "counts" || unit == "raw";
     if (r->shown == ShowRule::Integer && unitless) return {};
     std::string text = showSetting(*r, raw);
-    if (!unitless) text += " " + std::string(unit);
+    if (!unitless) {
+        text += ' ';
+        text += unit;
+    }
     return text;
 }
 
@@ -229,9 +232,9 @@ std::string restoreReport(const RestoreOutcome& o) {
         } else {
             text += "Read back, not holding the value written:";
             for (const NotHeld& n : o.notHeld) {
-                text += " " + nameOf(n.reference) + " (written " +
-                        std::to_string(unsignedOf(n.written)) + ", reads " +
-                        std::to_string(unsignedOf(n.readBack)) + ");";
+                text += ' ';
+                text += nameOf(n.reference) + " (written " + std::to_string(unsignedOf(n.written)) +
+                        ", reads " + std::to_string(unsignedOf(n.readBack)) + ");";
             }
             text.back() = '.';
             text += '\n';
@@ -249,7 +252,10 @@ std::string referenceRanges(const std::vector<int>& references) {
             ++last;
         if (!text.empty()) text += ", ";
         text += std::to_string(references[i]);
-        if (last > i) text += "-" + std::to_string(references[last]);
+        if (last > i) {
+            text += '-';
+            text += std::to_string(references[last]);
+        }
         i = last + 1;
     }
     return text;

@@ -151,24 +151,6 @@ TEST(SettingsFileReader, ReadsFilesAndRefusesWhatCannotBeRead) {
     std::filesystem::remove_all(dir);
 }
 
-TEST(SettingsRestore, NeverRestoredRegistersAreSetApartByKind) {
-    // References of each kind, for a firmware whose reads stop at 150 (file rows to 151).
-    const std::pair<int, RestoreKind> cases[] = {
-        {1, RestoreKind::Identity},     {2, RestoreKind::Identity}, {3, RestoreKind::Identity},
-        {4, RestoreKind::SlaveAddress}, {7, RestoreKind::Command},  {34, RestoreKind::Command},
-        {69, RestoreKind::Command},     {8, RestoreKind::Clock},    {152, RestoreKind::Clock},
-        {157, RestoreKind::Clock},      {10, RestoreKind::Record},  {17, RestoreKind::Record},
-        {151, RestoreKind::NotInFile},  {5, RestoreKind::Setting},  {150, RestoreKind::Setting},
-        {41, RestoreKind::Setting},
-    };
-    for (auto [reference, kind] : cases)
-        EXPECT_EQ(restoreKind(reference, 113), kind) << reference;
-    EXPECT_EQ(restoreKind(93, 110), RestoreKind::NotInFile);
-    EXPECT_EQ(restoreKind(114, 111), RestoreKind::NotInFile);
-    EXPECT_EQ(restoreKind(93, 112), RestoreKind::Setting);
-    EXPECT_EQ(restoreKind(151, 115), RestoreKind::Setting);
-}
-
 // A file of the controller as it is, then changed on the controller side.
 struct Bench {
     explicit Bench(int firmware) : firmware(firmware), link(controller(firmware)) {
@@ -250,16 +232,6 @@ TEST(SettingsRestore, RowsTheUploadDidNotReadAreNeverCompared) {
     EXPECT_EQ(c.differences[0].reference, 92);
     EXPECT_EQ(c.notInFile, "93-114");
     EXPECT_EQ(Bench(113).compare().notInFile, "151");
-}
-
-TEST(SettingsRestore, AnotherFirmwaresFileIsNeitherComparedNorWritten) {
-    Bench b(115);
-    b.file.firmware = 117;
-    b.link.holding[41] = 1;
-    const SettingsComparison c = b.compare();
-    EXPECT_FALSE(c.sameFirmware());
-    EXPECT_TRUE(c.differences.empty());
-    EXPECT_TRUE(restorePlan(c, std::vector<bool>(10, true)).empty());
 }
 
 TEST(SettingsRestore, WritesOnlyTheChosenInReferenceOrderAndTheAddressLast) {
