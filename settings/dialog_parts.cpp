@@ -47,4 +47,5 @@ QLabel* makeStatusLine(QWidget* parent) {
     return l;
 }
 
+
 }  // namespace kvx
