@@ -244,9 +244,11 @@ RestoreDialog::RestoreDialog(const SettingsComparison& comparison, const std::st
     status_->setObjectName(QStringLiteral("outcome"));
     status_->setReadOnly(true);
     status_->setPlaceholderText(QStringLiteral("Nothing has been written."));
-    status_->setFixedHeight(7 * status_->fontMetrics().lineSpacing() +
+    // Room for the report of a write that failed half way, whole lines only.
+    const QMargins inner = status_->contentsMargins();
+    status_->setFixedHeight(9 * status_->fontMetrics().lineSpacing() +
                             2 * static_cast<int>(status_->document()->documentMargin()) +
-                            2 * status_->frameWidth());
+                            inner.top() + inner.bottom() + 2);
     layout->addWidget(status_);
 
     auto* buttons = new QHBoxLayout;
