@@ -12,6 +12,7 @@
 #include <algorithm>
 
 #include "model/registers.h"
+#include "resources/resource_ids.h"
 #include "settings/dialog_parts.h"
 #include "settings/register_screen.h"
 #include "ui/dialog_width.h"
@@ -103,7 +104,7 @@ std::string restoreSaveQuestion(const RestoreOutcome& o) {
 RestoreDialog::RestoreDialog(const SettingsComparison& comparison, const std::string& filePath,
                              DeviceLink& link, int& slaveId, Prompts& prompts, QWidget* parent)
     : QDialog(parent), comparison_(comparison), link_(link), slaveId_(slaveId), prompts_(prompts) {
-    setObjectName(idName(kRestoreDialogId));
+    setObjectName(idName(res::kDownloadDialog));
     setWindowTitle(QString::fromUtf8(kRestoreTitle));
     const auto& c = comparison_;
     auto* layout = new QVBoxLayout(this);

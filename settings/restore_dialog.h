@@ -18,7 +18,6 @@ class QTableWidget;
 namespace kvx {
 
 inline constexpr const char* kRestoreTitle = "Download Settings";
-inline constexpr int kRestoreDialogId = 116;
 inline constexpr int kRestoreListId = 1201;    // the differences, one check box a row
 inline constexpr int kRestoreApartId = 1202;   // the differences never written
 inline constexpr int kRestoreSerialId = 1203;  // the serial numbers' note, bold when they differ
