@@ -8,10 +8,15 @@
 #include <fstream>
 #include <string>
 
+#include <QLabel>
+#include <QPushButton>
 #include "model/registers.h"
+
+#include "settings/restore_dialog.h"
 #include "settings/settings_file_reader.h"
 #include "settings/settings_restore.h"
 #include "tests/support/fake_link.h"
+#include "ui/scripted_prompts.h"
 
 namespace kvx {
 namespace {
@@ -331,6 +336,50 @@ TEST(SettingsRestore, TheReadBackShowsWhatDoesNotHoldOrThatItCouldNotCheck) {
     EXPECT_EQ(o.readBackResult, MBR_REPLY_TIMEOUT);
     EXPECT_FALSE(o.complete());
     EXPECT_NE(restoreReport(o).find("was not checked"), std::string::npos);
+}
+
+TEST(RestoreDialog, WritesNothingUncheckedAndTheAddressOnlyWhenChecked) {
+    Bench b(117);
+    b.link.holding[41] = 9;
+    b.file.image[3] = 5;  // the file's controller answered at 5
+    b.file.serialNumber = 2418;
+    b.file.image[2] = 2418;
+    const SettingsComparison c = b.compare();
+    b.link.calls.clear();
+    test::ScriptedPrompts prompts;
+    int slave = 1;
+    RestoreDialog d(c, "unit.csv", b.link, slave, prompts);
+    ASSERT_EQ(d.rowCount(), 2);  // modbus_address, load_sp0
+    EXPECT_FALSE(d.checked(0)) << "the slave address only when asked for";
+    EXPECT_TRUE(d.checked(1));
+    auto* serialNote = d.findChild<QLabel*>("1203");
+    EXPECT_TRUE(serialNote->font().bold());
+    EXPECT_NE(serialNote->text().indexOf("another controller"), -1);
+    EXPECT_TRUE(d.findChild<QPushButton*>("2")->isDefault()) << "Enter must not write";
+
+    d.setChecked(1, false);
+    d.findChild<QPushButton*>("1")->click();
+    EXPECT_EQ(d.statusText(), "No row is checked: nothing was written.");
+    EXPECT_TRUE(b.link.calls.empty());
+    EXPECT_TRUE(prompts.boxes.empty());
+
+    // Both: load_sp0 first, then the address; the read-back and the save go to the new one.
+    d.setChecked(0, true);
+    d.setChecked(1, true);
+    d.findChild<QPushButton*>("1")->click();
+    std::vector<std::tuple<char, int, int>> calls;
+    for (const auto& call : b.link.calls)
+        calls.emplace_back(call.kind, call.slave, call.ref);
+    ASSERT_GE(calls.size(), 4u);
+    EXPECT_EQ(calls[0], std::make_tuple('W', 1, 41));
+    EXPECT_EQ(calls[1], std::make_tuple('W', 1, 4));
+    EXPECT_EQ(calls[2], std::make_tuple('H', 5, 1));
+    EXPECT_EQ(calls.back(), std::make_tuple('W', 5, 7));
+    EXPECT_EQ(slave, 5);
+    ASSERT_EQ(prompts.boxes.size(), 1u);
+    EXPECT_EQ(prompts.boxes[0].buttons, BoxButtons::YesNo);
+    EXPECT_NE(d.statusText().indexOf("Saved"), -1);
+    EXPECT_FALSE(d.findChild<QPushButton*>("1")->isEnabled());
 }
 
 }  // namespace
