@@ -1,6 +1,7 @@
 #include "settings/settings_file_reader.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -194,8 +195,14 @@ bool readSettingsFile(const std::string& path, SettingsFileContents& contents,
                       SettingsFileError& error) {
     contents = SettingsFileContents{};
     error = SettingsFileError{};
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    // Not blocking: a pipe or a device chosen by mistake must not hang the program.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) return refuse(error, 0, "cannot open it: " + std::string(std::strerror(errno)));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return refuse(error, 0, "it is not a file");
+    }
     // One byte more than allowed tells a file that is too big, whatever it claims to be.
     std::string bytes(kSettingsFileMaxBytes + 1, '\0');
     std::size_t have = 0;

@@ -533,9 +533,11 @@ class RestoreEndToEndTest : public SettingsEndToEndTest {
         return file;
     }
     // Download Settings from file; inDialog runs on the restore dialog once it is up.
-    void restore(const fs::path& file, std::function<void(QWidget&)> inDialog) {
+    // The watch for the dialog gives up after watchMs.
+    void restore(const fs::path& file, std::function<void(QWidget&)> inDialog,
+                 int watchMs = 20000) {
         prompts.fileAnswers = {file.string()};
-        answerPassword("5182", [inDialog] { whenModal("116", inDialog); });
+        answerPassword("5182", [inDialog, watchMs] { whenModal("116", inDialog, watchMs); });
         window->onCommand(40045);
     }
     struct Row {
@@ -725,10 +727,14 @@ TEST_F(RestoreEndToEndTest, ABadFileOrAnotherFirmwareIsRefusedWithoutAWrite) {
     for (const auto& [path, reason] : cases) {
         SCOPED_TRACE(path);
         prompts.boxes.clear();
-        restore(path, [&opened](QWidget& d) {
-            opened = true;
-            press(d, "2");
-        });
+        // The dialog would be up before the command returns; the watch for it gives up soon.
+        restore(
+            path,
+            [&opened](QWidget& d) {
+                opened = true;
+                press(d, "2");
+            },
+            500);
         ASSERT_EQ(prompts.boxes.size(), 2u);  // the access code's box, then the refusal
         EXPECT_NE(prompts.boxes[1].text.find(reason), std::string::npos) << prompts.boxes[1].text;
         EXPECT_NE(prompts.boxes[1].text.find("Nothing was written."), std::string::npos);
@@ -738,6 +744,7 @@ TEST_F(RestoreEndToEndTest, ABadFileOrAnotherFirmwareIsRefusedWithoutAWrite) {
     }
     EXPECT_FALSE(opened);
     EXPECT_TRUE(writes.take().empty());
+    QTest::qWait(600);  // until the last watch has given up, so that nothing of it is left
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // what is refused, what is set apart, what is written and in which order, and what a failure
 // half way leaves behind.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -151,8 +152,11 @@ TEST(SettingsFileReader, ReadsFilesAndRefusesWhatCannotBeRead) {
     EXPECT_EQ(e.text(), "the file is larger than 64 KB, which no settings file is");
     EXPECT_FALSE(readSettingsFile((dir / "missing.csv").string(), c, e));
     EXPECT_EQ(e.text(), "cannot open it: No such file or directory");
-    EXPECT_FALSE(readSettingsFile(dir.string(), c, e));
-    EXPECT_EQ(e.text(), "cannot read it: Is a directory");
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+    for (const auto& notAFile : {dir, dir / "pipe"}) {
+        EXPECT_FALSE(readSettingsFile(notAFile.string(), c, e));
+        EXPECT_EQ(e.text(), "it is not a file");
+    }
     std::filesystem::remove_all(dir);
 }
 
