@@ -77,7 +77,6 @@ MainWindow::~MainWindow() {
 
 std::vector<CommandEntry> MainWindow::commandTable() {
     auto always = [] { return true; };
-    auto never = [] { return false; };
     auto post = [this](int id) { return [this, id] { postCommand(id); }; };
     auto screen = [this](const ScreenTable& table) {
         return [this, &table] { settingsCommands_->registerScreen(table); };
@@ -117,7 +116,8 @@ std::vector<CommandEntry> MainWindow::commandTable() {
 
         {"Tools", res::kCmdUploadSettings, "Upload Settings", 0, always,
          [this] { settingsCommands_->uploadSettings(); }},
-        {"Tools", res::kCmdDownloadSettings, "Download Settings", 0, never, {}},
+        {"Tools", res::kCmdDownloadSettings, "Download Settings", 0, always,
+         [this] { settingsCommands_->downloadSettings(); }},
         {"Tools", res::kCmdScalingSettings, "Scaling Settings", 0, always,
          [this] { scalingSettings(); }},
         {"Tools", res::kCmdVibrationMaxSchedule, "Vibration Max Schedule", 0, always,

@@ -10,6 +10,7 @@
 #include "settings/flow_control_dialog.h"
 #include "settings/password_dialog.h"
 #include "settings/register_screen_dialog.h"
+#include "settings/restore_dialog.h"
 #include "settings/settings_texts.h"
 #include "settings/upload_dialog.h"
 
@@ -178,6 +179,47 @@ void SettingsCommands::uploadSettings() {
         }
     }
     host_.postCommand(res::kCmdConnect);
+}
+
+void SettingsCommands::downloadSettings() {
+    if (!controller_.connected) {
+        noticeBox(t::kNotConnected);
+        host_.postCommand(res::kCmdConnect);
+        return;
+    }
+    stopPolling();
+    // Whatever happens from here, polling comes back with fresh connection values: a restore
+    // may have moved the slave address or changed what the panel shows.
+    if (!connectionCheck()) {
+        noticeBox(t::kNotConnected);
+    } else if (passwordGate()) {
+        const std::string path = prompts_.openFileName(restoreFileRequest(programDir_));
+        if (!path.empty()) restoreFrom(path);
+    }
+    reconnect();
+}
+
+void SettingsCommands::restoreFrom(const std::string& path) {
+    SettingsFileContents file;
+    SettingsFileError error;
+    if (!readSettingsFile(path, file, error)) {
+        prompts_.messageBox(restoreFileRefusal(path, error), t::kNotice, BoxIcon::Warning,
+                            BoxButtons::Ok, true);
+        return;
+    }
+    stopPolling();
+    SettingsComparison comparison;
+    if (readAndCompareSettings(link_, settings_.slaveId, firmware(), file, comparison) != 0) {
+        noticeBox(t::kUnableToRead);
+        return;
+    }
+    if (!comparison.sameFirmware()) {
+        prompts_.messageBox(restoreFirmwareRefusal(comparison), t::kNotice, BoxIcon::Warning,
+                            BoxButtons::Ok, true);
+        return;
+    }
+    RestoreDialog dialog(comparison, path, link_, settings_.slaveId, prompts_, window_);
+    dialog.exec();
 }
 
 }  // namespace kvx

@@ -33,6 +33,9 @@ class SettingsCommands {
     // Polling goes on behind the viewer: it only shows what one read returned.
     void eventLog();
     void uploadSettings();
+    // Download Settings: a settings file compared with the controller and written back, row by
+    // row, where the user keeps the difference.
+    void downloadSettings();
 
     // The register blocks, kept for the whole run.
     BlockStore& blocks() { return blocks_; }
@@ -47,6 +50,7 @@ class SettingsCommands {
     int firmware() const { return controller_.identity.version; }
     // The connection check of the guarded commands: references 1 to 40.
     bool connectionCheck();
+    void restoreFrom(const std::string& path);
 
     DeviceLink& link_;
     Prompts& prompts_;

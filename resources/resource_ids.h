@@ -16,6 +16,7 @@ inline constexpr int kConnectingDialog = 110;
 inline constexpr int kCalibrationDialog = 111;
 inline constexpr int kPasswordDialog = 112;
 inline constexpr int kUploadDialog = 115;
+inline constexpr int kDownloadDialog = 116;
 inline constexpr int kPressureScheduleDialog = 137;
 inline constexpr int kSubstitutionDialog = 139;
 inline constexpr int kVibrationDialog = 140;

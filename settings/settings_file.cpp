@@ -25,6 +25,18 @@ int settingsFileRows(int firmware) {
     return 177;
 }
 
+int settingsImageCovered(int firmware) {
+    const BlockRange last = settingsImageReads(firmware).back();
+    return last.last();
+}
+
+std::string settingsVersionText(int firmware) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%g",
+                  static_cast<double>(static_cast<float>(firmware) / 100.0f));
+    return buf;
+}
+
 int readSettingsImage(DeviceLink& link, int slave, int firmware, SettingsImage& image,
                       BlockRange* failedRange) {
     image.fill(0);
@@ -43,10 +55,11 @@ int readSettingsImage(DeviceLink& link, int slave, int firmware, SettingsImage& 
 std::string settingsFileText(const SettingsImage& image, int firmware) {
     std::string text;
     char buf[96];
-    std::snprintf(buf, sizeof buf, "Dravo SN: %u ver. %g\r\n\r\n",
-                  static_cast<unsigned>(static_cast<std::uint16_t>(image[2])),
-                  static_cast<double>(static_cast<float>(image[1]) / 100.0f));
+    std::snprintf(buf, sizeof buf, "Dravo SN: %u ver. ",
+                  static_cast<unsigned>(static_cast<std::uint16_t>(image[2])));
     text += buf;
+    text += settingsVersionText(image[1]);
+    text += "\r\n\r\n";
     const int rows = settingsFileRows(firmware);
     for (int i = 0; i < rows; ++i) {
         std::snprintf(buf, sizeof buf, ",%u\r\n",

@@ -28,6 +28,13 @@ int settingsFileRows(int firmware);
 int readSettingsImage(DeviceLink& link, int slave, int firmware, SettingsImage& image,
                       BlockRange* failedRange = nullptr);
 
+// How many entries, from the first, the reads of a firmware version fill: the rows after them
+// are written as 0, which is no value the controller holds.
+int settingsImageCovered(int firmware);
+
+// The header's version text for a version x 100, as the file has it ("1.17", "1.1", "1").
+std::string settingsVersionText(int firmware);
+
 // The file's bytes: the header, an empty line and one line per parameter, each ended by CR LF.
 std::string settingsFileText(const SettingsImage& image, int firmware);
 

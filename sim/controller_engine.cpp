@@ -92,6 +92,9 @@ ControllerEngine::ControllerEngine(const EngineConfig& config) : config_(config)
     config_.scenarioDurationMs = std::max(config_.scenarioDurationMs, kStepMs);
     config_.scenarioPeriodMs = std::max(config_.scenarioPeriodMs, config_.scenarioDurationMs);
     holding_ = defaultHoldingRegisters();
+    for (const auto& [ref, value] : config_.startHolding)
+        if (ref >= 1 && ref <= holdingTop(config_.firmware))
+            holding_[static_cast<std::size_t>(ref - 1)] = value;
     holding_[1] = static_cast<std::int16_t>(config_.firmware);
     holding_[2] = static_cast<std::int16_t>(config_.serialNumber);
     holding_[3] = static_cast<std::int16_t>(config_.slave);

@@ -5,6 +5,8 @@
 // the seed and that time (and of the writes made along the way).
 #include <array>
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 #include "sim/event_history.h"
 #include "sim/register_map.h"
@@ -25,6 +27,9 @@ struct EngineConfig {
     int scenarioOnsetMs = 45000;
     int scenarioDurationMs = 30000;
     int scenarioPeriodMs = 180000;
+    // Holding registers to start from instead of the factory settings (reference, value);
+    // firmware, serial number and slave address above still decide the identity.
+    std::vector<std::pair<int, std::int16_t>> startHolding;
 };
 
 // Modbus exception codes a register access can end with.

@@ -12,6 +12,9 @@
 #include <vector>
 
 #include "link/command_line.h"
+#include "model/registers.h"
+#include "settings/settings_file_reader.h"
+#include "settings/settings_restore.h"
 #include "sim/sim_options.h"
 #include "sim/sim_server.h"
 
@@ -19,6 +22,8 @@ namespace {
 
 using kvx::sim::SimOptions;
 using kvx::sim::SimServer;
+
+constexpr int kAlarmStatusSaved = 17;
 
 // Local wall-clock time as the controller's clock shows it.
 std::int64_t localNow() {
@@ -79,6 +84,41 @@ void writeServedBlockA(std::FILE* out, const std::vector<std::uint8_t>& request,
     std::fputs(line.c_str(), out);
 }
 
+// The engine's start from a settings file: its identity, and every register the upload read
+// that a controller keeps as a setting or a record of its own; the clock runs on, commands and
+// the saved alarm start clear. False with a one-line reason.
+bool startFromSettingsFile(SimOptions& options, std::string& error) {
+    kvx::SettingsFileContents file;
+    kvx::SettingsFileError why;
+    if (!kvx::readSettingsFile(options.settingsPath, file, why)) {
+        error = options.settingsPath + ": " + why.text();
+        return false;
+    }
+    if (!kvx::sim::isSupportedFirmware(file.firmware)) {
+        error = options.settingsPath + ": firmware " + kvx::settingsVersionText(file.firmware) +
+                " is not one the simulator stands in for";
+        return false;
+    }
+    const int slave = static_cast<std::uint16_t>(file.image[kvx::ref::modbus_address - 1]);
+    if (slave < 1 || slave > 247) {
+        error = options.settingsPath + ": modbus_address " + std::to_string(slave) +
+                " is no slave address (1..247)";
+        return false;
+    }
+    kvx::sim::EngineConfig& e = options.engine;
+    e.firmware = file.firmware;
+    e.serialNumber = file.serialNumber;
+    e.slave = slave;
+    e.startHolding.clear();
+    for (int ref = 1; ref <= kvx::settingsImageCovered(file.firmware); ++ref) {
+        const kvx::RestoreKind kind = kvx::restoreKind(ref, file.firmware);
+        const bool take = kind == kvx::RestoreKind::Setting || ref == kvx::ref::product_type ||
+                          (kind == kvx::RestoreKind::Record && ref != kAlarmStatusSaved);
+        if (take) e.startHolding.emplace_back(ref, file.image[static_cast<std::size_t>(ref - 1)]);
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -92,6 +132,10 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (options.version) return kvx::cli::printVersion("dravo-sim");
+    if (!options.settingsPath.empty() && !startFromSettingsFile(options, error)) {
+        std::fprintf(stderr, "dravo-sim: %s\n", error.c_str());
+        return 1;
+    }
 
     // Signals are taken synchronously below; block them before the server thread starts so
     // it inherits the mask.

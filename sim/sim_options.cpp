@@ -31,6 +31,10 @@ std::string simUsage() {
         " (default 117)\n"
         "  --slave N          slave address 1..247 (default 1)\n"
         "  --serial N         controller serial number 0..32767 (default 2417)\n"
+        "  --settings FILE    start from a settings file as the viewer's Upload Settings writes\n"
+        "                     it: its firmware, serial number, slave address and every\n"
+        "                     register it holds a value for (not the clock, the commands or\n"
+        "                     the saved alarm); not with --firmware, --serial or --slave\n"
         "  --link PATH        also make PATH a symbolic link to the device (removed at exit);\n"
         "                     an existing symbolic link there is replaced, any other file is not\n"
         "  --wire-timing      pace every byte at its real time on a 9600-baud line\n"
@@ -64,7 +68,7 @@ std::string simUsage() {
          "  --version          show the program's version\n"
          "\n"
          "Exit status: 0 after a normal end, 1 when the pseudo-terminal or the link cannot be\n"
-         "made, 2 for a bad option.\n";
+         "made or the settings file cannot be used, 2 for a bad option.\n";
     return u;
 }
 
@@ -74,8 +78,11 @@ bool parseSimOptions(int argc, const char* const* argv, SimOptions& o, std::stri
         if (!good) error = args.error();
         return good;
     };
+    bool identityGiven = false;
     while (args.next()) {
         const std::string_view name = args.name();
+        identityGiven =
+            identityGiven || name == "--firmware" || name == "--serial" || name == "--slave";
         std::string_view value;
         if (args.isHelp()) {
             if (!ok(args.noValue())) return false;
@@ -100,6 +107,10 @@ bool parseSimOptions(int argc, const char* const* argv, SimOptions& o, std::stri
             if (!ok(args.value(value))) return false;
             if (value.empty()) return ok(args.expected("a path"));
             o.linkPath = std::string(value);
+        } else if (name == "--settings") {
+            if (!ok(args.value(value))) return false;
+            if (value.empty()) return ok(args.expected("a settings file"));
+            o.settingsPath = std::string(value);
         } else if (name == "--served") {
             if (!ok(args.value(value))) return false;
             if (value.empty()) return ok(args.expected("a file"));
@@ -130,6 +141,10 @@ bool parseSimOptions(int argc, const char* const* argv, SimOptions& o, std::stri
         } else {
             return ok(args.unknown());
         }
+    }
+    if (identityGiven && !o.settingsPath.empty()) {
+        error = "--firmware, --serial and --slave come from the --settings file";
+        return false;
     }
     return true;
 }

@@ -17,7 +17,10 @@ struct SimOptions {
     std::vector<std::pair<FaultKind, double>> faults;
     FaultSettings faultSettings;
     std::string servedPath;  // --served: the log of good block-A replies
-    double seconds = 0;      // 0: until a signal
+    // --settings: a settings file to start from; the program reads it into engine (its
+    // firmware, serial number and slave address come from it too).
+    std::string settingsPath;
+    double seconds = 0;  // 0: until a signal
     bool help = false;
     bool version = false;
 };

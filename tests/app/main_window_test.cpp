@@ -100,7 +100,7 @@ TEST_F(MainWindowTest, WindowClassTitleIconAndMenu) {
         {40019, "&Zoom In      ", true},
         {40020, "&Zoom Out    ", true},
         {40044, "Upload Settings", true},
-        {40045, "Download Settings", false},
+        {40045, "Download Settings", true},
         {40046, "Scaling Settings", true},
         {40049, "Vibration Max Schedule", true},
         {40051, "Alarm Acknowledgment", true},

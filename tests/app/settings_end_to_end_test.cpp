@@ -10,14 +10,18 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <sstream>
+#include <utility>
 
 #include "app/main_window.h"
 #include "link/rtu_device_link.h"
 #include "model/alarm_text.h"
 #include "model/registers.h"
 #include "resources/resource_ids.h"
+#include "settings/restore_dialog.h"
 #include "sim/sim_server.h"
 #include "tests/support/file_size_limit.h"
 #include "ui/scripted_prompts.h"
@@ -40,10 +44,11 @@ class SettingsEndToEndTest : public ::testing::Test {
         fs::remove_all(dir);
     }
     // The window connected to a simulator of this firmware and polling.
-    void start(int firmware = 117) {
+    void start(int firmware = 117, sim::SimServer::ReplyHook hook = {}) {
         sim::EngineConfig config;
         config.firmware = firmware;
         sim = std::make_unique<sim::SimServer>(config);
+        if (hook) sim->setReplyHook(std::move(hook));
         ASSERT_EQ(sim->start(), 0);
         fs::create_symlink(sim->devicePath(), dir / "COM5");
         link = std::make_unique<RtuDeviceLink>(dir.string() + "/");
@@ -480,6 +485,266 @@ TEST_F(SettingsEndToEndTest, UploadTellsWhyItCannotReadAndConnectsInEveryCase) {
     }
     EXPECT_TRUE(prompts.fileDialogs.empty());
     EXPECT_TRUE(polling());
+}
+
+// The single-register writes on the line, as (reference, value), recorded by the simulator.
+class WriteLog {
+  public:
+    sim::SimServer::ReplyHook hook() {
+        return [this](const std::vector<std::uint8_t>& request, const std::vector<std::uint8_t>&,
+                      sim::FaultKind) {
+            if (request.size() < 6 || (request[1] != 6 && request[1] != 16)) return;
+            const int reference = (request[2] << 8 | request[3]) + 1;
+            const int value = request[1] == 6 ? (request[4] << 8 | request[5]) : -1;
+            std::lock_guard lock(mutex_);
+            writes_.emplace_back(reference, value);
+        };
+    }
+    std::vector<std::pair<int, int>> take() {
+        std::lock_guard lock(mutex_);
+        return std::exchange(writes_, {});
+    }
+
+  private:
+    std::mutex mutex_;
+    std::vector<std::pair<int, int>> writes_;
+};
+
+// Ten settings and the values the test gives them, against the simulator's factory values.
+constexpr std::pair<int, std::int16_t> kTenChanges[] = {
+    {41, 1500}, {52, 333},  {65, 310}, {77, 1333}, {97, 555},
+    {104, 444}, {107, 250}, {130, 0},  {140, 99},  {174, 1111},
+};
+
+class RestoreEndToEndTest : public SettingsEndToEndTest {
+  protected:
+    // Uploads the controller's settings into dir/unit.csv through the Upload Data dialog.
+    fs::path upload() {
+        const fs::path file = dir / "unit.csv";
+        prompts.fileAnswers = {file.string()};
+        whenModal("115", [](QWidget& d) {
+            press(d, "1");
+            press(d, "3");
+            press(d, "2");
+        });
+        window->onCommand(40044);
+        EXPECT_TRUE(fs::exists(file));
+        EXPECT_TRUE(polling());
+        return file;
+    }
+    // Download Settings from file; inDialog runs on the restore dialog once it is up.
+    // The watch for the dialog gives up after watchMs.
+    void restore(const fs::path& file, std::function<void(QWidget&)> inDialog,
+                 int watchMs = 20000) {
+        prompts.fileAnswers = {file.string()};
+        answerPassword("5182", [inDialog, watchMs] { whenModal("116", inDialog, watchMs); });
+        window->onCommand(40045);
+    }
+    struct Row {
+        int reference;
+        bool checked;
+        std::string controllerUnits, fileUnits;
+    };
+    static std::vector<Row> rows(QWidget& d) {
+        std::vector<Row> out;
+        auto* list = d.findChild<QTableWidget*>("1201");
+        for (int r = 0; list && r < list->rowCount(); ++r) {
+            out.push_back(
+                {list->item(r, 1)->text().toInt(), list->item(r, 0)->checkState() == Qt::Checked,
+                 list->item(r, 5)->text().toStdString(), list->item(r, 6)->text().toStdString()});
+        }
+        return out;
+    }
+    static std::string outcome(QWidget& d) {
+        return d.findChild<QWidget*>("outcome")->property("plainText").toString().toStdString();
+    }
+    int saves() {
+        return sim->withEngine([](sim::ControllerEngine& e) { return e.saveCount(); });
+    }
+
+    WriteLog writes;
+};
+
+TEST_F(RestoreEndToEndTest, TenChangesAreShownWrittenReadBackAndSavedAndNothingElseIsTouched) {
+    start(117, writes.hook());
+    const fs::path file = upload();
+    std::map<int, std::int16_t> original;
+    for (auto [reference, value] : kTenChanges)
+        original[reference] = simHolding(reference);
+
+    // The ten changed through the calibration editor, and saved.
+    answerPassword("5182", [] {
+        whenModal("111", [](QWidget& d) {
+            auto* list = d.findChild<QTableWidget*>("1018");
+            for (auto [reference, value] : kTenChanges) {
+                list->setCurrentCell(reference - 1, 0);
+                auto* edit = d.findChild<QLineEdit*>("1020");
+                edit->selectAll();
+                QTest::keyClicks(edit, QString::number(value));
+                press(d, "1021");
+            }
+            press(d, "1");
+        });
+    });
+    window->onCommand(40042);
+    for (auto [reference, value] : kTenChanges)
+        ASSERT_EQ(simHolding(reference), value) << reference;
+    ASSERT_TRUE(polling());
+    const int savesBefore = saves();
+    const std::int16_t identity[] = {simHolding(1), simHolding(2), simHolding(3), simHolding(4)};
+    writes.take();
+
+    std::vector<Row> shown;
+    std::string after;
+    bool writeEnabled = false;
+    restore(file, [&](QWidget& d) {
+        shown = rows(d);
+        EXPECT_TRUE(writes.take().empty()) << "nothing is written before Write";
+        press(d, "1");
+        after = outcome(d);
+        writeEnabled = d.findChild<QWidget*>("1")->isEnabled();
+        press(d, "2");
+    });
+    // Every difference is a checked row, in units where a screen shows the register.
+    ASSERT_EQ(shown.size(), std::size(kTenChanges));
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        SCOPED_TRACE(shown[i].reference);
+        EXPECT_EQ(shown[i].reference, kTenChanges[i].first);
+        EXPECT_TRUE(shown[i].checked);
+    }
+    EXPECT_EQ(shown[0].controllerUnits, "150.0 kW");
+    EXPECT_EQ(shown[0].fileUnits, "100.0 kW");
+    EXPECT_EQ(shown[1].fileUnits, "2.800 in.W.C.");
+    EXPECT_EQ(shown[3].controllerUnits, "1333 F");
+    EXPECT_EQ(shown[4].controllerUnits, "0.555 in/s");
+    EXPECT_EQ(shown[6].controllerUnits, "25.0 V");
+    EXPECT_EQ(shown[7].fileUnits, "Enabled");
+    EXPECT_EQ(shown[8].fileUnits, "");  // alarm_delay_timer: no unit to show
+    EXPECT_EQ(shown[9].fileUnits, "1200 RPM");
+
+    // On the line: the ten in reference order with the file's values, then the save command;
+    // no identity, command, clock or slave-address register.
+    std::vector<std::pair<int, int>> expected;
+    for (auto [reference, value] : kTenChanges)
+        expected.emplace_back(reference, static_cast<std::uint16_t>(original[reference]));
+    expected.emplace_back(7, 0x1234);
+    EXPECT_EQ(writes.take(), expected);
+    EXPECT_NE(after.find("Written, 10 registers"), std::string::npos) << after;
+    EXPECT_NE(after.find("every written register holds its value"), std::string::npos) << after;
+    EXPECT_NE(after.find("Saved"), std::string::npos) << after;
+    EXPECT_FALSE(writeEnabled);
+    for (auto [reference, value] : kTenChanges)
+        EXPECT_EQ(simHolding(reference), original[reference]) << reference;
+    EXPECT_EQ(saves(), savesBefore + 1);
+    EXPECT_EQ(
+        std::vector<std::int16_t>({simHolding(1), simHolding(2), simHolding(3), simHolding(4)}),
+        std::vector<std::int16_t>(std::begin(identity), std::end(identity)));
+    EXPECT_TRUE(polling());
+
+    // Compared again: nothing left to write.
+    int rowsAgain = -1;
+    bool writeAgain = true;
+    restore(file, [&](QWidget& d) {
+        rowsAgain = static_cast<int>(rows(d).size());
+        writeAgain = d.findChild<QWidget*>("1")->isEnabled();
+        press(d, "2");
+    });
+    EXPECT_EQ(rowsAgain, 0);
+    EXPECT_FALSE(writeAgain);
+    EXPECT_TRUE(writes.take().empty());
+    EXPECT_TRUE(polling());
+}
+
+TEST_F(RestoreEndToEndTest, AWriteFailingHalfWaySaysWhatWasWrittenAndWhatNot) {
+    start();
+    const fs::path file = upload();
+    std::map<int, std::int16_t> original;
+    sim->withEngine([&](sim::ControllerEngine& e) {
+        for (auto [reference, value] : kTenChanges) {
+            original[reference] = e.holding(reference);
+            e.writeHolding(reference, &value, 1, e.elapsedMs());
+        }
+        return 0;
+    });
+    const int savesBefore = saves();
+    prompts.answers = {kAnswerOk, kAnswerNo};  // the access code's box, then: do not save
+    std::string after;
+    restore(file, [&](QWidget& d) {
+        // The fifth write's reply is lost (the controller has taken it).
+        const sim::FaultKind script[] = {sim::FaultKind::none, sim::FaultKind::none,
+                                         sim::FaultKind::none, sim::FaultKind::none,
+                                         sim::FaultKind::noReply};
+        sim->scriptFaults(script);
+        press(d, "1");
+        after = outcome(d);
+        press(d, "2");
+    });
+    EXPECT_EQ(after,
+              "Writing vibrat_max0 failed (result 132); nothing after it was written. Read back, "
+              "vibrat_max0 holds the file's value all the same.\n"
+              "Written, 4 registers: load_sp0, pressure_sp1, substit_diesel_flow0, "
+              "exhaust_temp_avg_shutdown_max.\n"
+              "Not written, 6 registers: vibrat_max0, flow_setpoint, low_batt_limit, "
+              "low_supply_press_email, alarm_delay_timer, min_substitution_rpm.\n"
+              "Read back: every written register holds its value.\n"
+              "Not saved: the written settings last until the controller is switched off.");
+    for (std::size_t i = 0; i < std::size(kTenChanges); ++i) {
+        const auto [reference, value] = kTenChanges[i];
+        EXPECT_EQ(simHolding(reference), i < 5 ? original[reference] : value) << reference;
+    }
+    ASSERT_FALSE(prompts.boxes.empty());
+    EXPECT_EQ(prompts.boxes.back().title, "Download Settings");
+    EXPECT_EQ(prompts.boxes.back().text.rfind("Not every checked register", 0), 0u);
+    EXPECT_EQ(saves(), savesBefore);
+    EXPECT_TRUE(polling());
+}
+
+TEST_F(RestoreEndToEndTest, ABadFileOrAnotherFirmwareIsRefusedWithoutAWrite) {
+    start(115, writes.hook());
+    const fs::path file = upload();
+    const auto edited = [&](const char* name, auto edit) {
+        std::ifstream in(file, std::ios::binary);
+        std::string text{std::istreambuf_iterator<char>(in), {}};
+        edit(text);
+        std::ofstream(dir / name, std::ios::binary) << text;
+        return dir / name;
+    };
+    const fs::path repeated = edited("repeated.csv", [](std::string& text) {
+        text.replace(text.find("load_sp1,"), 9, "load_sp0,");
+    });
+    // The same controller's file under another firmware's header and rows.
+    const fs::path other = edited("other.csv", [](std::string& text) {
+        text.replace(text.find("ver. 1.15"), 9, "ver. 1.17");
+        text.replace(text.find("version,115"), 11, "version,117");
+        text += "high_press_cycles_max,0\r\nspare0,0\r\nspare1,0\r\n";
+    });
+    const std::pair<fs::path, std::string> cases[] = {
+        {repeated, "line 44: load_sp0 repeated (first on line 43)"},
+        {other, "The file was read from firmware 1.17; this controller runs firmware 1.15."},
+        {dir / "missing.csv", "cannot open it: No such file or directory"},
+    };
+    bool opened = false;
+    for (const auto& [path, reason] : cases) {
+        SCOPED_TRACE(path);
+        prompts.boxes.clear();
+        // The dialog would be up before the command returns; the watch for it gives up soon.
+        restore(
+            path,
+            [&opened](QWidget& d) {
+                opened = true;
+                press(d, "2");
+            },
+            500);
+        ASSERT_EQ(prompts.boxes.size(), 2u);  // the access code's box, then the refusal
+        EXPECT_NE(prompts.boxes[1].text.find(reason), std::string::npos) << prompts.boxes[1].text;
+        EXPECT_NE(prompts.boxes[1].text.find("Nothing was written."), std::string::npos);
+        EXPECT_EQ(prompts.boxes[1].title, "Notice");
+        EXPECT_EQ(prompts.boxes[1].icon, BoxIcon::Warning);
+        EXPECT_TRUE(polling());
+    }
+    EXPECT_FALSE(opened);
+    EXPECT_TRUE(writes.take().empty());
+    QTest::qWait(600);  // until the last watch has given up, so that nothing of it is left
 }
 
 }  // namespace

@@ -412,3 +412,185 @@ TEST(KvxProbe, NamesTheDialoutGroupWhenThePortIsNotPermitted) {
 
 }  // namespace
 }  // namespace kvx::sim
+
+namespace kvx::sim {
+namespace {
+
+std::string fileText(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Sets a row of a settings file (the header too for serial_number).
+void setRow(std::string& text, const std::string& name, int value) {
+    const auto at = text.find("\n" + name + ",");
+    ASSERT_NE(at, std::string::npos) << name;
+    const auto end = text.find('\r', at);
+    text.replace(at + 2 + name.size(), end - at - 2 - name.size(), std::to_string(value));
+}
+
+struct SettingsDir {
+    SettingsDir()
+        : path(std::filesystem::temp_directory_path() /
+               ("kvx-restore-" + std::to_string(::getpid()))) {
+        std::filesystem::remove_all(path);
+        std::filesystem::create_directories(path);
+    }
+    ~SettingsDir() { std::filesystem::remove_all(path); }
+    std::string file(const char* name, const std::string& text) const {
+        std::ofstream(path / name, std::ios::binary) << text;
+        return (path / name).string();
+    }
+    std::filesystem::path path;
+};
+
+TEST(KvxProbe, SettingsDiffAndRestoreTellDifferencesFailuresAndUsageApart) {
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"--settings-diff"},
+          {"--settings-diff", "a", "--settings-restore", "b"},
+          {"--settings-diff", "a", "--settings-csv", "b"},
+          {"--settings-diff", "a", "--polls", "2"},
+          {"--settings-diff", "a", "--yes"},
+          {"--settings-restore", "a", "--include", "serial_number"}}) {
+        std::vector<std::string> args{kProbe, "--port", "x"};
+        args.insert(args.end(), bad.begin(), bad.end());
+        EXPECT_EQ(run(args).status, 2) << bad[0] << " " << bad.back();
+    }
+
+    SimServer server;
+    ASSERT_EQ(server.start(), 0);
+    const SettingsDir dir;
+    const std::string port = server.devicePath();
+    const std::string backup = (dir.path / "unit.csv").string();
+    ASSERT_EQ(run({kProbe, "--port", port, "--settings-csv", backup}).status, 0);
+    std::string text = fileText(backup);
+    const auto holding = [&server](int ref) {
+        return server.withEngine([ref](ControllerEngine& e) { return e.holding(ref); });
+    };
+    const auto saves = [&server] {
+        return server.withEngine([](ControllerEngine& e) { return e.saveCount(); });
+    };
+
+    const Result same = run({kProbe, "--port", port, "--settings-diff", backup});
+    EXPECT_EQ(same.status, 0) << same.err;
+    EXPECT_NE(same.out.find("differences: 0\n"), std::string::npos) << same.out;
+
+    setRow(text, "load_sp0", 1500);
+    setRow(text, "low_batt_limit", 236);
+    setRow(text, "modbus_address", 9);
+    const std::string changed = dir.file("changed.csv", text);
+    const Result diff = run({kProbe, "--port", port, "--settings-diff", changed});
+    EXPECT_EQ(diff.status, 1) << diff.err;
+    EXPECT_NE(diff.out.find("   41  load_sp0                               1000       1500  "
+                            "100.0 kW -> 150.0 kW\n"),
+              std::string::npos)
+        << diff.out;
+    EXPECT_NE(diff.out.find("differences: 3\n"), std::string::npos);
+
+    // Without --yes: the plan, and nothing written.
+    const int savesBefore = saves();
+    const Result plan = run({kProbe, "--port", port, "--settings-restore", changed});
+    EXPECT_EQ(plan.status, 0) << plan.err;
+    EXPECT_NE(plan.out.find("plan: 2 writes (nothing is written without --yes)\n"),
+              std::string::npos)
+        << plan.out;
+    EXPECT_NE(plan.out.find("modbus_address not written"), std::string::npos);
+    EXPECT_EQ(holding(41), 1000);
+    EXPECT_EQ(saves(), savesBefore);
+
+    const Result restored = run({kProbe, "--port", port, "--settings-restore", changed, "--yes"});
+    EXPECT_EQ(restored.status, 0) << restored.err;
+    EXPECT_NE(restored.out.find("\nsaved\n"), std::string::npos) << restored.out;
+    EXPECT_EQ(holding(41), 1500);
+    EXPECT_EQ(holding(107), 236);
+    EXPECT_EQ(holding(4), 1);
+    EXPECT_EQ(saves(), savesBefore + 1);
+    EXPECT_EQ(run({kProbe, "--port", port, "--settings-diff", changed}).status, 1);
+
+    // A write the controller refuses: what was written is said, and nothing is saved.
+    setRow(text, "load_sp1", 2100);
+    setRow(text, "load_sp2", 3100);
+    const std::string more = dir.file("more.csv", text);
+    // Identity, two range reads and six settings reads go through; the second write fails.
+    std::vector<FaultKind> script(10, FaultKind::none);
+    script.push_back(FaultKind::exception);
+    server.scriptFaults(script);
+    const Result refused = run({kProbe, "--port", port, "--settings-restore", more, "--yes"});
+    EXPECT_EQ(refused.status, 4);
+    EXPECT_NE(refused.out.find("Writing load_sp2 failed (result 164)"), std::string::npos)
+        << refused.out;
+    EXPECT_NE(refused.out.find("Written, 1 register: load_sp1."), std::string::npos);
+    EXPECT_NE(refused.out.find("not saved"), std::string::npos);
+    EXPECT_EQ(saves(), savesBefore + 1);
+
+    // The address only when asked for; the read-back and the save follow it.
+    const Result moved = run({kProbe, "--port", port, "--settings-restore", more, "--yes",
+                              "--include", "modbus_address"});
+    EXPECT_EQ(moved.status, 0) << moved.err << moved.out;
+    EXPECT_EQ(server.withEngine([](ControllerEngine& e) { return e.slaveAddress(); }), 9);
+    EXPECT_EQ(saves(), savesBefore + 2);
+    EXPECT_EQ(run({kProbe, "--port", port, "--slave", "9", "--settings-diff", more}).status, 0);
+
+    // A file that cannot be used, another firmware's, or no controller: 3, nothing written.
+    std::string other = fileText(backup);
+    other.replace(other.find("ver. 1.17"), 9, "ver. 1.15");
+    other.replace(other.find("version,117"), 11, "version,115");
+    other.erase(other.find("high_press_cycles_max,"));
+    const std::pair<std::vector<std::string>, const char*> failures[] = {
+        {{"--slave", "9", "--settings-diff", dir.file("bad.csv", "Dravo SN: 1\r\n")},
+         "line 1: not a settings file header"},
+        {{"--slave", "9", "--settings-restore", dir.file("other.csv", other), "--yes"},
+         "the file was read from firmware 1.15, the controller runs 1.17"},
+        {{"--settings-diff", more}, "identity read failed"},  // slave 1 no longer answers
+    };
+    for (const auto& [args, error] : failures) {
+        std::vector<std::string> command{kProbe, "--port", port};
+        command.insert(command.end(), args.begin(), args.end());
+        const Result r = run(command);
+        EXPECT_EQ(r.status, 3) << error;
+        EXPECT_NE(r.err.find(error), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(saves(), savesBefore + 2);
+}
+
+TEST(DravoSim, StartsFromASettingsFile) {
+    const SettingsDir dir;
+    std::string text;
+    {
+        EngineConfig cfg;
+        cfg.firmware = 113;
+        SimServer server(cfg);
+        ASSERT_EQ(server.start(), 0);
+        const std::string backup = (dir.path / "unit.csv").string();
+        ASSERT_EQ(run({kProbe, "--port", server.devicePath(), "--settings-csv", backup}).status, 0);
+        text = fileText(backup);
+    }
+    text.replace(text.find("SN: 2417"), 8, "SN: 40001");
+    setRow(text, "serial_number", 40001);
+    setRow(text, "modbus_address", 12);
+    setRow(text, "load_sp0", 1500);
+    setRow(text, "hour_meter", 4321);
+    const std::string file = dir.file("start.csv", text);
+
+    const std::string link = (dir.path / "dev").string();
+    Child c = spawn({kSim, "--settings", file, "--link", link, "--seconds", "60"});
+    ASSERT_GT(c.pid, 0);
+    ASSERT_EQ(readLine(c.out, 5000).rfind("/dev/pts/", 0), 0u);
+    const Result probe = run({kProbe, "--port", link, "--slave", "12"});
+    EXPECT_EQ(probe.status, 0) << probe.err;
+    EXPECT_EQ(num(values(probe.out), "version"), 113);
+    EXPECT_EQ(values(probe.out)["serial_number"], "-25535");  // 40001 as the register reads
+    const Result diff = run({kProbe, "--port", link, "--slave", "12", "--settings-diff", file});
+    EXPECT_EQ(diff.status, 0) << diff.out << diff.err;
+    ::kill(c.pid, SIGTERM);
+    EXPECT_EQ(finish(c).status, 0);
+
+    const Result bad = run({kSim, "--settings", dir.file("bad.csv", "x\n")});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_NE(bad.err.find("bad.csv: line 1: not a settings file header"), std::string::npos)
+        << bad.err;
+    EXPECT_EQ(run({kSim, "--settings", file, "--slave", "3"}).status, 2);
+}
+
+}  // namespace
+}  // namespace kvx::sim

@@ -10,14 +10,15 @@
 #include "link/mbus_rtu_master_protocol.h"
 #include "link/port_name.h"
 #include "settings/settings_file.h"
+#include "settings/settings_file_reader.h"
 #include "tools/kvx_probe/probe.h"
 
 namespace {
 
-int fail(const char* what, int result) {
+int fail(const char* what, int result, int exitCode = 1) {
     std::fprintf(stderr, "kvx-probe: %s: result %d (%s)\n", what, result,
                  kvx::probe::resultName(result).c_str());
-    return 1;
+    return exitCode;
 }
 
 }  // namespace
@@ -33,6 +34,19 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (options.version) return cli::printVersion("kvx-probe");
+    // A comparison or a restore tells a failure from a difference.
+    const std::string& settingsFile =
+        options.settingsDiff.empty() ? options.settingsRestore : options.settingsDiff;
+    const int failure = settingsFile.empty() ? 1 : probe::kExitReadOrFile;
+    SettingsFileContents file;
+    if (!settingsFile.empty()) {
+        // The file first: a bad one needs no line.
+        SettingsFileError why;
+        if (!readSettingsFile(settingsFile, file, why)) {
+            std::fprintf(stderr, "kvx-probe: %s: %s\n", settingsFile.c_str(), why.text().c_str());
+            return failure;
+        }
+    }
     const std::string device = resolvePortName(options.port, programDirectory(options.dataDir));
 
     MbusRtuMasterProtocol master;
@@ -45,10 +59,22 @@ int main(int argc, char** argv) {
         fail(text.substr(0, lineEnd).c_str(), rc);
         if (lineEnd != std::string::npos)
             std::fprintf(stderr, "kvx-probe: %s\n", text.substr(lineEnd + 1).c_str());
-        return 1;
+        return failure;
     }
     probe::Prober prober(master, options.slave);
-    if (const int rc = prober.connect(); rc != 0) return fail("identity read failed", rc);
+    if (const int rc = prober.connect(); rc != 0) return fail("identity read failed", rc, failure);
+    if (!settingsFile.empty()) {
+        const int firmware = prober.identity().version;
+        const int rc =
+            options.settingsDiff.empty()
+                ? probe::restoreSettings(master, options.slave, firmware, file,
+                                         options.includeAddress, options.yes, stdout, error)
+                : probe::diffSettings(master, options.slave, firmware, file, stdout, error);
+        std::fflush(stdout);
+        master.closeConnection();
+        if (!error.empty()) std::fprintf(stderr, "kvx-probe: %s\n", error.c_str());
+        return rc;
+    }
     if (!options.settingsCsv.empty()) {
         const int rc = probe::backupSettings(master, options.slave, prober.identity().version,
                                              options.settingsCsv, error);

@@ -13,12 +13,15 @@
 #include "link/command_line.h"
 #include "link/result_codes.h"
 #include "model/alarm_text.h"
+#include "settings/register_screen.h"
 #include "settings/settings_file.h"
+#include "settings/settings_restore.h"
 
 namespace kvx::probe {
 std::string probeUsage() {
-    return "Usage: kvx-probe --port NAME [--slave N] [--polls N | --settings-csv FILE]\n"
-           "                 [--data-dir DIR]\n"
+    return "Usage: kvx-probe --port NAME [--slave N] [--data-dir DIR]\n"
+           "                 [--polls N | --settings-csv FILE | --settings-diff FILE |\n"
+           "                  --settings-restore FILE [--yes] [--include modbus_address]]\n"
            "Connects to a Dravo controller as the viewer does (9600 baud 8N1, 3000 ms reply\n"
            "time-out, no retries), reads its identity, the instrument ranges and one poll's\n"
            "input blocks for its firmware version, and prints name=value lines.\n"
@@ -34,6 +37,20 @@ std::string probeUsage() {
            "                  viewer's Upload Settings does and write the same settings file\n"
            "                  (replaced whole; nothing is left behind when a read or the\n"
            "                  write fails)\n"
+           "  --settings-diff FILE\n"
+           "                  compare the controller with a settings file of the same firmware:\n"
+           "                  the registers a restore would write that differ (in engineering\n"
+           "                  units where the settings screens show them), then those never\n"
+           "                  restored (identity, commands, clock, the controller's own records)\n"
+           "  --settings-restore FILE\n"
+           "                  the same comparison, and the plan: the file's value for every\n"
+           "                  register that differs, written one by one in reference order\n"
+           "  --yes           with --settings-restore: write the plan, read every written\n"
+           "                  register back, and send the save command when all of them hold\n"
+           "                  their values; without it nothing is written\n"
+           "  --include modbus_address\n"
+           "                  with --settings-restore: also write the file's slave address\n"
+           "                  (last; the read-back and the save go to the new address)\n"
            "  --data-dir DIR  the viewer's program directory, where COMn links are looked up\n"
            "                  (default $XDG_DATA_HOME/Orvik_KVX, else ~/.local/share/Orvik_KVX)\n"
            "  --help          show this text\n"
@@ -42,7 +59,12 @@ std::string probeUsage() {
            "Exit status: 0 when every poll was good (or the settings file was written); 1 when\n"
            "the port could not be opened, the identity could not be read, a poll or a settings\n"
            "read failed (a one-line error names the result code) or the settings file could\n"
-           "not be written; 2 for a bad option.\n";
+           "not be written; 2 for a bad option. With --settings-diff: 0 no difference, 1\n"
+           "differences, 3 the port, a read or the file failed, or the file is of another\n"
+           "firmware. With --settings-restore: 0 restored and saved (or only the plan printed,\n"
+           "or nothing to write), 3 as for --settings-diff with nothing written, 4 a write,\n"
+           "the read-back or the save failed (what was written is printed; nothing is saved\n"
+           "unless every register holds its value).\n";
 }
 
 bool parseProbeOptions(int argc, const char* const* argv, ProbeOptions& o, std::string& error) {
@@ -72,6 +94,18 @@ bool parseProbeOptions(int argc, const char* const* argv, ProbeOptions& o, std::
             if (!ok(args.value(value))) return false;
             if (value.empty()) return ok(args.expected("a file name"));
             o.settingsCsv = std::string(value);
+        } else if (name == "--settings-diff" || name == "--settings-restore") {
+            if (!ok(args.value(value))) return false;
+            if (value.empty()) return ok(args.expected("a file name"));
+            (name == "--settings-diff" ? o.settingsDiff : o.settingsRestore) = std::string(value);
+        } else if (name == "--yes") {
+            if (!ok(args.noValue())) return false;
+            o.yes = true;
+        } else if (name == "--include") {
+            if (!ok(args.value(value))) return false;
+            // The one register a restore leaves alone unless asked for it by name.
+            if (value != "modbus_address") return ok(args.expected("modbus_address"));
+            o.includeAddress = true;
         } else if (name == "--data-dir") {
             if (!ok(args.value(value))) return false;
             o.dataDir = std::string(value);
@@ -79,8 +113,17 @@ bool parseProbeOptions(int argc, const char* const* argv, ProbeOptions& o, std::
             return ok(args.unknown());
         }
     }
-    if (!o.settingsCsv.empty() && o.polls != 1) {
-        error = "--settings-csv and --polls cannot be given together";
+    const int modes = !o.settingsCsv.empty() + !o.settingsDiff.empty() + !o.settingsRestore.empty();
+    if (modes > 1) {
+        error = "give only one of --settings-csv, --settings-diff and --settings-restore";
+        return false;
+    }
+    if (modes == 1 && o.polls != 1) {
+        error = "--polls cannot be given with a settings file";
+        return false;
+    }
+    if ((o.yes || o.includeAddress) && o.settingsRestore.empty()) {
+        error = "--yes and --include go with --settings-restore only";
         return false;
     }
     if (!o.help && !o.version && o.port.empty()) {
@@ -235,7 +278,8 @@ namespace {
 // The settings reads go through the same code as the viewer's, which talks to a DeviceLink.
 class MasterLink : public DeviceLink {
   public:
-    explicit MasterLink(MbusMasterFunctions& master) : master_(master) {}
+    explicit MasterLink(MbusMasterFunctions& master, bool writable = false)
+        : master_(master), writable_(writable) {}
     int openConnection(const std::string&) override { return MBR_WRONG_STATE; }
     void closeConnection() override {}
     bool isConnected() const override { return master_.isConnected() != 0; }
@@ -247,15 +291,77 @@ class MasterLink : public DeviceLink {
     int readInputRegisters(int slave, int ref, std::int16_t* values, int count) override {
         return master_.readInputRegisters(slave, ref, values, count);
     }
-    // A backup never writes to the controller.
-    int writeSingleRegister(int, int, std::int16_t) override { return MBR_WRONG_STATE; }
+    // A backup or a comparison never writes to the controller; a restore writes single
+    // registers only.
+    int writeSingleRegister(int slave, int ref, std::int16_t value) override {
+        return writable_ ? master_.writeSingleRegister(slave, ref, value) : MBR_WRONG_STATE;
+    }
     int writeMultipleRegisters(int, int, const std::int16_t*, int) override {
         return MBR_WRONG_STATE;
     }
 
   private:
     MbusMasterFunctions& master_;
+    bool writable_;
 };
+
+std::string readFailure(const BlockRange& failed, int rc) {
+    return "settings read of registers " + std::to_string(failed.first) + "-" +
+           std::to_string(failed.last()) + " failed: result " + std::to_string(rc) + " (" +
+           resultName(rc) + ")";
+}
+
+// Reads the controller and compares; kExitReadOrFile with error set when it cannot be done.
+int compareWith(DeviceLink& link, int slave, int firmware, const SettingsFileContents& file,
+                SettingsComparison& c, std::string& error) {
+    BlockRange failed{};
+    if (const int rc = readAndCompareSettings(link, slave, firmware, file, c, &failed); rc != 0) {
+        error = readFailure(failed, rc);
+        return kExitReadOrFile;
+    }
+    if (!c.sameFirmware()) {
+        error = "the file was read from firmware " + settingsVersionText(c.fileFirmware) +
+                ", the controller runs " + settingsVersionText(c.firmware) +
+                ": settings are compared and restored only on the same firmware";
+        return kExitReadOrFile;
+    }
+    return 0;
+}
+
+void printRow(std::FILE* out, const SettingsDifference& d, const std::string& last) {
+    std::fprintf(out, "  %3d  %-32s %10u %10u%s%s\n", d.reference, d.name.c_str(),
+                 static_cast<unsigned>(d.controller), static_cast<unsigned>(d.file),
+                 last.empty() ? "" : "  ", last.c_str());
+}
+
+std::string inUnits(const SettingsDifference& d) {
+    if (d.controllerShown.empty()) return {};
+    return d.controllerShown + " -> " + d.fileShown;
+}
+
+void printComparison(std::FILE* out, const SettingsComparison& c) {
+    std::fprintf(out, "controller: serial number %d, firmware %s\n", c.controllerSerial,
+                 settingsVersionText(c.firmware).c_str());
+    std::fprintf(out, "file:       serial number %d, firmware %s%s\n", c.fileSerial,
+                 settingsVersionText(c.fileFirmware).c_str(),
+                 c.sameSerial() ? "" : " (read from another controller)");
+    std::fprintf(out, "differences: %zu\n", c.differences.size());
+    if (!c.differences.empty()) {
+        std::fprintf(out, "  ref  %-32s %10s %10s  %s\n", "name", "controller", "file",
+                     "in units (controller -> file)");
+        for (const SettingsDifference& d : c.differences)
+            printRow(out, d, inUnits(d));
+    }
+    std::fprintf(out, "never restored: %zu\n", c.setApart.size());
+    for (const SettingsDifference& d : c.setApart)
+        printRow(out, d, restoreKindText(d.kind));
+    if (!c.notInFile.empty()) {
+        std::fprintf(out,
+                     "not in the file: %s (the upload does not read them for firmware %s; the "
+                     "file holds 0 there)\n",
+                     c.notInFile.c_str(), settingsVersionText(c.firmware).c_str());
+    }
+}
 
 }  // namespace
 
@@ -265,9 +371,7 @@ int backupSettings(MbusMasterFunctions& master, int slave, int firmware, const s
     SettingsImage image{};
     BlockRange failed{};
     if (const int rc = readSettingsImage(link, slave, firmware, image, &failed); rc != 0) {
-        error = "settings read of registers " + std::to_string(failed.first) + "-" +
-                std::to_string(failed.last()) + " failed: result " + std::to_string(rc) + " (" +
-                resultName(rc) + ")";
+        error = readFailure(failed, rc);
         return 1;
     }
     if (const std::string why = writeFileAtomically(path, settingsFileText(image, firmware));
@@ -275,6 +379,60 @@ int backupSettings(MbusMasterFunctions& master, int slave, int firmware, const s
         error = "cannot write " + path + ": " + why;
         return 1;
     }
+    return 0;
+}
+
+int diffSettings(MbusMasterFunctions& master, int slave, int firmware,
+                 const SettingsFileContents& file, std::FILE* out, std::string& error) {
+    MasterLink link(master);
+    SettingsComparison c;
+    if (const int rc = compareWith(link, slave, firmware, file, c, error); rc != 0) return rc;
+    printComparison(out, c);
+    return c.differences.empty() ? 0 : kExitDifferences;
+}
+
+int restoreSettings(MbusMasterFunctions& master, int slave, int firmware,
+                    const SettingsFileContents& file, bool includeAddress, bool write,
+                    std::FILE* out, std::string& error) {
+    MasterLink link(master, write);
+    SettingsComparison c;
+    if (const int rc = compareWith(link, slave, firmware, file, c, error); rc != 0) return rc;
+    printComparison(out, c);
+    std::vector<bool> chosen;
+    for (const SettingsDifference& d : c.differences)
+        chosen.push_back(d.kind != RestoreKind::SlaveAddress || includeAddress);
+    const std::vector<RestoreWrite> plan = restorePlan(c, chosen);
+    std::fprintf(out, "plan: %zu %s%s\n", plan.size(), plan.size() == 1 ? "write" : "writes",
+                 write || plan.empty() ? "" : " (nothing is written without --yes)");
+    for (const RestoreWrite& w : plan) {
+        for (const SettingsDifference& d : c.differences)
+            if (d.reference == w.reference) printRow(out, d, inUnits(d));
+    }
+    for (const SettingsDifference& d : c.differences) {
+        if (d.kind != RestoreKind::SlaveAddress) continue;
+        if (d.file < 1 || d.file > 247)
+            std::fprintf(out, "modbus_address %u in the file is no slave address: not written\n",
+                         static_cast<unsigned>(d.file));
+        else if (!includeAddress)
+            std::fprintf(out, "modbus_address not written: --include modbus_address writes it\n");
+    }
+    if (!write || plan.empty()) return 0;
+
+    const RestoreOutcome o = writeRestore(link, slave, firmware, plan);
+    std::fprintf(out, "%s\n", restoreReport(o).c_str());
+    if (!o.complete()) {
+        std::fprintf(out,
+                     "not saved: the written settings last until the controller is "
+                     "switched off\n");
+        error = "the restore did not complete";
+        return kExitNotRestored;
+    }
+    if (const int rc = sendSaveCommand(link, o.slave); rc != 0) {
+        error =
+            "the save command failed: result " + std::to_string(rc) + " (" + resultName(rc) + ")";
+        return kExitNotRestored;
+    }
+    std::fprintf(out, "saved\n");
     return 0;
 }
 

@@ -8,6 +8,7 @@
 
 #include "link/mbus_master_functions.h"
 #include "model/live_data.h"
+#include "settings/settings_file_reader.h"
 
 namespace kvx::probe {
 
@@ -15,8 +16,12 @@ struct ProbeOptions {
     std::string port;
     int slave = 1;
     int polls = 1;
-    std::string dataDir;      // where COMn links live; empty: the viewer's default
-    std::string settingsCsv;  // back the settings up into this file instead of polling
+    std::string dataDir;          // where COMn links live; empty: the viewer's default
+    std::string settingsCsv;      // back the settings up into this file instead of polling
+    std::string settingsDiff;     // compare the controller with this settings file
+    std::string settingsRestore;  // restore this settings file onto the controller
+    bool yes = false;             // restore: write; without it the plan is printed only
+    bool includeAddress = false;  // restore: modbus_address too
     bool help = false;
     bool version = false;
 };
@@ -66,6 +71,23 @@ class Prober {
 // file is left at path (an existing one is untouched).
 int backupSettings(MbusMasterFunctions& master, int slave, int firmware, const std::string& path,
                    std::string& error);
+
+// Exit codes of --settings-diff and --settings-restore.
+inline constexpr int kExitDifferences = 1;  // diff: the controller differs from the file
+inline constexpr int kExitReadOrFile = 3;   // the port, a read, the file, or its firmware
+inline constexpr int kExitNotRestored = 4;  // restore: a write, the read-back or the save failed
+
+// Compares the controller with the file and prints the table to out. 0 when a restore would
+// write nothing, kExitDifferences when it would, kExitReadOrFile with error set when the
+// controller could not be read or the file is of another firmware.
+int diffSettings(MbusMasterFunctions& master, int slave, int firmware,
+                 const SettingsFileContents& file, std::FILE* out, std::string& error);
+
+// Compares, prints the plan and, when write is set, writes it, reads it back and sends the
+// save command if every register holds its value. 0, kExitReadOrFile or kExitNotRestored.
+int restoreSettings(MbusMasterFunctions& master, int slave, int firmware,
+                    const SettingsFileContents& file, bool includeAddress, bool write,
+                    std::FILE* out, std::string& error);
 
 // Median and 99th percentile (nearest rank) of the poll durations, in milliseconds.
 struct DurationStats {

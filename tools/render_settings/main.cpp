@@ -16,6 +16,7 @@
 #include "settings/flow_control_dialog.h"
 #include "settings/password_dialog.h"
 #include "settings/register_screen_dialog.h"
+#include "settings/restore_dialog.h"
 #include "settings/upload_dialog.h"
 #include "sim/controller_engine.h"
 #include "ui/prompts.h"
@@ -39,12 +40,14 @@ class EngineLink : public DeviceLink {
         return engine.readInput(ref, n, v, 0);
     }
     int writeSingleRegister(int, int ref, std::int16_t v) override {
+        if (ref == failWriteRef) return 132;
         return engine.writeHolding(ref, &v, 1, 0);
     }
     int writeMultipleRegisters(int, int ref, const std::int16_t* v, int n) override {
         return engine.writeHolding(ref, v, n, 0);
     }
     sim::ControllerEngine engine;
+    int failWriteRef = 0;  // a write to it goes unanswered
 };
 
 class NoPrompts : public Prompts {
@@ -168,6 +171,44 @@ int main(int argc, char** argv) {
             QMetaObject::invokeMethod(d.findChild<QWidget*>(button), "click");
         std::remove((prompts.path + ".csv").c_str());
         save(d, dir, "screen_115");
+    }
+    {
+        // A file of another controller of the same firmware: ten settings apart, its own
+        // serial number and slave address, and the clock moved on since.
+        SettingsImage image{};
+        readSettingsImage(link, 1, link.engine.firmware(), image);
+        image[2] = 2418;
+        image[3] = 5;
+        image[9] = 7;    // hour_meter
+        image[152] = 3;  // rtc_hour_4x
+        SettingsFileContents file;
+        SettingsFileError error;
+        if (!parseSettingsFile(settingsFileText(image, link.engine.firmware()), file, error)) {
+            std::fprintf(stderr, "kvx-render-settings: %s\n", error.text().c_str());
+            return 1;
+        }
+        const std::pair<int, std::int16_t> changed[] = {
+            {41, 1100}, {52, 300},  {65, 260}, {77, 1250}, {97, 450},
+            {104, 420}, {107, 236}, {130, 0},  {140, 45},  {174, 1150}};
+        for (auto [reference, value] : changed)
+            link.writeSingleRegister(1, reference, value);
+        SettingsComparison comparison;
+        readAndCompareSettings(link, 1, link.engine.firmware(), file, comparison);
+        NoPrompts prompts;
+        int slave = 1;
+        const std::string path = "/home/tech/.local/share/Orvik_KVX/unit_2418.csv";
+        {
+            RestoreDialog d(comparison, path, link, slave, prompts);
+            save(d, dir, "screen_116");
+        }
+        {
+            // After Write, one register refused half way.
+            RestoreDialog d(comparison, path, link, slave, prompts);
+            link.failWriteRef = 104;
+            QMetaObject::invokeMethod(d.findChild<QWidget*>("1"), "click");
+            link.failWriteRef = 0;
+            save(d, dir, "screen_116_written");
+        }
     }
     return failed ? 1 : 0;
 }

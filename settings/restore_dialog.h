@@ -1,0 +1,65 @@
+#pragma once
+// Download Settings (116): the controller beside a settings file of the same firmware. Every
+// register a restore may write and that differs is a row with a check box (all checked but
+// modbus_address, which is written only when checked); the registers never restored are
+// listed apart. Write (1) writes the checked rows' file values, reads them back and asks
+// whether to send the save command; Close (2, the default button) ends the dialog.
+#include <QDialog>
+#include <string>
+
+#include "link/device_link.h"
+#include "settings/settings_restore.h"
+#include "ui/prompts.h"
+
+class QPlainTextEdit;
+class QPushButton;
+class QTableWidget;
+
+namespace kvx {
+
+inline constexpr const char* kRestoreTitle = "Download Settings";
+inline constexpr int kRestoreListId = 1201;    // the differences, one check box a row
+inline constexpr int kRestoreApartId = 1202;   // the differences never written
+inline constexpr int kRestoreSerialId = 1203;  // the serial numbers' note, bold when they differ
+inline constexpr int kRestoreWriteId = 1;
+
+class RestoreDialog : public QDialog {
+    Q_OBJECT
+  public:
+    // slaveId follows a written modbus_address, as every later transaction must.
+    RestoreDialog(const SettingsComparison& comparison, const std::string& filePath,
+                  DeviceLink& link, int& slaveId, Prompts& prompts, QWidget* parent = nullptr);
+
+    // Whether the difference of row i is checked.
+    bool checked(int row) const;
+    void setChecked(int row, bool on);
+    int rowCount() const;
+    QString statusText() const;
+    // What the last Write did; empty before one.
+    const RestoreOutcome& outcome() const { return outcome_; }
+    bool wrote() const { return wrote_; }
+
+  private:
+    void write();
+
+    const SettingsComparison& comparison_;
+    DeviceLink& link_;
+    int& slaveId_;
+    Prompts& prompts_;
+    QTableWidget* list_ = nullptr;
+    QPlainTextEdit* status_ = nullptr;
+    QPushButton* writeButton_ = nullptr;
+    RestoreOutcome outcome_;
+    bool wrote_ = false;
+};
+
+// The open dialog that chooses the file.
+FileDialogRequest restoreFileRequest(const std::string& programDir);
+// The box for a file the reader refused.
+std::string restoreFileRefusal(const std::string& path, const SettingsFileError& error);
+// The refusal of a file made on another firmware version.
+std::string restoreFirmwareRefusal(const SettingsComparison& comparison);
+// The question asked after the writes.
+std::string restoreSaveQuestion(const RestoreOutcome& outcome);
+
+}  // namespace kvx
