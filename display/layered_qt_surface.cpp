@@ -66,9 +66,29 @@ void LayeredQtSurface::lineTo(int x, int y) {
 void LayeredQtSurface::text(int x, int y, std::string_view text) {
     if (text.empty()) return;  // draws nothing
     add(Op::Text, {x, y});
-    calls_.back().textAt = static_cast<std::uint32_t>(texts_.size());
-    calls_.back().textLength = static_cast<std::uint32_t>(text.size());
-    texts_.append(text);
+    calls_.back().dataAt = static_cast<std::uint32_t>(data_.texts.size());
+    calls_.back().dataLength = static_cast<std::uint32_t>(text.size());
+    data_.texts.append(text);
+}
+
+void LayeredQtSurface::polyline(const Vertex* vertices, std::size_t count) {
+    if (count == 0) return;
+    int l = vertices[0].x, t = vertices[0].y, r = l, b = t;
+    bool straight = true;
+    for (std::size_t i = 1; i < count; ++i) {
+        const Vertex v = vertices[i];
+        l = std::min(l, v.x);
+        t = std::min(t, v.y);
+        r = std::max(r, v.x);
+        b = std::max(b, v.y);
+        straight = straight && (v.x == vertices[i - 1].x || v.y == vertices[i - 1].y);
+    }
+    add(Op::Polyline, {l, t, r, b, straight ? 1 : 0});
+    calls_.back().dataAt = static_cast<std::uint32_t>(data_.vertices.size());
+    calls_.back().dataLength = static_cast<std::uint32_t>(count);
+    data_.vertices.insert(data_.vertices.end(), vertices, vertices + count);
+    curX_ = vertices[count - 1].x;
+    curY_ = vertices[count - 1].y;
 }
 
 void LayeredQtSurface::reset() {
@@ -99,6 +119,31 @@ bool LayeredQtSurface::savePng(const std::string& path) {
     return frame_.savePng(path);
 }
 
+// The pixels lines within (x0, y0)..(x1, y1) inclusive may touch.
+LayeredQtSurface::Box LayeredQtSurface::lineBox(const Pen& pen, int x0, int y0, int x1, int y1,
+                                                bool straight) {
+    if (pen.style == PenStyle::None || pen.width <= 0) return Box{};
+    Box b{std::min(x0, x1), std::min(y0, y1), std::max(x0, x1) + 1, std::max(y0, y1) + 1};
+    // Thin straight solid lines are filled pixel for pixel, without antialiasing.
+    if (pen.width <= 1 && pen.style == PenStyle::Solid && straight) return b;
+    const int m = pen.width / 2 + kFringe;
+    return Box{b.left - m, b.top - m, b.right + m, b.bottom + m};
+}
+
+void LayeredQtSurface::addDrawn(std::vector<Box>& boxes, const Call& c) const {
+    if (c.op != Op::Polyline) {
+        if (const Box b = boxOf(c); !b.empty()) boxes.push_back(b);
+        return;
+    }
+    // Line by line: a trace's box is most of the plot, its lines a small part of it.
+    const Vertex* v = data_.vertices.data() + c.dataAt;
+    for (std::uint32_t i = 1; i < c.dataLength; ++i) {
+        const Vertex a = v[i - 1], b = v[i];
+        if (a == b) continue;  // draws nothing
+        boxes.push_back(lineBox(c.state.pen, a.x, a.y, b.x, b.y, a.x == b.x || a.y == b.y));
+    }
+}
+
 LayeredQtSurface::Box LayeredQtSurface::boxOf(const Call& c) const {
     const auto sorted = [](int l, int t, int r, int b) {
         return Box{std::min(l, r), std::min(t, b), std::max(l, r), std::max(t, b)};
@@ -117,24 +162,18 @@ LayeredQtSurface::Box LayeredQtSurface::boxOf(const Call& c) const {
             b = Box{b.left - kFringe, b.top - kFringe, b.right + kFringe, b.bottom + kFringe};
             break;
         case Op::Arc:
-        case Op::Line: {
             if (!inked) return Box{};
-            if (c.op == Op::Arc) {
-                b = sorted(c.a[0], c.a[1], c.a[2], c.a[3]);
-            } else {
-                b = Box{std::min(c.a[0], c.a[2]), std::min(c.a[1], c.a[3]),
-                        std::max(c.a[0], c.a[2]) + 1, std::max(c.a[1], c.a[3]) + 1};
-                // Thin straight solid lines are filled pixel for pixel, without antialiasing.
-                if (pen.width <= 1 && pen.style == PenStyle::Solid &&
-                    (c.a[0] == c.a[2] || c.a[1] == c.a[3]))
-                    break;
-            }
-            const int m = pen.width / 2 + kFringe;
-            b = Box{b.left - m, b.top - m, b.right + m, b.bottom + m};
+            b = sorted(c.a[0], c.a[1], c.a[2], c.a[3]);
+            b = Box{b.left - pen.width / 2 - kFringe, b.top - pen.width / 2 - kFringe,
+                    b.right + pen.width / 2 + kFringe, b.bottom + pen.width / 2 + kFringe};
             break;
-        }
+        case Op::Line:
+            return lineBox(pen, c.a[0], c.a[1], c.a[2], c.a[3],
+                           c.a[0] == c.a[2] || c.a[1] == c.a[3]);
+        case Op::Polyline:
+            return lineBox(pen, c.a[0], c.a[1], c.a[2], c.a[3], c.a[4] != 0);
         case Op::Text: {
-            const std::string_view s(texts_.data() + c.textAt, c.textLength);
+            const std::string_view s(data_.texts.data() + c.dataAt, c.dataLength);
             const int w = frame_.textWidth(c.state.font, s);
             const int h = frame_.metricsOf(c.state.font).height;
             int left = c.a[0];
@@ -149,19 +188,7 @@ LayeredQtSurface::Box LayeredQtSurface::boxOf(const Call& c) const {
     return b;
 }
 
-void LayeredQtSurface::markTiles(std::vector<std::uint8_t>& tiles, const Box& b) const {
-    if (b.empty()) return;
-    const int across = tilesAcross();
-    const int x0 = std::max(b.left, 0) / kTile;
-    const int y0 = std::max(b.top, 0) / kTile;
-    const int x1 = std::min((b.right - 1) / kTile, across - 1);
-    const int y1 = std::min((b.bottom - 1) / kTile, tilesDown() - 1);
-    for (int y = y0; y <= y1; ++y)
-        for (int x = x0; x <= x1; ++x)
-            tiles[static_cast<std::size_t>(y * across + x)] = 1;
-}
-
-void LayeredQtSurface::draw(QtSurface& s, const std::vector<Call>& calls, const std::string& texts,
+void LayeredQtSurface::draw(QtSurface& s, const std::vector<Call>& calls, const Data& data,
                             bool fixed, bool all) const {
     bool fontKnown = false;
     FontChoice font = FontChoice::Default;
@@ -199,9 +226,27 @@ void LayeredQtSurface::draw(QtSurface& s, const std::vector<Call>& calls, const 
                 s.lineTo(a[2], a[3]);
                 break;
             case Op::Text:
-                s.text(a[0], a[1], std::string_view(texts.data() + c.textAt, c.textLength));
+                s.text(a[0], a[1], std::string_view(data.texts.data() + c.dataAt, c.dataLength));
+                break;
+            case Op::Polyline:
+                s.polyline(data.vertices.data() + c.dataAt, c.dataLength);
                 break;
         }
+    }
+}
+
+bool LayeredQtSurface::sameData(const Call& c, const Data& from, const Call& l,
+                                const Data& lfrom) const {
+    switch (c.op) {
+        case Op::Text:
+            return std::string_view(from.texts.data() + c.dataAt, c.dataLength) ==
+                   std::string_view(lfrom.texts.data() + l.dataAt, l.dataLength);
+        case Op::Polyline:
+            return std::equal(from.vertices.begin() + c.dataAt,
+                              from.vertices.begin() + c.dataAt + c.dataLength,
+                              lfrom.vertices.begin() + l.dataAt);
+        default:
+            return true;
     }
 }
 
@@ -213,11 +258,8 @@ bool LayeredQtSurface::fixedPartsChanged() const {
         if (j == layerCalls_.size()) return true;
         const Call& l = layerCalls_[j++];
         Call same = c;
-        same.textAt = l.textAt;
-        if (!(same == l)) return true;
-        if (c.op == Op::Text && std::string_view(texts_.data() + c.textAt, c.textLength) !=
-                                    std::string_view(layerTexts_.data() + l.textAt, l.textLength))
-            return true;
+        same.dataAt = l.dataAt;
+        if (!(same == l) || !sameData(c, data_, l, layerData_)) return true;
     }
     return j != layerCalls_.size();
 }
@@ -226,11 +268,11 @@ void LayeredQtSurface::flush() {
     if (calls_.empty()) return;
     const auto done = [this] {
         calls_.clear();
-        texts_.clear();
+        data_.clear();
         midPaint_ = true;
     };
     if (!enabled_ || midPaint_) {
-        draw(frame_, calls_, texts_, false, true);
+        draw(frame_, calls_, data_, false, true);
         restoreAll_ = true;
         ++counts_.callByCall;
         done();
@@ -271,15 +313,19 @@ void LayeredQtSurface::flush() {
         // The layer starts from the picture as it stands, as the fixed calls would find it.
         layer_.copyRegion(frame_, 0, 0, frame_.width(), frame_.height());
         layer_.reset();
-        draw(layer_, calls_, texts_, true, false);
+        draw(layer_, calls_, data_, true, false);
         layerCalls_.clear();
-        layerTexts_.clear();
+        layerData_.clear();
         for (const Call& c : calls_) {
             if (!c.fixed) continue;
             layerCalls_.push_back(c);
             if (c.op == Op::Text) {
-                layerCalls_.back().textAt = static_cast<std::uint32_t>(layerTexts_.size());
-                layerTexts_.append(texts_, c.textAt, c.textLength);
+                layerCalls_.back().dataAt = static_cast<std::uint32_t>(layerData_.texts.size());
+                layerData_.texts.append(data_.texts, c.dataAt, c.dataLength);
+            } else if (c.op == Op::Polyline) {
+                layerCalls_.back().dataAt = static_cast<std::uint32_t>(layerData_.vertices.size());
+                const auto first = data_.vertices.begin() + c.dataAt;
+                layerData_.vertices.insert(layerData_.vertices.end(), first, first + c.dataLength);
             }
         }
         layerValid_ = true;
@@ -289,34 +335,17 @@ void LayeredQtSurface::flush() {
         ++counts_.fromLayer;
     }
 
-    // Back to the layer wherever this paint or the previous one draws over it.
-    const int across = tilesAcross();
-    drawing_.assign(static_cast<std::size_t>(across * tilesDown()), 0);
-    for (const Call& c : calls_)
-        if (!c.fixed) markTiles(drawing_, boxOf(c));
-    if (restoreAll_ || drawnOver_.size() != drawing_.size()) {
+    // Back to the layer wherever the previous paint drew over it.
+    if (restoreAll_) {
         frame_.copyRegion(layer_, 0, 0, frame_.width(), frame_.height());
     } else {
-        for (int ty = 0; ty < tilesDown(); ++ty) {
-            const std::size_t row = static_cast<std::size_t>(ty * across);
-            for (int tx = 0; tx < across;) {
-                const auto marked = [&](int x) {
-                    return drawing_[row + static_cast<std::size_t>(x)] |
-                           drawnOver_[row + static_cast<std::size_t>(x)];
-                };
-                if (!marked(tx)) {
-                    ++tx;
-                    continue;
-                }
-                const int from = tx;
-                while (tx < across && marked(tx))
-                    ++tx;
-                frame_.copyRegion(layer_, from * kTile, ty * kTile, tx * kTile, (ty + 1) * kTile);
-            }
-        }
+        for (const Box& b : drawnOver_)
+            frame_.copyRegion(layer_, b.left, b.top, b.right, b.bottom);
     }
-    draw(frame_, calls_, texts_, false, false);
-    drawnOver_.swap(drawing_);
+    drawnOver_.clear();
+    for (const Call& c : calls_)
+        if (!c.fixed) addDrawn(drawnOver_, c);
+    draw(frame_, calls_, data_, false, false);
     restoreAll_ = false;
     done();
 }

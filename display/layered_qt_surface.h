@@ -45,6 +45,7 @@ class LayeredQtSurface : public Surface {
     void moveTo(int x, int y) override;
     void lineTo(int x, int y) override;
     void text(int x, int y, std::string_view text) override;
+    void polyline(const Vertex* vertices, std::size_t count) override;
     void beginFixed() override { ++fixedDepth_; }
     void endFixed() override {
         if (fixedDepth_ > 0) --fixedDepth_;
@@ -74,7 +75,7 @@ class LayeredQtSurface : public Surface {
     Counts counts() const { return counts_; }
 
   private:
-    enum class Op : std::uint8_t { FillRect, Rectangle, Ellipse, Arc, Line, Text };
+    enum class Op : std::uint8_t { FillRect, Rectangle, Ellipse, Arc, Line, Text, Polyline };
     struct State {
         Pen pen = kBlackPen;
         Brush brush = kWhiteBrush;
@@ -95,20 +96,33 @@ class LayeredQtSurface : public Surface {
         }
         void add(const Box& o);
     };
+    // A text's characters and a polyline's vertices are kept apart, at dataAt, dataLength long;
+    // a polyline's a[] holds the box around its vertices and whether every line is straight.
     struct Call {
         Op op = Op::Line;
         bool fixed = false;
         int a[8] = {};
         Rgb colour{};
         State state;
-        std::uint32_t textAt = 0, textLength = 0;
+        std::uint32_t dataAt = 0, dataLength = 0;
         friend bool operator==(const Call&, const Call&) = default;
     };
 
     void add(Op op, std::initializer_list<int> args, Rgb colour = {});
     Box boxOf(const Call& c) const;
+    static Box lineBox(const Pen& pen, int x0, int y0, int x1, int y1, bool straight);
     void flush();
-    void draw(QtSurface& s, const std::vector<Call>& calls, const std::string& texts, bool fixed,
+    // The kept parts of one set of calls.
+    struct Data {
+        std::string texts;
+        std::vector<Vertex> vertices;
+        void clear() {
+            texts.clear();
+            vertices.clear();
+        }
+    };
+    bool sameData(const Call& c, const Data& from, const Call& l, const Data& lfrom) const;
+    void draw(QtSurface& s, const std::vector<Call>& calls, const Data& data, bool fixed,
               bool all) const;
     bool fixedPartsChanged() const;
 
@@ -120,17 +134,15 @@ class LayeredQtSurface : public Surface {
     bool enabled_ = true;
     // The calls of this paint, and the fixed ones the layer was drawn from.
     std::vector<Call> calls_;
-    std::string texts_;
+    Data data_;
     std::vector<Call> layerCalls_;
-    std::string layerTexts_;
+    Data layerData_;
     bool layerValid_ = false;
-    // Tiles of the picture drawn over the layer by this paint and by the previous one; the
-    // whole picture is taken from the layer when that is unknown.
-    static constexpr int kTile = 16;
-    void markTiles(std::vector<std::uint8_t>& tiles, const Box& b) const;
-    int tilesAcross() const { return (frame_.width() + kTile - 1) / kTile; }
-    int tilesDown() const { return (frame_.height() + kTile - 1) / kTile; }
-    std::vector<std::uint8_t> drawnOver_, drawing_;
+    // Where the previous paint drew over the layer, call by call and a polyline line by line;
+    // the whole picture is taken from the layer when that is unknown. The next paint needs no
+    // more: everywhere else the picture is still the layer.
+    void addDrawn(std::vector<Box>& boxes, const Call& c) const;
+    std::vector<Box> drawnOver_;
     bool restoreAll_ = true;
     // After the picture was read within a paint, the rest of it goes call by call.
     bool midPaint_ = false;

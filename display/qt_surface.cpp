@@ -299,6 +299,31 @@ void QtSurface::lineTo(int x, int y) {
     p.drawLine(QPointF(x0 + 0.5, y0 + 0.5), QPointF(x + 0.5, y + 0.5));
 }
 
+void QtSurface::polyline(const Vertex* vertices, std::size_t count) {
+    if (count == 0) return;
+    moveTo(vertices[0].x, vertices[0].y);
+    // The traces' steps: straight thin lines filled pixel for pixel without a call per line.
+    Impl& d = *d_;
+    const bool thin = d.pen.width == 1 && d.pen.style == PenStyle::Solid;
+    for (std::size_t i = 1; i < count; ++i) {
+        const int x0 = d.curX, y0 = d.curY;
+        const int x = vertices[i].x, y = vertices[i].y;
+        if (!thin || (x0 != x && y0 != y)) {
+            lineTo(x, y);
+            continue;
+        }
+        d.curX = x;
+        d.curY = y;
+        if (y0 == y) {
+            const int from = x > x0 ? x0 : x + 1;
+            d.fillSolid(from, y, from + std::abs(x - x0), y + 1, d.pen.colour);
+        } else {
+            const int from = y > y0 ? y0 : y + 1;
+            d.fillSolid(x, from, x + 1, from + std::abs(y - y0), d.pen.colour);
+        }
+    }
+}
+
 void QtSurface::text(int x, int y, std::string_view text) {
     if (text.empty()) return;
     QPainter& p = d_->painter;

@@ -35,6 +35,7 @@ class QtSurface : public Surface {
     void moveTo(int x, int y) override;
     void lineTo(int x, int y) override;
     void text(int x, int y, std::string_view text) override;
+    void polyline(const Vertex* vertices, std::size_t count) override;
 
     // Back to a fresh surface's drawing state; the picture is kept. A window that repaints
     // the whole area can then keep one surface, image and fonts, from paint to paint.

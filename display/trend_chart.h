@@ -122,6 +122,9 @@ class TrendChart {
     double leftFraction_ = 50.0, topFraction_ = 50.0;
     int boxHeight_ = 0, boxWidth_ = 0;
     Clock clock_;
+    // The vertices of one trace run, kept so that a paint does not allocate: a start and two
+    // per position.
+    std::array<Vertex, 2 * kPositions + 1> run_{};
 };
 
 }  // namespace kvx
