@@ -130,18 +130,15 @@ LayeredQtSurface::Box LayeredQtSurface::lineBox(const Pen& pen, int x0, int y0, 
     return Box{b.left - m, b.top - m, b.right + m, b.bottom + m};
 }
 
-void LayeredQtSurface::addDrawn(std::vector<Box>& boxes, const Call& c) const {
-    if (c.op != Op::Polyline) {
-        if (const Box b = boxOf(c); !b.empty()) boxes.push_back(b);
+void LayeredQtSurface::addDrawn(const Call& c) {
+    const Pen& pen = c.state.pen;
+    if (c.op == Op::Polyline && c.a[4] != 0 && pen.width == 1 && pen.style == PenStyle::Solid) {
+        const auto first = data_.vertices.begin() + c.dataAt;
+        drawnAlong_.insert(drawnAlong_.end(), first, first + c.dataLength);
+        drawnRunEnds_.push_back(static_cast<std::uint32_t>(drawnAlong_.size()));
         return;
     }
-    // Line by line: a trace's box is most of the plot, its lines a small part of it.
-    const Vertex* v = data_.vertices.data() + c.dataAt;
-    for (std::uint32_t i = 1; i < c.dataLength; ++i) {
-        const Vertex a = v[i - 1], b = v[i];
-        if (a == b) continue;  // draws nothing
-        boxes.push_back(lineBox(c.state.pen, a.x, a.y, b.x, b.y, a.x == b.x || a.y == b.y));
-    }
+    if (const Box b = boxOf(c); !b.empty()) drawnOver_.push_back(b);
 }
 
 LayeredQtSurface::Box LayeredQtSurface::boxOf(const Call& c) const {
@@ -341,10 +338,17 @@ void LayeredQtSurface::flush() {
     } else {
         for (const Box& b : drawnOver_)
             frame_.copyRegion(layer_, b.left, b.top, b.right, b.bottom);
+        std::uint32_t from = 0;
+        for (const std::uint32_t end : drawnRunEnds_) {
+            frame_.copyAlong(layer_, drawnAlong_.data() + from, end - from);
+            from = end;
+        }
     }
     drawnOver_.clear();
+    drawnAlong_.clear();
+    drawnRunEnds_.clear();
     for (const Call& c : calls_)
-        if (!c.fixed) addDrawn(drawnOver_, c);
+        if (!c.fixed) addDrawn(c);
     draw(frame_, calls_, data_, false, false);
     restoreAll_ = false;
     done();

@@ -138,11 +138,14 @@ class LayeredQtSurface : public Surface {
     std::vector<Call> layerCalls_;
     Data layerData_;
     bool layerValid_ = false;
-    // Where the previous paint drew over the layer, call by call and a polyline line by line;
-    // the whole picture is taken from the layer when that is unknown. The next paint needs no
-    // more: everywhere else the picture is still the layer.
-    void addDrawn(std::vector<Box>& boxes, const Call& c) const;
+    // Where the previous paint drew over the layer: boxes, and the vertices of thin straight
+    // polylines (the traces), whose lines cover a small part of their box. The whole picture is
+    // taken from the layer when that is unknown. The next paint needs no more: everywhere else
+    // the picture is still the layer.
+    void addDrawn(const Call& c);
     std::vector<Box> drawnOver_;
+    std::vector<Vertex> drawnAlong_;
+    std::vector<std::uint32_t> drawnRunEnds_;
     bool restoreAll_ = true;
     // After the picture was read within a paint, the rest of it goes call by call.
     bool midPaint_ = false;

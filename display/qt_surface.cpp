@@ -356,12 +356,49 @@ void QtSurface::copyRegion(const QtSurface& from, int left, int top, int right, 
     Impl& dst = *d_;
     left = std::max(left, 0);
     top = std::max(top, 0);
-    right = std::min({right, src.image.width(), dst.image.width()});
-    bottom = std::min({bottom, src.image.height(), dst.image.height()});
+    right = std::min({right, src.w, dst.w});
+    bottom = std::min({bottom, src.h, dst.h});
     if (right <= left || bottom <= top) return;
-    const std::size_t bytes = static_cast<std::size_t>(right - left) * sizeof(quint32);
-    for (int y = top; y < bottom; ++y)
-        std::memcpy(dst.bits + y * dst.stride + left, src.bits + y * src.stride + left, bytes);
+    const int n = right - left;
+    const quint32* in = src.bits + top * src.stride + left;
+    quint32* out = dst.bits + top * dst.stride + left;
+    if (n <= 4) {
+        // The steps of a trace: a call to memcpy per row would cost more than the copy.
+        for (int y = top; y < bottom; ++y, in += src.stride, out += dst.stride)
+            for (int x = 0; x < n; ++x)
+                out[x] = in[x];
+        return;
+    }
+    const std::size_t bytes = static_cast<std::size_t>(n) * sizeof(quint32);
+    for (int y = top; y < bottom; ++y, in += src.stride, out += dst.stride)
+        std::memcpy(out, in, bytes);
+}
+
+void QtSurface::copyAlong(const QtSurface& from, const Vertex* vertices, std::size_t count) {
+    const Impl& src = *from.d_;
+    Impl& dst = *d_;
+    const int w = std::min(src.w, dst.w), h = std::min(src.h, dst.h);
+    for (std::size_t i = 1; i < count; ++i) {
+        const Vertex a = vertices[i - 1], b = vertices[i];
+        if (a.y == b.y) {
+            if (a.y < 0 || a.y >= h) continue;
+            const int x0 = std::max(std::min(a.x, b.x), 0),
+                      x1 = std::min(std::max(a.x, b.x), w - 1);
+            const quint32* in = src.bits + a.y * src.stride;
+            quint32* out = dst.bits + a.y * dst.stride;
+            for (int x = x0; x <= x1; ++x)
+                out[x] = in[x];
+        } else if (a.x == b.x) {
+            if (a.x < 0 || a.x >= w) continue;
+            const int y0 = std::max(std::min(a.y, b.y), 0),
+                      y1 = std::min(std::max(a.y, b.y), h - 1);
+            for (int y = y0; y <= y1; ++y)
+                dst.bits[y * dst.stride + a.x] = src.bits[y * src.stride + a.x];
+        } else {
+            copyRegion(from, std::min(a.x, b.x), std::min(a.y, b.y), std::max(a.x, b.x) + 1,
+                       std::max(a.y, b.y) + 1);
+        }
+    }
 }
 
 const QImage& QtSurface::image() {

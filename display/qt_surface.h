@@ -49,6 +49,9 @@ class QtSurface : public Surface {
     // Copies the pixels of from's picture inside (left, top)..(right, bottom) exclusive, clipped
     // to both pictures, into the same place of this one.
     void copyRegion(const QtSurface& from, int left, int top, int right, int bottom);
+    // Copies from from's picture the pixels of straight lines joining the vertices in turn,
+    // ends included: what a thin solid polyline through them may have painted.
+    void copyAlong(const QtSurface& from, const Vertex* vertices, std::size_t count);
     // The picture so far; drawing continues to work afterwards.
     const QImage& image();
     Rgb pixel(int x, int y);
