@@ -134,11 +134,43 @@ void LayeredQtSurface::addDrawn(const Call& c) {
     const Pen& pen = c.state.pen;
     if (c.op == Op::Polyline && c.a[4] != 0 && pen.width == 1 && pen.style == PenStyle::Solid) {
         const auto first = data_.vertices.begin() + c.dataAt;
-        drawnAlong_.insert(drawnAlong_.end(), first, first + c.dataLength);
-        drawnRunEnds_.push_back(static_cast<std::uint32_t>(drawnAlong_.size()));
+        Runs& r = drawnAlong_;
+        r.vertices.insert(r.vertices.end(), first, first + c.dataLength);
+        r.ends.push_back(static_cast<std::uint32_t>(r.vertices.size()));
+        r.colours.push_back(pen.colour);
         return;
     }
     if (const Box b = boxOf(c); !b.empty()) drawnOver_.push_back(b);
+}
+
+LayeredQtSurface::Box LayeredQtSurface::Runs::box(std::size_t run) const {
+    const std::size_t from = run == 0 ? 0 : ends[run - 1];
+    Box b;
+    for (std::size_t i = from; i < ends[run]; ++i)
+        b.add(Box{vertices[i].x, vertices[i].y, vertices[i].x + 1, vertices[i].y + 1});
+    return b;
+}
+
+// A run drawn again exactly as before leaves its pixels as they were: whatever else drew over
+// or under it, in this paint or the last, changes only inside its own box, which is counted.
+void LayeredQtSurface::addChangedRuns() {
+    const Runs& now = drawnAlong_;
+    const Runs& before = previousAlong_;
+    const std::size_t n = std::max(now.ends.size(), before.ends.size());
+    for (std::size_t k = 0; k < n; ++k) {
+        const bool inNow = k < now.ends.size(), inBefore = k < before.ends.size();
+        if (inNow && inBefore && now.colours[k] == before.colours[k]) {
+            const auto span = [](const Runs& r, std::size_t run) {
+                const std::uint32_t from = run == 0 ? 0 : r.ends[run - 1];
+                return std::pair{r.vertices.begin() + from, r.vertices.begin() + r.ends[run]};
+            };
+            const auto [a0, a1] = span(now, k);
+            const auto [b0, b1] = span(before, k);
+            if (std::equal(a0, a1, b0, b1)) continue;
+        }
+        if (inNow) changed_.push_back(now.box(k));
+        if (inBefore) changed_.push_back(before.box(k));
+    }
 }
 
 LayeredQtSurface::Box LayeredQtSurface::boxOf(const Call& c) const {
@@ -270,6 +302,7 @@ void LayeredQtSurface::flush() {
     };
     if (!enabled_ || midPaint_) {
         draw(frame_, calls_, data_, false, true);
+        changed_.assign(1, Box{0, 0, frame_.width(), frame_.height()});
         restoreAll_ = true;
         ++counts_.callByCall;
         done();
@@ -333,22 +366,29 @@ void LayeredQtSurface::flush() {
     }
 
     // Back to the layer wherever the previous paint drew over it.
+    changed_.clear();
     if (restoreAll_) {
         frame_.copyRegion(layer_, 0, 0, frame_.width(), frame_.height());
+        changed_.push_back(Box{0, 0, frame_.width(), frame_.height()});
     } else {
         for (const Box& b : drawnOver_)
             frame_.copyRegion(layer_, b.left, b.top, b.right, b.bottom);
-        std::uint32_t from = 0;
-        for (const std::uint32_t end : drawnRunEnds_) {
-            frame_.copyAlong(layer_, drawnAlong_.data() + from, end - from);
-            from = end;
+        const Runs& r = drawnAlong_;
+        for (std::size_t k = 0; k < r.ends.size(); ++k) {
+            const std::uint32_t from = k == 0 ? 0 : r.ends[k - 1];
+            frame_.copyAlong(layer_, r.vertices.data() + from, r.ends[k] - from);
         }
+        changed_.swap(drawnOver_);
     }
     drawnOver_.clear();
-    drawnAlong_.clear();
-    drawnRunEnds_.clear();
+    previousAlong_.clear();
+    std::swap(previousAlong_, drawnAlong_);
     for (const Call& c : calls_)
         if (!c.fixed) addDrawn(c);
+    if (!restoreAll_) {
+        changed_.insert(changed_.end(), drawnOver_.begin(), drawnOver_.end());
+        addChangedRuns();
+    }
     draw(frame_, calls_, data_, false, false);
     restoreAll_ = false;
     done();

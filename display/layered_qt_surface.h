@@ -74,6 +74,21 @@ class LayeredQtSurface : public Surface {
     };
     Counts counts() const { return counts_; }
 
+    // Pixels (left, top)..(right, bottom) exclusive.
+    struct Box {
+        int left = 0, top = 0, right = 0, bottom = 0;
+        bool empty() const { return right <= left || bottom <= top; }
+        bool meets(const Box& o) const {
+            return !empty() && !o.empty() && left < o.right && o.left < right && top < o.bottom &&
+                   o.top < bottom;
+        }
+        void add(const Box& o);
+    };
+    // Where the last paint drawn may have changed the picture from the one before it, so a
+    // window need copy no more than these to the screen; the whole picture after a new layer
+    // or a paint drawn call by call.
+    const std::vector<Box>& changed() const { return changed_; }
+
   private:
     enum class Op : std::uint8_t { FillRect, Rectangle, Ellipse, Arc, Line, Text, Polyline };
     struct State {
@@ -85,16 +100,6 @@ class LayeredQtSurface : public Surface {
         Rgb background{255, 255, 255};
         FontChoice font = FontChoice::Default;
         friend bool operator==(const State&, const State&) = default;
-    };
-    // The pixels a call may touch, (left, top)..(right, bottom) exclusive.
-    struct Box {
-        int left = 0, top = 0, right = 0, bottom = 0;
-        bool empty() const { return right <= left || bottom <= top; }
-        bool meets(const Box& o) const {
-            return !empty() && !o.empty() && left < o.right && o.left < right && top < o.bottom &&
-                   o.top < bottom;
-        }
-        void add(const Box& o);
     };
     // A text's characters and a polyline's vertices are kept apart, at dataAt, dataLength long;
     // a polyline's a[] holds the box around its vertices and whether every line is straight.
@@ -143,9 +148,21 @@ class LayeredQtSurface : public Surface {
     // taken from the layer when that is unknown. The next paint needs no more: everywhere else
     // the picture is still the layer.
     void addDrawn(const Call& c);
+    void addChangedRuns();
     std::vector<Box> drawnOver_;
-    std::vector<Vertex> drawnAlong_;
-    std::vector<std::uint32_t> drawnRunEnds_;
+    struct Runs {
+        std::vector<Vertex> vertices;
+        std::vector<std::uint32_t> ends;
+        std::vector<Rgb> colours;
+        void clear() {
+            vertices.clear();
+            ends.clear();
+            colours.clear();
+        }
+        Box box(std::size_t run) const;
+    };
+    Runs drawnAlong_, previousAlong_;
+    std::vector<Box> changed_;
     bool restoreAll_ = true;
     // After the picture was read within a paint, the rest of it goes call by call.
     bool midPaint_ = false;
