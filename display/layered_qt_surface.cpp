@@ -34,7 +34,7 @@ TextMetrics LayeredQtSurface::textMetrics() const {
 void LayeredQtSurface::add(Op op, std::initializer_list<int> args, Rgb colour) {
     Call c;
     c.op = op;
-    c.fixed = fixedDepth_ > 0;
+    c.fixed = c.marked = fixedDepth_ > 0;
     std::copy(args.begin(), args.end(), c.a);
     c.colour = colour;
     c.state = state_;
@@ -283,10 +283,11 @@ bool LayeredQtSurface::fixedPartsChanged() const {
     if (!layerValid_) return true;
     std::size_t j = 0;
     for (const Call& c : calls_) {
-        if (!c.fixed) continue;
+        if (!c.marked) continue;
         if (j == layerCalls_.size()) return true;
         const Call& l = layerCalls_[j++];
         Call same = c;
+        same.fixed = l.fixed;
         same.dataAt = l.dataAt;
         if (!(same == l) || !sameData(c, data_, l, layerData_)) return true;
     }
@@ -309,12 +310,25 @@ void LayeredQtSurface::flush() {
         return;
     }
 
+    // A fixed call once drawn in its turn stays off the layer while the layer is kept: values
+    // that come and go under it would otherwise rebuild the layer again and again.
+    const bool kept = !fixedPartsChanged();
+    if (!kept) offLayer_.clear();
+    std::size_t marked = 0;
+    for (Call& c : calls_) {
+        if (!c.marked) continue;
+        if (marked < offLayer_.size() && offLayer_[marked]) c.fixed = false;
+        ++marked;
+    }
+    offLayer_.resize(marked, false);
+
     // Where the calls that are not fixed draw, run by run. A fixed call over an earlier run has
     // to lie above it, which the layer underneath cannot do: that call is drawn with the runs
     // instead, and so is any fixed call over it in turn.
     std::vector<Box> runs;
     Box run, over;
-    int moved = 0;
+    bool grew = false;
+    std::size_t ordinal = 0;
     for (Call& c : calls_) {
         const Box b = boxOf(c);
         if (c.fixed && b.meets(over)) {
@@ -323,9 +337,11 @@ void LayeredQtSurface::flush() {
                 below = b.meets(runs[i]);
             if (below) {
                 c.fixed = false;
-                ++moved;
+                offLayer_[ordinal] = true;
+                grew = true;
             }
         }
+        if (c.marked) ++ordinal;
         if (c.fixed) {
             if (!run.empty()) {
                 runs.push_back(run);
@@ -337,9 +353,9 @@ void LayeredQtSurface::flush() {
         }
     }
     if (!run.empty()) runs.push_back(run);
-    counts_.movedOffLayer = moved;
+    counts_.movedOffLayer = static_cast<int>(std::count(offLayer_.begin(), offLayer_.end(), true));
 
-    if (fixedPartsChanged()) {
+    if (!kept || grew) {
         // The layer starts from the picture as it stands, as the fixed calls would find it.
         layer_.copyRegion(frame_, 0, 0, frame_.width(), frame_.height());
         layer_.reset();
@@ -347,7 +363,7 @@ void LayeredQtSurface::flush() {
         layerCalls_.clear();
         layerData_.clear();
         for (const Call& c : calls_) {
-            if (!c.fixed) continue;
+            if (!c.marked) continue;
             layerCalls_.push_back(c);
             if (c.op == Op::Text) {
                 layerCalls_.back().dataAt = static_cast<std::uint32_t>(layerData_.texts.size());

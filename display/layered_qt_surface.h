@@ -68,8 +68,8 @@ class LayeredQtSurface : public Surface {
         int fromLayer = 0;
         int layerBuilds = 0;
         int callByCall = 0;
-        // Of the last paint: fixed calls drawn over the layer because they lie above something
-        // that is not fixed.
+        // Of the last paint: fixed calls drawn in their turn over the layer because they lie,
+        // or once lay while the layer was kept, above something that is not fixed.
         int movedOffLayer = 0;
     };
     Counts counts() const { return counts_; }
@@ -105,7 +105,8 @@ class LayeredQtSurface : public Surface {
     // a polyline's a[] holds the box around its vertices and whether every line is straight.
     struct Call {
         Op op = Op::Line;
-        bool fixed = false;
+        bool fixed = false;   // drawn on the layer
+        bool marked = false;  // between beginFixed and endFixed
         int a[8] = {};
         Rgb colour{};
         State state;
@@ -143,6 +144,8 @@ class LayeredQtSurface : public Surface {
     std::vector<Call> layerCalls_;
     Data layerData_;
     bool layerValid_ = false;
+    // By the order of the fixed calls: those kept off the layer.
+    std::vector<bool> offLayer_;
     // Where the previous paint drew over the layer: boxes, and the vertices of thin straight
     // polylines (the traces), whose lines cover a small part of their box. The whole picture is
     // taken from the layer when that is unknown. The next paint needs no more: everywhere else

@@ -161,6 +161,33 @@ TEST_F(LayeredQtSurfaceTest, AFixedCallOverAChangingOneIsDrawnInItsTurn) {
     }
 }
 
+// A value that reaches under a fixed call now and then (a legend's units after its value) must
+// not rebuild the layer each time it comes and goes: the call stays drawn in its turn.
+TEST_F(LayeredQtSurfaceTest, AFixedCallOnceOverAChangingOneStaysOffTheLayer) {
+    const Rgb red{255, 0, 0}, blue{0, 0, 255}, grey{128, 128, 128};
+    LayeredQtSurface s(60, 40);
+    const int fills[] = {10, 30, 10, 40, 20, 30, 10};
+    for (int fill : fills) {
+        s.reset();
+        s.beginFixed();
+        s.fillRect(0, 0, 60, 40, grey);
+        s.endFixed();
+        s.fillRect(0, 10, fill, 20, red);
+        s.beginFixed();
+        s.setPen(Pen{blue, 1, PenStyle::Solid});
+        s.moveTo(25, 5);
+        s.lineTo(25, 30);
+        s.endFixed();
+        EXPECT_EQ(s.pixel(25, 15), blue) << fill;
+        EXPECT_EQ(s.pixel(fill - 1, 15), red) << fill;
+        EXPECT_EQ(s.pixel(fill, 15), grey) << fill;
+        EXPECT_EQ(s.pixel(27, 15), fill > 27 ? red : grey) << fill;
+    }
+    // The first paint, and the one that first found the line above the fill.
+    EXPECT_EQ(s.counts().layerBuilds, 2);
+    EXPECT_EQ(s.counts().movedOffLayer, 1);
+}
+
 // What a paint drew outside the fixed parts is gone in the next one.
 TEST_F(LayeredQtSurfaceTest, TheNextPaintTakesAwayWhatThePreviousOneDrewOverTheLayer) {
     const Rgb grey{128, 128, 128}, black{0, 0, 0};
