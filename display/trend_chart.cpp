@@ -183,8 +183,13 @@ void TrendChart::stampTime() {
 }
 
 void TrendChart::putTimeStamp(std::time_t time) {
-    stamps_[static_cast<std::size_t>(write_)] = time;
+    // The stamp belongs with the samples that follow it, at the position they are written to,
+    // where a live paint's advance and stampTime put it; stamped before the step, the cursor
+    // showed each record with the next one's time. A sweep begun afresh gives its origin the
+    // same time, so the axis does not start with a time left from before.
+    if (write_ == 0) stamps_[0] = time;
     step();
+    stamps_[static_cast<std::size_t>(write_)] = time;
 }
 
 void TrendChart::clear() {

@@ -50,6 +50,8 @@ class TrendChart {
     bool addSample(double value, int channel);
     void advance();
     void stampTime();
+    // Steps like advance, then stamps the new position (and position 0 too when the sweep
+    // started there), so the samples added next share the stamp.
     void putTimeStamp(std::time_t time);
     void clear();
     // Refused (false) outside the store.
