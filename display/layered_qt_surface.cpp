@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <algorithm>
+#include <cstdlib>
 
 namespace kvx {
 
@@ -130,9 +131,15 @@ LayeredQtSurface::Box LayeredQtSurface::lineBox(const Pen& pen, int x0, int y0, 
     return Box{b.left - m, b.top - m, b.right + m, b.bottom + m};
 }
 
+// A polyline of straight thin solid lines: a trace, filled pixel for pixel.
+bool LayeredQtSurface::isRun(const Call& c) {
+    const Pen& pen = c.state.pen;
+    return c.op == Op::Polyline && c.a[4] != 0 && pen.width == 1 && pen.style == PenStyle::Solid;
+}
+
 void LayeredQtSurface::addDrawn(const Call& c) {
     const Pen& pen = c.state.pen;
-    if (c.op == Op::Polyline && c.a[4] != 0 && pen.width == 1 && pen.style == PenStyle::Solid) {
+    if (isRun(c)) {
         const auto first = data_.vertices.begin() + c.dataAt;
         Runs& r = drawnAlong_;
         r.vertices.insert(r.vertices.end(), first, first + c.dataLength);
@@ -151,25 +158,49 @@ LayeredQtSurface::Box LayeredQtSurface::Runs::box(std::size_t run) const {
     return b;
 }
 
-// A run drawn again exactly as before leaves its pixels as they were: whatever else drew over
-// or under it, in this paint or the last, changes only inside its own box, which is counted.
-void LayeredQtSurface::addChangedRuns() {
+void LayeredQtSurface::markSameRuns() {
     const Runs& now = drawnAlong_;
     const Runs& before = previousAlong_;
-    const std::size_t n = std::max(now.ends.size(), before.ends.size());
-    for (std::size_t k = 0; k < n; ++k) {
-        const bool inNow = k < now.ends.size(), inBefore = k < before.ends.size();
-        if (inNow && inBefore && now.colours[k] == before.colours[k]) {
-            const auto span = [](const Runs& r, std::size_t run) {
-                const std::uint32_t from = run == 0 ? 0 : r.ends[run - 1];
-                return std::pair{r.vertices.begin() + from, r.vertices.begin() + r.ends[run]};
-            };
-            const auto [a0, a1] = span(now, k);
-            const auto [b0, b1] = span(before, k);
-            if (std::equal(a0, a1, b0, b1)) continue;
+    runSame_.assign(now.ends.size(), 0);
+    if (restoreAll_) return;
+    for (std::size_t k = 0; k < now.ends.size() && k < before.ends.size(); ++k) {
+        if (now.colours[k] != before.colours[k]) continue;
+        const auto span = [](const Runs& r, std::size_t run) {
+            const std::uint32_t from = run == 0 ? 0 : r.ends[run - 1];
+            return std::pair{r.vertices.begin() + from, r.vertices.begin() + r.ends[run]};
+        };
+        const auto [a0, a1] = span(now, k);
+        const auto [b0, b1] = span(before, k);
+        runSame_[k] = std::equal(a0, a1, b0, b1) ? 1 : 0;
+    }
+}
+
+// Fills the pixels of a run's lines that lie inside any of the boxes.
+void LayeredQtSurface::drawRunWithin(QtSurface& s, const Call& c, const Data& data,
+                                     const std::vector<Box>& boxes) const {
+    const Box around{c.a[0], c.a[1], c.a[2] + 1, c.a[3] + 1};
+    std::vector<Box>& near = nearRun_;
+    near.clear();
+    for (const Box& b : boxes)
+        if (b.meets(around)) near.push_back(b);
+    if (near.empty()) return;
+    const Rgb colour = c.state.pen.colour;
+    const Vertex* v = data.vertices.data() + c.dataAt;
+    for (std::uint32_t i = 1; i < c.dataLength; ++i) {
+        const Vertex a = v[i - 1], b = v[i];
+        // The pixels lineTo fills: from the start up to, not including, the end.
+        Box line;
+        if (a.y == b.y) {
+            const int from = b.x > a.x ? a.x : b.x + 1;
+            line = Box{from, a.y, from + std::abs(b.x - a.x), a.y + 1};
+        } else {
+            const int from = b.y > a.y ? a.y : b.y + 1;
+            line = Box{a.x, from, a.x + 1, from + std::abs(b.y - a.y)};
         }
-        if (inNow) changed_.push_back(now.box(k));
-        if (inBefore) changed_.push_back(before.box(k));
+        for (const Box& n : near)
+            if (line.meets(n))
+                s.fillRect(std::max(line.left, n.left), std::max(line.top, n.top),
+                           std::min(line.right, n.right), std::min(line.bottom, n.bottom), colour);
     }
 }
 
@@ -221,46 +252,49 @@ void LayeredQtSurface::draw(QtSurface& s, const std::vector<Call>& calls, const 
                             bool fixed, bool all) const {
     bool fontKnown = false;
     FontChoice font = FontChoice::Default;
-    for (const Call& c : calls) {
-        if (!all && c.fixed != fixed) continue;
-        const State& st = c.state;
-        s.setPen(st.pen);
-        s.setBrush(st.brush);
-        s.setTextColour(st.textColour);
-        s.setTextAlign(st.align);
-        s.setTransparentBackground(st.transparent);
-        s.setBackgroundColour(st.background);
-        // Selecting a font sets it on the painter; the rest only store.
-        if (!fontKnown || st.font != font) {
-            s.selectFont(st.font);
-            font = st.font;
-            fontKnown = true;
-        }
-        const int* a = c.a;
-        switch (c.op) {
-            case Op::FillRect:
-                s.fillRect(a[0], a[1], a[2], a[3], c.colour);
-                break;
-            case Op::Rectangle:
-                s.rectangle(a[0], a[1], a[2], a[3]);
-                break;
-            case Op::Ellipse:
-                s.ellipse(a[0], a[1], a[2], a[3]);
-                break;
-            case Op::Arc:
-                s.arc(a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7]);
-                break;
-            case Op::Line:
-                s.moveTo(a[0], a[1]);
-                s.lineTo(a[2], a[3]);
-                break;
-            case Op::Text:
-                s.text(a[0], a[1], std::string_view(data.texts.data() + c.dataAt, c.dataLength));
-                break;
-            case Op::Polyline:
-                s.polyline(data.vertices.data() + c.dataAt, c.dataLength);
-                break;
-        }
+    for (const Call& c : calls)
+        if (all || c.fixed == fixed) drawCall(s, c, data, font, fontKnown);
+}
+
+void LayeredQtSurface::drawCall(QtSurface& s, const Call& c, const Data& data, FontChoice& font,
+                                bool& fontKnown) const {
+    const State& st = c.state;
+    s.setPen(st.pen);
+    s.setBrush(st.brush);
+    s.setTextColour(st.textColour);
+    s.setTextAlign(st.align);
+    s.setTransparentBackground(st.transparent);
+    s.setBackgroundColour(st.background);
+    // Selecting a font sets it on the painter; the rest only store.
+    if (!fontKnown || st.font != font) {
+        s.selectFont(st.font);
+        font = st.font;
+        fontKnown = true;
+    }
+    const int* a = c.a;
+    switch (c.op) {
+        case Op::FillRect:
+            s.fillRect(a[0], a[1], a[2], a[3], c.colour);
+            break;
+        case Op::Rectangle:
+            s.rectangle(a[0], a[1], a[2], a[3]);
+            break;
+        case Op::Ellipse:
+            s.ellipse(a[0], a[1], a[2], a[3]);
+            break;
+        case Op::Arc:
+            s.arc(a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7]);
+            break;
+        case Op::Line:
+            s.moveTo(a[0], a[1]);
+            s.lineTo(a[2], a[3]);
+            break;
+        case Op::Text:
+            s.text(a[0], a[1], std::string_view(data.texts.data() + c.dataAt, c.dataLength));
+            break;
+        case Op::Polyline:
+            s.polyline(data.vertices.data() + c.dataAt, c.dataLength);
+            break;
     }
 }
 
@@ -381,31 +415,50 @@ void LayeredQtSurface::flush() {
         ++counts_.fromLayer;
     }
 
-    // Back to the layer wherever the previous paint drew over it.
+    // What this paint draws over the layer, beside what the last one did; the runs (traces)
+    // drawn again exactly as the last paint drew them are left standing.
     changed_.clear();
-    if (restoreAll_) {
-        frame_.copyRegion(layer_, 0, 0, frame_.width(), frame_.height());
-        changed_.push_back(Box{0, 0, frame_.width(), frame_.height()});
-    } else {
-        for (const Box& b : drawnOver_)
-            frame_.copyRegion(layer_, b.left, b.top, b.right, b.bottom);
-        const Runs& r = drawnAlong_;
-        for (std::size_t k = 0; k < r.ends.size(); ++k) {
-            const std::uint32_t from = k == 0 ? 0 : r.ends[k - 1];
-            frame_.copyAlong(layer_, r.vertices.data() + from, r.ends[k] - from);
-        }
-        changed_.swap(drawnOver_);
-    }
-    drawnOver_.clear();
+    changed_.swap(drawnOver_);
     previousAlong_.clear();
     std::swap(previousAlong_, drawnAlong_);
     for (const Call& c : calls_)
         if (!c.fixed) addDrawn(c);
-    if (!restoreAll_) {
+    markSameRuns();
+
+    // Back to the layer wherever the last paint drew over it, but along the runs left standing.
+    if (restoreAll_) {
+        frame_.copyRegion(layer_, 0, 0, frame_.width(), frame_.height());
+        changed_.assign(1, Box{0, 0, frame_.width(), frame_.height()});
+    } else {
+        for (const Box& b : changed_)
+            frame_.copyRegion(layer_, b.left, b.top, b.right, b.bottom);
+        const Runs& before = previousAlong_;
+        const Runs& now = drawnAlong_;
+        for (std::size_t k = 0; k < before.ends.size(); ++k) {
+            if (k < runSame_.size() && runSame_[k]) continue;
+            const std::uint32_t from = k == 0 ? 0 : before.ends[k - 1];
+            frame_.copyAlong(layer_, before.vertices.data() + from, before.ends[k] - from);
+            changed_.push_back(before.box(k));
+        }
+        for (std::size_t k = 0; k < now.ends.size(); ++k)
+            if (!runSame_[k]) changed_.push_back(now.box(k));
         changed_.insert(changed_.end(), drawnOver_.begin(), drawnOver_.end());
-        addChangedRuns();
     }
-    draw(frame_, calls_, data_, false, false);
+
+    // A run left standing is drawn again only where something else changed the picture, which
+    // may lie under or over it: everywhere else its pixels are as the last paint left them, and
+    // its opaque lines are the same whatever lay under them.
+    bool fontKnown = false;
+    FontChoice font = FontChoice::Default;
+    std::size_t runIndex = 0;
+    for (const Call& c : calls_) {
+        if (c.fixed) continue;
+        if (isRun(c) && runSame_[runIndex++]) {
+            drawRunWithin(frame_, c, data_, changed_);
+            continue;
+        }
+        drawCall(frame_, c, data_, font, fontKnown);
+    }
     restoreAll_ = false;
     done();
 }

@@ -130,6 +130,8 @@ class LayeredQtSurface : public Surface {
     bool sameData(const Call& c, const Data& from, const Call& l, const Data& lfrom) const;
     void draw(QtSurface& s, const std::vector<Call>& calls, const Data& data, bool fixed,
               bool all) const;
+    void drawCall(QtSurface& s, const Call& c, const Data& data, FontChoice& font,
+                  bool& fontKnown) const;
     bool fixedPartsChanged() const;
 
     QtSurface frame_;
@@ -150,8 +152,11 @@ class LayeredQtSurface : public Surface {
     // polylines (the traces), whose lines cover a small part of their box. The whole picture is
     // taken from the layer when that is unknown. The next paint needs no more: everywhere else
     // the picture is still the layer.
+    static bool isRun(const Call& c);
     void addDrawn(const Call& c);
-    void addChangedRuns();
+    void markSameRuns();
+    void drawRunWithin(QtSurface& s, const Call& c, const Data& data,
+                       const std::vector<Box>& boxes) const;
     std::vector<Box> drawnOver_;
     struct Runs {
         std::vector<Vertex> vertices;
@@ -166,6 +171,9 @@ class LayeredQtSurface : public Surface {
     };
     Runs drawnAlong_, previousAlong_;
     std::vector<Box> changed_;
+    // By run of this paint: drawn exactly as in the last paint.
+    std::vector<std::uint8_t> runSame_;
+    mutable std::vector<Box> nearRun_;
     bool restoreAll_ = true;
     // After the picture was read within a paint, the rest of it goes call by call.
     bool midPaint_ = false;
