@@ -2,10 +2,12 @@
 
 #include <QFont>
 #include <QFontMetrics>
+#include <QGlyphRun>
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
 #include <QString>
+#include <QTextLayout>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -60,6 +62,10 @@ struct TextHash {
     std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
 };
 using WidthCache = std::unordered_map<std::string, int, TextHash, std::equal_to<>>;
+// Shaped texts by text: the labels, read-outs and status lines come back paint after paint, and
+// shaping them is most of what drawing them costs. Empty when the text did not come out as one
+// run of glyphs of one font; it is then drawn as text.
+using GlyphCache = std::unordered_map<std::string, QGlyphRun, TextHash, std::equal_to<>>;
 constexpr std::size_t kWidthCacheLimit = 4096;
 
 void normalise(int& left, int& top, int& right, int& bottom) {
@@ -82,6 +88,7 @@ struct QtSurface::Impl {
     QFont fonts[2] = {makeFont(FontChoice::Default), makeFont(FontChoice::Small)};
     QFontMetrics metrics[2] = {QFontMetrics(fonts[0]), QFontMetrics(fonts[1])};
     mutable WidthCache widths[2];
+    GlyphCache glyphs[2];
     int curX = 0, curY = 0;
     QPainter::RenderHints freshHints;
     // Solid fills write the pixels themselves: QPainter's per-call cost dominates the many
@@ -112,6 +119,24 @@ struct QtSurface::Impl {
         const int w = metrics[index(f)].horizontalAdvance(s);
         cache.emplace(std::string(text), w);
         return w;
+    }
+
+    // The glyphs of text laid out with its baseline at y = ascent, as drawText lays it out.
+    const QGlyphRun& shaped(FontChoice f, std::string_view text) {
+        GlyphCache& cache = glyphs[index(f)];
+        if (const auto it = cache.find(text); it != cache.end()) return it->second;
+        if (cache.size() >= kWidthCacheLimit) cache.clear();
+        QTextLayout layout(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())),
+                           fonts[index(f)]);
+        layout.beginLayout();
+        QTextLine line = layout.createLine();
+        layout.endLayout();
+        QGlyphRun run;
+        if (line.isValid() && line.ascent() == metrics[index(f)].ascent()) {
+            const QList<QGlyphRun> runs = layout.glyphRuns();
+            if (runs.size() == 1) run = runs.front();
+        }
+        return cache.emplace(std::string(text), run).first->second;
     }
 
     // An opaque fill of (left, top)..(right, bottom) exclusive, as QPainter::fillRect does it.
@@ -327,7 +352,6 @@ void QtSurface::polyline(const Vertex* vertices, std::size_t count) {
 void QtSurface::text(int x, int y, std::string_view text) {
     if (text.empty()) return;
     QPainter& p = d_->painter;
-    const QString s = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
     const QFontMetrics& fm = d_->fm();
     const int w = d_->width(d_->fontChoice, text);
     int left = x;
@@ -338,7 +362,11 @@ void QtSurface::text(int x, int y, std::string_view text) {
     p.setRenderHint(QPainter::Antialiasing, true);
     p.setRenderHint(QPainter::TextAntialiasing, true);
     p.setPen(toQColor(d_->textColour));
-    p.drawText(QPoint(left, top + fm.ascent()), s);
+    if (const QGlyphRun& run = d_->shaped(d_->fontChoice, text); !run.isEmpty())
+        p.drawGlyphRun(QPointF(left, top), run);
+    else
+        p.drawText(QPoint(left, top + fm.ascent()),
+                   QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
 }
 
 TextMetrics QtSurface::metricsOf(FontChoice font) const {
