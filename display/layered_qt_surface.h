@@ -11,7 +11,13 @@
 // taken away again before the next one.
 //
 // Where something fixed lands on top of something drawn before it that is not fixed, the layer
-// cannot hold it: that call is drawn with the rest instead, in its turn.
+// cannot hold it: that call is drawn with the rest instead, in its turn, as long as the layer is
+// kept.
+//
+// Taking back the last paint costs in proportion to what it drew, not to the picture: boxes for
+// most calls, the pixels along the lines for thin straight polylines (the chart's traces). A
+// trace drawn exactly as in the last paint (playback within a chunk) is left standing and drawn
+// again only where something else changed. changed() tells a window what to copy to the screen.
 #include <cstdint>
 #include <string>
 #include <string_view>
