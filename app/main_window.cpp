@@ -9,9 +9,11 @@
 #include <QLayout>
 #include <QMenuBar>
 #include <QPainter>
+#include <QRegion>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -57,9 +59,11 @@ MainWindow::MainWindow(WindowParams params)
     setAutoFillBackground(true);
     setFocusPolicy(Qt::StrongFocus);
 
-    view_ = new PanelView([this](QWidget& w) { paintPanel(w); },
+    view_ = new PanelView([this](QWidget& w, const QRegion& r) { paintPanel(w, r); },
                           [this](int w, int h) { panel_.onSize(w, h); }, this);
     setCentralWidget(view_);
+    frameTimer_.setSingleShot(true);
+    connect(&frameTimer_, &QTimer::timeout, this, [this] { onFrame(); });
     commands_ = commandTable();
     buildMenu();
 
@@ -403,8 +407,8 @@ void MainWindow::setTitle(const std::string& title) {
 }
 
 void MainWindow::invalidatePanel(bool) {
-    // Every paint covers the whole panel, so erasing first changes nothing.
-    view_->update();
+    // Every picture covers the whole panel, so erasing first changes nothing.
+    requestPanel();
 }
 
 void MainWindow::postOpenLogFile(int requestKind) {
@@ -455,23 +459,73 @@ void MainWindow::postReplaceRunStop() {
         this, [this] { placeRunStop(true); }, Qt::QueuedConnection);
 }
 
-void MainWindow::paintPanel(QWidget& view) {
-    const int w = view.width(), h = view.height();
-    if (w <= 0 || h <= 0) return;
+void MainWindow::requestPanel() {
+    if (frameTimer_.isActive()) return;
+    const QScreen* screen = view_->screen();
+    const double hz = screen && screen->refreshRate() > 1 ? screen->refreshRate() : 60.0;
+    const int frameMs = std::clamp(static_cast<int>(1000.0 / hz), 4, 50);
+    const qint64 since = sinceCompose_.isValid() ? sinceCompose_.elapsed() : frameMs;
+    frameTimer_.start(static_cast<int>(std::clamp<qint64>(frameMs - since, 0, frameMs)));
+}
+
+void MainWindow::onFrame() {
+    // A hidden or minimised view is not painted; showing it paints it whole.
+    if (!view_->isVisible() || isMinimized()) return;
+    if (!composePanel()) return;
+    composed_ = true;
+    view_->update(changedRegion());
+}
+
+QRegion MainWindow::changedRegion() const {
+    QRegion changed;
+    for (const LayeredQtSurface::Box& b : surface_->changed())
+        changed += QRect(b.left, b.top, b.right - b.left, b.bottom - b.top);
+    return changed;
+}
+
+bool MainWindow::composePanel() {
+    const int w = view_->width(), h = view_->height();
+    if (w <= 0 || h <= 0) return false;
     ++paints_;
     if (!surface_ || surface_->width() != w || surface_->height() != h)
         surface_ = std::make_unique<LayeredQtSurface>(w, h);
     else
         surface_->reset();
     panel_.onPaint(*surface_, w, h, panelInputs());
-    QPainter painter(&view);
-    painter.drawImage(0, 0, surface_->image());
-    painter.end();
+    surface_->image();  // drawn now, so that changed() is known
+    sinceCompose_.start();
     updateStatusBar();
-    const QPoint origin = view.mapToGlobal(QPoint(0, 0));
+    const QPoint origin = view_->mapToGlobal(QPoint(0, 0));
     if (origin != lastClientOrigin_) {
         if (lastClientOrigin_ != QPoint(-1, -1)) postReplaceRunStop();
         lastClientOrigin_ = origin;
+    }
+    return true;
+}
+
+void MainWindow::paintPanel(QWidget& view, const QRegion& region) {
+    // A paint the window asked for shows the picture composed for it; any other (the view
+    // shown, resized or uncovered, or asked for by someone else) composes one first.
+    const bool fits =
+        surface_ && surface_->width() == view.width() && surface_->height() == view.height();
+    bool composedHere = false;
+    if (!composed_ || !fits) {
+        if (!composePanel()) return;
+        composedHere = true;
+    }
+    composed_ = false;
+    const QImage& image = surface_->image();
+    QPainter painter(&view);
+    for (const QRect& r : region)
+        painter.drawImage(r.topLeft(), image, r);
+    painter.end();
+    // What the new picture changed outside this paint's area is still to go to the screen.
+    if (composedHere) {
+        const QRegion rest = changedRegion() - region;
+        if (!rest.isEmpty()) {
+            composed_ = true;
+            view_->update(rest);
+        }
     }
 }
 
@@ -504,7 +558,7 @@ void MainWindow::scalingSettings() {
     ScalingDialog dialog(settings_, params_.programDir, this);
     dialog.exec();
     controller_.applySpeedRange();
-    view_->update();
+    requestPanel();
 }
 
 void MainWindow::playback() {
@@ -512,7 +566,7 @@ void MainWindow::playback() {
     std::unique_ptr<PlaybackDialog> dialog;
     try {
         dialog = std::make_unique<PlaybackDialog>(
-            player_, *params_.prompts, params_.programDir, [this] { view_->update(); }, this);
+            player_, *params_.prompts, params_.programDir, [this] { requestPanel(); }, this);
     } catch (const std::bad_alloc&) {
     }
     if (!dialog) {

@@ -2,8 +2,10 @@
 // The monitoring window: menu 104, the instrument panel, the four-part status bar, the timer
 // table, the command dispatch and the small windows around them. The connection logic itself
 // is MonitorController.
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
+#include <QTimer>
 #include <array>
 #include <functional>
 #include <map>
@@ -90,6 +92,7 @@ class MainWindow : public QMainWindow, private MonitorHost {
     ConnectingDialog* connectingDialog() const { return connecting_; }
     PanelView* panelView() const { return view_; }
     const PortConfig& portConfig() const { return portConfig_; }
+    // Pictures of the panel composed so far.
     int paintCount() const { return paints_; }
     // What the next paint shows.
     PanelInputs panelInputs() const;
@@ -120,7 +123,14 @@ class MainWindow : public QMainWindow, private MonitorHost {
     void tickLogMenu(bool enable);
     void buildStatusBar();
     void onTimer(int id);
-    void paintPanel(QWidget& view);
+    // The panel is composed at most once per screen refresh, however often it is asked for:
+    // fast play steps 200 records a second. The picture then goes to the screen in the parts
+    // that changed.
+    void requestPanel();
+    void onFrame();
+    bool composePanel();
+    QRegion changedRegion() const;
+    void paintPanel(QWidget& view, const QRegion& region);
     void updateStatusBar();
     void layoutStatusBar();
     void fitRestoredFrame();
@@ -161,6 +171,10 @@ class MainWindow : public QMainWindow, private MonitorHost {
     PortConfig portConfig_;
     QPoint lastClientOrigin_{-1, -1};
     int paints_ = 0;
+    QTimer frameTimer_;
+    QElapsedTimer sinceCompose_;
+    // A picture composed for the paint the window asked for, not yet copied to the view.
+    bool composed_ = false;
 };
 
 }  // namespace kvx

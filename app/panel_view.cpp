@@ -1,11 +1,12 @@
 #include "app/panel_view.h"
 
+#include <QPaintEvent>
 #include <QResizeEvent>
 
 namespace kvx {
 
-PanelView::PanelView(std::function<void(QWidget&)> paint, std::function<void(int, int)> resized,
-                     QWidget* parent)
+PanelView::PanelView(std::function<void(QWidget&, const QRegion&)> paint,
+                     std::function<void(int, int)> resized, QWidget* parent)
     : QWidget(parent), paint_(std::move(paint)), resized_(std::move(resized)) {
     setObjectName(QStringLiteral("panel"));
     // Every paint covers the whole area from an off-screen picture.
@@ -13,8 +14,8 @@ PanelView::PanelView(std::function<void(QWidget&)> paint, std::function<void(int
     setFocusPolicy(Qt::NoFocus);
 }
 
-void PanelView::paintEvent(QPaintEvent*) {
-    paint_(*this);
+void PanelView::paintEvent(QPaintEvent* event) {
+    paint_(*this, event->region());
 }
 
 void PanelView::resizeEvent(QResizeEvent* event) {

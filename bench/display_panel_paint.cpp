@@ -142,6 +142,28 @@ void BM_PanelPaintLayeredLive(benchmark::State& state) {
 }
 BENCHMARK(BM_PanelPaintLayeredLive)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 
+// A playback step as fast play makes it: the chart stays full and still, the cursor moves on one
+// position and the values change with the record.
+void BM_PanelPaintLayeredPlaybackStep(benchmark::State& state) {
+    ensureGuiApp();
+    Scene scene(1920, 1080);
+    LayeredQtSurface surface(scene.width, scene.height);
+    TrendChart& chart = scene.panel.chart();
+    int i = 0;
+    for (auto _ : state) {
+        scene.move(i);
+        chart.setDisplayIndex(1 + i % chart.capacity());
+        ++i;
+        surface.reset();
+        scene.panel.onPaint(surface, scene.width, scene.height, scene.inputs(true));
+        benchmark::DoNotOptimize(surface.pixel(0, 0));
+    }
+    const LayeredQtSurface::Counts n = surface.counts();
+    state.counters["fromLayer"] = n.fromLayer;
+    state.counters["layerBuilds"] = n.layerBuilds;
+}
+BENCHMARK(BM_PanelPaintLayeredPlaybackStep)->Unit(benchmark::kMillisecond);
+
 // The widgets' own work without rasterising: what the paint costs beyond Qt.
 void BM_PanelPaintRecording(benchmark::State& state) {
     Scene scene(1920, 1080);

@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <algorithm>
+#include <cstdlib>
 
 namespace kvx {
 
@@ -34,7 +35,7 @@ TextMetrics LayeredQtSurface::textMetrics() const {
 void LayeredQtSurface::add(Op op, std::initializer_list<int> args, Rgb colour) {
     Call c;
     c.op = op;
-    c.fixed = fixedDepth_ > 0;
+    c.fixed = c.marked = fixedDepth_ > 0;
     std::copy(args.begin(), args.end(), c.a);
     c.colour = colour;
     c.state = state_;
@@ -66,9 +67,29 @@ void LayeredQtSurface::lineTo(int x, int y) {
 void LayeredQtSurface::text(int x, int y, std::string_view text) {
     if (text.empty()) return;  // draws nothing
     add(Op::Text, {x, y});
-    calls_.back().textAt = static_cast<std::uint32_t>(texts_.size());
-    calls_.back().textLength = static_cast<std::uint32_t>(text.size());
-    texts_.append(text);
+    calls_.back().dataAt = static_cast<std::uint32_t>(data_.texts.size());
+    calls_.back().dataLength = static_cast<std::uint32_t>(text.size());
+    data_.texts.append(text);
+}
+
+void LayeredQtSurface::polyline(const Vertex* vertices, std::size_t count) {
+    if (count == 0) return;
+    int l = vertices[0].x, t = vertices[0].y, r = l, b = t;
+    bool straight = true;
+    for (std::size_t i = 1; i < count; ++i) {
+        const Vertex v = vertices[i];
+        l = std::min(l, v.x);
+        t = std::min(t, v.y);
+        r = std::max(r, v.x);
+        b = std::max(b, v.y);
+        straight = straight && (v.x == vertices[i - 1].x || v.y == vertices[i - 1].y);
+    }
+    add(Op::Polyline, {l, t, r, b, straight ? 1 : 0});
+    calls_.back().dataAt = static_cast<std::uint32_t>(data_.vertices.size());
+    calls_.back().dataLength = static_cast<std::uint32_t>(count);
+    data_.vertices.insert(data_.vertices.end(), vertices, vertices + count);
+    curX_ = vertices[count - 1].x;
+    curY_ = vertices[count - 1].y;
 }
 
 void LayeredQtSurface::reset() {
@@ -99,6 +120,90 @@ bool LayeredQtSurface::savePng(const std::string& path) {
     return frame_.savePng(path);
 }
 
+// The pixels lines within (x0, y0)..(x1, y1) inclusive may touch.
+LayeredQtSurface::Box LayeredQtSurface::lineBox(const Pen& pen, int x0, int y0, int x1, int y1,
+                                                bool straight) {
+    if (pen.style == PenStyle::None || pen.width <= 0) return Box{};
+    Box b{std::min(x0, x1), std::min(y0, y1), std::max(x0, x1) + 1, std::max(y0, y1) + 1};
+    // Thin straight solid lines are filled pixel for pixel, without antialiasing.
+    if (pen.width <= 1 && pen.style == PenStyle::Solid && straight) return b;
+    const int m = pen.width / 2 + kFringe;
+    return Box{b.left - m, b.top - m, b.right + m, b.bottom + m};
+}
+
+// A polyline of straight thin solid lines: a trace, filled pixel for pixel.
+bool LayeredQtSurface::isRun(const Call& c) {
+    const Pen& pen = c.state.pen;
+    return c.op == Op::Polyline && c.a[4] != 0 && pen.width == 1 && pen.style == PenStyle::Solid;
+}
+
+void LayeredQtSurface::addDrawn(const Call& c) {
+    const Pen& pen = c.state.pen;
+    if (isRun(c)) {
+        const auto first = data_.vertices.begin() + c.dataAt;
+        Runs& r = drawnAlong_;
+        r.vertices.insert(r.vertices.end(), first, first + c.dataLength);
+        r.ends.push_back(static_cast<std::uint32_t>(r.vertices.size()));
+        r.colours.push_back(pen.colour);
+        return;
+    }
+    if (const Box b = boxOf(c); !b.empty()) drawnOver_.push_back(b);
+}
+
+LayeredQtSurface::Box LayeredQtSurface::Runs::box(std::size_t run) const {
+    const std::size_t from = run == 0 ? 0 : ends[run - 1];
+    Box b;
+    for (std::size_t i = from; i < ends[run]; ++i)
+        b.add(Box{vertices[i].x, vertices[i].y, vertices[i].x + 1, vertices[i].y + 1});
+    return b;
+}
+
+void LayeredQtSurface::markSameRuns() {
+    const Runs& now = drawnAlong_;
+    const Runs& before = previousAlong_;
+    runSame_.assign(now.ends.size(), 0);
+    if (restoreAll_) return;
+    for (std::size_t k = 0; k < now.ends.size() && k < before.ends.size(); ++k) {
+        if (now.colours[k] != before.colours[k]) continue;
+        const auto span = [](const Runs& r, std::size_t run) {
+            const std::uint32_t from = run == 0 ? 0 : r.ends[run - 1];
+            return std::pair{r.vertices.begin() + from, r.vertices.begin() + r.ends[run]};
+        };
+        const auto [a0, a1] = span(now, k);
+        const auto [b0, b1] = span(before, k);
+        runSame_[k] = std::equal(a0, a1, b0, b1) ? 1 : 0;
+    }
+}
+
+// Fills the pixels of a run's lines that lie inside any of the boxes.
+void LayeredQtSurface::drawRunWithin(QtSurface& s, const Call& c, const Data& data,
+                                     const std::vector<Box>& boxes) const {
+    const Box around{c.a[0], c.a[1], c.a[2] + 1, c.a[3] + 1};
+    std::vector<Box>& near = nearRun_;
+    near.clear();
+    for (const Box& b : boxes)
+        if (b.meets(around)) near.push_back(b);
+    if (near.empty()) return;
+    const Rgb colour = c.state.pen.colour;
+    const Vertex* v = data.vertices.data() + c.dataAt;
+    for (std::uint32_t i = 1; i < c.dataLength; ++i) {
+        const Vertex a = v[i - 1], b = v[i];
+        // The pixels lineTo fills: from the start up to, not including, the end.
+        Box line;
+        if (a.y == b.y) {
+            const int from = b.x > a.x ? a.x : b.x + 1;
+            line = Box{from, a.y, from + std::abs(b.x - a.x), a.y + 1};
+        } else {
+            const int from = b.y > a.y ? a.y : b.y + 1;
+            line = Box{a.x, from, a.x + 1, from + std::abs(b.y - a.y)};
+        }
+        for (const Box& n : near)
+            if (line.meets(n))
+                s.fillRect(std::max(line.left, n.left), std::max(line.top, n.top),
+                           std::min(line.right, n.right), std::min(line.bottom, n.bottom), colour);
+    }
+}
+
 LayeredQtSurface::Box LayeredQtSurface::boxOf(const Call& c) const {
     const auto sorted = [](int l, int t, int r, int b) {
         return Box{std::min(l, r), std::min(t, b), std::max(l, r), std::max(t, b)};
@@ -117,24 +222,18 @@ LayeredQtSurface::Box LayeredQtSurface::boxOf(const Call& c) const {
             b = Box{b.left - kFringe, b.top - kFringe, b.right + kFringe, b.bottom + kFringe};
             break;
         case Op::Arc:
-        case Op::Line: {
             if (!inked) return Box{};
-            if (c.op == Op::Arc) {
-                b = sorted(c.a[0], c.a[1], c.a[2], c.a[3]);
-            } else {
-                b = Box{std::min(c.a[0], c.a[2]), std::min(c.a[1], c.a[3]),
-                        std::max(c.a[0], c.a[2]) + 1, std::max(c.a[1], c.a[3]) + 1};
-                // Thin straight solid lines are filled pixel for pixel, without antialiasing.
-                if (pen.width <= 1 && pen.style == PenStyle::Solid &&
-                    (c.a[0] == c.a[2] || c.a[1] == c.a[3]))
-                    break;
-            }
-            const int m = pen.width / 2 + kFringe;
-            b = Box{b.left - m, b.top - m, b.right + m, b.bottom + m};
+            b = sorted(c.a[0], c.a[1], c.a[2], c.a[3]);
+            b = Box{b.left - pen.width / 2 - kFringe, b.top - pen.width / 2 - kFringe,
+                    b.right + pen.width / 2 + kFringe, b.bottom + pen.width / 2 + kFringe};
             break;
-        }
+        case Op::Line:
+            return lineBox(pen, c.a[0], c.a[1], c.a[2], c.a[3],
+                           c.a[0] == c.a[2] || c.a[1] == c.a[3]);
+        case Op::Polyline:
+            return lineBox(pen, c.a[0], c.a[1], c.a[2], c.a[3], c.a[4] != 0);
         case Op::Text: {
-            const std::string_view s(texts_.data() + c.textAt, c.textLength);
+            const std::string_view s(data_.texts.data() + c.dataAt, c.dataLength);
             const int w = frame_.textWidth(c.state.font, s);
             const int h = frame_.metricsOf(c.state.font).height;
             int left = c.a[0];
@@ -149,59 +248,68 @@ LayeredQtSurface::Box LayeredQtSurface::boxOf(const Call& c) const {
     return b;
 }
 
-void LayeredQtSurface::markTiles(std::vector<std::uint8_t>& tiles, const Box& b) const {
-    if (b.empty()) return;
-    const int across = tilesAcross();
-    const int x0 = std::max(b.left, 0) / kTile;
-    const int y0 = std::max(b.top, 0) / kTile;
-    const int x1 = std::min((b.right - 1) / kTile, across - 1);
-    const int y1 = std::min((b.bottom - 1) / kTile, tilesDown() - 1);
-    for (int y = y0; y <= y1; ++y)
-        for (int x = x0; x <= x1; ++x)
-            tiles[static_cast<std::size_t>(y * across + x)] = 1;
-}
-
-void LayeredQtSurface::draw(QtSurface& s, const std::vector<Call>& calls, const std::string& texts,
+void LayeredQtSurface::draw(QtSurface& s, const std::vector<Call>& calls, const Data& data,
                             bool fixed, bool all) const {
     bool fontKnown = false;
     FontChoice font = FontChoice::Default;
-    for (const Call& c : calls) {
-        if (!all && c.fixed != fixed) continue;
-        const State& st = c.state;
-        s.setPen(st.pen);
-        s.setBrush(st.brush);
-        s.setTextColour(st.textColour);
-        s.setTextAlign(st.align);
-        s.setTransparentBackground(st.transparent);
-        s.setBackgroundColour(st.background);
-        // Selecting a font sets it on the painter; the rest only store.
-        if (!fontKnown || st.font != font) {
-            s.selectFont(st.font);
-            font = st.font;
-            fontKnown = true;
-        }
-        const int* a = c.a;
-        switch (c.op) {
-            case Op::FillRect:
-                s.fillRect(a[0], a[1], a[2], a[3], c.colour);
-                break;
-            case Op::Rectangle:
-                s.rectangle(a[0], a[1], a[2], a[3]);
-                break;
-            case Op::Ellipse:
-                s.ellipse(a[0], a[1], a[2], a[3]);
-                break;
-            case Op::Arc:
-                s.arc(a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7]);
-                break;
-            case Op::Line:
-                s.moveTo(a[0], a[1]);
-                s.lineTo(a[2], a[3]);
-                break;
-            case Op::Text:
-                s.text(a[0], a[1], std::string_view(texts.data() + c.textAt, c.textLength));
-                break;
-        }
+    for (const Call& c : calls)
+        if (all || c.fixed == fixed) drawCall(s, c, data, font, fontKnown);
+}
+
+void LayeredQtSurface::drawCall(QtSurface& s, const Call& c, const Data& data, FontChoice& font,
+                                bool& fontKnown) const {
+    const State& st = c.state;
+    s.setPen(st.pen);
+    s.setBrush(st.brush);
+    s.setTextColour(st.textColour);
+    s.setTextAlign(st.align);
+    s.setTransparentBackground(st.transparent);
+    s.setBackgroundColour(st.background);
+    // Selecting a font sets it on the painter; the rest only store.
+    if (!fontKnown || st.font != font) {
+        s.selectFont(st.font);
+        font = st.font;
+        fontKnown = true;
+    }
+    const int* a = c.a;
+    switch (c.op) {
+        case Op::FillRect:
+            s.fillRect(a[0], a[1], a[2], a[3], c.colour);
+            break;
+        case Op::Rectangle:
+            s.rectangle(a[0], a[1], a[2], a[3]);
+            break;
+        case Op::Ellipse:
+            s.ellipse(a[0], a[1], a[2], a[3]);
+            break;
+        case Op::Arc:
+            s.arc(a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7]);
+            break;
+        case Op::Line:
+            s.moveTo(a[0], a[1]);
+            s.lineTo(a[2], a[3]);
+            break;
+        case Op::Text:
+            s.text(a[0], a[1], std::string_view(data.texts.data() + c.dataAt, c.dataLength));
+            break;
+        case Op::Polyline:
+            s.polyline(data.vertices.data() + c.dataAt, c.dataLength);
+            break;
+    }
+}
+
+bool LayeredQtSurface::sameData(const Call& c, const Data& from, const Call& l,
+                                const Data& lfrom) const {
+    switch (c.op) {
+        case Op::Text:
+            return std::string_view(from.texts.data() + c.dataAt, c.dataLength) ==
+                   std::string_view(lfrom.texts.data() + l.dataAt, l.dataLength);
+        case Op::Polyline:
+            return std::equal(from.vertices.begin() + c.dataAt,
+                              from.vertices.begin() + c.dataAt + c.dataLength,
+                              lfrom.vertices.begin() + l.dataAt);
+        default:
+            return true;
     }
 }
 
@@ -209,15 +317,13 @@ bool LayeredQtSurface::fixedPartsChanged() const {
     if (!layerValid_) return true;
     std::size_t j = 0;
     for (const Call& c : calls_) {
-        if (!c.fixed) continue;
+        if (!c.marked) continue;
         if (j == layerCalls_.size()) return true;
         const Call& l = layerCalls_[j++];
         Call same = c;
-        same.textAt = l.textAt;
-        if (!(same == l)) return true;
-        if (c.op == Op::Text && std::string_view(texts_.data() + c.textAt, c.textLength) !=
-                                    std::string_view(layerTexts_.data() + l.textAt, l.textLength))
-            return true;
+        same.fixed = l.fixed;
+        same.dataAt = l.dataAt;
+        if (!(same == l) || !sameData(c, data_, l, layerData_)) return true;
     }
     return j != layerCalls_.size();
 }
@@ -226,23 +332,37 @@ void LayeredQtSurface::flush() {
     if (calls_.empty()) return;
     const auto done = [this] {
         calls_.clear();
-        texts_.clear();
+        data_.clear();
         midPaint_ = true;
     };
     if (!enabled_ || midPaint_) {
-        draw(frame_, calls_, texts_, false, true);
+        draw(frame_, calls_, data_, false, true);
+        changed_.assign(1, Box{0, 0, frame_.width(), frame_.height()});
         restoreAll_ = true;
         ++counts_.callByCall;
         done();
         return;
     }
 
+    // A fixed call once drawn in its turn stays off the layer while the layer is kept: values
+    // that come and go under it would otherwise rebuild the layer again and again.
+    const bool kept = !fixedPartsChanged();
+    if (!kept) offLayer_.clear();
+    std::size_t marked = 0;
+    for (Call& c : calls_) {
+        if (!c.marked) continue;
+        if (marked < offLayer_.size() && offLayer_[marked]) c.fixed = false;
+        ++marked;
+    }
+    offLayer_.resize(marked, false);
+
     // Where the calls that are not fixed draw, run by run. A fixed call over an earlier run has
     // to lie above it, which the layer underneath cannot do: that call is drawn with the runs
     // instead, and so is any fixed call over it in turn.
     std::vector<Box> runs;
     Box run, over;
-    int moved = 0;
+    bool grew = false;
+    std::size_t ordinal = 0;
     for (Call& c : calls_) {
         const Box b = boxOf(c);
         if (c.fixed && b.meets(over)) {
@@ -251,9 +371,11 @@ void LayeredQtSurface::flush() {
                 below = b.meets(runs[i]);
             if (below) {
                 c.fixed = false;
-                ++moved;
+                offLayer_[ordinal] = true;
+                grew = true;
             }
         }
+        if (c.marked) ++ordinal;
         if (c.fixed) {
             if (!run.empty()) {
                 runs.push_back(run);
@@ -265,21 +387,25 @@ void LayeredQtSurface::flush() {
         }
     }
     if (!run.empty()) runs.push_back(run);
-    counts_.movedOffLayer = moved;
+    counts_.movedOffLayer = static_cast<int>(std::count(offLayer_.begin(), offLayer_.end(), true));
 
-    if (fixedPartsChanged()) {
+    if (!kept || grew) {
         // The layer starts from the picture as it stands, as the fixed calls would find it.
         layer_.copyRegion(frame_, 0, 0, frame_.width(), frame_.height());
         layer_.reset();
-        draw(layer_, calls_, texts_, true, false);
+        draw(layer_, calls_, data_, true, false);
         layerCalls_.clear();
-        layerTexts_.clear();
+        layerData_.clear();
         for (const Call& c : calls_) {
-            if (!c.fixed) continue;
+            if (!c.marked) continue;
             layerCalls_.push_back(c);
             if (c.op == Op::Text) {
-                layerCalls_.back().textAt = static_cast<std::uint32_t>(layerTexts_.size());
-                layerTexts_.append(texts_, c.textAt, c.textLength);
+                layerCalls_.back().dataAt = static_cast<std::uint32_t>(layerData_.texts.size());
+                layerData_.texts.append(data_.texts, c.dataAt, c.dataLength);
+            } else if (c.op == Op::Polyline) {
+                layerCalls_.back().dataAt = static_cast<std::uint32_t>(layerData_.vertices.size());
+                const auto first = data_.vertices.begin() + c.dataAt;
+                layerData_.vertices.insert(layerData_.vertices.end(), first, first + c.dataLength);
             }
         }
         layerValid_ = true;
@@ -289,34 +415,50 @@ void LayeredQtSurface::flush() {
         ++counts_.fromLayer;
     }
 
-    // Back to the layer wherever this paint or the previous one draws over it.
-    const int across = tilesAcross();
-    drawing_.assign(static_cast<std::size_t>(across * tilesDown()), 0);
+    // What this paint draws over the layer, beside what the last one did; the runs (traces)
+    // drawn again exactly as the last paint drew them are left standing.
+    changed_.clear();
+    changed_.swap(drawnOver_);
+    previousAlong_.clear();
+    std::swap(previousAlong_, drawnAlong_);
     for (const Call& c : calls_)
-        if (!c.fixed) markTiles(drawing_, boxOf(c));
-    if (restoreAll_ || drawnOver_.size() != drawing_.size()) {
+        if (!c.fixed) addDrawn(c);
+    markSameRuns();
+
+    // Back to the layer wherever the last paint drew over it, but along the runs left standing.
+    if (restoreAll_) {
         frame_.copyRegion(layer_, 0, 0, frame_.width(), frame_.height());
+        changed_.assign(1, Box{0, 0, frame_.width(), frame_.height()});
     } else {
-        for (int ty = 0; ty < tilesDown(); ++ty) {
-            const std::size_t row = static_cast<std::size_t>(ty * across);
-            for (int tx = 0; tx < across;) {
-                const auto marked = [&](int x) {
-                    return drawing_[row + static_cast<std::size_t>(x)] |
-                           drawnOver_[row + static_cast<std::size_t>(x)];
-                };
-                if (!marked(tx)) {
-                    ++tx;
-                    continue;
-                }
-                const int from = tx;
-                while (tx < across && marked(tx))
-                    ++tx;
-                frame_.copyRegion(layer_, from * kTile, ty * kTile, tx * kTile, (ty + 1) * kTile);
-            }
+        for (const Box& b : changed_)
+            frame_.copyRegion(layer_, b.left, b.top, b.right, b.bottom);
+        const Runs& before = previousAlong_;
+        const Runs& now = drawnAlong_;
+        for (std::size_t k = 0; k < before.ends.size(); ++k) {
+            if (k < runSame_.size() && runSame_[k]) continue;
+            const std::uint32_t from = k == 0 ? 0 : before.ends[k - 1];
+            frame_.copyAlong(layer_, before.vertices.data() + from, before.ends[k] - from);
+            changed_.push_back(before.box(k));
         }
+        for (std::size_t k = 0; k < now.ends.size(); ++k)
+            if (!runSame_[k]) changed_.push_back(now.box(k));
+        changed_.insert(changed_.end(), drawnOver_.begin(), drawnOver_.end());
     }
-    draw(frame_, calls_, texts_, false, false);
-    drawnOver_.swap(drawing_);
+
+    // A run left standing is drawn again only where something else changed the picture, which
+    // may lie under or over it: everywhere else its pixels are as the last paint left them, and
+    // its opaque lines are the same whatever lay under them.
+    bool fontKnown = false;
+    FontChoice font = FontChoice::Default;
+    std::size_t runIndex = 0;
+    for (const Call& c : calls_) {
+        if (c.fixed) continue;
+        if (isRun(c) && runSame_[runIndex++]) {
+            drawRunWithin(frame_, c, data_, changed_);
+            continue;
+        }
+        drawCall(frame_, c, data_, font, fontKnown);
+    }
     restoreAll_ = false;
     done();
 }

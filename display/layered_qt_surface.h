@@ -11,7 +11,13 @@
 // taken away again before the next one.
 //
 // Where something fixed lands on top of something drawn before it that is not fixed, the layer
-// cannot hold it: that call is drawn with the rest instead, in its turn.
+// cannot hold it: that call is drawn with the rest instead, in its turn, as long as the layer is
+// kept.
+//
+// Taking back the last paint costs in proportion to what it drew, not to the picture: boxes for
+// most calls, the pixels along the lines for thin straight polylines (the chart's traces). A
+// trace drawn exactly as in the last paint (playback within a chunk) is left standing and drawn
+// again only where something else changed. changed() tells a window what to copy to the screen.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -45,6 +51,7 @@ class LayeredQtSurface : public Surface {
     void moveTo(int x, int y) override;
     void lineTo(int x, int y) override;
     void text(int x, int y, std::string_view text) override;
+    void polyline(const Vertex* vertices, std::size_t count) override;
     void beginFixed() override { ++fixedDepth_; }
     void endFixed() override {
         if (fixedDepth_ > 0) --fixedDepth_;
@@ -67,14 +74,29 @@ class LayeredQtSurface : public Surface {
         int fromLayer = 0;
         int layerBuilds = 0;
         int callByCall = 0;
-        // Of the last paint: fixed calls drawn over the layer because they lie above something
-        // that is not fixed.
+        // Of the last paint: fixed calls drawn in their turn over the layer because they lie,
+        // or once lay while the layer was kept, above something that is not fixed.
         int movedOffLayer = 0;
     };
     Counts counts() const { return counts_; }
 
+    // Pixels (left, top)..(right, bottom) exclusive.
+    struct Box {
+        int left = 0, top = 0, right = 0, bottom = 0;
+        bool empty() const { return right <= left || bottom <= top; }
+        bool meets(const Box& o) const {
+            return !empty() && !o.empty() && left < o.right && o.left < right && top < o.bottom &&
+                   o.top < bottom;
+        }
+        void add(const Box& o);
+    };
+    // Where the last paint drawn may have changed the picture from the one before it, so a
+    // window need copy no more than these to the screen; the whole picture after a new layer
+    // or a paint drawn call by call.
+    const std::vector<Box>& changed() const { return changed_; }
+
   private:
-    enum class Op : std::uint8_t { FillRect, Rectangle, Ellipse, Arc, Line, Text };
+    enum class Op : std::uint8_t { FillRect, Rectangle, Ellipse, Arc, Line, Text, Polyline };
     struct State {
         Pen pen = kBlackPen;
         Brush brush = kWhiteBrush;
@@ -85,31 +107,37 @@ class LayeredQtSurface : public Surface {
         FontChoice font = FontChoice::Default;
         friend bool operator==(const State&, const State&) = default;
     };
-    // The pixels a call may touch, (left, top)..(right, bottom) exclusive.
-    struct Box {
-        int left = 0, top = 0, right = 0, bottom = 0;
-        bool empty() const { return right <= left || bottom <= top; }
-        bool meets(const Box& o) const {
-            return !empty() && !o.empty() && left < o.right && o.left < right && top < o.bottom &&
-                   o.top < bottom;
-        }
-        void add(const Box& o);
-    };
+    // A text's characters and a polyline's vertices are kept apart, at dataAt, dataLength long;
+    // a polyline's a[] holds the box around its vertices and whether every line is straight.
     struct Call {
         Op op = Op::Line;
-        bool fixed = false;
+        bool fixed = false;   // drawn on the layer
+        bool marked = false;  // between beginFixed and endFixed
         int a[8] = {};
         Rgb colour{};
         State state;
-        std::uint32_t textAt = 0, textLength = 0;
+        std::uint32_t dataAt = 0, dataLength = 0;
         friend bool operator==(const Call&, const Call&) = default;
     };
 
     void add(Op op, std::initializer_list<int> args, Rgb colour = {});
     Box boxOf(const Call& c) const;
+    static Box lineBox(const Pen& pen, int x0, int y0, int x1, int y1, bool straight);
     void flush();
-    void draw(QtSurface& s, const std::vector<Call>& calls, const std::string& texts, bool fixed,
+    // The kept parts of one set of calls.
+    struct Data {
+        std::string texts;
+        std::vector<Vertex> vertices;
+        void clear() {
+            texts.clear();
+            vertices.clear();
+        }
+    };
+    bool sameData(const Call& c, const Data& from, const Call& l, const Data& lfrom) const;
+    void draw(QtSurface& s, const std::vector<Call>& calls, const Data& data, bool fixed,
               bool all) const;
+    void drawCall(QtSurface& s, const Call& c, const Data& data, FontChoice& font,
+                  bool& fontKnown) const;
     bool fixedPartsChanged() const;
 
     QtSurface frame_;
@@ -120,17 +148,38 @@ class LayeredQtSurface : public Surface {
     bool enabled_ = true;
     // The calls of this paint, and the fixed ones the layer was drawn from.
     std::vector<Call> calls_;
-    std::string texts_;
+    Data data_;
     std::vector<Call> layerCalls_;
-    std::string layerTexts_;
+    Data layerData_;
     bool layerValid_ = false;
-    // Tiles of the picture drawn over the layer by this paint and by the previous one; the
-    // whole picture is taken from the layer when that is unknown.
-    static constexpr int kTile = 16;
-    void markTiles(std::vector<std::uint8_t>& tiles, const Box& b) const;
-    int tilesAcross() const { return (frame_.width() + kTile - 1) / kTile; }
-    int tilesDown() const { return (frame_.height() + kTile - 1) / kTile; }
-    std::vector<std::uint8_t> drawnOver_, drawing_;
+    // By the order of the fixed calls: those kept off the layer.
+    std::vector<bool> offLayer_;
+    // Where the previous paint drew over the layer: boxes, and the vertices of thin straight
+    // polylines (the traces), whose lines cover a small part of their box. The whole picture is
+    // taken from the layer when that is unknown. The next paint needs no more: everywhere else
+    // the picture is still the layer.
+    static bool isRun(const Call& c);
+    void addDrawn(const Call& c);
+    void markSameRuns();
+    void drawRunWithin(QtSurface& s, const Call& c, const Data& data,
+                       const std::vector<Box>& boxes) const;
+    std::vector<Box> drawnOver_;
+    struct Runs {
+        std::vector<Vertex> vertices;
+        std::vector<std::uint32_t> ends;
+        std::vector<Rgb> colours;
+        void clear() {
+            vertices.clear();
+            ends.clear();
+            colours.clear();
+        }
+        Box box(std::size_t run) const;
+    };
+    Runs drawnAlong_, previousAlong_;
+    std::vector<Box> changed_;
+    // By run of this paint: drawn exactly as in the last paint.
+    std::vector<std::uint8_t> runSame_;
+    mutable std::vector<Box> nearRun_;
     bool restoreAll_ = true;
     // After the picture was read within a paint, the rest of it goes call by call.
     bool midPaint_ = false;

@@ -2,10 +2,12 @@
 
 #include <QFont>
 #include <QFontMetrics>
+#include <QGlyphRun>
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
 #include <QString>
+#include <QTextLayout>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -54,20 +56,43 @@ Qt::PenStyle toQtStyle(PenStyle s) {
     return Qt::SolidLine;
 }
 
-// Text widths by text, so the labels and values drawn every paint are measured once. Values
-// and times make new texts every poll, so the cache keeps two generations: when the recent one
-// is full it becomes the older one and the one before is dropped; a text found in the older
-// generation moves back to the recent one. Texts drawn every paint stay; the memory stays flat
-// over a day of polling.
+// Measured and shaped texts by text: the labels, read-outs and status lines come back paint
+// after paint, and measuring and shaping them is most of what drawing them costs. Values and
+// times make new texts every poll, so a cache keeps two generations: when the recent one is full
+// it becomes the older one and the one before is dropped; a text found in the older generation
+// moves back to the recent one. Texts drawn every paint stay, and the memory stays flat over a
+// day of polling.
 struct TextHash {
     using is_transparent = void;
     std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
 };
-using WidthMap = std::unordered_map<std::string, int, TextHash, std::equal_to<>>;
-constexpr std::size_t kWidthGeneration = 256;
-struct WidthCache {
-    WidthMap recent;
-    WidthMap older;
+
+template <typename Value>
+class TextCache {
+  public:
+    // The value kept for text, made by make() when neither generation has it. The reference
+    // lasts until the next call.
+    template <typename Make>
+    const Value& get(std::string_view text, Make make) {
+        if (const auto it = recent_.find(text); it != recent_.end()) return it->second;
+        Value value;
+        if (const auto it = older_.find(text); it != older_.end()) {
+            value = std::move(it->second);
+        } else {
+            value = make();
+        }
+        if (recent_.size() >= kGeneration) {
+            older_.swap(recent_);
+            recent_.clear();
+        }
+        return recent_.emplace(std::string(text), std::move(value)).first->second;
+    }
+
+  private:
+    static constexpr std::size_t kGeneration = 256;
+    using Map = std::unordered_map<std::string, Value, TextHash, std::equal_to<>>;
+    Map recent_;
+    Map older_;
 };
 
 void normalise(int& left, int& top, int& right, int& bottom) {
@@ -89,7 +114,10 @@ struct QtSurface::Impl {
     FontChoice fontChoice = FontChoice::Default;
     QFont fonts[2] = {makeFont(FontChoice::Default), makeFont(FontChoice::Small)};
     QFontMetrics metrics[2] = {QFontMetrics(fonts[0]), QFontMetrics(fonts[1])};
-    mutable WidthCache widths[2];
+    // Shaped is empty when the text did not come out as one run of glyphs of one font; it is
+    // then drawn as text.
+    mutable TextCache<int> widths[2];
+    TextCache<QGlyphRun> glyphs[2];
     int curX = 0, curY = 0;
     QPainter::RenderHints freshHints;
     // Solid fills write the pixels themselves: QPainter's per-call cost dominates the many
@@ -113,21 +141,28 @@ struct QtSurface::Impl {
     const QFontMetrics& fm() const { return metrics[index(fontChoice)]; }
 
     int width(FontChoice f, std::string_view text) const {
-        WidthCache& cache = widths[index(f)];
-        if (const auto it = cache.recent.find(text); it != cache.recent.end()) return it->second;
-        int w = 0;
-        if (const auto it = cache.older.find(text); it != cache.older.end()) {
-            w = it->second;
-        } else {
-            const QString s = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-            w = metrics[index(f)].horizontalAdvance(s);
-        }
-        if (cache.recent.size() >= kWidthGeneration) {
-            cache.older.swap(cache.recent);
-            cache.recent.clear();
-        }
-        cache.recent.emplace(std::string(text), w);
-        return w;
+        return widths[index(f)].get(text, [&] {
+            return metrics[index(f)].horizontalAdvance(
+                QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+        });
+    }
+
+    // The glyphs of text laid out with its baseline at y = ascent, as drawText lays it out.
+    const QGlyphRun& shaped(FontChoice f, std::string_view text) {
+        return glyphs[index(f)].get(text, [&] {
+            QTextLayout layout(
+                QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())),
+                fonts[index(f)]);
+            layout.beginLayout();
+            QTextLine line = layout.createLine();
+            layout.endLayout();
+            QGlyphRun run;
+            if (line.isValid() && line.ascent() == metrics[index(f)].ascent()) {
+                const QList<QGlyphRun> runs = layout.glyphRuns();
+                if (runs.size() == 1) run = runs.front();
+            }
+            return run;
+        });
     }
 
     // An opaque fill of (left, top)..(right, bottom) exclusive, as QPainter::fillRect does it.
@@ -315,10 +350,34 @@ void QtSurface::lineTo(int x, int y) {
     p.drawLine(QPointF(x0 + 0.5, y0 + 0.5), QPointF(x + 0.5, y + 0.5));
 }
 
+void QtSurface::polyline(const Vertex* vertices, std::size_t count) {
+    if (count == 0) return;
+    moveTo(vertices[0].x, vertices[0].y);
+    // The traces' steps: straight thin lines filled pixel for pixel without a call per line.
+    Impl& d = *d_;
+    const bool thin = d.pen.width == 1 && d.pen.style == PenStyle::Solid;
+    for (std::size_t i = 1; i < count; ++i) {
+        const int x0 = d.curX, y0 = d.curY;
+        const int x = vertices[i].x, y = vertices[i].y;
+        if (!thin || (x0 != x && y0 != y)) {
+            lineTo(x, y);
+            continue;
+        }
+        d.curX = x;
+        d.curY = y;
+        if (y0 == y) {
+            const int from = x > x0 ? x0 : x + 1;
+            d.fillSolid(from, y, from + std::abs(x - x0), y + 1, d.pen.colour);
+        } else {
+            const int from = y > y0 ? y0 : y + 1;
+            d.fillSolid(x, from, x + 1, from + std::abs(y - y0), d.pen.colour);
+        }
+    }
+}
+
 void QtSurface::text(int x, int y, std::string_view text) {
     if (text.empty()) return;
     QPainter& p = d_->painter;
-    const QString s = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
     const QFontMetrics& fm = d_->fm();
     const int w = d_->width(d_->fontChoice, text);
     int left = x;
@@ -329,7 +388,11 @@ void QtSurface::text(int x, int y, std::string_view text) {
     p.setRenderHint(QPainter::Antialiasing, true);
     p.setRenderHint(QPainter::TextAntialiasing, true);
     p.setPen(toQColor(d_->textColour));
-    p.drawText(QPoint(left, top + fm.ascent()), s);
+    if (const QGlyphRun& run = d_->shaped(d_->fontChoice, text); !run.isEmpty())
+        p.drawGlyphRun(QPointF(left, top), run);
+    else
+        p.drawText(QPoint(left, top + fm.ascent()),
+                   QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
 }
 
 TextMetrics QtSurface::metricsOf(FontChoice font) const {
@@ -347,12 +410,49 @@ void QtSurface::copyRegion(const QtSurface& from, int left, int top, int right, 
     Impl& dst = *d_;
     left = std::max(left, 0);
     top = std::max(top, 0);
-    right = std::min({right, src.image.width(), dst.image.width()});
-    bottom = std::min({bottom, src.image.height(), dst.image.height()});
+    right = std::min({right, src.w, dst.w});
+    bottom = std::min({bottom, src.h, dst.h});
     if (right <= left || bottom <= top) return;
-    const std::size_t bytes = static_cast<std::size_t>(right - left) * sizeof(quint32);
-    for (int y = top; y < bottom; ++y)
-        std::memcpy(dst.bits + y * dst.stride + left, src.bits + y * src.stride + left, bytes);
+    const int n = right - left;
+    const quint32* in = src.bits + top * src.stride + left;
+    quint32* out = dst.bits + top * dst.stride + left;
+    if (n <= 4) {
+        // The steps of a trace: a call to memcpy per row would cost more than the copy.
+        for (int y = top; y < bottom; ++y, in += src.stride, out += dst.stride)
+            for (int x = 0; x < n; ++x)
+                out[x] = in[x];
+        return;
+    }
+    const std::size_t bytes = static_cast<std::size_t>(n) * sizeof(quint32);
+    for (int y = top; y < bottom; ++y, in += src.stride, out += dst.stride)
+        std::memcpy(out, in, bytes);
+}
+
+void QtSurface::copyAlong(const QtSurface& from, const Vertex* vertices, std::size_t count) {
+    const Impl& src = *from.d_;
+    Impl& dst = *d_;
+    const int w = std::min(src.w, dst.w), h = std::min(src.h, dst.h);
+    for (std::size_t i = 1; i < count; ++i) {
+        const Vertex a = vertices[i - 1], b = vertices[i];
+        if (a.y == b.y) {
+            if (a.y < 0 || a.y >= h) continue;
+            const int x0 = std::max(std::min(a.x, b.x), 0),
+                      x1 = std::min(std::max(a.x, b.x), w - 1);
+            const quint32* in = src.bits + a.y * src.stride;
+            quint32* out = dst.bits + a.y * dst.stride;
+            for (int x = x0; x <= x1; ++x)
+                out[x] = in[x];
+        } else if (a.x == b.x) {
+            if (a.x < 0 || a.x >= w) continue;
+            const int y0 = std::max(std::min(a.y, b.y), 0),
+                      y1 = std::min(std::max(a.y, b.y), h - 1);
+            for (int y = y0; y <= y1; ++y)
+                dst.bits[y * dst.stride + a.x] = src.bits[y * src.stride + a.x];
+        } else {
+            copyRegion(from, std::min(a.x, b.x), std::min(a.y, b.y), std::max(a.x, b.x) + 1,
+                       std::max(a.y, b.y) + 1);
+        }
+    }
 }
 
 const QImage& QtSurface::image() {

@@ -35,6 +35,7 @@ class QtSurface : public Surface {
     void moveTo(int x, int y) override;
     void lineTo(int x, int y) override;
     void text(int x, int y, std::string_view text) override;
+    void polyline(const Vertex* vertices, std::size_t count) override;
 
     // Back to a fresh surface's drawing state; the picture is kept. A window that repaints
     // the whole area can then keep one surface, image and fonts, from paint to paint.
@@ -48,6 +49,9 @@ class QtSurface : public Surface {
     // Copies the pixels of from's picture inside (left, top)..(right, bottom) exclusive, clipped
     // to both pictures, into the same place of this one.
     void copyRegion(const QtSurface& from, int left, int top, int right, int bottom);
+    // Copies from from's picture the pixels of straight lines joining the vertices in turn,
+    // ends included: what a thin solid polyline through them may have painted.
+    void copyAlong(const QtSurface& from, const Vertex* vertices, std::size_t count);
     // The picture so far; drawing continues to work afterwards.
     const QImage& image();
     Rgb pixel(int x, int y);

@@ -17,6 +17,7 @@
 //   horizontally on x.
 // - The default font is a bold proportional sans of about 16 pixels per cell; the small font
 //   is the one of narrow windows, a sans of about 13 pixels per cell.
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -41,6 +42,11 @@ struct Brush {
     Rgb colour{};
     bool none = false;
     friend constexpr bool operator==(const Brush&, const Brush&) = default;
+};
+
+struct Vertex {
+    int x = 0, y = 0;
+    friend constexpr bool operator==(Vertex, Vertex) = default;
 };
 
 enum class HAlign : std::uint8_t { Left, Centre, Right };
@@ -92,6 +98,14 @@ class Surface {
     virtual void moveTo(int x, int y) = 0;
     virtual void lineTo(int x, int y) = 0;
     virtual void text(int x, int y, std::string_view text) = 0;
+    // Connected lines: moveTo the first vertex, then lineTo each further one in turn. A surface
+    // may draw the run in one go; the lines and the current position are the same.
+    virtual void polyline(const Vertex* vertices, std::size_t count) {
+        if (count == 0) return;
+        moveTo(vertices[0].x, vertices[0].y);
+        for (std::size_t i = 1; i < count; ++i)
+            lineTo(vertices[i].x, vertices[i].y);
+    }
 
     // What is drawn between beginFixed and endFixed (dial faces, scales, frames, the grid) looks
     // the same from paint to paint while the layout and ranges stay, so a surface may keep it

@@ -183,8 +183,13 @@ void TrendChart::stampTime() {
 }
 
 void TrendChart::putTimeStamp(std::time_t time) {
-    stamps_[static_cast<std::size_t>(write_)] = time;
+    // The stamp belongs with the samples that follow it, at the position they are written to,
+    // where a live paint's advance and stampTime put it; stamped before the step, the cursor
+    // showed each record with the next one's time. A sweep begun afresh gives its origin the
+    // same time, so the axis does not start with a time left from before.
+    if (write_ == 0) stamps_[0] = time;
     step();
+    stamps_[static_cast<std::size_t>(write_)] = time;
 }
 
 void TrendChart::clear() {
@@ -274,21 +279,29 @@ void TrendChart::drawTraces(Surface& surface, bool restart) {
     // Positions past capacity + 1 are left over from a wider plot; they would land beyond the
     // right edge until the next sweep clears them.
     const int last = std::min(write_ - 1, capacity_);
+    const auto yOf = [this](int sample) { return truncToInt(sample * verticalScale_ + plot_.top); };
     for (const Channel& ch : channels_) {
         if (!shown(ch)) continue;
         surface.setPen(Pen{paletteColor(ch.colour), 1, PenStyle::Solid});
+        // A step per position, across to the next position and up or down to its value; steps
+        // that meet form one run, which a missing value ends.
+        std::size_t n = 0;
         for (int j = std::max(drawnFrom_, 1); j <= last; ++j) {
             const auto prev = static_cast<std::size_t>(j - 1);
             const auto cur = static_cast<std::size_t>(j);
-            if (ch.status[prev] != Valid) continue;
-            const int a = ch.samples[prev];
-            const int b = ch.status[cur] == Valid ? ch.samples[cur] : a;
+            if (ch.status[prev] != Valid) {
+                if (n > 0) surface.polyline(run_.data(), n);
+                n = 0;
+                continue;
+            }
             const int x = plot_.left + p * j;
-            const int ya = truncToInt(a * verticalScale_ + plot_.top);
-            surface.moveTo(x, ya);
-            surface.lineTo(x + p, ya);
-            surface.lineTo(x + p, truncToInt(b * verticalScale_ + plot_.top));
+            const int ya = yOf(ch.samples[prev]);
+            const int yb = ch.status[cur] == Valid ? yOf(ch.samples[cur]) : ya;
+            if (n == 0) run_[n++] = Vertex{x, ya};
+            run_[n++] = Vertex{x + p, ya};
+            run_[n++] = Vertex{x + p, yb};
         }
+        if (n > 0) surface.polyline(run_.data(), n);
     }
     drawnFrom_ = write_;
 }

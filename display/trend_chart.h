@@ -50,6 +50,8 @@ class TrendChart {
     bool addSample(double value, int channel);
     void advance();
     void stampTime();
+    // Steps like advance, then stamps the new position (and position 0 too when the sweep
+    // started there), so the samples added next share the stamp.
     void putTimeStamp(std::time_t time);
     void clear();
     // Refused (false) outside the store.
@@ -122,6 +124,9 @@ class TrendChart {
     double leftFraction_ = 50.0, topFraction_ = 50.0;
     int boxHeight_ = 0, boxWidth_ = 0;
     Clock clock_;
+    // The vertices of one trace run, kept so that a paint does not allocate: a start and two
+    // per position.
+    std::array<Vertex, 2 * kPositions + 1> run_{};
 };
 
 }  // namespace kvx

@@ -109,7 +109,8 @@ int LogPlayer::loadChunk(const std::string& path, std::int32_t index, std::int64
 bool LogPlayer::showRecord(int slot) {
     if (slot < 0 || static_cast<std::size_t>(slot) >= chunk_.size()) return false;
     chunk_[static_cast<std::size_t>(slot)].toLiveData(live_);
-    // The chart keeps record k's samples at position k + 1 (a time stamp steps before them).
+    // The chart keeps record k's samples and time at position k + 1 (its time stamp steps to
+    // that position first).
     trend_.setDisplayIndex(slot + 1);
     return true;
 }

@@ -187,7 +187,29 @@ void PlaybackDialog::userMoved(int value) {
 }
 
 void PlaybackDialog::onTick() {
-    sync(player_.tick());
+    // A backlog of more than a quarter of a second (the program was held up) is forgiven, not
+    // played through in one burst.
+    const int period = timer_.interval();
+    const qint64 periodNs = static_cast<qint64>(period) * 1000000;
+    qint64 due = 1;
+    if (playClock_.isValid() && period > 0) {
+        due = playClock_.nsecsElapsed() / periodNs - stepsTaken_;
+        if (due > std::max(10, 250 / period)) {
+            playClock_.start();
+            stepsTaken_ = 0;
+            due = 1;
+        }
+        due = std::max<qint64>(due, 1);
+    }
+    const int ms = player_.timerMs();
+    int result = LOG_OK;
+    for (qint64 i = 0; i < due; ++i) {
+        result = player_.tick();
+        ++stepsTaken_;
+        // Play ended (the end of the file, the start in reverse, a failed reload).
+        if (result != LOG_OK || player_.timerMs() != ms) break;
+    }
+    sync(result);
 }
 
 void PlaybackDialog::sync(int result) {
@@ -218,8 +240,11 @@ void PlaybackDialog::sync(int result) {
     const int ms = player_.timerMs();
     if (ms == 0)
         timer_.stop();
-    else if (!timer_.isActive() || timer_.interval() != ms)
+    else if (!timer_.isActive() || timer_.interval() != ms) {
         timer_.start(ms);
+        playClock_.start();
+        stepsTaken_ = 0;
+    }
     syncing_ = false;
     if (repaintPanel_) repaintPanel_();
 }

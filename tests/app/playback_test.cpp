@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <cstdlib>
 #include <filesystem>
@@ -22,6 +23,7 @@
 #include "log/trend_chart_feed.h"
 #include "resources/resource_ids.h"
 #include "sim/sim_server.h"
+#include "tests/support/fake_link.h"
 #include "ui/scripted_prompts.h"
 #include "window_harness.h"
 
@@ -344,6 +346,83 @@ TEST_F(PlaybackWindowTest, ARecordedRunPlaysBackThroughThePanelUntilConnect) {
     EXPECT_FALSE(window->controller().playbackActive);
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return window->statusPart(3) == "Communication Status: Receiving data"; }, 3000));
+}
+
+// Fast play steps far more records than the panel is composed, and the window gets only the
+// parts of each picture that changed: paused, what is on the screen must be the whole picture of
+// the record at the position.
+TEST(PlaybackScreenTest, AfterFastPlayTheScreenShowsThePictureOfTheRecordAtThePosition) {
+    const fs::path dir = freshTestDir("kvx_fast_play_");
+    const LocalDateTime at{2014, 5, 24, 13, 0, 0, 0, 0};
+    {
+        LogWriter writer(dir.string(), [at] { return at; });
+        writer.openLogFile(LogWriter::kRequestHeader, 117);
+        for (int n = 0; n < 3000; ++n) {
+            LogRecord r = engineRecord(n);
+            // Values that sweep the dials and bars and draw traces across the chart.
+            for (int i = 0; i < kLogValueCount; ++i)
+                r.values[static_cast<std::size_t>(i)] =
+                    static_cast<std::int16_t>((n * 7 + i * 131) % 1000);
+            writer.appendLogRecord(r);
+        }
+        writer.closeLogFile();
+    }
+    FakeLink link;
+    ScriptedPrompts prompts;
+    prompts.fileAnswers.push_back(logFilePath(dir.string(), at));
+    WindowParams p;
+    p.programDir = dir.string() + "/";
+    p.link = &link;
+    p.prompts = &prompts;
+    p.terminate = [](int) {};
+    MainWindow window(p);
+    window.setGeometry(0, 0, 1280, 900);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+
+    bool ran = false;
+    whenModal(QString::number(res::kPlaybackDialog), [&](QWidget& w) {
+        ran = true;
+        button(w, res::kPlaybackOpenFile)->click();
+        const int from = window.player().playbackPosition();
+        const int composed = window.paintCount();
+        button(w, res::kPlaybackFastForward)->click();
+        QTest::qWait(1500);
+        button(w, res::kPlaybackPause)->click();
+        const int stepped = window.player().playbackPosition() - from;
+        EXPECT_GT(stepped, 100);
+        EXPECT_LT(window.paintCount() - composed, stepped);
+
+        // The pause asks for one more picture; once it is on the screen, compare.
+        const int paused = window.paintCount();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return window.paintCount() > paused; }, 3000));
+        QTest::qWait(100);
+        const int position = window.player().playbackPosition();
+        EXPECT_EQ(
+            LogRecord::fromLiveData(0, window.panelInputs().live).values,
+            window.player()
+                .chunkRecords()[static_cast<std::size_t>(position - window.player().chunkFirst())]
+                .values);
+        PanelView& view = *window.panelView();
+        const QPoint origin = view.mapTo(&window, QPoint(0, 0));
+        const QImage onScreen =
+            window.screen()
+                ->grabWindow(window.winId(), origin.x(), origin.y(), view.width(), view.height())
+                .toImage()
+                .convertToFormat(QImage::Format_RGB32);
+        const QImage composedNow = view.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        ASSERT_EQ(onScreen.size(), composedNow.size());
+        int differing = 0;
+        for (int y = 0; y < onScreen.height(); ++y)
+            for (int x = 0; x < onScreen.width(); ++x)
+                if (onScreen.pixel(x, y) != composedNow.pixel(x, y)) ++differing;
+        EXPECT_EQ(differing, 0);
+        snapshot(QPixmap::fromImage(onScreen), "fast_play_paused_on_screen");
+        press(w, "2");
+    });
+    window.onCommand(res::kCmdPlayback);
+    EXPECT_TRUE(ran);
+    fs::remove_all(dir);
 }
 
 }  // namespace

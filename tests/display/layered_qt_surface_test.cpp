@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <algorithm>
 #include <cmath>
+#include <functional>
 
 #include "display/panel.h"
 #include "display/qt_surface.h"
@@ -40,6 +42,7 @@ struct Scene {
     int width, height;
     int bank = 1;
     bool zoomed = false;
+    bool playback = false;
 
     Scene(int w, int h) : width(w), height(h) {
         ranges.pressureMin = -8;
@@ -61,9 +64,21 @@ struct Scene {
         live.substitution_rate = i * 37 % 1000;
     }
     void paint(Surface& s) {
-        panel.onPaint(s, width, height, PanelInputs{live, image, status, ranges, bank, zoomed});
+        panel.onPaint(s, width, height,
+                      PanelInputs{live, image, status, ranges, bank, zoomed, playback});
     }
 };
+
+// The chart filled as the player fills it from a chunk of records; the values follow seed.
+void fillChunk(Scene& s, int seed) {
+    TrendChart& chart = s.panel.chart();
+    chart.clear();
+    for (int k = 0; k <= chart.capacity(); ++k) {
+        chart.putTimeStamp(1700000000 + k / 5);
+        for (int c = 0; c < TrendChart::kChannels; ++c)
+            chart.addSample(50 + 40 * std::sin((k + seed) * 0.05 + c), c);
+    }
+}
 
 // Two panels fed alike: one paints on the layered surface kept between paints, the other on a
 // fresh QtSurface each time, as the window did before.
@@ -146,6 +161,33 @@ TEST_F(LayeredQtSurfaceTest, AFixedCallOverAChangingOneIsDrawnInItsTurn) {
     }
 }
 
+// A value that reaches under a fixed call now and then (a legend's units after its value) must
+// not rebuild the layer each time it comes and goes: the call stays drawn in its turn.
+TEST_F(LayeredQtSurfaceTest, AFixedCallOnceOverAChangingOneStaysOffTheLayer) {
+    const Rgb red{255, 0, 0}, blue{0, 0, 255}, grey{128, 128, 128};
+    LayeredQtSurface s(60, 40);
+    const int fills[] = {10, 30, 10, 40, 20, 30, 10};
+    for (int fill : fills) {
+        s.reset();
+        s.beginFixed();
+        s.fillRect(0, 0, 60, 40, grey);
+        s.endFixed();
+        s.fillRect(0, 10, fill, 20, red);
+        s.beginFixed();
+        s.setPen(Pen{blue, 1, PenStyle::Solid});
+        s.moveTo(25, 5);
+        s.lineTo(25, 30);
+        s.endFixed();
+        EXPECT_EQ(s.pixel(25, 15), blue) << fill;
+        EXPECT_EQ(s.pixel(fill - 1, 15), red) << fill;
+        EXPECT_EQ(s.pixel(fill, 15), grey) << fill;
+        EXPECT_EQ(s.pixel(27, 15), fill > 27 ? red : grey) << fill;
+    }
+    // The first paint, and the one that first found the line above the fill.
+    EXPECT_EQ(s.counts().layerBuilds, 2);
+    EXPECT_EQ(s.counts().movedOffLayer, 1);
+}
+
 // What a paint drew outside the fixed parts is gone in the next one.
 TEST_F(LayeredQtSurfaceTest, TheNextPaintTakesAwayWhatThePreviousOneDrewOverTheLayer) {
     const Rgb grey{128, 128, 128}, black{0, 0, 0};
@@ -179,6 +221,65 @@ TEST_F(LayeredQtSurfaceTest, DrawingAfterThePictureWasReadContinuesOnIt) {
     EXPECT_EQ(s.pixel(5, 5), red);
     EXPECT_EQ(s.pixel(9, 9), grey);
     EXPECT_EQ(s.counts().callByCall, 1);
+}
+
+// A window copies to the screen only what changed() names: every pixel that differs from the
+// previous picture must lie inside it. In playback the traces stand still while the cursor
+// moves, so most of the plot is left out.
+TEST_F(LayeredQtSurfaceTest, ChangedHoldsEveryPixelThatDiffersFromThePreviousPicture) {
+    struct Step {
+        const char* what;
+        std::function<void(Scene&, int)> change;
+        double mostChanged;  // of the picture's area, each paint
+    };
+    const Step steps[] = {
+        {"live polls", [](Scene& s, int i) { s.move(i); }, 0.5},
+        {"playback steps",
+         [](Scene& s, int i) {
+             if (i == 0) {
+                 s.playback = true;
+                 fillChunk(s, 0);
+             }
+             s.move(i);
+             s.panel.chart().setDisplayIndex(1 + 7 * i);
+         },
+         0.2},
+        {"a new chunk", [](Scene& s, int i) { fillChunk(s, 100 + i); }, 0.5},
+        {"a new pressure range", [](Scene& s, int i) { s.ranges.pressureMax = 25 + i; }, 1.0},
+    };
+    Twins t(1280, 960);
+    t.paint();
+    QImage before = t.layered.image().copy();
+    const int area = before.width() * before.height();
+    int builds = t.layered.counts().layerBuilds;
+    for (const Step& step : steps) {
+        for (int i = 0; i < 4; ++i) {
+            t.change([&](Scene& s) { step.change(s, i); });
+            ASSERT_EQ(t.paint(), 0) << step.what << ", paint " << i;
+            const QImage& now = t.layered.image();
+            std::vector<bool> inside(static_cast<std::size_t>(area));
+            for (const auto& b : t.layered.changed())
+                for (int y = std::max(b.top, 0); y < std::min(b.bottom, now.height()); ++y)
+                    for (int x = std::max(b.left, 0); x < std::min(b.right, now.width()); ++x)
+                        inside[static_cast<std::size_t>(y * now.width() + x)] = true;
+            int outside = 0;
+            const auto changedArea = std::count(inside.begin(), inside.end(), true);
+            for (int y = 0; y < now.height(); ++y)
+                for (int x = 0; x < now.width(); ++x)
+                    if (now.pixel(x, y) != before.pixel(x, y) &&
+                        !inside[static_cast<std::size_t>(y * now.width() + x)])
+                        ++outside;
+            EXPECT_EQ(outside, 0) << step.what << ", paint " << i;
+            // A new layer changes the whole picture; from the next paint on the steady part
+            // stays out.
+            if (t.layered.counts().layerBuilds == builds) {
+                EXPECT_LE(static_cast<double>(changedArea), step.mostChanged * area)
+                    << step.what << ", paint " << i;
+            }
+            builds = t.layered.counts().layerBuilds;
+            before = now.copy();
+        }
+    }
 }
 
 }  // namespace

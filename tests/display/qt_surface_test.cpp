@@ -5,6 +5,7 @@
 #include <QImage>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "qt_test_app.h"
 
@@ -83,6 +84,45 @@ TEST_F(QtSurfaceTest, StraightLinesLeaveOutTheirEndPoint) {
     EXPECT_EQ(s.pixel(30, 30), kBlack);
     EXPECT_EQ(s.pixel(21, 30), kBlack);
     EXPECT_EQ(s.pixel(20, 30), kWhite);
+}
+
+// The chart's traces go through polyline in one call; they must come out as the same lines
+// drawn one by one, whatever the pen, and leave the current position at the last vertex.
+TEST_F(QtSurfaceTest, APolylineDrawsTheSameLinesAsMoveToAndLineTo) {
+    struct Case {
+        const char* name;
+        Pen pen;
+        std::vector<Vertex> vertices;
+    };
+    const Pen thin{kRed, 1, PenStyle::Solid};
+    const std::vector<Vertex> steps = {{2, 30},  {6, 30},  {6, 10},  {10, 10}, {10, 10},
+                                       {14, 10}, {14, 35}, {18, 35}, {12, 35}, {12, 2}};
+    const std::vector<Vertex> slanted = {{3, 3}, {30, 20}, {30, 5}, {5, 36}};
+    const std::vector<Vertex> offSurface = {{-5, 20}, {45, 20}, {45, -3}, {20, -3}, {20, 50}};
+    const Case cases[] = {
+        {"thin steps", thin, steps},
+        {"thin slanted", thin, slanted},
+        {"thin past the edges", thin, offSurface},
+        {"one vertex", thin, {{7, 7}}},
+        {"wide steps", Pen{kRed, 3, PenStyle::Solid}, steps},
+        {"dashed steps", Pen{kRed, 1, PenStyle::Dash}, steps},
+        {"no pen", Pen{kRed, 1, PenStyle::None}, steps},
+    };
+    for (const Case& c : cases) {
+        QtSurface once(40, 40), byLine(40, 40);
+        once.setPen(c.pen);
+        byLine.setPen(c.pen);
+        once.polyline(c.vertices.data(), c.vertices.size());
+        byLine.moveTo(c.vertices[0].x, c.vertices[0].y);
+        for (std::size_t i = 1; i < c.vertices.size(); ++i)
+            byLine.lineTo(c.vertices[i].x, c.vertices[i].y);
+        // One more line from wherever each one ended.
+        once.setPen(Pen{kBlack, 1, PenStyle::Solid});
+        byLine.setPen(Pen{kBlack, 1, PenStyle::Solid});
+        once.lineTo(39, 39);
+        byLine.lineTo(39, 39);
+        EXPECT_EQ(once.image(), byLine.image()) << c.name;
+    }
 }
 
 TEST_F(QtSurfaceTest, TextAlignsByItsCellTopOrBottom) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <optional>
@@ -214,7 +215,7 @@ TEST(TrendChartRecording, SweepClearsAfterCapacityPlusTwoAdvances) {
     EXPECT_EQ(chart.timeStamp(cap / 2), fixedClock());
 }
 
-TEST(TrendChartRecording, PutTimeStampStampsThenSteps) {
+TEST(TrendChartRecording, PutTimeStampStepsAndStampsWithTheSamples) {
     Chart c(1200);  // capacity 300
     TrendChart& chart = c.chart;
     chart.clear();
@@ -224,13 +225,18 @@ TEST(TrendChartRecording, PutTimeStampStampsThenSteps) {
         chart.addSample(k, 0);
     }
     EXPECT_EQ(chart.writeIndex(), chart.capacity() + 1);
+    // Each record's time with its samples; the sweep's origin has the first one's too.
     EXPECT_EQ(chart.timeStamp(0), 1000);
-    EXPECT_EQ(chart.timeStamp(chart.capacity()), 1000 + chart.capacity());
+    EXPECT_EQ(chart.timeStamp(1), 1000);
+    EXPECT_EQ(chart.rawValue(0, 1), 0);
+    EXPECT_EQ(chart.timeStamp(chart.capacity() + 1), 1000 + chart.capacity());
     EXPECT_EQ(chart.rawValue(0, chart.capacity() + 1), chart.capacity());
 
+    // One more starts the sweep again at position 0.
     chart.putTimeStamp(5000);
-    EXPECT_EQ(chart.timeStamp(chart.capacity() + 1), 5000);
     EXPECT_EQ(chart.writeIndex(), 0);
+    EXPECT_EQ(chart.timeStamp(0), 5000);
+    EXPECT_EQ(chart.timeStamp(chart.capacity() + 1), 1000 + chart.capacity());
     EXPECT_EQ(chart.status(0, 1), TrendChart::NoData);
 
     EXPECT_TRUE(chart.setDisplayIndex(chart.capacity() + 1));
@@ -531,6 +537,64 @@ TEST_F(TrendChartTime, LegendShowsCursorTimeAndChannelValues) {
     EXPECT_TRUE(linesWithPen(s, paletteColor(14), 4).empty());  // channel 8 hidden
 }
 
+// Records a few seconds apart, each in a second of its own.
+std::time_t recordTime(int k) {
+    return 1700000000 + 7 * k;
+}
+std::time_t liveNow = 0;
+std::time_t liveClock() {
+    return liveNow;
+}
+
+// Whether the chart is filled by live paints or by the player, the time above the cursor is the
+// time of the record whose values the legend shows there.
+TEST_F(TrendChartTime, TheCursorTimeBelongsToTheValuesShown) {
+    constexpr int kRecords = 40;
+    using Fill = void (*)(TrendChart&);
+    const std::pair<const char*, Fill> fills[] = {
+        {"live",
+         [](TrendChart& chart) {
+             chart.setClock(liveClock);
+             for (int k = 0; k < kRecords; ++k) {
+                 chart.advance();
+                 liveNow = recordTime(k);
+                 chart.stampTime();
+                 chart.addSample(k, 0);
+             }
+         }},
+        {"playback",
+         [](TrendChart& chart) {
+             chart.clear();
+             for (int k = 0; k < kRecords; ++k) {
+                 chart.putTimeStamp(recordTime(k));
+                 chart.addSample(k, 0);
+             }
+         }},
+    };
+    for (const auto& [name, fill] : fills) {
+        Chart c(1200);
+        TrendChart& chart = c.chart;
+        chart.setLegend(5, 50, 0, true);
+        chart.setChannelRange(0, 100, 0, 2);
+        for (int ch = 1; ch < TrendChart::kChannels; ++ch)
+            chart.setLegend(-1, 0, ch, true);
+        fill(chart);
+        for (int k : {0, 1, 17, kRecords - 1}) {
+            // Record k's samples sit at position k + 1, where the player points the chart.
+            ASSERT_TRUE(chart.setDisplayIndex(k + 1));
+            RecordingSurface s;
+            chart.drawLegend(s);
+            char value[16], time[32];
+            std::snprintf(value, sizeof value, "%.2f", static_cast<double>(k));
+            const std::time_t t = recordTime(k);
+            std::strftime(time, sizeof time, "%m-%d-%Y %H:%M:%S", std::gmtime(&t));
+            EXPECT_TRUE(s.hasText(value)) << name << ", record " << k;
+            EXPECT_TRUE(s.hasText(time)) << name << ", record " << k;
+            EXPECT_EQ(chart.timeStamp(k + 1), t) << name << ", record " << k;
+        }
+    }
+}
+
 TEST_F(TrendChartTime, TimeAxisKeepsOldStampsAfterTheSweepClears) {
     Chart c(1080);  // 540 px, capacity 540, 1 px per sample
     TrendChart& chart = c.chart;
@@ -540,12 +604,13 @@ TEST_F(TrendChartTime, TimeAxisKeepsOldStampsAfterTheSweepClears) {
 
     RecordingSurface s;
     chart.drawLegend(s);
-    // Axis positions 0, 135, 270, 405, 540 under x = 108 + 0, 135, 270, 405, 540.
-    const std::pair<const char*, int> axis[] = {{"22:13:20", 108},
-                                                {"22:15:35", 243},
-                                                {"22:17:50", 378},
-                                                {"22:20:05", 513},
-                                                {"22:22:20", 648}};
+    // Axis positions 0, 135, 270, 405, 540 under x = 108 + 0, 135, 270, 405, 540. Position k
+    // holds the stamp of call k - 1; position 0, where the sweep began again, the last one's.
+    const std::pair<const char*, int> axis[] = {{"22:22:21", 108},
+                                                {"22:15:34", 243},
+                                                {"22:17:49", 378},
+                                                {"22:20:04", 513},
+                                                {"22:22:19", 648}};
     for (auto [text, x] : axis) {
         const auto t = s.textCalls(text);
         ASSERT_EQ(t.size(), 1u) << text;
@@ -553,8 +618,8 @@ TEST_F(TrendChartTime, TimeAxisKeepsOldStampsAfterTheSweepClears) {
         EXPECT_EQ(t[0].y0, 302) << text;
         EXPECT_EQ(t[0].align, (TextAlign{HAlign::Centre, VAlign::Top})) << text;
     }
-    // The cursor's own position was stamped long ago: its date still shows.
-    EXPECT_TRUE(s.hasText("11-14-2023 22:13:20"));
+    // The cursor is at the new sweep's start.
+    EXPECT_TRUE(s.hasText("11-14-2023 22:22:21"));
 
     // An unstamped axis position shows nothing.
     TrendChart fresh;
