@@ -70,59 +70,26 @@ TEST(AdapterQuirks, RepliesArrivingInBurstsAtTheLatencyTimerAreReadWhole) {
     }
 }
 
-TEST(AdapterQuirks, AnEchoOfOurRequestBeforeTheReplyIsNeverTakenForData) {
-    // An RS-485 adapter without echo suppression returns every byte we send. The echo is
-    // recognised as our own request and passed over; what follows is judged as the reply.
+TEST(AdapterQuirks, AnEchoOfOurRequestIsNeverTakenForTheDevicesReply) {
+    // An RS-485 adapter without echo suppression returns every byte we send. A read's echo is
+    // recognised as our own request and passed over. A Write Single Register request and its
+    // reply are the same bytes, so the echo alone once passed for the device's confirmation:
+    // the connection learns that its adapter echoes from the first read (Connect always reads
+    // before anything is written). Write Multiple Registers is recognised by its length alone.
+    enum class Op { Read, Single, Multiple };
     struct Case {
         const char* what;
+        Op op;
         bool reply;  // the device answers after the echo
         int result;
     };
     const Case cases[] = {
-        {"echo, then the reply", true, MBR_SUCCESS},
-        {"echo alone (the device is silent)", false, MBR_REPLY_TIMEOUT},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        PtyPair pty;
-        MbusRtuMasterProtocol master;
-        ASSERT_EQ(master.setReplyTimeout(300), MBR_SUCCESS);
-        ASSERT_EQ(master.openConnection(pty.slavePath().c_str(), 9600), MBR_SUCCESS);
-        Peer peer([&] {
-            const Bytes request = pty.readRequest(2000);
-            if (request.size() != 8) return;
-            pty.write(request);
-            if (c.reply) writeInBursts(pty, readReply(kCount), 16, 16);
-        });
-        std::int16_t values[kCount];
-        std::fill(std::begin(values), std::end(values), std::int16_t{7});
-        EXPECT_EQ(master.readInputRegisters(1, 1, values, kCount), c.result);
-        if (c.result == MBR_SUCCESS) {
-            expectPattern(values, kCount);
-        } else {
-            for (const std::int16_t v : values)
-                EXPECT_EQ(v, 0);
-        }
-        peer.join();
-    }
-}
-
-TEST(AdapterQuirks, AnEchoedWriteSucceedsOnlyWhenTheDeviceAnswersAfterTheEcho) {
-    // A Write Single Register request and its reply are the same bytes, so on an echoing
-    // adapter the echo alone once passed for the device's confirmation. The connection learns
-    // that its adapter echoes from the first read (Connect always reads before anything is
-    // written); Write Multiple Registers is recognised by its length alone.
-    struct Case {
-        const char* what;
-        bool multiple;  // Write Multiple Registers, else Write Single Register
-        bool reply;     // the device answers after the echo
-        int result;
-    };
-    const Case cases[] = {
-        {"single, echo then reply", false, true, MBR_SUCCESS},
-        {"single, echo alone", false, false, MBR_REPLY_TIMEOUT},
-        {"multiple, echo then reply", true, true, MBR_SUCCESS},
-        {"multiple, echo alone", true, false, MBR_REPLY_TIMEOUT},
+        {"read, echo then reply", Op::Read, true, MBR_SUCCESS},
+        {"read, echo alone", Op::Read, false, MBR_REPLY_TIMEOUT},
+        {"single, echo then reply", Op::Single, true, MBR_SUCCESS},
+        {"single, echo alone", Op::Single, false, MBR_REPLY_TIMEOUT},
+        {"multiple, echo then reply", Op::Multiple, true, MBR_SUCCESS},
+        {"multiple, echo alone", Op::Multiple, false, MBR_REPLY_TIMEOUT},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -134,6 +101,10 @@ TEST(AdapterQuirks, AnEchoedWriteSucceedsOnlyWhenTheDeviceAnswersAfterTheEcho) {
             const Bytes read = pty.readRequest(2000);
             if (read.size() != 8) return;
             pty.write(read);
+            if (c.op == Op::Read) {
+                if (c.reply) writeInBursts(pty, readReply(kCount), 16, 16);
+                return;
+            }
             pty.write(readReply(kCount));
             const Bytes write = pty.readRequest(2000);
             if (write.size() < 8) return;
@@ -143,13 +114,25 @@ TEST(AdapterQuirks, AnEchoedWriteSucceedsOnlyWhenTheDeviceAnswersAfterTheEcho) {
             // The reply to a write: address, function, reference and value or count.
             pty.write(withCrc(Bytes(write.begin(), write.begin() + 6)));
         });
-        std::int16_t values[kCount] = {};
-        ASSERT_EQ(master.readInputRegisters(1, 1, values, kCount), MBR_SUCCESS);
-        EXPECT_TRUE(master.adapterEchoes());
-        const std::int16_t written[2] = {155, -3};
-        const int result = c.multiple ? master.writeMultipleRegisters(1, 150, written, 2)
-                                      : master.writeSingleRegister(1, 150, written[0]);
-        EXPECT_EQ(result, c.result);
+        std::int16_t values[kCount];
+        std::fill(std::begin(values), std::end(values), std::int16_t{7});
+        const int read = master.readInputRegisters(1, 1, values, kCount);
+        if (c.op == Op::Read) {
+            EXPECT_EQ(read, c.result);
+            if (c.result == MBR_SUCCESS) {
+                expectPattern(values, kCount);
+            } else {
+                for (const std::int16_t v : values)
+                    EXPECT_EQ(v, 0);
+            }
+        } else {
+            ASSERT_EQ(read, MBR_SUCCESS);
+            EXPECT_TRUE(master.adapterEchoes());
+            const std::int16_t written[2] = {155, -3};
+            EXPECT_EQ(c.op == Op::Multiple ? master.writeMultipleRegisters(1, 150, written, 2)
+                                           : master.writeSingleRegister(1, 150, written[0]),
+                      c.result);
+        }
         peer.join();
     }
 }
