@@ -516,8 +516,8 @@ void MainWindow::paintPanel(QWidget& view, const QRegion& region) {
     composed_ = false;
     const QImage& image = surface_->image();
     QPainter painter(&view);
-    for (const QRect& r : region)
-        painter.drawImage(r.topLeft(), image, r);
+    painter.setClipRegion(region);
+    painter.drawImage(QPoint(0, 0), image);
     painter.end();
     // What the new picture changed outside this paint's area is still to go to the screen.
     if (composedHere) {
