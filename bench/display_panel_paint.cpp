@@ -96,6 +96,16 @@ BENCHMARK(BM_PanelPaintQtReused)
     ->Args({1280, 960})
     ->Unit(benchmark::kMillisecond);
 
+// What the layered surface did over the run: how often it drew from its kept layer, rebuilt it,
+// drew call by call, and moved a changing item off the layer.
+void reportCounts(benchmark::State& state, const LayeredQtSurface& surface) {
+    const LayeredQtSurface::Counts n = surface.counts();
+    state.counters["fromLayer"] = n.fromLayer;
+    state.counters["layerBuilds"] = n.layerBuilds;
+    state.counters["callByCall"] = n.callByCall;
+    state.counters["movedOffLayer"] = n.movedOffLayer;
+}
+
 // The window's surface, which keeps the fixed parts as a layer: range(2) 1 draws over the kept
 // layer (the window's paint), 0 draws every call as a plain QtSurface (the paint without it).
 void BM_PanelPaintLayered(benchmark::State& state) {
@@ -108,11 +118,7 @@ void BM_PanelPaintLayered(benchmark::State& state) {
         scene.panel.onPaint(surface, scene.width, scene.height, scene.inputs(true));
         benchmark::DoNotOptimize(surface.pixel(0, 0));
     }
-    const LayeredQtSurface::Counts n = surface.counts();
-    state.counters["fromLayer"] = n.fromLayer;
-    state.counters["layerBuilds"] = n.layerBuilds;
-    state.counters["callByCall"] = n.callByCall;
-    state.counters["movedOffLayer"] = n.movedOffLayer;
+    reportCounts(state, surface);
 }
 BENCHMARK(BM_PanelPaintLayered)
     ->Args({1920, 1080, 1})
@@ -134,11 +140,7 @@ void BM_PanelPaintLayeredLive(benchmark::State& state) {
         scene.panel.onPaint(surface, scene.width, scene.height, scene.inputs(false));
         benchmark::DoNotOptimize(surface.pixel(0, 0));
     }
-    const LayeredQtSurface::Counts n = surface.counts();
-    state.counters["fromLayer"] = n.fromLayer;
-    state.counters["layerBuilds"] = n.layerBuilds;
-    state.counters["callByCall"] = n.callByCall;
-    state.counters["movedOffLayer"] = n.movedOffLayer;
+    reportCounts(state, surface);
 }
 BENCHMARK(BM_PanelPaintLayeredLive)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 
@@ -158,9 +160,7 @@ void BM_PanelPaintLayeredPlaybackStep(benchmark::State& state) {
         scene.panel.onPaint(surface, scene.width, scene.height, scene.inputs(true));
         benchmark::DoNotOptimize(surface.pixel(0, 0));
     }
-    const LayeredQtSurface::Counts n = surface.counts();
-    state.counters["fromLayer"] = n.fromLayer;
-    state.counters["layerBuilds"] = n.layerBuilds;
+    reportCounts(state, surface);
 }
 BENCHMARK(BM_PanelPaintLayeredPlaybackStep)->Unit(benchmark::kMillisecond);
 
