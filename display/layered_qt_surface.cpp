@@ -92,6 +92,12 @@ void LayeredQtSurface::polyline(const Vertex* vertices, std::size_t count) {
     curY_ = vertices[count - 1].y;
 }
 
+void LayeredQtSurface::expectVertices(std::size_t count) {
+    data_.vertices.reserve(data_.vertices.size() + count);
+    drawnAlong_.vertices.reserve(count);
+    previousAlong_.vertices.reserve(count);
+}
+
 void LayeredQtSurface::reset() {
     flush();
     state_ = State{};

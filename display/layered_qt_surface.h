@@ -52,6 +52,9 @@ class LayeredQtSurface : public Surface {
     void lineTo(int x, int y) override;
     void text(int x, int y, std::string_view text) override;
     void polyline(const Vertex* vertices, std::size_t count) override;
+    // Room for count more vertices in this paint and for the runs kept from one paint to the
+    // next, so that a chart filling up over a quarter of an hour does not grow them step by step.
+    void expectVertices(std::size_t count) override;
     void beginFixed() override { ++fixedDepth_; }
     void endFixed() override {
         if (fixedDepth_ > 0) --fixedDepth_;

@@ -107,6 +107,11 @@ class Surface {
             lineTo(vertices[i].x, vertices[i].y);
     }
 
+    // The polylines of the paint to come hold up to count vertices in all. A surface that keeps
+    // what it draws may make room for them at once, rather than grow paint by paint as a chart
+    // fills up.
+    virtual void expectVertices(std::size_t count) { (void)count; }
+
     // What is drawn between beginFixed and endFixed (dial faces, scales, frames, the grid) looks
     // the same from paint to paint while the layout and ranges stay, so a surface may keep it
     // from one paint to the next instead of drawing it again. The marks change nothing drawn;

@@ -280,6 +280,11 @@ void TrendChart::drawTraces(Surface& surface, bool restart) {
     // right edge until the next sweep clears them.
     const int last = std::min(write_ - 1, capacity_);
     const auto yOf = [this](int sample) { return truncToInt(sample * verticalScale_ + plot_.top); };
+    // A full chart: every shown channel one run of a first vertex and two per position.
+    std::size_t shownChannels = 0;
+    for (const Channel& ch : channels_)
+        if (shown(ch)) ++shownChannels;
+    surface.expectVertices(shownChannels * (2 * static_cast<std::size_t>(capacity_) + 1));
     for (const Channel& ch : channels_) {
         if (!shown(ch)) continue;
         surface.setPen(Pen{paletteColor(ch.colour), 1, PenStyle::Solid});

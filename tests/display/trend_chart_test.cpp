@@ -455,6 +455,60 @@ TEST(TrendChartDrawing, AChannelWhoseLegendLiesOffTheWindowDrawsNothing) {
     EXPECT_EQ(s.callsOf(DrawOp::Rectangle).size(), 5u);
 }
 
+// Counts the vertices a paint's polylines hold against what the chart said to expect.
+class VertexCounter : public RecordingSurface {
+  public:
+    void expectVertices(std::size_t count) override { expected = count; }
+    void polyline(const Vertex* vertices, std::size_t count) override {
+        drawn += count;
+        RecordingSurface::polyline(vertices, count);
+    }
+    std::size_t expected = 0, drawn = 0;
+};
+
+TEST(TrendChartDrawing, AFullChartDrawsNoMoreVerticesThanItAnnounces) {
+    // Wide enough that the capacity is halved, and narrow; every shown channel full, then with
+    // every seventh sample over range (a break) and one channel hidden.
+    struct Case {
+        int clientWidth;
+        int breakEvery;  // 0: none
+        int hidden;      // -1: none
+    };
+    for (const Case k : {Case{1200, 0, -1}, Case{1920, 0, -1}, Case{700, 7, 3}, Case{1920, 7, 0}}) {
+        Chart c(k.clientWidth);
+        TrendChart& chart = c.chart;
+        std::size_t shown = 0;
+        for (int ch = 0; ch < TrendChart::kChannels; ++ch) {
+            chart.setChannelRange(0, 100, ch, 2 + ch);
+            chart.setLegend(static_cast<std::int16_t>(5 + 9 * ch), 50, ch, true);
+            if (ch == k.hidden) {
+                chart.setLegend(-1, 0, ch, true);
+            } else {
+                ++shown;
+            }
+        }
+        const int cap = chart.capacity();
+        // Positions 0 .. capacity + 1, all written.
+        for (int i = 0; i < cap + 2; ++i) {
+            if (i > 0) chart.advance();
+            const bool broken = k.breakEvery > 0 && i % k.breakEvery == 0;
+            for (int ch = 0; ch < TrendChart::kChannels; ++ch)
+                chart.addSample(broken ? 150.0 : (i * 7 + ch * 13) % 100, ch);
+        }
+        ASSERT_EQ(chart.writeIndex(), cap + 1);
+        VertexCounter s;
+        chart.drawTraces(s, true);
+        const std::size_t bound = shown * (2 * static_cast<std::size_t>(cap) + 1);
+        EXPECT_EQ(s.expected, bound) << k.clientWidth;
+        if (k.breakEvery == 0) {
+            EXPECT_EQ(s.drawn, bound) << k.clientWidth;  // the bound is met exactly
+        } else {
+            EXPECT_GT(s.drawn, 0u);
+            EXPECT_LT(s.drawn, bound) << k.clientWidth;
+        }
+    }
+}
+
 TEST_F(TrendChartTime, LegendShowsCursorTimeAndChannelValues) {
     Chart c(1200);  // plot 120..720 x 100..300, 2 px per sample
     TrendChart& chart = c.chart;
