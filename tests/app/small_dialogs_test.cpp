@@ -1,0 +1,183 @@
+// The Comm Port and Scaling Settings dialogs, driven as the user drives them: what the fields
+// show on opening, what OK / Change && Save takes, and what is refused before anything changes.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "app/comm_port_dialog.h"
+#include "app/program_settings.h"
+#include "app/scaling_dialog.h"
+#include "window_harness.h"
+
+namespace kvx {
+namespace {
+
+namespace fs = std::filesystem;
+
+template <class W = QWidget>
+W* byId(QWidget& d, int id) {
+    return d.findChild<W*>(QString::number(id));
+}
+
+QString statusOf(QWidget& d) {
+    auto* status = byId<QLabel>(d, 1034);
+    return status ? status->text() : QStringLiteral("<no status line>");
+}
+
+void activate(QWidget& d) {
+    d.show();
+    d.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
+}
+
+std::string fileText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+const char* const kById = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+
+TEST(CommPortDialog, ShowsThePortNameAndOkWithoutTypingKeepsIt) {
+    struct Case {
+        const char* name;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {"COM5", "5"},
+        {"COM12", "12"},
+        {"COM123", "123"},
+        {"/dev/ttyUSB0", "/dev/ttyUSB0"},
+        {kById, kById},
+        {"COM05", "COM05"},  // not how we write COM5: shown as it is, kept as it is
+        {"ttyS0", "ttyS0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Through the file, as the program reads and writes it.
+        const fs::path dir = test::freshTestDir("kvx_comm_");
+        {
+            std::ofstream(dir / kCommFileName, std::ios::binary) << c.name << " 9";
+        }
+        ProgramSettings s;
+        ASSERT_TRUE(readCommFile(dir.string(), s));
+        CommPortDialog d(s);
+        activate(d);
+        EXPECT_EQ(d.portField()->text().toStdString(), c.shown);
+        EXPECT_EQ(d.deviceField()->text(), "9");
+        // A long path is readable whole.
+        EXPECT_GE(d.portField()->width(),
+                  d.portField()->fontMetrics().horizontalAdvance(d.portField()->text()));
+        byId<QPushButton>(d, 1)->click();
+        EXPECT_EQ(d.result(), CommPortDialog::kResultOk);
+        EXPECT_EQ(s.portName, c.name);
+        EXPECT_EQ(s.slaveId, 9);
+        ASSERT_TRUE(writeCommFile(dir.string(), s));
+        EXPECT_EQ(fileText(dir / kCommFileName), std::string(c.name) + " 9");
+        fs::remove_all(dir);
+    }
+}
+
+TEST(CommPortDialog, TakesAPortNumberOrADevicePathAndRefusesAnythingElse) {
+    struct Case {
+        QString port;
+        QString device;
+        const char* refusedField;  // nullptr: taken
+        const char* name;
+        int slave;
+    };
+    const Case cases[] = {
+        {"7", "3", nullptr, "COM7", 3},
+        {" 12 ", " 247 ", nullptr, "COM12", 247},
+        {"1", "1", nullptr, "COM1", 1},
+        {"255", "1", nullptr, "COM255", 1},
+        {"/dev/ttyUSB1", "2", nullptr, "/dev/ttyUSB1", 2},
+        {QString("  ") + kById + "\t", "2", nullptr, kById, 2},
+        {"", "1", "COM", nullptr, 0},
+        {"abc", "1", "COM", nullptr, 0},
+        {"12ab", "1", "COM", nullptr, 0},
+        {"-3", "1", "COM", nullptr, 0},
+        {"0", "1", "COM", nullptr, 0},
+        {"256", "1", "COM", nullptr, 0},
+        {"3.5", "1", "COM", nullptr, 0},
+        {"/dev/tty USB0", "1", "COM", nullptr, 0},  // the file holds two blank-separated tokens
+        {QString("/dev/ttyUSB0") + QChar(0x01), "1", "COM", nullptr, 0},
+        {"COM7", "1", "COM", nullptr, 0},
+        {"7", "0", "Device ID", nullptr, 0},
+        {"7", "248", "Device ID", nullptr, 0},
+        {"7", "x", "Device ID", nullptr, 0},
+        {"7", "", "Device ID", nullptr, 0},
+        {"7", "-1", "Device ID", nullptr, 0},
+        {"abc", "x", "COM", nullptr, 0},  // the first bad field is named
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("port \"" + c.port.toStdString() + "\", device \"" +
+                     c.device.toStdString() + "\"");
+        ProgramSettings s;
+        s.portName = "/dev/ttyACM0";
+        s.slaveId = 4;
+        CommPortDialog d(s);
+        activate(d);
+        d.portField()->setText(c.port);
+        d.deviceField()->setText(c.device);
+        byId<QPushButton>(d, 1)->click();
+        if (!c.refusedField) {
+            EXPECT_EQ(d.result(), CommPortDialog::kResultOk);
+            EXPECT_FALSE(d.isVisible());
+            EXPECT_EQ(s.portName, c.name);
+            EXPECT_EQ(s.slaveId, c.slave);
+            continue;
+        }
+        EXPECT_TRUE(d.isVisible());
+        EXPECT_EQ(s.portName, "/dev/ttyACM0");
+        EXPECT_EQ(s.slaveId, 4);
+        const QString field = QString::fromUtf8(c.refusedField);
+        EXPECT_TRUE(statusOf(d).startsWith("\"" + field + "\"")) << statusOf(d).toStdString();
+        EXPECT_TRUE(statusOf(d).contains("Nothing was written")) << statusOf(d).toStdString();
+        QLineEdit* refused = field == "COM" ? d.portField() : d.deviceField();
+        EXPECT_TRUE(refused->hasFocus());
+        EXPECT_EQ(refused->selectedText(), refused->text());
+        d.close();
+    }
+}
+
+TEST(CommPortDialog, TypingReplacesTheShownNumberAndEnterOnCancelCancels) {
+    ProgramSettings s;
+    s.portName = "COM7";
+    s.slaveId = 2;
+    {
+        CommPortDialog d(s);
+        activate(d);
+        ASSERT_EQ(QApplication::focusWidget(), d.portField());
+        QTest::keyClicks(d.portField(), "5");
+        QTest::keyClick(d.portField(), Qt::Key_Return);  // OK is the default button
+        EXPECT_EQ(d.result(), CommPortDialog::kResultOk);
+        EXPECT_EQ(s.portName, "COM5");
+        EXPECT_EQ(s.slaveId, 2);
+    }
+    {
+        const ProgramSettings before = s;
+        CommPortDialog d(s);
+        activate(d);
+        d.portField()->setText("9");
+        d.deviceField()->setText("8");
+        auto* cancel = byId<QPushButton>(d, 2);
+        cancel->setFocus();
+        QTest::keyClick(cancel, Qt::Key_Return);
+        EXPECT_FALSE(d.isVisible());
+        EXPECT_EQ(d.result(), CommPortDialog::kResultCancel);
+        EXPECT_EQ(s.portName, before.portName);
+        EXPECT_EQ(s.slaveId, before.slaveId);
+    }
+}
+
+}  // namespace
+}  // namespace kvx
