@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -370,6 +371,7 @@ TEST(RestoreDialog, WritesNothingUncheckedAndTheAddressOnlyWhenChecked) {
     // Both: load_sp0 first, then the address; the read-back and the save go to the new one.
     d.setChecked(0, true);
     d.setChecked(1, true);
+    prompts.answers = {kAnswerYes};
     d.findChild<QPushButton*>("1")->click();
     std::vector<std::tuple<char, int, int>> calls;
     for (const auto& call : b.link.calls)
@@ -381,9 +383,60 @@ TEST(RestoreDialog, WritesNothingUncheckedAndTheAddressOnlyWhenChecked) {
     EXPECT_EQ(calls.back(), std::make_tuple('W', 5, 7));
     EXPECT_EQ(slave, 5);
     ASSERT_EQ(prompts.boxes.size(), 1u);
-    EXPECT_EQ(prompts.boxes[0].buttons, BoxButtons::YesNo);
+    EXPECT_EQ(prompts.boxes[0].buttons, BoxButtons::YesNoDefaultNo);
     EXPECT_NE(d.statusText().indexOf("Saved"), -1);
     EXPECT_FALSE(d.findChild<QPushButton*>("1")->isEnabled());
+}
+
+// A restore that did not complete is never offered for saving: one Enter on that question
+// would make a mix of old and new settings permanent. A complete one asks, and No is the
+// answer unless the user picks Yes.
+TEST(RestoreDialog, OnlyACompleteRestoreIsOfferedForSavingAndNoIsTheDefault) {
+    struct Case {
+        const char* what;
+        int failingWrite;  // reference whose write fails, 0 none
+        int stubborn;      // reference that keeps its old value, 0 none
+        std::deque<int> answers;
+        bool asked, saved;
+        const char* outcomeHas;
+    };
+    const Case cases[] = {
+        {"a write fails half way", 43, 0, {}, false, false, "Not saved: the restore did not"},
+        {"the first write fails", 41, 0, {}, false, false, "Not written, 4 registers"},
+        {"a register does not hold", 0, 42, {}, false, false, "Not saved: the restore did not"},
+        {"complete, Enter", 0, 0, {}, true, false, "Not saved: the written settings"},
+        {"complete, Yes", 0, 0, {kAnswerYes}, true, true, "Saved"},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        Bench b(117);
+        StubbornLink link;
+        link.open = true;
+        link.holding = b.link.holding;
+        for (const int r : {41, 42, 43, 44})
+            link.holding[r] = 9;
+        link.stubborn = k.stubborn;
+        SettingsComparison c;
+        ASSERT_EQ(readAndCompareSettings(link, 1, 117, b.file, c), 0);
+        ASSERT_EQ(c.differences.size(), 4u);
+        if (k.failingWrite) link.failWrite[k.failingWrite] = true;
+        link.calls.clear();
+        test::ScriptedPrompts prompts;
+        prompts.answers = k.answers;
+        int slave = 1;
+        RestoreDialog d(c, "unit.csv", link, slave, prompts);
+        d.findChild<QPushButton*>("1")->click();
+        ASSERT_EQ(prompts.boxes.size(), k.asked ? 1u : 0u);
+        if (k.asked) {
+            EXPECT_EQ(prompts.boxes[0].buttons, BoxButtons::YesNoDefaultNo);
+        }
+        bool saveSent = false;
+        for (const auto& call : link.calls)
+            saveSent = saveSent || (call.kind == 'W' && call.ref == ref::save_data_command);
+        EXPECT_EQ(saveSent, k.saved);
+        EXPECT_NE(d.statusText().indexOf(QString::fromUtf8(k.outcomeHas)), -1)
+            << d.statusText().toStdString();
+    }
 }
 
 }  // namespace
