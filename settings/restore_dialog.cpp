@@ -91,13 +91,8 @@ std::string restoreFirmwareRefusal(const SettingsComparison& c) {
            "Nothing was written.";
 }
 
-std::string restoreSaveQuestion(const RestoreOutcome& o) {
-    std::string q;
-    if (!o.complete())
-        q = "Not every checked register was written and read back with its value (see the "
-            "dialog).\n\n";
-    return q +
-           "Send the save command now? The controller then keeps the written settings when it "
+std::string restoreSaveQuestion() {
+    return "Send the save command now? The controller then keeps the written settings when it "
            "is switched off; without it they last until then.";
 }
 
@@ -256,6 +251,7 @@ RestoreDialog::RestoreDialog(const SettingsComparison& comparison, const std::st
     buttons->addStretch();
     // Enter closes: writing to a running engine's controller takes a click on Write.
     writeButton_ = makeButton(kRestoreWriteId, QStringLiteral("Write"), this);
+    writeButton_->setAutoDefault(false);  // Enter on it runs Close, the default
     writeButton_->setEnabled(rows > 0 && c.sameFirmware());
     auto* close = makeButton(2, QStringLiteral("Close"), this, true);
     buttons->addWidget(writeButton_);
@@ -312,8 +308,17 @@ void RestoreDialog::write() {
     std::string text = restoreReport(outcome_);
     status_->setPlainText(qs(text));
     if (outcome_.written.empty()) return;
-    const int answer = prompts_.messageBox(restoreSaveQuestion(outcome_), kRestoreTitle,
-                                           BoxIcon::Question, BoxButtons::YesNo, true);
+    if (!outcome_.complete()) {
+        // Saving now would make a mix of old and new settings permanent; the next complete
+        // restore of the same file writes the rest and can save.
+        text += "\nNot saved: the restore did not complete, so the save command was not sent; "
+                "the written settings last until the controller is switched off. A complete "
+                "restore can save them.";
+        status_->setPlainText(qs(text));
+        return;
+    }
+    const int answer = prompts_.messageBox(restoreSaveQuestion(), kRestoreTitle,
+                                           BoxIcon::Question, BoxButtons::YesNoDefaultNo, true);
     if (answer == kAnswerYes) {
         const int rc = sendSaveCommand(link_, slaveId_);
         text += rc == 0 ? "\nSaved: the controller keeps these settings."

@@ -2,8 +2,9 @@
 // Download Settings (116): the controller beside a settings file of the same firmware. Every
 // register a restore may write and that differs is a row with a check box (all checked but
 // modbus_address, which is written only when checked); the registers never restored are
-// listed apart. Write (1) writes the checked rows' file values, reads them back and asks
-// whether to send the save command; Close (2, the default button) ends the dialog.
+// listed apart. Write (1) writes the checked rows' file values, reads them back and, when every
+// one holds its value, asks whether to send the save command (No unless the user picks Yes);
+// Close (2, the default button) ends the dialog.
 #include <QDialog>
 #include <string>
 
@@ -59,7 +60,7 @@ FileDialogRequest restoreFileRequest(const std::string& programDir);
 std::string restoreFileRefusal(const std::string& path, const SettingsFileError& error);
 // The refusal of a file made on another firmware version.
 std::string restoreFirmwareRefusal(const SettingsComparison& comparison);
-// The question asked after the writes.
-std::string restoreSaveQuestion(const RestoreOutcome& outcome);
+// The question asked after a complete restore (never after one that stopped short).
+std::string restoreSaveQuestion();
 
 }  // namespace kvx

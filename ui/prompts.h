@@ -7,7 +7,9 @@
 namespace kvx {
 
 enum class BoxIcon { None, Warning, Information, Question };
-enum class BoxButtons { Ok, YesNo };
+// YesNoDefaultNo: for a question whose Yes writes to the controller or saves there, so that
+// Enter never does it.
+enum class BoxButtons { Ok, YesNo, YesNoDefaultNo };
 
 // Answers, numbered like the platform's.
 inline constexpr int kAnswerOk = 1;

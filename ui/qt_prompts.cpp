@@ -25,9 +25,9 @@ int QtPrompts::messageBox(const std::string& text, const std::string& title, Box
             box.setIcon(QMessageBox::Question);
             break;
     }
-    if (buttons == BoxButtons::YesNo) {
+    if (buttons == BoxButtons::YesNo || buttons == BoxButtons::YesNoDefaultNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        box.setDefaultButton(QMessageBox::Yes);
+        box.setDefaultButton(buttons == BoxButtons::YesNo ? QMessageBox::Yes : QMessageBox::No);
         return box.exec() == QMessageBox::Yes ? kAnswerYes : kAnswerNo;
     }
     box.setStandardButtons(QMessageBox::Ok);

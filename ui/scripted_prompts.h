@@ -1,6 +1,7 @@
 #pragma once
-// Prompts for tests: every box and file dialog is recorded and answered from a plan (Yes/OK
-// when the plan has run out; a file dialog with no planned answer is cancelled). holdBox, when
+// Prompts for tests: every box and file dialog is recorded and answered from a plan (when the
+// plan has run out, the default button as Enter would: Yes, No for YesNoDefaultNo, OK; a file
+// dialog with no planned answer is cancelled). holdBox, when
 // set, runs while a box is "open", so a test can let timers fire behind it.
 #include <deque>
 #include <functional>
@@ -35,7 +36,15 @@ class ScriptedPrompts : public Prompts {
             answers.pop_front();
             return a;
         }
-        return buttons == BoxButtons::YesNo ? kAnswerYes : kAnswerOk;
+        switch (buttons) {
+            case BoxButtons::YesNo:
+                return kAnswerYes;
+            case BoxButtons::YesNoDefaultNo:
+                return kAnswerNo;
+            case BoxButtons::Ok:
+                break;
+        }
+        return kAnswerOk;
     }
     std::string openFileName(const FileDialogRequest& request) override {
         return fileDialog(false, request);
