@@ -439,5 +439,46 @@ TEST(RestoreDialog, OnlyACompleteRestoreIsOfferedForSavingAndNoIsTheDefault) {
     }
 }
 
+// Sensor gains and offsets belong to the unit they were measured on: copied from another
+// controller's file they are shown but left unchecked; from the same controller's, checked.
+TEST(RestoreDialog, CalibrationRowsAreUncheckedWhenTheFileComesFromAnotherController) {
+    // calibrated, watt_meter_input_gain, diesel_flow_input_offset, hp_offset2, and one setting.
+    const int calibration[] = {6, 13, 84, 150};
+    for (const bool sameSerial : {false, true}) {
+        SCOPED_TRACE(sameSerial);
+        Bench b(117);
+        for (const int r : calibration)
+            b.link.holding[r] = 9;
+        b.link.holding[41] = 9;
+        if (!sameSerial) b.link.holding[ref::serial_number] = 2418;
+        const SettingsComparison c = b.compare();
+        ASSERT_EQ(c.differences.size(), 5u);
+        test::ScriptedPrompts prompts;
+        int slave = 1;
+        RestoreDialog d(c, "unit.csv", b.link, slave, prompts);
+        for (int row = 0; row < d.rowCount(); ++row) {
+            const SettingsDifference& diff = c.differences[static_cast<std::size_t>(row)];
+            SCOPED_TRACE(diff.name);
+            const bool isCalibration = diff.reference != 41;
+            EXPECT_EQ(diff.kind, isCalibration ? RestoreKind::Calibration : RestoreKind::Setting);
+            EXPECT_EQ(d.checked(row), !isCalibration || sameSerial);
+        }
+        auto* note = d.findChild<QLabel*>("calibrationNote");
+        EXPECT_EQ(note != nullptr, !sameSerial);
+        if (note) {
+            EXPECT_NE(note->text().indexOf("belong to the unit"), -1);
+        }
+        if (sameSerial) continue;
+        // The user may still check one: it is written with the rest.
+        d.setChecked(1, true);  // watt_meter_input_gain
+        b.link.calls.clear();
+        d.findChild<QPushButton*>("1")->click();
+        std::vector<int> written;
+        for (const auto& call : b.link.calls)
+            if (call.kind == 'W') written.push_back(call.ref);
+        EXPECT_EQ(written, (std::vector<int>{13, 41}));
+    }
+}
+
 }  // namespace
 }  // namespace kvx

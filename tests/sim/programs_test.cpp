@@ -553,6 +553,49 @@ TEST(KvxProbe, SettingsDiffAndRestoreTellDifferencesFailuresAndUsageApart) {
     EXPECT_EQ(saves(), savesBefore + 2);
 }
 
+// Another controller's file: its sensor calibration is left out unless asked for.
+TEST(KvxProbe, RestoresAnotherControllersCalibrationOnlyWhenAskedFor) {
+    for (const auto& bad : {"calibration,serial_number", "calibration,", ",modbus_address"}) {
+        const Result r = run({kProbe, "--port", "x", "--settings-restore", "a", "--include", bad});
+        EXPECT_EQ(r.status, 2) << bad;
+    }
+    SimServer server;
+    ASSERT_EQ(server.start(), 0);
+    const SettingsDir dir;
+    const std::string port = server.devicePath();
+    const std::string backup = (dir.path / "unit.csv").string();
+    ASSERT_EQ(run({kProbe, "--port", port, "--settings-csv", backup}).status, 0);
+    std::string text = fileText(backup);
+    text.replace(text.find("SN: 2417"), 8, "SN: 3001");
+    setRow(text, "serial_number", 3001);
+    setRow(text, "watt_meter_input_gain", 1234);
+    setRow(text, "hp_offset1", 77);
+    setRow(text, "load_sp0", 1500);
+    const std::string other = dir.file("other.csv", text);
+    const auto holding = [&server](int ref) {
+        return server.withEngine([ref](ControllerEngine& e) { return e.holding(ref); });
+    };
+    const std::int16_t gain = holding(13), offset = holding(148);
+    ASSERT_NE(gain, 1234);
+    ASSERT_NE(offset, 77);
+
+    const Result left = run({kProbe, "--port", port, "--settings-restore", other, "--yes"});
+    EXPECT_EQ(left.status, 0) << left.err << left.out;
+    EXPECT_NE(left.out.find("plan: 1 write\n"), std::string::npos) << left.out;
+    EXPECT_NE(left.out.find("calibration not written"), std::string::npos) << left.out;
+    EXPECT_NE(left.out.find("--include calibration"), std::string::npos) << left.out;
+    EXPECT_EQ(holding(41), 1500);
+    EXPECT_EQ(holding(13), gain);
+    EXPECT_EQ(holding(148), offset);
+
+    const Result asked = run({kProbe, "--port", port, "--settings-restore", other, "--yes",
+                              "--include", "modbus_address,calibration"});
+    EXPECT_EQ(asked.status, 0) << asked.err << asked.out;
+    EXPECT_NE(asked.out.find("plan: 2 writes\n"), std::string::npos) << asked.out;
+    EXPECT_EQ(holding(13), 1234);
+    EXPECT_EQ(holding(148), 77);
+}
+
 TEST(DravoSim, StartsFromASettingsFile) {
     const SettingsDir dir;
     std::string text;
