@@ -164,7 +164,8 @@ RestoreDialog::RestoreDialog(const SettingsComparison& comparison, const std::st
                        QStringLiteral("Controller"), QStringLiteral("File"),
                        QStringLiteral("Controller (units)"), QStringLiteral("File (units)")},
                       this);
-    bool address = false;
+    bool address = false, foreignCalibration = false;
+    const std::vector<bool> chosen = restoreChosenByDefault(c);
     for (int r = 0; r < rows; ++r) {
         const SettingsDifference& d = c.differences[static_cast<std::size_t>(r)];
         auto* check = new QTableWidgetItem;
@@ -172,7 +173,9 @@ RestoreDialog::RestoreDialog(const SettingsComparison& comparison, const std::st
         // The slave address moves only when asked for by name.
         const bool isAddress = d.kind == RestoreKind::SlaveAddress;
         address = address || isAddress;
-        check->setCheckState(isAddress ? Qt::Unchecked : Qt::Checked);
+        foreignCalibration =
+            foreignCalibration || (d.kind == RestoreKind::Calibration && !c.sameSerial());
+        check->setCheckState(chosen[static_cast<std::size_t>(r)] ? Qt::Checked : Qt::Unchecked);
         list_->setItem(r, 0, check);
         list_->setItem(r, 1, cell(number(d.reference)));
         list_->setItem(r, 2, cell(qs(d.name)));
@@ -194,6 +197,18 @@ RestoreDialog::RestoreDialog(const SettingsComparison& comparison, const std::st
                                                "address."),
                                 this);
         note->setObjectName(QStringLiteral("addressNote"));
+        note->setWordWrap(true);
+        layout->addWidget(note);
+    }
+
+    if (foreignCalibration) {
+        auto* note = new QLabel(
+            QStringLiteral("The sensor calibration rows (gains, offsets, calibrated) belong to the "
+                           "unit, not to its configuration: they are unchecked because the file "
+                           "comes from another controller. Check one only to copy it onto this "
+                           "controller on purpose."),
+            this);
+        note->setObjectName(QStringLiteral("calibrationNote"));
         note->setWordWrap(true);
         layout->addWidget(note);
     }

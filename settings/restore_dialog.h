@@ -1,7 +1,8 @@
 #pragma once
 // Download Settings (116): the controller beside a settings file of the same firmware. Every
 // register a restore may write and that differs is a row with a check box (all checked but
-// modbus_address, which is written only when checked); the registers never restored are
+// modbus_address, which is written only when checked, and the sensor calibration of a file
+// from another controller, which belongs to that unit); the registers never restored are
 // listed apart. Write (1) writes the checked rows' file values, reads them back and, when every
 // one holds its value, asks whether to send the save command (No unless the user picks Yes);
 // Close (2, the default button) ends the dialog.

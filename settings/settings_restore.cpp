@@ -13,6 +13,18 @@ constexpr int kRtcUpdate = 8;
 constexpr int kClockFirst = 152, kClockLast = 157;  // rtc_min_4x .. rtc_year_4x
 // Counted or recorded by the controller itself.
 constexpr int kRecords[] = {9, 10, 17, 123, 124, 125};
+// Measured on the unit with its own sensors: another controller's values would be wrong here.
+constexpr std::string_view kCalibration[] = {
+    "calibrated",
+    "watt_meter_input_gain",    "watt_meter_input_offset",
+    "vibrat_sensor_input_gain", "vibrat_sensor_input_offset",
+    "diesel_flow_input_gain",   "diesel_flow_input_offset",   "diesel_flow_input_max",
+    "gas_flow_input_gain",      "gas_flow_input_offset",      "gas_flow_input_max",
+    "gas_in_offset",            "dies_in_offset",
+    "hp_gain0",                 "hp_offset0",
+    "hp_gain1",                 "hp_offset1",
+    "hp_gain2",                 "hp_offset2",
+};
 
 std::uint16_t unsignedOf(std::int16_t v) {
     return static_cast<std::uint16_t>(v);
@@ -63,6 +75,10 @@ RestoreKind restoreKind(int reference, int firmware) {
     if (std::find(std::begin(kRecords), std::end(kRecords), reference) != std::end(kRecords))
         return RestoreKind::Record;
     if (reference > settingsImageCovered(firmware)) return RestoreKind::NotInFile;
+    const std::string_view name = parameterName(reference);
+    if (std::find(std::begin(kCalibration), std::end(kCalibration), name) !=
+        std::end(kCalibration))
+        return RestoreKind::Calibration;
     return RestoreKind::Setting;
 }
 
@@ -72,6 +88,8 @@ const char* restoreKindText(RestoreKind kind) {
             return "setting";
         case RestoreKind::SlaveAddress:
             return "slave address";
+        case RestoreKind::Calibration:
+            return "calibration";
         case RestoreKind::Identity:
             return "identity";
         case RestoreKind::Command:
@@ -111,7 +129,9 @@ SettingsComparison compareSettings(const SettingsImage& controller, int firmware
         d.controllerShown = engineering(reference, controller[i], controller);
         d.fileShown = engineering(reference, file.image[i], file.image);
         d.kind = kind;
-        const bool restorable = kind == RestoreKind::Setting || kind == RestoreKind::SlaveAddress;
+        const bool restorable = kind == RestoreKind::Setting ||
+                                kind == RestoreKind::SlaveAddress ||
+                                kind == RestoreKind::Calibration;
         (restorable ? c.differences : c.setApart).push_back(std::move(d));
     }
     c.notInFile = referenceRanges(notInFile);
@@ -128,6 +148,25 @@ int readAndCompareSettings(DeviceLink& link, int slave, int firmware,
     return 0;
 }
 
+std::vector<bool> restoreChosenByDefault(const SettingsComparison& comparison,
+                                         RestoreAsked asked) {
+    std::vector<bool> chosen;
+    for (const SettingsDifference& d : comparison.differences) {
+        switch (d.kind) {
+            case RestoreKind::SlaveAddress:
+                chosen.push_back(asked.slaveAddress);
+                break;
+            case RestoreKind::Calibration:
+                chosen.push_back(comparison.sameSerial() || asked.calibration);
+                break;
+            default:
+                chosen.push_back(true);
+                break;
+        }
+    }
+    return chosen;
+}
+
 std::vector<RestoreWrite> restorePlan(const SettingsComparison& comparison,
                                       const std::vector<bool>& chosen) {
     std::vector<RestoreWrite> plan;
@@ -140,7 +179,7 @@ std::vector<RestoreWrite> restorePlan(const SettingsComparison& comparison,
         if (d.kind == RestoreKind::SlaveAddress) {
             // No master could reach a controller told any other address.
             if (d.file >= 1 && d.file <= 247) address.push_back(w);
-        } else if (d.kind == RestoreKind::Setting) {
+        } else if (d.kind == RestoreKind::Setting || d.kind == RestoreKind::Calibration) {
             plan.push_back(w);
         }
     }

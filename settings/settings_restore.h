@@ -16,6 +16,8 @@ namespace kvx {
 enum class RestoreKind {
     Setting,       // restored when its difference is kept
     SlaveAddress,  // modbus_address: only when asked for by name
+    Calibration,   // a sensor's gain or offset, or calibrated: measured on this unit, so
+                   // restored by default only from a file of the same controller
     Identity,      // product_type, version, serial_number: the controller's own
     Command,       // save_data_command, acknowledge_alarm, f_emerg_stop: writing one acts
     Clock,         // rtc_update and the clock registers: the controller's time, not a setting
@@ -69,6 +71,16 @@ struct RestoreWrite {
     int reference;
     std::int16_t value;
 };
+
+// What a restore writes without being asked: every setting, the calibration only from a file
+// of the same controller; the slave address, and another controller's calibration, only when
+// asked for. One entry per comparison.differences.
+struct RestoreAsked {
+    bool slaveAddress = false;
+    bool calibration = false;
+};
+std::vector<bool> restoreChosenByDefault(const SettingsComparison& comparison,
+                                         RestoreAsked asked = {});
 
 // The writes for the differences chosen (indexes into comparison.differences), in reference
 // order but modbus_address last: every transaction after it must go to the new address. A

@@ -68,7 +68,8 @@ int main(int argc, char** argv) {
         const int rc =
             options.settingsDiff.empty()
                 ? probe::restoreSettings(master, options.slave, firmware, file,
-                                         options.includeAddress, options.yes, stdout, error)
+                                         {options.includeAddress, options.includeCalibration},
+                                         options.yes, stdout, error)
                 : probe::diffSettings(master, options.slave, firmware, file, stdout, error);
         std::fflush(stdout);
         master.closeConnection();

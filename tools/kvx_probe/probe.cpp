@@ -21,7 +21,8 @@ namespace kvx::probe {
 std::string probeUsage() {
     return "Usage: kvx-probe --port NAME [--slave N] [--data-dir DIR]\n"
            "                 [--polls N | --settings-csv FILE | --settings-diff FILE |\n"
-           "                  --settings-restore FILE [--yes] [--include modbus_address]]\n"
+           "                  --settings-restore FILE [--yes]\n"
+           "                  [--include modbus_address|calibration[,...]]]\n"
            "Connects to a Dravo controller as the viewer does (9600 baud 8N1, 3000 ms reply\n"
            "time-out, no retries), reads its identity, the instrument ranges and one poll's\n"
            "input blocks for its firmware version, and prints name=value lines.\n"
@@ -48,9 +49,12 @@ std::string probeUsage() {
            "  --yes           with --settings-restore: write the plan, read every written\n"
            "                  register back, and send the save command when all of them hold\n"
            "                  their values; without it nothing is written\n"
-           "  --include modbus_address\n"
-           "                  with --settings-restore: also write the file's slave address\n"
-           "                  (last; the read-back and the save go to the new address)\n"
+           "  --include WHAT  with --settings-restore, a comma list of: modbus_address, also\n"
+           "                  write the file's slave address (last; the read-back and the save\n"
+           "                  go to the new address); calibration, also write the sensor gains\n"
+           "                  and offsets and calibrated of a file read from another controller\n"
+           "                  (they belong to that unit: left out otherwise; a file of the same\n"
+           "                  controller restores them anyway)\n"
            "  --data-dir DIR  the viewer's program directory, where COMn links are looked up\n"
            "                  (default $XDG_DATA_HOME/Orvik_KVX, else ~/.local/share/Orvik_KVX)\n"
            "  --help          show this text\n"
@@ -103,9 +107,19 @@ bool parseProbeOptions(int argc, const char* const* argv, ProbeOptions& o, std::
             o.yes = true;
         } else if (name == "--include") {
             if (!ok(args.value(value))) return false;
-            // The one register a restore leaves alone unless asked for it by name.
-            if (value != "modbus_address") return ok(args.expected("modbus_address"));
-            o.includeAddress = true;
+            // What a restore leaves alone unless asked for it by name.
+            for (std::string_view rest = value;;) {
+                const std::size_t comma = rest.find(',');
+                const std::string_view item = rest.substr(0, comma);
+                if (item == "modbus_address")
+                    o.includeAddress = true;
+                else if (item == "calibration")
+                    o.includeCalibration = true;
+                else
+                    return ok(args.expected("modbus_address, calibration or both, comma-separated"));
+                if (comma == std::string_view::npos) break;
+                rest = rest.substr(comma + 1);
+            }
         } else if (name == "--data-dir") {
             if (!ok(args.value(value))) return false;
             o.dataDir = std::string(value);
@@ -122,7 +136,7 @@ bool parseProbeOptions(int argc, const char* const* argv, ProbeOptions& o, std::
         error = "--polls cannot be given with a settings file";
         return false;
     }
-    if ((o.yes || o.includeAddress) && o.settingsRestore.empty()) {
+    if ((o.yes || o.includeAddress || o.includeCalibration) && o.settingsRestore.empty()) {
         error = "--yes and --include go with --settings-restore only";
         return false;
     }
@@ -392,29 +406,35 @@ int diffSettings(MbusMasterFunctions& master, int slave, int firmware,
 }
 
 int restoreSettings(MbusMasterFunctions& master, int slave, int firmware,
-                    const SettingsFileContents& file, bool includeAddress, bool write,
+                    const SettingsFileContents& file, RestoreAsked asked, bool write,
                     std::FILE* out, std::string& error) {
     MasterLink link(master, write);
     SettingsComparison c;
     if (const int rc = compareWith(link, slave, firmware, file, c, error); rc != 0) return rc;
     printComparison(out, c);
-    std::vector<bool> chosen;
-    for (const SettingsDifference& d : c.differences)
-        chosen.push_back(d.kind != RestoreKind::SlaveAddress || includeAddress);
-    const std::vector<RestoreWrite> plan = restorePlan(c, chosen);
+    const std::vector<RestoreWrite> plan = restorePlan(c, restoreChosenByDefault(c, asked));
     std::fprintf(out, "plan: %zu %s%s\n", plan.size(), plan.size() == 1 ? "write" : "writes",
                  write || plan.empty() ? "" : " (nothing is written without --yes)");
     for (const RestoreWrite& w : plan) {
         for (const SettingsDifference& d : c.differences)
             if (d.reference == w.reference) printRow(out, d, inUnits(d));
     }
+    std::vector<int> calibration;
     for (const SettingsDifference& d : c.differences) {
+        if (d.kind == RestoreKind::Calibration && !c.sameSerial() && !asked.calibration)
+            calibration.push_back(d.reference);
         if (d.kind != RestoreKind::SlaveAddress) continue;
         if (d.file < 1 || d.file > 247)
             std::fprintf(out, "modbus_address %u in the file is no slave address: not written\n",
                          static_cast<unsigned>(d.file));
-        else if (!includeAddress)
+        else if (!asked.slaveAddress)
             std::fprintf(out, "modbus_address not written: --include modbus_address writes it\n");
+    }
+    if (!calibration.empty()) {
+        std::fprintf(out,
+                     "calibration not written (registers %s): the sensor calibration of another "
+                     "controller belongs to that unit; --include calibration writes it\n",
+                     referenceRanges(calibration).c_str());
     }
     if (!write || plan.empty()) return 0;
 

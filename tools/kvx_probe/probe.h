@@ -9,6 +9,7 @@
 #include "link/mbus_master_functions.h"
 #include "model/live_data.h"
 #include "settings/settings_file_reader.h"
+#include "settings/settings_restore.h"
 
 namespace kvx::probe {
 
@@ -21,7 +22,8 @@ struct ProbeOptions {
     std::string settingsDiff;     // compare the controller with this settings file
     std::string settingsRestore;  // restore this settings file onto the controller
     bool yes = false;             // restore: write; without it the plan is printed only
-    bool includeAddress = false;  // restore: modbus_address too
+    bool includeAddress = false;      // restore: modbus_address too
+    bool includeCalibration = false;  // restore: another controller's sensor calibration too
     bool help = false;
     bool version = false;
 };
@@ -83,10 +85,11 @@ inline constexpr int kExitNotRestored = 4;  // restore: a write, the read-back o
 int diffSettings(MbusMasterFunctions& master, int slave, int firmware,
                  const SettingsFileContents& file, std::FILE* out, std::string& error);
 
-// Compares, prints the plan and, when write is set, writes it, reads it back and sends the
+// Compares, prints the plan (the slave address and another controller's calibration only when
+// asked for) and, when write is set, writes it, reads it back and sends the
 // save command if every register holds its value. 0, kExitReadOrFile or kExitNotRestored.
 int restoreSettings(MbusMasterFunctions& master, int slave, int firmware,
-                    const SettingsFileContents& file, bool includeAddress, bool write,
+                    const SettingsFileContents& file, RestoreAsked asked, bool write,
                     std::FILE* out, std::string& error);
 
 // Median and 99th percentile (nearest rank) of the poll durations, in milliseconds.
