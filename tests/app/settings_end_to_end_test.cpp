@@ -34,6 +34,13 @@ namespace fs = std::filesystem;
 
 constexpr const char* kReceiving = "Communication Status: Receiving data";
 
+std::string fileBytes(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
 class SettingsEndToEndTest : public ::testing::Test {
   protected:
     SettingsEndToEndTest() : dir(freshTestDir("kvx_settings_e2e_")) {}
@@ -339,6 +346,8 @@ TEST_F(SettingsEndToEndTest, CalibrationChangesReachTheControllerAndTheSlaveAddr
             press(d, "1");
         });
     });
+    // The assistance box, then: write the new address into kvx_comm_config.dat.
+    prompts.answers = {kAnswerOk, kAnswerYes};
     QTest::keyClick(window.get(), Qt::Key_F6);
     ASSERT_TRUE(QTest::qWaitFor([&] { return rows != 0; }, 10000));
     EXPECT_EQ(rows, 177);
@@ -354,7 +363,10 @@ TEST_F(SettingsEndToEndTest, CalibrationChangesReachTheControllerAndTheSlaveAddr
     EXPECT_EQ(window->settings().slaveId, 5);
     EXPECT_EQ(sim->withEngine([](sim::ControllerEngine& e) { return e.saveCount(); }),
               savesBefore + 1);
-    EXPECT_TRUE(prompts.boxes.size() == 1u);  // the assistance box only
+    // The next start polls the new address: the file holds it.
+    ASSERT_EQ(prompts.boxes.size(), 2u);
+    EXPECT_EQ(prompts.boxes[1].buttons, BoxButtons::YesNoDefaultNo);
+    EXPECT_EQ(fileBytes(dir / "kvx_comm_config.dat"), "COM5 5");
 
     // A save the controller does not answer: the command says so, then reconnects.
     const sim::FaultKind noReply[] = {sim::FaultKind::noReply};
@@ -365,19 +377,48 @@ TEST_F(SettingsEndToEndTest, CalibrationChangesReachTheControllerAndTheSlaveAddr
         });
     });
     window->onCommand(40042);
-    ASSERT_EQ(prompts.boxes.size(), 3u);
-    EXPECT_EQ(prompts.boxes[2].text, "Failed to save system settings!");
-    EXPECT_EQ(prompts.boxes[2].title, "Notice");
-    EXPECT_EQ(prompts.boxes[2].icon, BoxIcon::None);
-    EXPECT_FALSE(prompts.boxes[2].owned);
+    ASSERT_EQ(prompts.boxes.size(), 4u);
+    EXPECT_EQ(prompts.boxes[3].text, "Failed to save system settings!");
+    EXPECT_EQ(prompts.boxes[3].title, "Notice");
+    EXPECT_EQ(prompts.boxes[3].icon, BoxIcon::None);
+    EXPECT_FALSE(prompts.boxes[3].owned);
     EXPECT_TRUE(polling());
 }
 
-std::string fileBytes(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+// The controller took the new address but its reply was lost: the editor finds it there, the
+// save goes there, and the next start is offered the address (No unless the user says Yes).
+TEST_F(SettingsEndToEndTest, ALostReplyToTheAddressWriteIsFollowedToTheNewAddress) {
+    start();
+    const int savesBefore = sim->withEngine([](sim::ControllerEngine& e) { return e.saveCount(); });
+    QString status, shown;
+    answerPassword("5182", [&] {
+        whenModal("111", [&](QWidget& d) {
+            auto* list = d.findChild<QTableWidget*>("1018");
+            list->setCurrentCell(3, 0);
+            auto* edit = d.findChild<QLineEdit*>("1020");
+            edit->selectAll();
+            QTest::keyClicks(edit, "9");
+            sim->dropNextReply();  // polling is stopped: the next request is the write
+            press(d, "1021");
+            status = d.findChild<QWidget*>("1034")->property("text").toString();
+            shown = list->item(3, 1)->text();
+            press(d, "1");
+        });
+    });
+    window->onCommand(40042);
+    EXPECT_EQ(sim->faultsInjected(sim::FaultKind::noReply), 1);
+    EXPECT_EQ(sim->withEngine([](sim::ControllerEngine& e) { return e.slaveAddress(); }), 9);
+    EXPECT_NE(status.indexOf("the viewer now uses address 9"), -1) << status.toStdString();
+    EXPECT_EQ(shown, "9");
+    EXPECT_EQ(sim->withEngine([](sim::ControllerEngine& e) { return e.saveCount(); }),
+              savesBefore + 1);
+    ASSERT_EQ(prompts.boxes.size(), 2u);  // the assistance box, then the file's question
+    EXPECT_EQ(prompts.boxes[1].buttons, BoxButtons::YesNoDefaultNo);
+    EXPECT_EQ(prompts.boxes[1].title, "Notice");
+    EXPECT_NE(prompts.boxes[1].text.find("kvx_comm_config.dat"), std::string::npos);
+    EXPECT_FALSE(fs::exists(dir / "kvx_comm_config.dat")) << "answered No by default";
+    ASSERT_TRUE(polling());
+    EXPECT_EQ(window->settings().slaveId, 9);
 }
 
 TEST_F(SettingsEndToEndTest, UploadWritesEveryParameterAndAFailureKeepsTheOldFile) {

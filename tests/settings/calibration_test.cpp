@@ -141,5 +141,63 @@ TEST(CalibrationEditor, FailedBlocksShowNoValueAndFailedWritesChangeNothing) {
               "Writing " + e.editor.rowName(121) + " failed (result 132); its row is unchanged.");
 }
 
+// A modbus_address write whose reply does not come: the controller may have moved all the same,
+// so the editor asks at the new address before it decides which address the viewer uses.
+TEST(CalibrationEditor, AFailedAddressWriteIsFollowedOnlyWhenTheControllerAnswersThere) {
+    struct Case {
+        const char* what;
+        bool ownAddressOnly;  // false: whoever is asked answers with what register 4 holds
+        bool lost;            // the write is done, its reply lost
+        bool fail;            // the write never arrives
+        bool followed;
+        const char* status;
+    };
+    const Case cases[] = {
+        {"reply lost, controller moved", true, true, false, true,
+         "The reply to the modbus_address write was lost, but the controller answers at address "
+         "5 with modbus_address = 5: the viewer now uses address 5 (it used 1)."},
+        {"write lost, nothing at 5", true, false, true, false,
+         "Writing modbus_address failed (result 132) and no controller answers at address 5 "
+         "with modbus_address = 5: the viewer keeps address 1."},
+        {"write lost, another answer at 5", false, false, true, false,
+         "Writing modbus_address failed (result 132) and no controller answers at address 5 "
+         "with modbus_address = 5: the viewer keeps address 1."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Editor e(117);
+        e.link.holding[4] = 1;  // read again: the row shows the address in use
+        ASSERT_EQ(e.editor.checkConnection(), 0);
+        e.editor.initialise();
+        e.link.ownAddressOnly = c.ownAddressOnly;
+        e.link.loseReply[4] = c.lost;
+        e.link.failWrite[4] = c.fail;
+        int refreshed = 0;
+        e.editor.afterChange = [&refreshed](const CalibrationEditor&) { ++refreshed; };
+        e.editor.select(3);
+        e.link.calls.clear();
+        EXPECT_EQ(e.editor.change("5"), c.followed);
+        EXPECT_EQ(e.editor.status(), c.status);
+        EXPECT_EQ(e.slave, c.followed ? 5 : 1);
+        EXPECT_EQ(e.editor.slaveId(), e.slave);
+        EXPECT_EQ(e.editor.valueText(3), c.followed ? "5" : "1");
+        EXPECT_EQ(refreshed, c.followed ? 1 : 0);
+        // The check is one read of modbus_address, at the new address.
+        ASSERT_EQ(e.link.calls.size(), 2u);
+        EXPECT_EQ(e.link.calls[1].kind, 'H');
+        EXPECT_EQ(e.link.calls[1].slave, 5);
+        EXPECT_EQ(e.link.calls[1].ref, 4);
+        // The save reaches the controller wherever it now is.
+        EXPECT_EQ(e.editor.save(), 0);
+    }
+    // Any other register's failed write asks nothing more.
+    Editor e(117);
+    e.link.failWrite[21] = true;
+    e.editor.select(20);
+    e.link.calls.clear();
+    EXPECT_FALSE(e.editor.change("5"));
+    EXPECT_EQ(e.link.calls.size(), 1u);
+}
+
 }  // namespace
 }  // namespace kvx

@@ -306,6 +306,42 @@ TEST(SettingsRestore, AFailureHalfWayStopsAndSaysWhatWasWrittenAndWhatNot) {
               "Read back: every written register holds its value.");
 }
 
+// The slave address is written last; when its reply is lost the controller may have moved all
+// the same: the restore asks at the new address and goes on where the controller answers.
+TEST(SettingsRestore, ALostReplyToTheAddressWriteIsCheckedAtTheNewAddress) {
+    struct Case {
+        const char* what;
+        bool lost;  // done, reply lost
+        bool fail;  // never arrived
+        int slave;
+        bool complete;
+        const char* reportHas;
+    };
+    const Case cases[] = {
+        {"reply lost", true, false, 7, true,
+         "The reply to the modbus_address write was lost; the controller answers at address 7."},
+        {"write lost", false, true, 1, false,
+         "Writing modbus_address failed (result 132); nothing after it was written. Read back, "
+         "modbus_address still reads 1."},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        Bench b(117);
+        b.link.holding[41] = 9;
+        b.file.image[3] = 7;
+        b.link.ownAddressOnly = true;
+        const SettingsComparison c = b.compare();
+        b.link.loseReply[4] = k.lost;
+        b.link.failWrite[4] = k.fail;
+        const RestoreOutcome o = writeRestore(b.link, 1, 117, restorePlan(c, {true, true}));
+        EXPECT_EQ(o.slave, k.slave);
+        EXPECT_EQ(o.complete(), k.complete) << restoreReport(o);
+        EXPECT_EQ(o.readBackResult, 0);
+        EXPECT_NE(restoreReport(o).find(k.reportHas), std::string::npos) << restoreReport(o);
+        EXPECT_EQ(o.written, k.lost ? (std::vector<int>{41, 4}) : (std::vector<int>{41}));
+    }
+}
+
 // A controller that takes a write but keeps its old value for one register.
 class StubbornLink : public test::FakeLink {
   public:

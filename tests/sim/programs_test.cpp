@@ -115,13 +115,15 @@ TEST(DravoSim, HelpAndBadOptions) {
     const Result help = run({kSim, "--help"});
     EXPECT_EQ(help.status, 0);
     for (const char* opt : {"--firmware", "--slave", "--link", "--wire-timing", "--scenario",
-                            "--fault", "--seconds", "--seed", "cable-pulled", "high-exhaust"})
+                            "--fault", "--seconds", "--seed", "cable-pulled", "high-exhaust",
+                            "KIND:at=N"})
         EXPECT_NE(help.out.find(opt), std::string::npos) << opt;
     for (const std::vector<std::string>& bad : {std::vector<std::string>{kSim, "--frobnicate"},
                                                 {kSim, "--firmware", "104"},
                                                 {kSim, "--slave", "0"},
                                                 {kSim, "--fault", "gremlins"},
                                                 {kSim, "--fault", "late:2"},
+                                                {kSim, "--fault", "no-reply:at=0"},
                                                 {kSim, "--seconds", "-1"},
                                                 {kSim, "--seed"},
                                                 {kSim, "--scenario", "fire"}}) {
@@ -172,6 +174,23 @@ TEST(DravoSim, ServesUntilSignalledWithItsLinkAndSummary) {
               std::string::npos)
         << r.out;
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+}
+
+TEST(DravoSim, DropsTheReplyOfTheRequestItIsToldTo) {
+    const std::string link =
+        (std::filesystem::temp_directory_path() / ("dravo-at-" + std::to_string(::getpid())))
+            .string();
+    // The probe's identity and two range reads come first, then its polls' reads.
+    Child c = spawn({kSim, "--link", link, "--fault", "no-reply:at=4", "--seconds", "120"});
+    ASSERT_GT(c.pid, 0);
+    ASSERT_EQ(readLine(c.out, 5000).rfind("/dev/pts/", 0), 0u);
+    const Result probe = run({kProbe, "--port", link, "--polls", "3"});
+    EXPECT_EQ(probe.status, 1);
+    EXPECT_NE(probe.out.find("summary: polls=3 good=2 fail_132=1 "), std::string::npos)
+        << probe.out;
+    ::kill(c.pid, SIGTERM);
+    const Result r = finish(c);
+    EXPECT_NE(r.out.find(" 1 faults injected"), std::string::npos) << r.out;
 }
 
 TEST(DravoSim, EndsAfterItsSecondsAndNeverReplacesAFile) {

@@ -87,6 +87,28 @@ TEST_F(ServerFixture, AnswersOnItsPseudoTerminalAndStops) {
     EXPECT_NE(::access(path.c_str(), F_OK), 0);
 }
 
+// A reply lost on the way back: the controller has done what it was asked.
+TEST_F(ServerFixture, ADroppedReplyLeavesItsRequestDone) {
+    RawClient c(server.devicePath());
+    const auto holding = [this](int ref) {
+        return server.withEngine([ref](ControllerEngine& e) { return e.holding(ref); });
+    };
+    server.dropReplyAt(2);
+    c.send(frame({1, 3, 0, 0, 0, 1}));
+    EXPECT_EQ(c.receive(7).size(), 7u);
+    c.send(frame({1, 6, 0, 40, 0, 77}));  // the second request
+    EXPECT_TRUE(c.receive(1, 200).empty());
+    EXPECT_EQ(holding(41), 77);
+    server.dropNextReply();
+    c.send(frame({1, 6, 0, 41, 0, 78}));
+    EXPECT_TRUE(c.receive(1, 200).empty());
+    EXPECT_EQ(holding(42), 78);
+    c.send(frame({1, 3, 0, 40, 0, 2}));
+    EXPECT_EQ(c.receive(9).size(), 9u);
+    EXPECT_EQ(server.faultsInjected(FaultKind::noReply), 2);
+    EXPECT_EQ(server.stats().requests, 4);
+}
+
 TEST_F(ServerFixture, StalledAndDamagedRequestsLeaveTheNextOneAnswered) {
     RawClient c(server.devicePath());
     const Bytes req = frame({1, 3, 0, 0, 0, 1});

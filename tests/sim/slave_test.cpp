@@ -216,6 +216,28 @@ TEST(FaultInjector, ScriptFirstThenRates) {
         EXPECT_EQ(inj.next(), FaultKind::none);
 }
 
+// KIND:at=N puts the fault on the N-th request alone, counted from 1.
+TEST(FaultInjector, AFaultAtARequestFallsOnThatOneOnly) {
+    FaultInjector inj;
+    inj.faultAt(3, FaultKind::noReply);
+    inj.faultAt(5, FaultKind::badCrc);
+    std::vector<FaultKind> got;
+    for (long n = 1; n <= 6; ++n)
+        got.push_back(inj.next(n));
+    EXPECT_EQ(got, (std::vector<FaultKind>{FaultKind::none, FaultKind::none, FaultKind::noReply,
+                                           FaultKind::none, FaultKind::badCrc, FaultKind::none}));
+    EXPECT_EQ(inj.injected(), 2);
+    FaultKind k;
+    long at = 0;
+    ASSERT_TRUE(parseFaultAtOption("no-reply:at=12", k, at));
+    EXPECT_EQ(k, FaultKind::noReply);
+    EXPECT_EQ(at, 12);
+    for (const char* bad : {"no-reply", "no-reply:0.5", "no-reply:at=", "no-reply:at=0",
+                            "no-reply:at=-1", "no-reply:at=x", "no-reply:at=3x", "gremlin:at=3",
+                            "no-reply:at=99999999999999999999"})
+        EXPECT_FALSE(parseFaultAtOption(bad, k, at)) << bad;
+}
+
 TEST(FaultInjector, ParsesKindAndRate) {
     FaultKind k;
     double rate = 0;

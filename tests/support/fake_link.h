@@ -40,19 +40,24 @@ class FakeLink : public DeviceLink {
     int getReplyTimeout() const override { return timeout; }
     int readHoldingRegisters(int slave, int startRef, std::int16_t* values, int count) override {
         calls.push_back({'H', slave, startRef, count, {}});
+        if (!answers(slave)) return deaf(values, count);
         return read(holding, failHolding, slave, startRef, values, count);
     }
     int readInputRegisters(int slave, int startRef, std::int16_t* values, int count) override {
         calls.push_back({'I', slave, startRef, count, {}});
+        if (!answers(slave)) return deaf(values, count);
         return read(input, failInput, slave, startRef, values, count);
     }
     int writeSingleRegister(int slave, int ref, std::int16_t value) override {
         calls.push_back({'W', slave, ref, value, {}});
         if (!open) return MBR_WRONG_STATE;
-        if (silent) return MBR_REPLY_TIMEOUT;
+        if (silent || !answers(slave)) return MBR_REPLY_TIMEOUT;
         if (auto it = failWrite.find(ref); it != failWrite.end() && it->second)
             return MBR_REPLY_TIMEOUT;
         holding[ref] = value;
+        // Done, but the reply never comes back.
+        if (auto it = loseReply.find(ref); it != loseReply.end() && it->second)
+            return MBR_REPLY_TIMEOUT;
         return 0;
     }
     int writeMultipleRegisters(int slave, int startRef, const std::int16_t* values,
@@ -78,6 +83,9 @@ class FakeLink : public DeviceLink {
     std::map<int, std::int16_t> holding, input;
     std::map<int, bool> failHolding, failInput;  // by first reference of a read
     std::map<int, bool> failWrite;               // by (first) reference of a write
+    std::map<int, bool> loseReply;               // single writes done whose reply is lost
+    // Answers only at the slave address its register 4 holds, as a controller does.
+    bool ownAddressOnly = false;
     bool silent = false;                         // nothing answers
     int openResult = 0;
     bool open = false;
@@ -86,6 +94,16 @@ class FakeLink : public DeviceLink {
     std::vector<LinkCall> calls;
 
   private:
+    bool answers(int slave) const {
+        if (!ownAddressOnly) return true;
+        const auto it = holding.find(4);
+        return it != holding.end() && it->second == slave;
+    }
+    int deaf(std::int16_t* values, int count) const {
+        for (int i = 0; i < count; ++i)
+            values[i] = 0;
+        return open ? MBR_REPLY_TIMEOUT : MBR_WRONG_STATE;
+    }
     int read(const std::map<int, std::int16_t>& regs, const std::map<int, bool>& fail, int,
              int startRef, std::int16_t* values, int count) {
         for (int i = 0; i < count; ++i)
