@@ -51,22 +51,21 @@ TEST(CommPortDialog, ShowsThePortNameAndOkWithoutTypingKeepsIt) {
         const char* name;
         const char* shown;
     };
+    // A name that is not "COMn" as we write it (no leading zero) is shown and kept whole.
     const Case cases[] = {
-        {"COM5", "5"},
-        {"COM12", "12"},
-        {"COM123", "123"},
-        {"/dev/ttyUSB0", "/dev/ttyUSB0"},
-        {kById, kById},
-        {"COM05", "COM05"},  // not how we write COM5: shown as it is, kept as it is
-        {"ttyS0", "ttyS0"},
+        {"COM5", "5"},                     // one digit
+        {"COM12", "12"},                   // two digits
+        {"COM123", "123"},                 // more than two digits
+        {"/dev/ttyUSB0", "/dev/ttyUSB0"},  // a device path
+        {kById, kById},                    // a long one
+        {"COM05", "COM05"},                // a leading zero
+        {"ttyS0", "ttyS0"},                // neither
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         // Through the file, as the program reads and writes it.
         const fs::path dir = test::freshTestDir("kvx_comm_");
-        {
-            std::ofstream(dir / kCommFileName, std::ios::binary) << c.name << " 9";
-        }
+        std::ofstream(dir / kCommFileName, std::ios::binary) << c.name << " 9" << std::flush;
         ProgramSettings s;
         ASSERT_TRUE(readCommFile(dir.string(), s));
         CommPortDialog d(s);
@@ -119,8 +118,8 @@ TEST(CommPortDialog, TakesAPortNumberOrADevicePathAndRefusesAnythingElse) {
         {"abc", "x", "COM", nullptr, 0},  // the first bad field is named
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE("port \"" + c.port.toStdString() + "\", device \"" +
-                     c.device.toStdString() + "\"");
+        SCOPED_TRACE("port \"" + c.port.toStdString() + "\", device \"" + c.device.toStdString() +
+                     "\"");
         ProgramSettings s;
         s.portName = "/dev/ttyACM0";
         s.slaveId = 4;
