@@ -1,6 +1,6 @@
 #include "app/comm_port_dialog.h"
 
-#include <QDialogButtonBox>
+#include <QFontMetrics>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -8,13 +8,33 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/dialog_entries.h"
 #include "app/program_settings.h"
+#include "model/typed_text.h"
 #include "resources/resource_ids.h"
+#include "settings/dialog_parts.h"
 #include "ui/dialog_width.h"
 
 namespace kvx {
+
+namespace {
+
+constexpr const char* kPortLabel = "COM";
+constexpr const char* kDeviceLabel = "Device ID";
+
+// Wide enough for a typical by-id path, and for the one shown whole; the field scrolls
+// beyond a hundred characters rather than the dialog leaving the screen.
+int portFieldWidth(const QLineEdit& field) {
+    const QFontMetrics fm = field.fontMetrics();
+    const int margins = 2 * fm.averageCharWidth() + 8;
+    const int typical = fm.horizontalAdvance(QString(40, QLatin1Char('x')));
+    const int widest = fm.horizontalAdvance(QString(100, QLatin1Char('x')));
+    return std::min(std::max(typical, fm.horizontalAdvance(field.text()) + margins), widest);
+}
+
+}  // namespace
 
 CommPortDialog::CommPortDialog(ProgramSettings& settings, QWidget* parent)
     : QDialog(parent), settings_(settings) {
@@ -23,19 +43,19 @@ CommPortDialog::CommPortDialog(ProgramSettings& settings, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     auto* group = new QGroupBox(QStringLiteral("Comm Port"), this);
     auto* form = new QFormLayout(group);
-    port_ = new QLineEdit(QString::fromStdString(portNumberField(settings.portName)), group);
-    port_->setObjectName(QString::number(res::kCommPortNumberEdit));
-    device_ = new QLineEdit(QString::number(static_cast<std::uint32_t>(settings.slaveId)), group);
-    device_->setObjectName(QString::number(res::kCommDeviceIdEdit));
-    form->addRow(QStringLiteral("COM"), port_);
-    form->addRow(QStringLiteral("Device ID"), device_);
+    port_ = new SettingsField(res::kCommPortNumberEdit,
+                              QString::fromStdString(portFieldText(settings.portName)), group);
+    port_->setMinimumWidth(portFieldWidth(*port_));
+    device_ = new SettingsField(res::kCommDeviceIdEdit, QString::number(settings.slaveId), group);
+    form->addRow(QString::fromLatin1(kPortLabel), port_);
+    form->addRow(QString::fromLatin1(kDeviceLabel), device_);
     layout->addWidget(group);
+    status_ = makeStatusLine(this);
+    layout->addWidget(status_);
 
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setObjectName(QString::number(res::kIdOk));
-    ok->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    cancel->setObjectName(QString::number(res::kIdCancel));
+    // Enter on a focused button presses that button; in a field it presses OK.
+    auto* ok = makeButton(res::kIdOk, QStringLiteral("OK"), this, true);
+    auto* cancel = makeButton(res::kIdCancel, QStringLiteral("Cancel"), this);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(ok);
@@ -43,12 +63,38 @@ CommPortDialog::CommPortDialog(ProgramSettings& settings, QWidget* parent)
     layout->addLayout(buttons);
     connect(ok, &QPushButton::clicked, this, &CommPortDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &CommPortDialog::reject);
+    // Typing replaces the shown port rather than adding to it.
+    port_->setFocus();
+    port_->selectAll();
     ensureTitleFits(this);
 }
 
+QString CommPortDialog::statusText() const {
+    return status_->text();
+}
+
+void CommPortDialog::refuse(QLineEdit* field, const std::string& text) {
+    status_->setText(QString::fromStdString(text));
+    field->setFocus();
+    field->selectAll();
+}
+
 void CommPortDialog::accept() {
-    settings_.portName = portNameFromField(port_->text().toStdString());
-    settings_.slaveId = static_cast<int>(unsignedField(device_->text().toStdString()));
+    const std::string portText = port_->text().toStdString();
+    std::string name;
+    if (!portNameFromField(portText, settings_.portName, name)) {
+        refuse(port_, refusalText(kPortLabel, portText, portFieldAccepts()));
+        return;
+    }
+    const std::string deviceText = device_->text().toStdString();
+    long slave = 0;
+    if (!parseWholeNumber(deviceText, kSlaveIdMin, kSlaveIdMax, slave)) {
+        refuse(device_,
+               refusalText(kDeviceLabel, deviceText, wholeNumberAccepts(kSlaveIdMin, kSlaveIdMax)));
+        return;
+    }
+    settings_.portName = name;
+    settings_.slaveId = static_cast<int>(slave);
     done(kResultOk);
 }
 

@@ -1,38 +1,81 @@
 #include "app/dialog_entries.h"
 
-#include <cctype>
-#include <cstdlib>
+#include <string_view>
+
+#include "model/typed_text.h"
 
 namespace kvx {
+namespace {
 
-std::string portNumberField(const std::string& portName) {
-    if (portName.size() <= 3) return {};
-    return portName.substr(3, 2);
+constexpr std::string_view kComPrefix = "COM";
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
-std::string portNameFromField(const std::string& field) {
-    const std::string head = field.substr(0, 8);
-    std::size_t i = 0;
-    while (i < head.size() && std::isspace(static_cast<unsigned char>(head[i])))
-        ++i;
-    bool negative = false;
-    if (i < head.size() && (head[i] == '+' || head[i] == '-')) negative = head[i++] == '-';
-    long n = 0;  // at most 8 digits, no overflow
-    while (i < head.size() && std::isdigit(static_cast<unsigned char>(head[i])))
-        n = n * 10 + (head[i++] - '0');
-    return "COM" + std::to_string(negative ? -n : n);
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && isBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && isBlank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+// The number of a "COMn" name as we write it, so that showing n and reading it back gives
+// the same name; empty for any other name.
+std::string_view comNumber(std::string_view name) {
+    if (name.substr(0, kComPrefix.size()) != kComPrefix) return {};
+    const std::string_view digits = name.substr(kComPrefix.size());
+    if (digits.empty() || digits.front() == '0') return {};
+    for (const char c : digits)
+        if (c < '0' || c > '9') return {};
+    return digits;
+}
+
+}  // namespace
+
+std::string portFieldText(const std::string& portName) {
+    const std::string_view n = comNumber(portName);
+    return n.empty() ? portName : std::string(n);
+}
+
+bool portNameFromField(const std::string& field, const std::string& current, std::string& name) {
+    const std::string_view text = trimmed(field);
+    if (text.empty()) return false;
+    if (field == portFieldText(current)) {
+        name = current;
+        return true;
+    }
+    long n = 0;
+    if (parseWholeNumber(text, kPortNumberMin, kPortNumberMax, n)) {
+        name = std::string(kComPrefix) + std::to_string(n);
+        return true;
+    }
+    if (text.find('/') == std::string_view::npos) return false;
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u <= 0x20 || u >= 0x7F) return false;
+    }
+    name = std::string(text);
+    return true;
+}
+
+std::string portFieldAccepts() {
+    return "a port number from " + std::to_string(kPortNumberMin) + " to " +
+           std::to_string(kPortNumberMax) +
+           " or a device path such as /dev/ttyUSB0 (plain ASCII, no blanks)";
 }
 
 std::uint32_t unsignedField(const std::string& field) {
     std::size_t i = 0, end = field.size();
-    while (i < end && std::isspace(static_cast<unsigned char>(field[i])))
+    while (i < end && isBlank(field[i]))
         ++i;
-    while (end > i && std::isspace(static_cast<unsigned char>(field[end - 1])))
+    while (end > i && isBlank(field[end - 1]))
         --end;
     if (i == end) return 0;
     std::uint64_t v = 0;
     for (; i < end; ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(field[i]))) return 0;
+        if (field[i] < '0' || field[i] > '9') return 0;
         v = v * 10 + static_cast<unsigned>(field[i] - '0');
         if (v > 0xFFFFFFFFull) return 0;
     }

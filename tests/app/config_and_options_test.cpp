@@ -147,17 +147,70 @@ TEST_F(ConfigFilesTest, ProgramDirectoryChoiceAndCreation) {
     EXPECT_FALSE(createProgramDirectory((dir / "file").string() + "/"));
 }
 
-TEST(DialogEntries, PortNumberFieldAndName) {
-    EXPECT_EQ(portNumberField("COM5"), "5");
-    EXPECT_EQ(portNumberField("COM12"), "12");
-    EXPECT_EQ(portNumberField("COM123"), "12");
-    EXPECT_EQ(portNumberField("CO"), "");
-    EXPECT_EQ(portNameFromField("7"), "COM7");
-    EXPECT_EQ(portNameFromField("abc"), "COM0");
-    EXPECT_EQ(portNameFromField(""), "COM0");
-    EXPECT_EQ(portNameFromField("12ab"), "COM12");
-    EXPECT_EQ(portNameFromField("123456789012"), "COM12345678");  // 8 characters at most
-    EXPECT_EQ(portNameFromField(" -3"), "COM-3");
+TEST(DialogEntries, PortNamesThroughTheFieldAndBack) {
+    // Shown, then read back untouched: every name the file can hold comes back as it was.
+    struct Shown {
+        std::string name;
+        std::string field;
+    };
+    const Shown shown[] = {
+        {"COM5", "5"},
+        {"COM12", "12"},
+        {"COM255", "255"},
+        {"COM300", "300"},  // beyond what may be typed, still kept
+        {"COM0", "COM0"},
+        {"COM05", "COM05"},
+        {"COM", "COM"},
+        {"COM-3", "COM-3"},
+        {"COM5x", "COM5x"},
+        {"/dev/ttyUSB0", "/dev/ttyUSB0"},
+        {"/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0",
+         "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"},
+        {"ttyS0", "ttyS0"},
+    };
+    for (const Shown& s : shown) {
+        EXPECT_EQ(portFieldText(s.name), s.field) << s.name;
+        std::string back = "unchanged";
+        EXPECT_TRUE(portNameFromField(portFieldText(s.name), s.name, back)) << s.name;
+        EXPECT_EQ(back, s.name);
+    }
+
+    // Typed over a shown "/dev/ttyACM0".
+    struct Typed {
+        std::string field;
+        const char* name;  // nullptr: refused
+    };
+    const Typed typed[] = {
+        {"7", "COM7"},
+        {" +7\t", "COM7"},
+        {"007", "COM7"},
+        {"1", "COM1"},
+        {"255", "COM255"},
+        {"/dev/ttyUSB1", "/dev/ttyUSB1"},
+        {"  /dev/ttyUSB1 ", "/dev/ttyUSB1"},
+        {"./COM5", "./COM5"},
+        {"", nullptr},
+        {"   ", nullptr},
+        {"abc", nullptr},
+        {"12ab", nullptr},
+        {"-3", nullptr},
+        {"0", nullptr},
+        {"256", nullptr},
+        {"123456789012", nullptr},
+        {"7.0", nullptr},
+        {"COM7", nullptr},
+        {"/dev/tty USB0", nullptr},
+        {"/dev/tty\x01", nullptr},
+        {"/dev/tty\x7f", nullptr},
+        {"/dev/tty\xc3\xa9", nullptr},
+        {" /dev/ttyACM0", "/dev/ttyACM0"},  // blanks around the shown path
+    };
+    for (const Typed& c : typed) {
+        std::string name = "unchanged";
+        EXPECT_EQ(portNameFromField(c.field, "/dev/ttyACM0", name), c.name != nullptr) << c.field;
+        EXPECT_EQ(name, c.name ? c.name : "unchanged") << c.field;
+    }
+    EXPECT_NE(portFieldAccepts().find("1 to 255"), std::string::npos);
 }
 
 TEST(DialogEntries, UnsignedFieldIsWholeOrZero) {
