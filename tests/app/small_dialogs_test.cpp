@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -176,6 +177,123 @@ TEST(CommPortDialog, TypingReplacesTheShownNumberAndEnterOnCancelCancels) {
         EXPECT_EQ(s.portName, before.portName);
         EXPECT_EQ(s.slaveId, before.slaveId);
     }
+}
+
+class ScalingDialogTest : public ::testing::Test {
+  protected:
+    ScalingDialogTest() : dir(test::freshTestDir("kvx_scaling_")) {
+        settings.speedMin = 500;
+        settings.speedMax = 2500;
+        std::ofstream(dir / kScalingFileName, std::ios::binary) << "500 2500" << std::flush;
+    }
+    ~ScalingDialogTest() override { fs::remove_all(dir); }
+    std::string file() const { return fileText(dir / kScalingFileName); }
+
+    fs::path dir;
+    ProgramSettings settings;
+};
+
+TEST_F(ScalingDialogTest, FieldsShowTheCurrentValuesAndSaveUntouchedKeepsThem) {
+    struct Case {
+        std::int16_t min, max;
+        const char* minText;
+        const char* maxText;
+    };
+    const Case cases[] = {
+        {0, 3000, "0", "3000"},
+        {500, 2500, "500", "2500"},
+        {-1, -32768, "65535", "32768"},  // the file's unsigned 16 bits
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.minText);
+        settings.speedMin = c.min;
+        settings.speedMax = c.max;
+        ScalingDialog d(settings, dir.string());
+        activate(d);
+        EXPECT_EQ(d.minimumField()->text().toStdString(), c.minText);
+        EXPECT_EQ(d.maximumField()->text().toStdString(), c.maxText);
+        EXPECT_EQ(d.minimumField()->selectedText().toStdString(), c.minText);  // typing replaces it
+        byId<QPushButton>(d, 1)->click();
+        EXPECT_EQ(d.result(), ScalingDialog::kResultSaved);
+        EXPECT_EQ(settings.speedMin, c.min);
+        EXPECT_EQ(settings.speedMax, c.max);
+        EXPECT_EQ(file(), scalingFileText(settings));
+    }
+}
+
+TEST_F(ScalingDialogTest, TextThatIsNotALimitIsRefusedBeforeAnythingIsWritten) {
+    struct Case {
+        bool minimum;  // which field is typed into
+        QString typed;
+        const char* file;  // nullptr: refused
+    };
+    const Case cases[] = {
+        {true, "", nullptr},         {true, "abc", nullptr},        {true, "70000", nullptr},
+        {true, "-1", nullptr},       {true, "65536", nullptr},      {false, "12.5", nullptr},
+        {false, "1e3", nullptr},     {false, "2500x", nullptr},     {false, "   ", nullptr},
+        {true, " 800 ", "800 2500"}, {false, "65535", "500 65535"}, {true, "0", "0 2500"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed.toStdString());
+        settings.speedMin = 500;
+        settings.speedMax = 2500;
+        std::ofstream(dir / kScalingFileName, std::ios::binary) << "500 2500" << std::flush;
+        ScalingDialog d(settings, dir.string());
+        activate(d);
+        QLineEdit* field = c.minimum ? d.minimumField() : d.maximumField();
+        field->setText(c.typed);
+        byId<QPushButton>(d, 1)->click();
+        if (c.file) {
+            EXPECT_EQ(d.result(), ScalingDialog::kResultSaved);
+            EXPECT_FALSE(d.isVisible());
+            EXPECT_EQ(file(), c.file);
+            EXPECT_EQ(scalingFileText(settings), c.file);
+            continue;
+        }
+        EXPECT_TRUE(d.isVisible());
+        EXPECT_EQ(file(), "500 2500");
+        EXPECT_EQ(settings.speedMin, 500);
+        EXPECT_EQ(settings.speedMax, 2500);
+        const QString name = c.minimum ? "\"Speed Minimum\"" : "\"Speed Maximum\"";
+        EXPECT_TRUE(statusOf(d).startsWith(name)) << statusOf(d).toStdString();
+        EXPECT_TRUE(statusOf(d).contains("0 to 65535")) << statusOf(d).toStdString();
+        EXPECT_TRUE(field->hasFocus());
+        EXPECT_EQ(field->selectedText(), field->text());
+        d.close();
+    }
+}
+
+TEST_F(ScalingDialogTest, EnterOnTheFocusedCloseClosesWithoutWriting) {
+    ScalingDialog d(settings, dir.string());
+    activate(d);
+    d.minimumField()->setText("100");
+    d.maximumField()->setText("200");
+    auto* close = byId<QPushButton>(d, 2);
+    close->setFocus();
+    ASSERT_TRUE(close->hasFocus());
+    QTest::keyClick(close, Qt::Key_Return);
+    EXPECT_FALSE(d.isVisible());
+    EXPECT_EQ(d.result(), ScalingDialog::kResultClosed);
+    EXPECT_EQ(file(), "500 2500");
+    EXPECT_EQ(settings.speedMin, 500);
+    EXPECT_EQ(settings.speedMax, 2500);
+}
+
+TEST_F(ScalingDialogTest, AFileThatCannotBeWrittenIsReportedAndTheRangeStillApplies) {
+    const fs::path missing = dir / "gone";
+    ScalingDialog d(settings, missing.string());
+    activate(d);
+    d.minimumField()->setText("100");
+    d.maximumField()->setText("200");
+    byId<QPushButton>(d, 1)->click();
+    EXPECT_TRUE(d.isVisible());
+    EXPECT_EQ(settings.speedMin, 100);
+    EXPECT_EQ(settings.speedMax, 200);
+    EXPECT_FALSE(fs::exists(missing));
+    EXPECT_TRUE(statusOf(d).contains(kScalingFileName)) << statusOf(d).toStdString();
+    EXPECT_TRUE(statusOf(d).contains("could not be written")) << statusOf(d).toStdString();
+    byId<QPushButton>(d, 2)->click();
+    EXPECT_EQ(d.result(), ScalingDialog::kResultClosed);
 }
 
 }  // namespace
