@@ -66,20 +66,15 @@ std::string portFieldAccepts() {
            " or a device path such as /dev/ttyUSB0 (plain ASCII, no blanks)";
 }
 
-std::uint32_t unsignedField(const std::string& field) {
-    std::size_t i = 0, end = field.size();
-    while (i < end && isBlank(field[i]))
-        ++i;
-    while (end > i && isBlank(field[end - 1]))
-        --end;
-    if (i == end) return 0;
-    std::uint64_t v = 0;
-    for (; i < end; ++i) {
-        if (field[i] < '0' || field[i] > '9') return 0;
-        v = v * 10 + static_cast<unsigned>(field[i] - '0');
-        if (v > 0xFFFFFFFFull) return 0;
-    }
-    return static_cast<std::uint32_t>(v);
+std::string speedLimitFieldText(std::int16_t limit) {
+    return std::to_string(static_cast<std::uint16_t>(limit));
+}
+
+bool speedLimitFromField(const std::string& field, std::int16_t& limit) {
+    long v = 0;
+    if (!parseWholeNumber(field, kSpeedLimitMin, kSpeedLimitMax, v)) return false;
+    limit = static_cast<std::int16_t>(static_cast<std::uint16_t>(v));
+    return true;
 }
 
 }  // namespace kvx

@@ -27,8 +27,13 @@ bool portNameFromField(const std::string& field, const std::string& current, std
 // What the port field takes, for the line that refuses what was typed.
 std::string portFieldAccepts();
 
-// An unsigned decimal filling the whole field (blanks around it allowed); 0 otherwise,
-// including for values above 4294967295.
-std::uint32_t unsignedField(const std::string& field);
+// A speed limit as the scaling file holds it: its 16 bits as an unsigned decimal, so that the
+// field shows what the file would say and reads back the same bits.
+inline constexpr long kSpeedLimitMin = 0;
+inline constexpr long kSpeedLimitMax = 65535;
+std::string speedLimitFieldText(std::int16_t limit);
+// A whole number from kSpeedLimitMin to kSpeedLimitMax; false for anything else, and limit is
+// left as it was.
+bool speedLimitFromField(const std::string& field, std::int16_t& limit);
 
 }  // namespace kvx

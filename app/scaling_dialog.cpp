@@ -2,16 +2,26 @@
 
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 #include "app/dialog_entries.h"
 #include "app/program_settings.h"
+#include "model/typed_text.h"
 #include "resources/resource_ids.h"
+#include "settings/dialog_parts.h"
 #include "ui/dialog_width.h"
 
 namespace kvx {
+
+namespace {
+
+constexpr const char* kMinimumLabel = "Speed Minimum";
+constexpr const char* kMaximumLabel = "Speed Maximum";
+
+}  // namespace
 
 ScalingDialog::ScalingDialog(ProgramSettings& settings, std::string programDir, QWidget* parent)
     : QDialog(parent), settings_(settings), programDir_(std::move(programDir)) {
@@ -19,19 +29,20 @@ ScalingDialog::ScalingDialog(ProgramSettings& settings, std::string programDir, 
     setWindowTitle(QStringLiteral("Scaling Settings"));
     auto* layout = new QVBoxLayout(this);
     auto* form = new QFormLayout;
-    min_ = new QLineEdit(this);
-    min_->setObjectName(QString::number(res::kSpeedMinimumEdit));
-    max_ = new QLineEdit(this);
-    max_->setObjectName(QString::number(res::kSpeedMaximumEdit));
-    form->addRow(QStringLiteral("Speed Minimum"), min_);
-    form->addRow(QStringLiteral("Speed Maximum"), max_);
+    // The limits in force, as the file holds them: Change && Save untouched writes them back.
+    min_ = new SettingsField(res::kSpeedMinimumEdit,
+                             QString::fromStdString(speedLimitFieldText(settings.speedMin)), this);
+    max_ = new SettingsField(res::kSpeedMaximumEdit,
+                             QString::fromStdString(speedLimitFieldText(settings.speedMax)), this);
+    form->addRow(QString::fromLatin1(kMinimumLabel), min_);
+    form->addRow(QString::fromLatin1(kMaximumLabel), max_);
     layout->addLayout(form);
-    auto* save = new QPushButton(QStringLiteral("Change && Save"), this);
-    save->setObjectName(QString::number(res::kIdOk));
-    save->setDefault(true);
-    auto* close = new QPushButton(QStringLiteral("Close"), this);
-    close->setObjectName(QString::number(res::kIdCancel));
-    close->setAutoDefault(false);
+    status_ = makeStatusLine(this);
+    layout->addWidget(status_);
+    // Enter on a focused button presses that button (Close closes, it never saves); in a
+    // field it presses Change && Save.
+    auto* save = makeButton(res::kIdOk, QStringLiteral("Change && Save"), this, true);
+    auto* close = makeButton(res::kIdCancel, QStringLiteral("Close"), this);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(save);
@@ -40,16 +51,35 @@ ScalingDialog::ScalingDialog(ProgramSettings& settings, std::string programDir, 
     connect(save, &QPushButton::clicked, this, &ScalingDialog::accept);
     connect(close, &QPushButton::clicked, this, &ScalingDialog::reject);
     min_->setFocus();
+    min_->selectAll();
     ensureTitleFits(this);
 }
 
+QString ScalingDialog::statusText() const {
+    return status_->text();
+}
+
+void ScalingDialog::refuse(QLineEdit* field, const char* label) {
+    status_->setText(QString::fromStdString(refusalText(
+        label, field->text().toStdString(), wholeNumberAccepts(kSpeedLimitMin, kSpeedLimitMax))));
+    field->setFocus();
+    field->selectAll();
+}
+
 void ScalingDialog::accept() {
-    settings_.speedMin = static_cast<std::int16_t>(
-        static_cast<std::uint16_t>(unsignedField(min_->text().toStdString()) & 0xFFFF));
-    settings_.speedMax = static_cast<std::int16_t>(
-        static_cast<std::uint16_t>(unsignedField(max_->text().toStdString()) & 0xFFFF));
-    // Not reported when it fails: the range applies in memory for this run either way.
-    writeScalingFile(programDir_, settings_);
+    std::int16_t min = 0, max = 0;
+    if (!speedLimitFromField(min_->text().toStdString(), min)) return refuse(min_, kMinimumLabel);
+    if (!speedLimitFromField(max_->text().toStdString(), max)) return refuse(max_, kMaximumLabel);
+    settings_.speedMin = min;
+    settings_.speedMax = max;
+    if (!writeScalingFile(programDir_, settings_)) {
+        // The range applies in memory either way; the user must know the next start loses it.
+        status_->setText(QString::fromStdString(
+            "The speed range " + scalingFileText(settings_) +
+            " applies until the program ends, but " + kScalingFileName +
+            " could not be written in " + programDir_ + ", so the next start will not have it."));
+        return;
+    }
     done(kResultSaved);
 }
 

@@ -213,15 +213,34 @@ TEST(DialogEntries, PortNamesThroughTheFieldAndBack) {
     EXPECT_NE(portFieldAccepts().find("1 to 255"), std::string::npos);
 }
 
-TEST(DialogEntries, UnsignedFieldIsWholeOrZero) {
-    EXPECT_EQ(unsignedField("17"), 17u);
-    EXPECT_EQ(unsignedField(" 17 "), 17u);
-    EXPECT_EQ(unsignedField("17x"), 0u);
-    EXPECT_EQ(unsignedField("-1"), 0u);
-    EXPECT_EQ(unsignedField(""), 0u);
-    EXPECT_EQ(unsignedField("4294967295"), 4294967295u);
-    EXPECT_EQ(unsignedField("4294967296"), 0u);
-    EXPECT_EQ(unsignedField("99999999999999999999999"), 0u);
+TEST(DialogEntries, SpeedLimitFieldIsWholeOrRefused) {
+    // Every 16-bit value is shown as the scaling file writes it and reads back to the same bits.
+    for (long v = -32768; v <= 32767; ++v) {
+        const auto limit = static_cast<std::int16_t>(v);
+        ProgramSettings s;
+        s.speedMin = limit;
+        s.speedMax = 0;
+        const std::string text = speedLimitFieldText(limit);
+        ASSERT_EQ(text + " 0", scalingFileText(s));
+        std::int16_t back = limit == 7 ? 8 : 7;
+        ASSERT_TRUE(speedLimitFromField(text, back)) << text;
+        ASSERT_EQ(back, limit);
+    }
+    struct Case {
+        const char* field;
+        bool taken;
+        std::int16_t limit;
+    };
+    const Case cases[] = {
+        {"17", true, 17},    {" 17 ", true, 17}, {"65535", true, -1},
+        {"17x", false, 0},   {"-1", false, 0},   {"", false, 0},
+        {"65536", false, 0}, {"1.5", false, 0},  {"99999999999999999999999", false, 0},
+    };
+    for (const Case& c : cases) {
+        std::int16_t limit = 1234;
+        EXPECT_EQ(speedLimitFromField(c.field, limit), c.taken) << c.field;
+        EXPECT_EQ(limit, c.taken ? c.limit : 1234) << c.field;
+    }
 }
 
 TEST(Options, OursAndQtsAndErrors) {
