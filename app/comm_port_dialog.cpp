@@ -56,6 +56,8 @@ CommPortDialog::CommPortDialog(ProgramSettings& settings, QWidget* parent)
     // Enter on a focused button presses that button; in a field it presses OK.
     auto* ok = makeButton(res::kIdOk, QStringLiteral("OK"), this, true);
     auto* cancel = makeButton(res::kIdCancel, QStringLiteral("Cancel"), this);
+    ok->setAutoDefault(true);
+    cancel->setAutoDefault(true);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(ok);

@@ -43,6 +43,8 @@ ScalingDialog::ScalingDialog(ProgramSettings& settings, std::string programDir, 
     // field it presses Change && Save.
     auto* save = makeButton(res::kIdOk, QStringLiteral("Change && Save"), this, true);
     auto* close = makeButton(res::kIdCancel, QStringLiteral("Close"), this);
+    save->setAutoDefault(true);
+    close->setAutoDefault(true);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(save);
