@@ -1,5 +1,6 @@
 #include "app/settings_commands.h"
 
+#include <algorithm>
 #include <array>
 
 #include "model/registers.h"
@@ -115,13 +116,17 @@ void SettingsCommands::calibrate() {
         follow(ref::indicator_type, controller_.ranges.indicator_type);
     };
     int result = 0;
+    bool saved = false;
     {
         CalibrationDialog dialog(editor, window_);
         result = dialog.exec();
+        saved = dialog.saved();
     }
     if (result == CalibrationDialog::kResultSaveFailed)
         prompts_.messageBox(t::kCalibrateSaveFailed, t::kNotice, BoxIcon::None, BoxButtons::Ok,
                             false);
+    else if (saved)
+        offerAddressForNextStart();
     reconnect();
 }
 
@@ -220,6 +225,33 @@ void SettingsCommands::restoreFrom(const std::string& path) {
     }
     RestoreDialog dialog(comparison, path, link_, settings_.slaveId, prompts_, window_);
     dialog.exec();
+    const auto& written = dialog.outcome().written;
+    if (dialog.saved() &&
+        std::find(written.begin(), written.end(), ref::modbus_address) != written.end())
+        offerAddressForNextStart();
+}
+
+void SettingsCommands::offerAddressForNextStart() {
+    // What the next start reads: the file over the built-in defaults.
+    ProgramSettings onFile;
+    readCommFile(programDir_, onFile);
+    if (onFile.slaveId == settings_.slaveId) return;
+    const std::string now = std::to_string(settings_.slaveId);
+    const std::string text =
+        "The controller now answers at slave address " + now + ", but " + kCommFileName +
+        " holds " + std::to_string(onFile.slaveId) + ", so the next start would poll that.\n\n" +
+        "Write address " + now + " into " + kCommFileName + "?";
+    if (prompts_.messageBox(text, t::kNotice, BoxIcon::Question, BoxButtons::YesNoDefaultNo,
+                            true) != kAnswerYes)
+        return;
+    const int before = onFile.slaveId;
+    onFile.slaveId = settings_.slaveId;
+    if (!writeCommFile(programDir_, onFile)) {
+        prompts_.messageBox(std::string("Failed to write ") + kCommFileName +
+                                ": the next start polls slave address " + std::to_string(before) +
+                                ".",
+                            t::kNotice, BoxIcon::Warning, BoxButtons::Ok, true);
+    }
 }
 
 }  // namespace kvx

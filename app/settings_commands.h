@@ -51,6 +51,9 @@ class SettingsCommands {
     // The connection check of the guarded commands: references 1 to 40.
     bool connectionCheck();
     void restoreFrom(const std::string& path);
+    // After a saved change of the slave address: offers to write the address in use into the
+    // communication file, so that the next start polls where the controller now answers.
+    void offerAddressForNextStart();
 
     DeviceLink& link_;
     Prompts& prompts_;

@@ -115,7 +115,8 @@ void CalibrationDialog::change() {
 }
 
 void CalibrationDialog::saveAndClose() {
-    done(editor_.save() == 0 ? kResultSaved : kResultSaveFailed);
+    saved_ = editor_.save() == 0;
+    done(saved_ ? kResultSaved : kResultSaveFailed);
 }
 
 void CalibrationDialog::reject() {

@@ -24,6 +24,8 @@ class CalibrationDialog : public QDialog {
     QString valueShown(int row) const;
     QString statusText() const;
     QString notReadText() const;
+    // Whether Save && Close sent the save command and the controller answered.
+    bool saved() const { return saved_; }
 
   public slots:
     void reject() override;
@@ -39,6 +41,7 @@ class CalibrationDialog : public QDialog {
     QLineEdit* edit_ = nullptr;
     QLabel* notRead_ = nullptr;
     QLabel* status_ = nullptr;
+    bool saved_ = false;
 };
 
 }  // namespace kvx

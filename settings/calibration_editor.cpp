@@ -136,6 +136,7 @@ bool CalibrationEditor::change(const std::string& text) {
         return false;
     }
     if (const int rc = link_.writeSingleRegister(slaveId_, row + 1, v); rc != 0) {
+        if (row + 1 == ref::modbus_address && v != slaveId_) return followAddress(v, rc);
         status_ = "Writing " + name + " failed (result " + std::to_string(rc) +
                   "); its row is unchanged.";
         return false;
@@ -145,6 +146,28 @@ bool CalibrationEditor::change(const std::string& text) {
     known_[static_cast<std::size_t>(row)] = true;
     if (row + 1 == ref::modbus_address) slaveId_ = v;
     status_ = name + " = " + std::to_string(v) + " written.";
+    if (afterChange) afterChange(*this);
+    return true;
+}
+
+bool CalibrationEditor::followAddress(std::int16_t address, int writeResult) {
+    // The write may have reached the controller and only its reply been lost: then it answers
+    // at the new address alone, and the save and the reconnect must go there.
+    const int old = slaveId_;
+    std::int16_t now = 0;
+    const std::string at = std::to_string(address);
+    if (link_.readHoldingRegisters(address, ref::modbus_address, &now, 1) != 0 || now != address) {
+        status_ = "Writing modbus_address failed (result " + std::to_string(writeResult) +
+                  ") and no controller answers at address " + at + " with modbus_address = " + at +
+                  ": the viewer keeps address " + std::to_string(old) + ".";
+        return false;
+    }
+    slaveId_ = address;
+    state_.parameterValues[parameterNames[ref::modbus_address - 1]] = address;
+    known_[static_cast<std::size_t>(ref::modbus_address - 1)] = true;
+    status_ = "The reply to the modbus_address write was lost, but the controller answers at "
+              "address " + at + " with modbus_address = " + at + ": the viewer now uses address " +
+              at + " (it used " + std::to_string(old) + ").";
     if (afterChange) afterChange(*this);
     return true;
 }

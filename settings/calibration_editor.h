@@ -53,6 +53,8 @@ class CalibrationEditor {
     // Change: the typed text written to the selected row's register. False when nothing was
     // written (the text is not a 16-bit whole number, the write failed, or the value may not
     // go to that register); status() says why. On success the row shows what was written.
+    // A failed modbus_address write is checked at the new address: when the controller
+    // answers there with it (the reply alone was lost), the editor follows it and returns true.
     bool change(const std::string& text);
     // The save command, to the slave address now in use. 0 or the link's result.
     int save();
@@ -67,6 +69,8 @@ class CalibrationEditor {
     std::function<void(const CalibrationEditor&)> afterChange;
 
   private:
+    bool followAddress(std::int16_t address, int writeResult);
+
     DeviceLink& link_;
     BlockStore& blocks_;
     CalibrationState& state_;

@@ -336,6 +336,7 @@ void RestoreDialog::write() {
                                            BoxIcon::Question, BoxButtons::YesNoDefaultNo, true);
     if (answer == kAnswerYes) {
         const int rc = sendSaveCommand(link_, slaveId_);
+        saved_ = rc == 0;
         text += rc == 0 ? "\nSaved: the controller keeps these settings."
                         : "\nThe save command failed (result " + std::to_string(rc) +
                               "): the written settings last until the controller is switched off.";

@@ -40,6 +40,8 @@ class RestoreDialog : public QDialog {
     // What the last Write did; empty before one.
     const RestoreOutcome& outcome() const { return outcome_; }
     bool wrote() const { return wrote_; }
+    // Whether the save command went through after the writes.
+    bool saved() const { return saved_; }
 
   private:
     void write();
@@ -53,6 +55,7 @@ class RestoreDialog : public QDialog {
     QPushButton* writeButton_ = nullptr;
     RestoreOutcome outcome_;
     bool wrote_ = false;
+    bool saved_ = false;
 };
 
 // The open dialog that chooses the file.

@@ -60,6 +60,12 @@ std::string nameOf(int reference) {
     return std::string(parameterName(reference));
 }
 
+// Whether a controller answers at this slave address with it as its modbus_address.
+bool answersAt(DeviceLink& link, std::int16_t address) {
+    std::int16_t now = 0;
+    return link.readHoldingRegisters(address, ref::modbus_address, &now, 1) == 0 && now == address;
+}
+
 }  // namespace
 
 RestoreKind restoreKind(int reference, int firmware) {
@@ -198,6 +204,15 @@ RestoreOutcome writeRestore(DeviceLink& link, int slave, int firmware,
     for (std::size_t i = 0; i < plan.size(); ++i) {
         const RestoreWrite& w = plan[i];
         if (const int rc = link.writeSingleRegister(o.slave, w.reference, w.value); rc != 0) {
+            if (w.reference == ref::modbus_address && w.value != o.slave &&
+                answersAt(link, w.value)) {
+                // Only the reply was lost: the controller has moved.
+                o.addressReplyLost = true;
+                o.written.push_back(w.reference);
+                done.push_back(w);
+                o.slave = w.value;
+                continue;
+            }
             o.writeResult = rc;
             for (std::size_t k = i; k < plan.size(); ++k)
                 o.notWritten.push_back(plan[k].reference);
@@ -257,6 +272,9 @@ std::string restoreReport(const RestoreOutcome& o) {
         }
         text += "\n";
     }
+    if (o.addressReplyLost)
+        text += "The reply to the modbus_address write was lost; the controller answers at "
+                "address " + std::to_string(o.slave) + ".\n";
     if (!o.written.empty())
         text += "Written, " + count(o.written.size()) + ": " + names(o.written) + ".\n";
     if (!o.notWritten.empty())

@@ -105,6 +105,9 @@ struct RestoreOutcome {
     bool failedHolds = false;
     std::int16_t failedReadBack = 0;
     int slave = 0;  // the address the controller answers to afterwards
+    // The modbus_address write's reply was lost, but the controller answers at the new address
+    // with it: counted as written.
+    bool addressReplyLost = false;
     bool complete() const { return writeResult == 0 && readBackResult == 0 && notHeld.empty(); }
 };
 

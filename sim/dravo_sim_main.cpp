@@ -154,6 +154,8 @@ int main(int argc, char** argv) {
     server.setFaultSettings(options.faultSettings);
     for (const auto& [kind, rate] : options.faults)
         server.setFaultRate(kind, rate);
+    for (const auto& [kind, request] : options.faultsAt)
+        server.faultAt(request, kind);
     std::FILE* served = nullptr;
     if (!options.servedPath.empty()) {
         served = std::fopen(options.servedPath.c_str(), "w");

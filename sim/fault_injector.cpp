@@ -61,6 +61,19 @@ bool parseFaultOption(std::string_view option, FaultKind& kind, double& rate) {
            rate >= 0.0 && rate <= 1.0;
 }
 
+bool parseFaultAtOption(std::string_view option, FaultKind& kind, long& request) {
+    constexpr std::string_view kAt = ":at=";
+    const std::size_t at = option.find(kAt);
+    if (at == std::string_view::npos || !parseFaultKind(option.substr(0, at), kind)) return false;
+    const std::string_view text = option.substr(at + kAt.size());
+    long n = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (text.empty() || ec != std::errc{} || end != text.data() + text.size() || n < 1)
+        return false;
+    request = n;
+    return true;
+}
+
 FaultInjector::FaultInjector(std::uint32_t seed)
     : state_(0xD1B54A32D192ED03ULL ^ (static_cast<std::uint64_t>(seed) << 17)) {}
 
@@ -80,14 +93,22 @@ void FaultInjector::script(std::span<const FaultKind> kinds) {
     script_.insert(script_.end(), kinds.begin(), kinds.end());
 }
 
+void FaultInjector::faultAt(long request, FaultKind kind) {
+    if (request >= 1 && kind != FaultKind::none) at_[request] = kind;
+}
+
 void FaultInjector::clear() {
     script_.clear();
+    at_.clear();
     rates_.fill(0.0);
 }
 
-FaultKind FaultInjector::next() {
+FaultKind FaultInjector::next(long request) {
     FaultKind kind = FaultKind::none;
-    if (!script_.empty()) {
+    if (const auto it = at_.find(request); request > 0 && it != at_.end()) {
+        kind = it->second;
+        at_.erase(it);
+    } else if (!script_.empty()) {
         kind = script_.front();
         script_.pop_front();
     } else {

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -35,6 +36,8 @@ std::string_view faultName(FaultKind kind);
 bool parseFaultKind(std::string_view name, FaultKind& out);
 // "KIND" (every reply) or "KIND:RATE" with RATE a fraction in 0..1; false when malformed.
 bool parseFaultOption(std::string_view option, FaultKind& kind, double& rate);
+// "KIND:at=N": the N-th request (from 1) alone; false when malformed.
+bool parseFaultAtOption(std::string_view option, FaultKind& kind, long& request);
 
 struct FaultSettings {
     int exceptionCode = 4;     // slave device failure
@@ -52,13 +55,17 @@ class FaultInjector {
     double rate(FaultKind kind) const { return rates_[static_cast<std::size_t>(kind)]; }
     // The next replies get these faults, in order, before any rate applies.
     void script(std::span<const FaultKind> kinds);
+    // The reply to the request-th request (counted from 1) gets this fault, before anything
+    // else applies. The request itself is carried out as usual.
+    void faultAt(long request, FaultKind kind);
     void clear();
 
     FaultSettings& settings() { return settings_; }
     const FaultSettings& settings() const { return settings_; }
 
     // The fault for the next reply (FaultKind::none most of the time); counts what it picks.
-    FaultKind next();
+    // request: the number of the request being answered, for faultAt (0: none).
+    FaultKind next(long request = 0);
 
     // Changes reply (a complete, valid frame) as the fault does. Returns the extra delay in
     // milliseconds before it is sent. noReply and cablePulled leave an empty reply.
@@ -73,6 +80,7 @@ class FaultInjector {
     std::array<double, kFaultKinds> rates_{};
     std::array<int, kFaultKinds> counts_{};
     std::deque<FaultKind> script_;
+    std::map<long, FaultKind> at_;
     FaultSettings settings_;
     std::uint64_t state_;
     int injected_ = 0;

@@ -48,7 +48,10 @@ std::string simUsage() {
              std::string(s.description) + "\n";
     }
     u += "  --fault KIND[:RATE] put a fault on a fraction RATE (0..1, default 1) of the replies;\n"
-         "                     may be given more than once. KIND is one of:\n";
+         "                     may be given more than once\n"
+         "  --fault KIND:at=N  put the fault on the reply to the N-th request since start\n"
+         "                     (from 1) alone; the request itself is carried out, so\n"
+         "                     no-reply:at=N is a reply lost on the line. KIND is one of:\n";
     for (const FaultName& f : faultNames()) {
         u += "                       " + std::string(f.name) +
              std::string(18 - std::min<std::size_t>(17, f.name.size()), ' ') +
@@ -125,9 +128,16 @@ bool parseSimOptions(int argc, const char* const* argv, SimOptions& o, std::stri
             if (!ok(args.value(value))) return false;
             FaultKind kind;
             double rate;
-            if (!parseFaultOption(value, kind, rate))
+            long at = 0;
+            if (value.find(":at=") != std::string_view::npos) {
+                if (!parseFaultAtOption(value, kind, at))
+                    return ok(args.expected("KIND:at=N with a known kind and N from 1"));
+                o.faultsAt.emplace_back(kind, at);
+            } else if (parseFaultOption(value, kind, rate)) {
+                o.faults.emplace_back(kind, rate);
+            } else {
                 return ok(args.expected("KIND or KIND:RATE with a known kind and RATE in 0..1"));
-            o.faults.emplace_back(kind, rate);
+            }
         } else if (name == "--exception-code") {
             if (!ok(args.integer(1, 255, o.faultSettings.exceptionCode))) return false;
         } else if (name == "--late-ms") {

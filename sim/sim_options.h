@@ -15,6 +15,7 @@ struct SimOptions {
     bool wireTiming = false;
     int turnaroundMs = -1;
     std::vector<std::pair<FaultKind, double>> faults;
+    std::vector<std::pair<FaultKind, long>> faultsAt;  // KIND:at=N: the N-th request's reply
     FaultSettings faultSettings;
     std::string servedPath;  // --served: the log of good block-A replies
     // --settings: a settings file to start from; the program reads it into engine (its

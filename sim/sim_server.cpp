@@ -138,6 +138,20 @@ void SimServer::clearFaults() {
     faults_.clear();
 }
 
+void SimServer::faultAt(long request, FaultKind kind) {
+    std::lock_guard lock(mutex_);
+    faults_.faultAt(request, kind);
+}
+
+void SimServer::dropReplyAt(long request) {
+    faultAt(request, FaultKind::noReply);
+}
+
+void SimServer::dropNextReply() {
+    std::lock_guard lock(mutex_);
+    faults_.faultAt(stats_.requests + 1, FaultKind::noReply);
+}
+
 void SimServer::pullCable(int ms) {
     std::lock_guard lock(mutex_);
     pulledUntilUs_ = ms > 0 ? nowUs() + static_cast<std::int64_t>(ms) * 1000 : 0;
@@ -270,7 +284,8 @@ void SimServer::handleFrames(std::int64_t now) {
         ++stats_.requests;
         // The master has moved on: a reply still waiting for its turn would only collide.
         std::erase_if(outgoing_, [](const Outgoing& o) { return o.sent == 0; });
-        const FaultKind fault = faults_.next();
+        // The slave has already carried the request out: a fault only touches its reply.
+        const FaultKind fault = faults_.next(stats_.requests);
         if (fault != FaultKind::none) ++stats_.faults;
         if (replyHook_) replyHook_(frame.bytes, reply_, fault);
         const int extraMs = faults_.apply(fault, reply_);

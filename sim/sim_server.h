@@ -59,6 +59,13 @@ class SimServer {
     void scriptFaults(std::span<const FaultKind> kinds);
     void setFaultSettings(const FaultSettings& settings);
     void clearFaults();
+    // The reply to the request-th request since start (counted from 1, as stats().requests
+    // counts) gets this fault; the request itself is carried out.
+    void faultAt(long request, FaultKind kind);
+    // No reply to the request-th request, as when the reply is lost on the line.
+    void dropReplyAt(long request);
+    // The same for the next request.
+    void dropNextReply();
     // Pulls the cable now for ms milliseconds (0 plugs it back in).
     void pullCable(int ms);
     bool cablePulled() const;
