@@ -1,139 +1,9 @@
-// The main window on a real X server (Xvfb) with no window manager: nobody honours the request
-// to maximise, so the window must be whole on its own. Started by CTest only where Xvfb is
-// installed; without it the program exits with 77, which CTest reports as skipped.
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <QApplication>
-#include <QImage>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QScreen>
-#include <QStatusBar>
-#include <QTest>
-#include <QTimer>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <memory>
-#include <string>
-
-#include "app/main_window.h"
-#include "app/panel_view.h"
-#include "link/rtu_device_link.h"
-#include "sim/sim_server.h"
-#include "ui/scripted_prompts.h"
-#include "window_harness.h"
+// The main window on a real X server with no window manager: nobody honours the request to
+// maximise, so the window must be whole on its own; the settings keys open their windows.
+#include "x_server_harness.h"
 
 namespace kvx::test {
 namespace {
-
-namespace fs = std::filesystem;
-
-constexpr int kScreenWidth = 1366;
-constexpr int kScreenHeight = 768;
-
-std::string findProgram(const char* name) {
-    const char* path = std::getenv("PATH");
-    std::string dirs = path ? path : "/usr/bin:/bin";
-    std::size_t start = 0;
-    while (start <= dirs.size()) {
-        const std::size_t end = std::min(dirs.find(':', start), dirs.size());
-        const fs::path candidate = fs::path(dirs.substr(start, end - start)) / name;
-        if (::access(candidate.c_str(), X_OK) == 0) return candidate.string();
-        start = end + 1;
-    }
-    return {};
-}
-
-// An X server of our own on a free display; stopped (only this one) when the run ends.
-class XServerProcess {
-  public:
-    bool start(const std::string& program) {
-        int fds[2];
-        if (::pipe(fds) != 0) return false;
-        pid_ = ::fork();
-        if (pid_ < 0) return false;
-        if (pid_ == 0) {
-            ::close(fds[0]);
-            const std::string fd = std::to_string(fds[1]);
-            const std::string screen =
-                std::to_string(kScreenWidth) + "x" + std::to_string(kScreenHeight) + "x24";
-            const int devnull = ::open("/dev/null", O_WRONLY);
-            if (devnull >= 0) ::dup2(devnull, 2);
-            ::execl(program.c_str(), program.c_str(), "-displayfd", fd.c_str(), "-screen", "0",
-                    screen.c_str(), "-nolisten", "tcp", "-ac", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        // The server writes its display number once it accepts connections.
-        std::string number;
-        char c;
-        while (::read(fds[0], &c, 1) == 1 && c != '\n')
-            number += c;
-        ::close(fds[0]);
-        if (number.empty()) return false;
-        display_ = ":" + number;
-        return true;
-    }
-    ~XServerProcess() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    const std::string& display() const { return display_; }
-
-  private:
-    pid_t pid_ = -1;
-    std::string display_;
-};
-
-// The outer size of a window as the X server has it.
-bool serverGeometry(WId id, QRect& out) {
-    QProcess p;
-    p.start(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::number(id)});
-    if (!p.waitForFinished(5000) || p.exitCode() != 0) return false;
-    const QString text = QString::fromLocal8Bit(p.readAllStandardOutput());
-    auto field = [&](const char* name) {
-        const auto m = QRegularExpression(QString::fromUtf8(name) + QStringLiteral(":\\s+(-?\\d+)"))
-                           .match(text);
-        return m.hasMatch() ? m.captured(1).toInt() : -1;
-    };
-    out = QRect(field("Absolute upper-left X"), field("Absolute upper-left Y"), field("Width"),
-                field("Height"));
-    return true;
-}
-
-// The simulator on a pseudo-terminal as the program directory's COM5, and what a window needs
-// to reach it.
-class XServer : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        dir = freshTestDir("kvx_x11_");
-        ASSERT_EQ(sim.start(), 0);
-        fs::create_symlink(sim.devicePath(), dir / "COM5");
-        link = std::make_unique<RtuDeviceLink>(dir.string() + "/");
-        p.programDir = dir.string() + "/";
-        p.link = link.get();
-        p.prompts = &prompts;
-        p.replyTimeoutMs = 300;
-        p.terminate = [](int) { ADD_FAILURE() << "the window ended the process"; };
-    }
-    void TearDown() override {
-        sim.stop();
-        fs::remove_all(dir);
-    }
-
-    fs::path dir;
-    sim::SimServer sim;
-    std::unique_ptr<RtuDeviceLink> link;
-    ScriptedPrompts prompts;
-    WindowParams p;
-};
 
 TEST_F(XServer, WindowWithoutWindowManagerCoversTheScreenPaintsAndReceives) {
     {
@@ -181,16 +51,9 @@ TEST_F(XServer, WindowWithoutWindowManagerCoversTheScreenPaintsAndReceives) {
     }
 }
 
-// Sends keys through the X server's own keyboard, as a technician's keyboard would.
-bool xdotoolKey(const char* key) {
-    return QProcess::execute(QStringLiteral("xdotool"),
-                             {QStringLiteral("key"), QString::fromUtf8(key)}) == 0;
-}
-
 // The settings keys on a real X server: each opens its window with its caption, Escape closes
 // it, and polling comes back (after the password dialog only once F12 is pressed).
 TEST_F(XServer, FunctionKeysOpenTheSettingsWindowsAndEscapeClosesThem) {
-    if (findProgram("xdotool").empty()) GTEST_SKIP() << "xdotool is not installed";
     {
         MainWindow window(p);
         window.startUp();
@@ -257,31 +120,3 @@ TEST_F(XServer, FunctionKeysOpenTheSettingsWindowsAndEscapeClosesThem) {
 
 }  // namespace
 }  // namespace kvx::test
-
-// The platform plugin for X talks to the session bus through libdbus, which keeps a buffer to
-// the end of the process: not ours to free, so the leak checker of sanitizer builds skips it.
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libdbus-1.so\n";
-}
-
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    const std::string xvfb = kvx::test::findProgram("Xvfb");
-    if (xvfb.empty()) {
-        std::puts("Xvfb is not installed: skipped");
-        return 77;
-    }
-    kvx::test::XServerProcess server;
-    if (!server.start(xvfb)) {
-        std::fprintf(stderr, "cannot start %s\n", xvfb.c_str());
-        return 1;
-    }
-    ::setenv("DISPLAY", server.display().c_str(), 1);
-    ::setenv("QT_QPA_PLATFORM", "xcb", 1);  // whatever the test environment says
-    int code;
-    {
-        QApplication app(argc, argv);
-        code = RUN_ALL_TESTS();
-    }
-    return code;
-}
