@@ -1,10 +1,9 @@
 #include "model/setting_registers.h"
 
-#include <cctype>
-#include <charconv>
-#include <cmath>
 #include <cstdio>
 #include <vector>
+
+#include "model/typed_text.h"
 
 namespace kvx {
 namespace {
@@ -139,18 +138,6 @@ const std::vector<SettingRegister>& table() {
     return t;
 }
 
-// Keeps the low 16 bits of an integral double, as the controller's 16-bit registers do.
-std::int16_t low16(double integral) {
-    if (!std::isfinite(integral)) return 0;
-    double m = std::fmod(integral, 65536.0);
-    if (m < 0) m += 65536.0;
-    return static_cast<std::int16_t>(static_cast<std::uint16_t>(m));
-}
-
-bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
 }  // namespace
 
 std::span<const SettingRegister> settingRegisters() {
@@ -190,74 +177,49 @@ std::string showSetting(const SettingRegister& field, std::int16_t raw) {
 
 namespace {
 
-// The decimal number at the start of text (leading blanks skipped, stopping at the first
-// character that cannot continue it), as from_chars reads it: the same in every locale. False
-// when there is no number; "inf" and "nan" are not numbers here.
-template <class Float>
-bool leadingNumber(std::string_view text, Float& value) {
-    std::size_t i = 0;
-    while (i < text.size() && isBlank(text[i]))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    if (i >= text.size() || !(std::isdigit(static_cast<unsigned char>(text[i])) || text[i] == '.'))
-        return false;
-    const auto result = std::from_chars(text.data() + i, text.data() + text.size(), value,
-                                        std::chars_format::general);
-    if (result.ec != std::errc{}) return false;
-    if (negative) value = -value;
-    return true;
+struct EntryRange {
+    int scale;
+    long low, high;
+};
+
+EntryRange rangeOf(EntryRule rule, int entryScale) {
+    switch (rule) {
+        case EntryRule::Integer:
+            return {1, 0, 65535};
+        case EntryRule::Scaled:
+            return {entryScale, -32768, 32767};
+        case EntryRule::IntegerTimesTen:
+            return {1, 0, 6553};
+        case EntryRule::Toggle:
+            return {1, 0, 1};
+        case EntryRule::AsRead:
+            break;
+    }
+    return {1, 0, 0};
 }
 
 }  // namespace
 
-std::int16_t parseScaledEntry(std::string_view text, int scale) {
-    double value = 0;
-    if (!leadingNumber(text.substr(0, 8), value)) return 0;
-    return low16(std::trunc(value * scale));
+bool parseEntry(EntryRule rule, int entryScale, std::string_view text, std::int16_t& out) {
+    if (rule == EntryRule::AsRead) return true;
+    const EntryRange r = rangeOf(rule, entryScale);
+    long v = 0;
+    const bool ok = rule == EntryRule::Scaled ? parseScaledDecimal(text, r.scale, r.low, r.high, v)
+                                              : parseWholeNumber(text, r.low, r.high, v);
+    if (!ok) return false;
+    if (rule == EntryRule::IntegerTimesTen) v *= 10;
+    out = static_cast<std::int16_t>(static_cast<std::uint16_t>(v & 0xFFFF));
+    return true;
 }
 
-std::int16_t parseSingleScaledEntry(std::string_view text, int scale) {
-    float value = 0;
-    if (!leadingNumber(text.substr(0, 9), value)) return 0;
-    // The product is kept in single precision: 0.29 x 10 gives 2, not 3.
-    const float product = value * static_cast<float>(scale);
-    return low16(std::trunc(static_cast<double>(product)));
+std::string entryAccepts(EntryRule rule, int entryScale) {
+    const EntryRange r = rangeOf(rule, entryScale);
+    return rule == EntryRule::Scaled ? scaledDecimalAccepts(r.scale, r.low, r.high)
+                                     : wholeNumberAccepts(r.low, r.high);
 }
 
-std::int16_t parseIntegerEntry(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size() && isBlank(text[i]))
-        ++i;
-    std::size_t end = text.size();
-    while (end > i && isBlank(text[end - 1]))
-        --end;
-    if (i == end) return 0;
-    std::uint64_t value = 0;
-    for (std::size_t k = i; k < end; ++k) {
-        if (!std::isdigit(static_cast<unsigned char>(text[k]))) return 0;
-        value = value * 10 + static_cast<unsigned>(text[k] - '0');
-        if (value > 0xFFFFFFFFULL) return 0;  // beyond a 32-bit number: not a number
-    }
-    return static_cast<std::int16_t>(static_cast<std::uint16_t>(value & 0xFFFFU));
-}
-
-std::int16_t enterSetting(const SettingRegister& field, std::string_view text,
-                          std::int16_t previous) {
-    switch (field.entered) {
-        case EntryRule::Integer:
-            return parseIntegerEntry(text);
-        case EntryRule::Scaled:
-            return parseScaledEntry(text, field.entryScale);
-        case EntryRule::IntegerTimesTen:
-            return low16(static_cast<double>(static_cast<std::uint16_t>(parseIntegerEntry(text))) *
-                         10.0);
-        case EntryRule::Toggle:
-            return parseIntegerEntry(text) != 0 ? 1 : 0;
-        case EntryRule::AsRead:
-            break;
-    }
-    return previous;
+bool enterSetting(const SettingRegister& field, std::string_view text, std::int16_t& out) {
+    return parseEntry(field.entered, field.entryScale, text, out);
 }
 
 }  // namespace kvx

@@ -27,9 +27,9 @@ enum class ShowRule {
 };
 
 enum class EntryRule {
-    Integer,          // unsigned decimal, low 16 bits
-    Scaled,           // decimal text x scale, truncated toward zero, low 16 bits
-    IntegerTimesTen,  // unsigned decimal x 10, low 16 bits
+    Integer,          // a whole number 0..65535
+    Scaled,           // decimal text x scale, cut toward zero; fits a signed register
+    IntegerTimesTen,  // a whole number 0..6553, stored x 10
     Toggle,           // 0 or 1
     AsRead,
 };
@@ -56,17 +56,14 @@ std::span<const SettingRegister> settingRegisters(SettingsScreen screen);
 
 // The field text for a raw register value (empty for AsRead).
 std::string showSetting(const SettingRegister& field, std::int16_t raw);
-// The raw value for typed text; AsRead returns previous unchanged.
-std::int16_t enterSetting(const SettingRegister& field, std::string_view text,
-                          std::int16_t previous);
+// The raw value for typed text by the field's rule: false, with out untouched, when the text
+// is not a value of the field's kind or does not fit its register. AsRead gives out unchanged.
+bool enterSetting(const SettingRegister& field, std::string_view text, std::int16_t& out);
 
-// Typed text of a scaled field: at most 8 characters, leading blanks skipped, the longest
-// decimal number at the start (none: 0), times scale, truncated toward zero, low 16 bits.
-std::int16_t parseScaledEntry(std::string_view text, int scale);
-// The same in single precision over at most 9 characters, as a field written on its own is
-// read (scale 1 for the fields that take whole numbers).
-std::int16_t parseSingleScaledEntry(std::string_view text, int scale);
-// Typed text of an integer field: an unsigned decimal number (else 0), low 16 bits.
-std::int16_t parseIntegerEntry(std::string_view text);
+// The same by rule: Integer takes a whole number 0..65535, IntegerTimesTen 0..6553, Scaled a
+// decimal whose scaled value fits a signed register (digits past the scale cut), Toggle 0 or 1.
+bool parseEntry(EntryRule rule, int entryScale, std::string_view text, std::int16_t& out);
+// What a field of the rule accepts, for the refusal of other text.
+std::string entryAccepts(EntryRule rule, int entryScale);
 
 }  // namespace kvx

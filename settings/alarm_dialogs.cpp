@@ -62,6 +62,10 @@ QString EmailDialog::statusText() const {
 void EmailDialog::saveAndClose() {
     if (!screen_.saveAndClose(delay_->text().toStdString())) {
         status_->setText(QString::fromStdString(screen_.status()));
+        if (screen_.delayRefused()) {
+            delay_->setFocus(Qt::OtherFocusReason);
+            delay_->selectAll();
+        }
         return;
     }
     if (restartPolling_) restartPolling_();

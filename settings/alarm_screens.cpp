@@ -1,7 +1,7 @@
 #include "settings/alarm_screens.h"
 
 #include "model/registers.h"
-#include "model/setting_registers.h"
+#include "model/typed_text.h"
 #include "settings/settings_texts.h"
 
 namespace kvx {
@@ -32,7 +32,8 @@ std::string EmailScreen::caption(int buttonId) const {
 }
 
 std::string EmailScreen::delayText() const {
-    return std::to_string(value(kEmailDelayReference));
+    // The timer is a count from 0 to 65535: shown as the field reads it back.
+    return std::to_string(static_cast<std::uint16_t>(value(kEmailDelayReference)));
 }
 
 void EmailScreen::toggle(int buttonId) {
@@ -43,8 +44,15 @@ void EmailScreen::toggle(int buttonId) {
 }
 
 bool EmailScreen::saveAndClose(const std::string& delay) {
+    long v = 0;
+    if (!parseWholeNumber(delay, 0, 65535, v)) {
+        status_ = refusalText(kEmailDelayLabel, delay, wholeNumberAccepts(0, 65535));
+        refused_ = true;
+        return false;
+    }
+    refused_ = false;
     RegisterBlock& b = ctx_.blocks.block(kEmailBlock);
-    b.set(kEmailDelayReference, parseIntegerEntry(delay));
+    b.set(kEmailDelayReference, static_cast<std::int16_t>(static_cast<std::uint16_t>(v)));
     const int written = ctx_.blocks.write(ctx_.link, ctx_.slave, kEmailBlock);
     const int saved = sendSaveCommand(ctx_.link, ctx_.slave);
     if (written == 0 && saved == 0) return true;

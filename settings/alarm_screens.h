@@ -45,14 +45,17 @@ class EmailScreen {
     // Flips the toggle in memory (non-zero -> 0, 0 -> 1); nothing is sent.
     void toggle(int buttonId);
     // Save && Close: the delay field into 140, the block written whole, then the save command
-    // whatever the write returned. True when both succeeded.
+    // whatever the write returned. True when both succeeded. A delay that is not a whole
+    // number 0..65535 is refused before anything is written (delayRefused()).
     bool saveAndClose(const std::string& delayText);
     const std::string& status() const { return status_; }
+    bool delayRefused() const { return refused_; }
     std::int16_t value(int reference) const;
 
   private:
     SettingsContext ctx_;
     std::string status_;
+    bool refused_ = false;
 };
 
 inline constexpr int kAckResultTextId = 1106;

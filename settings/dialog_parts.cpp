@@ -35,7 +35,9 @@ QPushButton* makeButton(int id, const QString& caption, QWidget* parent, bool is
     auto* b = new QPushButton(caption, parent);
     b->setObjectName(idName(id));
     b->setDefault(isDefault);
-    b->setAutoDefault(isDefault);
+    // Enter on a button that has the focus presses that button (Close closes, it never runs
+    // the default Change); in a field Enter still runs the dialog's default button.
+    b->setAutoDefault(true);
     return b;
 }
 

@@ -30,6 +30,7 @@ class SettingsField : public QLineEdit {
 
 // Controls are found by their numeric id as object name ("1083").
 QString idName(int id);
+// Every button takes Enter while it has the focus; isDefault: the one Enter in a field runs.
 QPushButton* makeButton(int id, const QString& caption, QWidget* parent, bool isDefault = false);
 QLabel* makeStatusLine(QWidget* parent);
 

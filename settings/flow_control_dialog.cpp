@@ -8,6 +8,7 @@
 
 #include "resources/resource_ids.h"
 #include "settings/dialog_parts.h"
+#include "settings/settings_texts.h"
 #include "ui/dialog_width.h"
 
 namespace kvx {
@@ -53,6 +54,8 @@ FlowControlDialog::FlowControlDialog(FlowControlScreen& screen,
     connect(all, &QPushButton::clicked, this, &FlowControlDialog::updateAll);
     connect(save, &QPushButton::clicked, this, &FlowControlDialog::saveAndClose);
     connect(close, &QPushButton::clicked, this, &FlowControlDialog::reject);
+    close_ = close;
+    connect(qApp, &QApplication::focusChanged, this, &FlowControlDialog::focusChanged);
 
     ensureTitleFits(this);
     fields_[flowControlFields().front().editId]->setFocus();
@@ -74,29 +77,65 @@ QString FlowControlDialog::textOf(int id) const {
 
 void FlowControlDialog::fieldLeft(int id) {
     lastLeftField_ = id;
+    leavePending_ = true;
+    // The focus goes to Close (a press on it, or Tab): the text still being typed is held
+    // back, for Close discards it; it is written if the focus moves on without closing.
+    if (QApplication::focusWidget() == close_) return;
     // Runs after the input that moved the focus has been handled, as a posted command would.
     QMetaObject::invokeMethod(
-        this, [this] { update(true); }, Qt::QueuedConnection);
+        this,
+        [this] {
+            if (leavePending_) update(true);
+        },
+        Qt::QueuedConnection);
 }
 
-void FlowControlDialog::update(bool fromLeave) {
-    if (screen_.closed()) return;  // a leave posted as the dialog closed
+void FlowControlDialog::focusChanged(QWidget* old, QWidget* now) {
+    if (old != close_ || !leavePending_ || !now || now->window() != this) return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (leavePending_) update(true);
+        },
+        Qt::QueuedConnection);
+}
+
+bool FlowControlDialog::update(bool fromLeave) {
+    if (screen_.closed()) return true;  // a leave posted as the dialog closed
     int id = lastLeftField_;
-    if (!fromLeave) {
+    if (fromLeave) {
+        leavePending_ = false;
+    } else {
         QWidget* focus = QApplication::focusWidget();
         id = focus ? focus->objectName().toInt() : 0;
         lastLeftField_ = id;
     }
-    screen_.updateField(id, textOf(id).toStdString());
+    const bool accepted = screen_.updateField(id, textOf(id).toStdString());
     status_->setText(QString::fromStdString(screen_.status()));
+    // A refusal after a leave names the field and leaves the focus where it went; Update from
+    // within the field keeps it there with the text selected.
+    if (!accepted && !fromLeave) {
+        if (auto it = fields_.find(id); it != fields_.end()) it->second->selectAll();
+    }
+    return accepted;
 }
 
 void FlowControlDialog::updateAll() {
-    screen_.updateAll([this](int id) { return textOf(id).toStdString(); });
+    // A leave still on its way belongs to the field's text that Update All now writes.
+    leavePending_ = false;
+    const int refused = screen_.updateAll([this](int id) { return textOf(id).toStdString(); });
     status_->setText(QString::fromStdString(screen_.status()));
+    if (auto it = fields_.find(refused); it != fields_.end()) {
+        it->second->setFocus(Qt::OtherFocusReason);
+        it->second->selectAll();
+    }
 }
 
 void FlowControlDialog::saveAndClose() {
+    // The field left by the click on this button is written before the save, not dropped
+    // by the close; when it cannot be written the dialog stays open and says why.
+    if (leavePending_ && (!update(true) || screen_.status() == settings_text::kUpdateFailed))
+        return;
     if (!screen_.save()) {
         status_->setText(QString::fromStdString(screen_.status()));
         return;

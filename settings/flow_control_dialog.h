@@ -8,6 +8,7 @@
 #include "settings/flow_control_screen.h"
 
 class QLabel;
+class QPushButton;
 
 namespace kvx {
 
@@ -27,8 +28,11 @@ class FlowControlDialog : public QDialog {
 
   private:
     void fieldLeft(int id);
+    // The focus moved on from Close without closing: the leave it held back is written now.
+    void focusChanged(QWidget* old, QWidget* now);
     // Update: for a field leave the field left, else the control that has the focus now.
-    void update(bool fromLeave);
+    // False when the field's text was refused.
+    bool update(bool fromLeave);
     void updateAll();
     void saveAndClose();
     void finish();
@@ -39,6 +43,10 @@ class FlowControlDialog : public QDialog {
     std::map<int, SettingsField*> fields_;
     QLabel* status_ = nullptr;
     int lastLeftField_ = 0;
+    // A field left and not yet written: its update is on its way (queued), or held back while
+    // the focus is on Close, which discards it.
+    bool leavePending_ = false;
+    QPushButton* close_ = nullptr;
 };
 
 }  // namespace kvx

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "model/setting_registers.h"
+#include "model/typed_text.h"
 #include "settings/settings_texts.h"
 
 namespace kvx {
@@ -109,31 +110,33 @@ const std::string& FlowControlScreen::shownText(int editId) const {
     return it == shown_.end() ? none : it->second;
 }
 
-bool FlowControlScreen::valueFor(const ScreenField& f, const std::string& text, bool single,
-                                 std::int16_t& out) {
-    const bool untouched = text == shown_[f.editId];
-    if (untouched) {
+FlowControlScreen::Entry FlowControlScreen::valueFor(const ScreenField& f,
+                                                     const std::string& text, std::int16_t& out) {
+    if (text == shown_[f.editId]) {
         out = shownRaw_[f.editId];
-        return known(f.reference);
+        return known(f.reference) ? Entry::Value : Entry::NotKnown;
     }
-    if (single)
-        out = parseSingleScaledEntry(text, f.entered == EntryRule::Scaled ? f.entryScale : 1);
-    else
-        out = enterField(f, text);
-    return true;
+    if (enterField(f, text, out)) return Entry::Value;
+    status_ = refusalText(f.label, text, fieldAccepts(f));
+    return Entry::Refused;
 }
 
-void FlowControlScreen::updateField(int editId, const std::string& text) {
-    if (closed_) return;
+bool FlowControlScreen::updateField(int editId, const std::string& text) {
+    if (closed_) return true;
     const ScreenField* f = field(editId);
     if (!f) {
         status_ = t::kUpdated;  // the focus was elsewhere: nothing to write
-        return;
+        return true;
     }
     std::int16_t v = 0;
-    if (!valueFor(*f, text, true, v)) {
-        status_ = t::kUnreadNotWritten;
-        return;
+    switch (valueFor(*f, text, v)) {
+        case Entry::Refused:
+            return false;
+        case Entry::NotKnown:
+            status_ = t::kUnreadNotWritten;
+            return true;
+        case Entry::Value:
+            break;
     }
     const int result = ctx_.link.writeSingleRegister(ctx_.slave, f->reference, v);
     if (result == 0) {
@@ -141,15 +144,21 @@ void FlowControlScreen::updateField(int editId, const std::string& text) {
         typedKnown_[f->reference] = true;
     }
     status_ = result == 0 ? t::kUpdated : t::kUpdateFailed;
+    return true;
 }
 
-void FlowControlScreen::updateAll(const std::function<std::string(int editId)>& fieldText) {
+int FlowControlScreen::updateAll(const std::function<std::string(int editId)>& fieldText) {
     std::map<int, bool> writable;  // reference -> safe to write
+    std::map<int, std::int16_t> typed;
     for (const ScreenField& f : kFields) {
         std::int16_t v = 0;
-        writable[f.reference] = valueFor(f, fieldText(f.editId), false, v);
-        if (writable[f.reference]) blockOf(f.reference).set(f.reference, v);
+        const Entry e = valueFor(f, fieldText(f.editId), v);
+        if (e == Entry::Refused) return f.editId;
+        writable[f.reference] = e == Entry::Value;
+        if (e == Entry::Value) typed[f.reference] = v;
     }
+    for (const auto& [reference, v] : typed)
+        blockOf(reference).set(reference, v);
     bool ok = true, skipped = false;
     auto single = [&](int reference) {
         if (!writable[reference]) {
@@ -186,6 +195,7 @@ void FlowControlScreen::updateAll(const std::function<std::string(int editId)>& 
     for (int reference : kSingleWrites)
         single(reference);
     status_ = !ok ? t::kUpdateFailed : skipped ? t::kUnreadNotWritten : t::kUpdated;
+    return 0;
 }
 
 bool FlowControlScreen::save() {

@@ -32,10 +32,13 @@ class FlowControlScreen {
     const std::string& status() const { return status_; }
 
     // Update for one field (the one left, or the one that has the focus; any other id writes
-    // nothing). Ignored once the screen has closed.
-    void updateField(int editId, const std::string& text);
+    // nothing). Ignored once the screen has closed. False when the text is not a value of the
+    // field's kind: nothing is written and the status line names the field.
+    bool updateField(int editId, const std::string& text);
     // Update All: every field parsed into its block, then the eight writes in order, all tried.
-    void updateAll(const std::function<std::string(int editId)>& fieldText);
+    // A field whose text is not a value refuses the whole Update All before anything is
+    // written: its edit id is returned (0 when none).
+    int updateAll(const std::function<std::string(int editId)>& fieldText);
     bool save();
     // The dialog has closed: updates still on their way are dropped.
     void close() { closed_ = true; }
@@ -48,9 +51,12 @@ class FlowControlScreen {
   private:
     RegisterBlock& blockOf(int reference) const;
     const ScreenField* field(int editId) const;
-    // The value to write for a field, false when it must not be written (not read and not
-    // typed).
-    bool valueFor(const ScreenField& f, const std::string& text, bool single, std::int16_t& out);
+    enum class Entry {
+        Value,     // out holds what to write
+        NotKnown,  // untouched and never read: must not be written
+        Refused,   // not a value of the field's kind; status_ says so
+    };
+    Entry valueFor(const ScreenField& f, const std::string& text, std::int16_t& out);
 
     SettingsContext ctx_;
     std::map<int, std::string> shown_;

@@ -1,6 +1,10 @@
 #include "settings/register_screen.h"
 
+#include <utility>
+#include <vector>
+
 #include "model/registers.h"
+#include "model/typed_text.h"
 #include "settings/settings_texts.h"
 
 namespace kvx {
@@ -67,18 +71,34 @@ std::string RegisterScreen::columnHeading(std::size_t column, bool unitLine) con
     return h.text;
 }
 
-void RegisterScreen::change(const std::function<std::string(int editId)>& fieldText) {
+std::string RegisterScreen::fieldName(const ScreenField& field) const {
+    std::string name = field.label;
+    if (static_cast<std::size_t>(field.column) < table_.columns.size())
+        name += ", " + columnHeading(static_cast<std::size_t>(field.column), false);
+    return name;
+}
+
+int RegisterScreen::change(const std::function<std::string(int editId)>& fieldText) {
+    std::vector<std::pair<const ScreenField*, std::int16_t>> values;
     for (const ScreenField& f : table_.fields) {
         const std::string text = fieldText(f.editId);
-        const bool untouched = shown_.count(f.editId) && text == shown_[f.editId];
-        blockOf(f.reference)
-            .set(f.reference, untouched ? shownRaw_[f.editId] : enterField(f, text));
+        std::int16_t v = 0;
+        if (shown_.count(f.editId) && text == shown_[f.editId]) {
+            v = shownRaw_[f.editId];
+        } else if (!enterField(f, text, v)) {
+            status_ = refusalText(fieldName(f), text, fieldAccepts(f));
+            return f.editId;
+        }
+        values.emplace_back(&f, v);
     }
+    for (const auto& [f, v] : values)
+        blockOf(f->reference).set(f->reference, v);
     bool ok = true;
     for (const BlockRange& r : table_.writeOrder)
         ok = ctx_.blocks.write(ctx_.link, ctx_.slave, r) == 0 && ok;
     if (afterChange) afterChange(*this);
     status_ = ok ? settings_text::kUpdated : settings_text::kUpdateFailed;
+    return 0;
 }
 
 bool RegisterScreen::save() {

@@ -37,10 +37,15 @@ class RegisterScreen {
     std::string columnHeading(std::size_t column, bool unitLine) const;
     const std::string& status() const { return status_; }
 
-    // Change: every field's text (by edit id) parsed into its block, then the blocks written
-    // whole in the screen's order. A field whose text is still the one it was filled with keeps
-    // the value it was shown from, so a shown value that drops digits never writes them away.
-    void change(const std::function<std::string(int editId)>& fieldText);
+    // Change: every field's text (by edit id) parsed, then the blocks written whole in the
+    // screen's order. A field whose text is still the one it was filled with keeps the value it
+    // was shown from, so a shown value that drops digits never writes them away. Text that is
+    // not a value of its field's kind refuses the whole Change before anything is written or
+    // put into a block: the edit id of the first such field is returned (0 when none), and the
+    // status line names it.
+    int change(const std::function<std::string(int editId)>& fieldText);
+    // The field as the status line names it: its label, and in a table its column's heading.
+    std::string fieldName(const ScreenField& field) const;
     // The save command; true when it succeeded (the dialog then closes).
     bool save();
 

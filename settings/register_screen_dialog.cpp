@@ -87,8 +87,12 @@ QString RegisterScreenDialog::fieldText(int editId) const {
 }
 
 void RegisterScreenDialog::change() {
-    screen_.change([this](int id) { return fieldText(id).toStdString(); });
+    const int refused = screen_.change([this](int id) { return fieldText(id).toStdString(); });
     status_->setText(QString::fromStdString(screen_.status()));
+    if (auto it = fields_.find(refused); it != fields_.end()) {
+        it->second->setFocus(Qt::OtherFocusReason);
+        it->second->selectAll();
+    }
 }
 
 void RegisterScreenDialog::saveAndClose() {

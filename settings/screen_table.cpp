@@ -164,8 +164,12 @@ std::string showField(const ScreenField& field, std::int16_t raw) {
     return showSetting(asRegister(field), raw);
 }
 
-std::int16_t enterField(const ScreenField& field, std::string_view text) {
-    return enterSetting(asRegister(field), text, 0);
+bool enterField(const ScreenField& field, std::string_view text, std::int16_t& out) {
+    return enterSetting(asRegister(field), text, out);
+}
+
+std::string fieldAccepts(const ScreenField& field) {
+    return entryAccepts(field.entered, field.entryScale);
 }
 
 }  // namespace kvx

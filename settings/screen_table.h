@@ -68,8 +68,11 @@ std::span<const ScreenTable* const> registerScreens();
 
 // The field text for a raw register value by the field's rule.
 std::string showField(const ScreenField& field, std::int16_t raw);
-// The raw value typed text gives by the field's rule.
-std::int16_t enterField(const ScreenField& field, std::string_view text);
+// The raw value typed text gives by the field's rule; false when the text is not a value of
+// the field's kind or does not fit its register (out is then untouched).
+bool enterField(const ScreenField& field, std::string_view text, std::int16_t& out);
+// What the field accepts, for the line that refuses other text.
+std::string fieldAccepts(const ScreenField& field);
 
 // Headings of the load column.
 inline constexpr int kLoadHeadingId = 1107;

@@ -263,14 +263,17 @@ TEST_F(EndToEndTest, CommPortWithANonNumericEntryReportsTheMissingPort) {
         EXPECT_EQ(d.findChild<QLineEdit*>("1001")->text(), "5");
         typeInto(d, "1001", "x1");
         typeInto(d, "1002", "3");
+        press(d, "1");  // not a port: refused, the dialog stays open
+        EXPECT_TRUE(d.isVisible());
+        typeInto(d, "1001", "/dev/kvx-no-such-port");
         whenModal("portProperties", [](QWidget& p) { static_cast<QDialog&>(p).accept(); });
         press(d, "1");
     });
     window->onCommand(res::kCmdCommPort);
-    EXPECT_EQ(window->settings().portName, "COM0");
+    EXPECT_EQ(window->settings().portName, "/dev/kvx-no-such-port");
     EXPECT_EQ(window->settings().slaveId, 3);
     std::ifstream in(dir / "kvx_comm_config.dat", std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "COM0 3");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "/dev/kvx-no-such-port 3");
     ASSERT_EQ(prompts.boxes.size(), 1u);
     EXPECT_EQ(prompts.boxes[0].text,
               "The selected communication port is not available.\nFree the port and try again.");

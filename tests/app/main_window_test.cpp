@@ -412,13 +412,22 @@ TEST_F(MainWindowTest, ScalingDialogWritesTheFileAndTheSpeedDialTakesTheRange) {
     EXPECT_DOUBLE_EQ(window->panel().gauge(Panel::SpeedDial).rangeMax(), 2500);
     EXPECT_TRUE(window->timers().isArmed(5001));  // polling never stopped
 
-    // Close changes nothing; empty fields save 0 0.
+    // Close changes nothing; the fields show the range in force, and an empty one is refused
+    // with the dialog left open, nothing written.
     whenModal("142", [](QWidget& d) { press(d, "2"); });
     window->onCommand(40046);
     EXPECT_EQ(fileText("scaling_config.dat"), "500 2500");
-    whenModal("142", [](QWidget& d) { press(d, "1"); });
+    whenModal("142", [](QWidget& d) {
+        EXPECT_EQ(d.findChild<QLineEdit*>("1051")->text(), "500");
+        EXPECT_EQ(d.findChild<QLineEdit*>("1052")->text(), "2500");
+        typeInto(d, "1051", "");
+        press(d, "1");
+        EXPECT_TRUE(d.isVisible());
+        press(d, "2");
+    });
     window->onCommand(40046);
-    EXPECT_EQ(fileText("scaling_config.dat"), "0 0");
+    EXPECT_EQ(fileText("scaling_config.dat"), "500 2500");
+    EXPECT_EQ(window->settings().speedMin, 500);
 }
 
 }  // namespace

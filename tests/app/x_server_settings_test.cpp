@@ -111,7 +111,7 @@ TEST_F(XSettings, EnterOnAFocusedCloseClosesAndWritesNothing) {
     startWindow();
     const std::int16_t rateBefore = holding(80);
     const std::size_t mark = writesSoFar().size();
-    ASSERT_TRUE(inDialog("F5", res::kVibrationDialog, [&](QWidget& d) {
+    ASSERT_TRUE(inDialog("F5", res::kVibrationDialog, [&](QWidget&) {
         ASSERT_TRUE(tabTo("1099"));  // Average Rate
         QTest::qWait(100);
         xdotoolType(QStringLiteral("12"));
@@ -132,7 +132,7 @@ TEST_F(XSettings, FlowControlSaveClickedFromAFieldWritesItAndCloseDiscards) {
         auto* save = d.findChild<QPushButton*>(QStringLiteral("3"));
         ASSERT_TRUE(field && save);
         xdotoolClick(field);
-        QTest::qWaitFor([&] { return field->hasFocus() && field->hasSelectedText(); }, 3000);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return field->hasFocus() && field->hasSelectedText(); }, 3000));
         xdotoolType(QString::number(typed));
         xdotoolClick(save);
     }));
@@ -148,7 +148,7 @@ TEST_F(XSettings, FlowControlSaveClickedFromAFieldWritesItAndCloseDiscards) {
         auto* close = d.findChild<QPushButton*>(QStringLiteral("2"));
         ASSERT_TRUE(field && close);
         xdotoolClick(field);
-        QTest::qWaitFor([&] { return field->hasFocus() && field->hasSelectedText(); }, 3000);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return field->hasFocus() && field->hasSelectedText(); }, 3000));
         xdotoolType(QStringLiteral("77"));
         xdotoolClick(close);
     }));
@@ -183,7 +183,7 @@ TEST_F(XSettings, CommPortKeepsADevicePathAndTypingReplacesTheNumber) {
         xdotoolKey("Return");  // OK without typing
     }));
     EXPECT_EQ(shown.toStdString(), device);
-    QTest::qWaitFor([] { return !QApplication::activeModalWidget(); }, 5000);
+    EXPECT_TRUE(QTest::qWaitFor([] { return !QApplication::activeModalWidget(); }, 5000));
     EXPECT_EQ(commFile(), device + " 1");
 
     // COM7 shown as 7 and selected: a 5 typed over it is COM5, not COM75.
@@ -199,7 +199,7 @@ TEST_F(XSettings, CommPortKeepsADevicePathAndTypingReplacesTheNumber) {
         xdotoolType(QStringLiteral("5"));
         xdotoolKey("Return");
     }));
-    QTest::qWaitFor([] { return !QApplication::activeModalWidget(); }, 5000);
+    EXPECT_TRUE(QTest::qWaitFor([] { return !QApplication::activeModalWidget(); }, 5000));
     EXPECT_EQ(commFile(), "COM5 1");
 }
 

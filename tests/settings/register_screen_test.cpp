@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "model/setting_registers.h"
+#include "model/typed_text.h"
 #include "settings/register_screen.h"
 #include "settings/settings_texts.h"
 #include "tests/support/fake_link.h"
@@ -26,59 +27,84 @@ const ScreenField& fieldOf(const ScreenTable& table, int editId) {
 }
 
 TEST(SettingsEntry, TypedTextBecomesTheRawValueByTheFieldsRule) {
+    constexpr int kRefused = 100000;
     struct Case {
         const ScreenTable* screen;
         int editId;
         const char* text;
-        std::int16_t raw;
+        int raw;  // or kRefused
     };
     const Case cases[] = {
-        {&pressureScheduleScreen(), 1083, "12.345", 123},       // x 10, truncated
+        {&pressureScheduleScreen(), 1083, "12.345", 123},       // x 10, cut
         {&pressureScheduleScreen(), 1054, "-0.05", -5},         // x 100 toward zero
-        {&pressureScheduleScreen(), 1083, "1e2", 1000},         //
-        {&pressureScheduleScreen(), 1054, "0.29", 28},          // 28.999... truncated
+        {&pressureScheduleScreen(), 1083, "1e2", kRefused},     // no exponents
+        {&pressureScheduleScreen(), 1054, "0.29", 29},          // exact, not 28.999...
         {&pressureScheduleScreen(), 1054, "2.5", 250},          //
-        {&pressureScheduleScreen(), 1083, "no number", 0},      //
-        {&pressureScheduleScreen(), 1083, "  3.2abc", 32},      // stops at the first non-digit
-        {&pressureScheduleScreen(), 1083, "1234.5678", 12345},  // cut to 8 characters
-        {&vibrationScheduleScreen(), 1102, "2.01", 2009},       // x 1000, 2009.99... truncated
+        {&pressureScheduleScreen(), 1083, "no number", kRefused},
+        {&pressureScheduleScreen(), 1083, "  3.2abc", kRefused},
+        {&pressureScheduleScreen(), 1083, "1234.5678", 12345},  // the whole text, cut at one place
+        {&pressureScheduleScreen(), 1083, "-3276.8", -32768},   // the register's ends
+        {&pressureScheduleScreen(), 1083, "-3276.9", kRefused},
+        {&vibrationScheduleScreen(), 1102, "2.01", 2010},       // x 1000, exact
         {&vibrationScheduleScreen(), 1102, "0.35", 350},        //
-        {&exhaustTemperatureScreen(), 1100, "70000", 4464},     // low 16 bits
+        {&exhaustTemperatureScreen(), 1100, "70000", kRefused}, // does not fit
         {&exhaustTemperatureScreen(), 1100, "65535", -1},       //
-        {&exhaustTemperatureScreen(), 1100, "-5", 0},           // not unsigned
-        {&vibrationSensorScreen(), 1100, "0.5", 0},             // raw counts only
+        {&exhaustTemperatureScreen(), 1100, "-5", kRefused},    // not unsigned
+        {&vibrationSensorScreen(), 1100, "0.5", kRefused},      // raw counts only
         {&exhaustTemperatureScreen(), 1100, "1300", 1300},      // the range text is not checked
-        {&substitutionScheduleScreen(), 1097, "7000", 4464},    // x 10 after the low 16 bits
+        {&substitutionScheduleScreen(), 1097, "7000", kRefused},// x 10 does not fit
         {&substitutionScheduleScreen(), 1098, "15", 150},       //
         {&substitutionScheduleScreen(), 1093, "12.34", 123},    //
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(enterField(fieldOf(*c.screen, c.editId), c.text), c.raw)
+        std::int16_t v = 7;
+        const bool ok = enterField(fieldOf(*c.screen, c.editId), c.text, v);
+        EXPECT_EQ(ok ? v : kRefused, c.raw)
             << c.screen->title << " " << c.editId << " \"" << c.text << "\"";
     }
 }
 
-TEST(SettingsEntry, SingleFieldUpdatesReadNineCharactersInSinglePrecision) {
+TEST(SettingsEntry, RefusalsNameTheFieldAndWhatItTakes) {
+    EXPECT_EQ(fieldAccepts(fieldOf(vibrationSensorScreen(), 1100)),
+              "a whole number from 0 to 65535");
+    EXPECT_EQ(fieldAccepts(fieldOf(pressureScheduleScreen(), 1054)),
+              "a number from -327.68 to 327.67");
+    EXPECT_EQ(fieldAccepts(fieldOf(substitutionScheduleScreen(), 1097)),
+              "a whole number from 0 to 6553");
+    EXPECT_EQ(refusalText("Maximum Limit", "0.5", "a whole number from 0 to 65535"),
+              "\"Maximum Limit\" takes a whole number from 0 to 65535, not \"0.5\". Nothing was "
+              "written.");
+    EXPECT_EQ(refusalText("Substitution Rate \nCalculation Method", " ", "x"),
+              "\"Substitution Rate Calculation Method\" is empty; it takes x. Nothing was written.");
+    EXPECT_EQ(refusalText("F", "a\x01\xC3", "x"), "\"F\" takes x, not \"a\\x01\\xC3\". Nothing was written.");
+}
+
+TEST(SettingsEntry, DecimalsAreReadDigitByDigit) {
     struct Case {
         const char* text;
         int scale;
-        std::int16_t raw;
+        long value;  // kNo: refused
     };
+    constexpr long kNo = -99999999;
     const Case cases[] = {
-        {"12.6", 10, 126},
-        {"0.29", 10, 2},
-        {"15.5", 10, 155},
-        {"12.7", 1, 12},
-        {"-5", 1, -5},
-        {"70000", 1, 4464},
-        {"x", 10, 0},
-        {"1e2", 10, 1000},
-        // 123456789 is 123456792 in single precision; the tenth character is cut.
-        {"123456789", 1, -13032},
-        {"1234567890", 1, -13032},
+        {"12.6", 10, 126},     {"0.29", 100, 29},   {"1.15", 100, 115},  {"2.01", 1000, 2010},
+        {"15.5", 10, 155},     {"-5", 1, -5},       {"+5", 1, 5},        {".5", 10, 5},
+        {"5.", 10, 50},        {" 7 ", 1, 7},       {"x", 10, kNo},      {"1e2", 10, kNo},
+        {".", 10, kNo},        {"", 10, kNo},       {"- 5", 1, kNo},     {"1.2.3", 10, kNo},
+        {"0x10", 1, kNo},      {"inf", 1, kNo},     {"1,5", 10, kNo},    {"32767", 1, 32767},
+        {"32768", 1, kNo},     {"-32768", 1, -32768},
+        {"99999999999999999999999", 1, kNo},
+        {"0.000000000000000000001", 10, 0},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(parseSingleScaledEntry(c.text, c.scale), c.raw) << c.text;
+    for (const Case& c : cases) {
+        long v = kNo;
+        parseScaledDecimal(c.text, c.scale, -32768, 32767, v);
+        EXPECT_EQ(v, c.value) << "\"" << c.text << "\" x " << c.scale;
+    }
+    long v = 0;
+    EXPECT_FALSE(parseWholeNumber("12.0", 0, 100, v));  // a whole-number field takes no point
+    EXPECT_TRUE(parseWholeNumber("\t12\n", 0, 100, v));
+    EXPECT_EQ(v, 12);
 }
 
 TEST(SettingsShow, RawValuesAreShownByTheFieldsRule) {
@@ -201,7 +227,8 @@ TEST(SettingsScreens, OpeningReadsTheBlocksInOrderAndChangeWritesThemBackWhole) 
         o.typed[first.editId] = "7";
         o.link.calls.clear();
         o.change();
-        const std::int16_t expected = enterField(first, "7");
+        std::int16_t expected = 0;
+        ASSERT_TRUE(enterField(first, "7", expected));
         EXPECT_EQ(o.link.holding[first.reference], expected);
         EXPECT_EQ(o.link.holding[first.reference + 1], (first.reference + 1) * 3 + 1);
         EXPECT_EQ(o.writes().size(), c.writes.size());

@@ -77,8 +77,8 @@ TEST(TypedEntry, ChangeWritesExactValuesAndRefusesTextThatIsNotOne) {
             EXPECT_EQ(link.holding[c.reference], c.raw);
             // Every other field goes back as it was read.
             for (const ScreenField& f : c.screen->fields) {
-                if (f.reference != c.reference)
-                    EXPECT_EQ(link.holding[f.reference], f.reference * 10 + 5) << f.reference;
+                if (f.reference == c.reference) continue;
+                EXPECT_EQ(link.holding[f.reference], f.reference * 10 + 5) << f.reference;
             }
         }
     }

@@ -1,0 +1,124 @@
+#include "model/typed_text.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace kvx {
+namespace {
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && isBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && isBlank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+// Far beyond any range a field has, far below what a long holds.
+constexpr long kCeiling = 1000000000000L;
+
+int placesOf(int scale) {
+    int places = 0;
+    for (int s = scale; s > 1; s /= 10)
+        ++places;
+    return places;
+}
+
+std::string decimalText(long scaled, int scale) {
+    const int places = placesOf(scale);
+    const bool negative = scaled < 0;
+    const long magnitude = negative ? -scaled : scaled;
+    std::string text = std::to_string(magnitude / scale);
+    if (places > 0) {
+        std::string fraction = std::to_string(magnitude % scale);
+        fraction.insert(0, static_cast<std::size_t>(places) - fraction.size(), '0');
+        text += '.' + fraction;
+    }
+    return negative ? '-' + text : text;
+}
+
+}  // namespace
+
+bool parseWholeNumber(std::string_view text, long low, long high, long& out) {
+    return parseScaledDecimal(text, 1, low, high, out) && trimmed(text).find('.') == std::string_view::npos;
+}
+
+bool parseScaledDecimal(std::string_view text, int scale, long low, long high, long& out) {
+    text = trimmed(text);
+    bool negative = false;
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    const int places = placesOf(scale);
+    long magnitude = 0;
+    int digits = 0, fractionDigits = 0;
+    bool point = false;
+    for (const char c : text) {
+        if (c == '.' && !point) {
+            point = true;
+            continue;
+        }
+        if (!isDigit(c)) return false;
+        ++digits;
+        if (point) {
+            // Digits past the field's places are cut, not rounded.
+            if (fractionDigits == places) continue;
+            ++fractionDigits;
+        }
+        magnitude = magnitude * 10 + (c - '0');
+        if (magnitude > kCeiling) return false;
+    }
+    if (digits == 0) return false;
+    for (; fractionDigits < places; ++fractionDigits)
+        magnitude *= 10;
+    const long value = negative ? -magnitude : magnitude;
+    if (value < low || value > high) return false;
+    out = value;
+    return true;
+}
+
+std::string wholeNumberAccepts(long low, long high) {
+    return "a whole number from " + std::to_string(low) + " to " + std::to_string(high);
+}
+
+std::string scaledDecimalAccepts(int scale, long low, long high) {
+    if (scale <= 1) return wholeNumberAccepts(low, high);
+    return "a number from " + decimalText(low, scale) + " to " + decimalText(high, scale);
+}
+
+std::string refusalText(std::string_view field, std::string_view typed, std::string_view accepts) {
+    std::string shown;
+    for (const char c : typed) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x20 && u < 0x7F) {
+            shown += c;
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", u);
+            shown += hex;
+        }
+    }
+    // A label set on two lines reads as one.
+    std::string name;
+    for (const char c : trimmed(field)) {
+        const char d = c == '\n' ? ' ' : c;
+        if (!(d == ' ' && !name.empty() && name.back() == ' ')) name += d;
+    }
+    std::string text = "\"" + name + "\" ";
+    if (trimmed(typed).empty())
+        text += "is empty; it takes " + std::string(accepts) + ".";
+    else
+        text += "takes " + std::string(accepts) + ", not \"" + shown + "\".";
+    return text + " Nothing was written.";
+}
+
+}  // namespace kvx

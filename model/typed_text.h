@@ -1,0 +1,32 @@
+#pragma once
+// Text typed into a field, read exactly: a value, or false when the text is not one. Every
+// screen, dialog and editor that turns typed text into something written goes through these,
+// so that text which is not a value never reaches a controller or a file.
+#include <string>
+#include <string_view>
+
+namespace kvx {
+
+// Optional blanks, an optional sign, decimal digits, optional blanks; the number must lie in
+// [low, high]. False for anything else (an empty text, a decimal point, an exponent, a
+// number out of range).
+bool parseWholeNumber(std::string_view text, long low, long high, long& out);
+
+// Optional blanks, an optional sign, decimal digits with at most one decimal point (at least
+// one digit), optional blanks; the number times scale (a power of ten up to 10000), digits
+// past the scale's places cut toward zero. Read digit by digit, never through a binary
+// floating-point number, so "1.15" at scale 100 is 115. The scaled value must lie in
+// [low, high].
+bool parseScaledDecimal(std::string_view text, int scale, long low, long high, long& out);
+
+// "a whole number from 0 to 65535", "a number from -3276.8 to 3276.7": what a field
+// accepts, for the line that refuses what was typed.
+std::string wholeNumberAccepts(long low, long high);
+std::string scaledDecimalAccepts(int scale, long low, long high);
+
+// The refusal of typed text for a named field, e.g.
+// "Maximum Limit" takes a whole number from 0 to 65535, not "0.5". Nothing was written.
+// Bytes that are not printable ASCII are shown as \xNN.
+std::string refusalText(std::string_view field, std::string_view typed, std::string_view accepts);
+
+}  // namespace kvx
