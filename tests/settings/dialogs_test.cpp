@@ -40,6 +40,42 @@ void activate(QWidget& d) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
 }
 
+// Enter on a button that has the focus presses that button: on Close it closes, on an e-mail
+// toggle it flips only that toggle, and the default button is never run instead.
+TEST(SettingsDialogs, EnterOnAFocusedButtonPressesThatButton) {
+    FakeLink link;
+    link.open = true;
+    link.holding[130] = 0;
+    BlockStore blocks;
+    {
+        RegisterScreen screen(vibrationSensorScreen(), {link, blocks, 1});
+        ASSERT_EQ(screen.readBlocks(), 0);
+        RegisterScreenDialog d(screen, [] {});
+        activate(d);
+        byId<QLineEdit>(d, 1099)->setText("12");
+        link.calls.clear();
+        byId<QPushButton>(d, 2)->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        EXPECT_EQ(writes(link), 0) << "Enter on Close wrote";
+        EXPECT_FALSE(d.isVisible());
+    }
+    {
+        EmailScreen screen({link, blocks, 1});
+        ASSERT_EQ(screen.readBlock(), 0);
+        EmailDialog d(screen, [] {});
+        activate(d);
+        link.calls.clear();
+        byId<QPushButton>(d, 1120)->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        EXPECT_EQ(byId<QPushButton>(d, 1120)->text(), "Enabled");
+        EXPECT_TRUE(d.isVisible());
+        byId<QPushButton>(d, 2)->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        EXPECT_EQ(writes(link), 0) << "Enter on Close wrote the toggles";
+        EXPECT_FALSE(d.isVisible());
+    }
+}
+
 TEST(RegisterScreenDialog, EveryScreenHasItsControlsAndClosesWithTwoWithoutWriting) {
     for (const ScreenTable* table : registerScreens()) {
         SCOPED_TRACE(table->title);
