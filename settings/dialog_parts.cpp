@@ -44,7 +44,10 @@ QPushButton* makeButton(int id, const QString& caption, QWidget* parent, bool is
 QLabel* makeStatusLine(QWidget* parent) {
     auto* l = new QLabel(parent);
     l->setObjectName(idName(1034));
-    l->setMinimumHeight(l->fontMetrics().height() + 4);
+    // Room for a refusal's three lines from the start: a dialog laid out for one line keeps
+    // its height and squeezes its fields when a longer message wraps.
+    l->setMinimumHeight(3 * l->fontMetrics().lineSpacing() + 4);
+    l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     l->setWordWrap(true);
     return l;
 }
