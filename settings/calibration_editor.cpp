@@ -3,28 +3,14 @@
 #include <cstdint>
 
 #include "model/registers.h"
+#include "model/typed_text.h"
 #include "settings/register_screen.h"
 
 namespace kvx {
 
 bool parseRegisterText(const std::string& text, std::int16_t& value) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    std::size_t i = 0, end = text.size();
-    while (i < end && blank(text[i]))
-        ++i;
-    while (end > i && blank(text[end - 1]))
-        --end;
-    bool negative = false;
-    if (i < end && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-    if (i == end) return false;
-    std::int64_t v = 0;
-    for (; i < end; ++i) {
-        if (text[i] < '0' || text[i] > '9') return false;
-        v = v * 10 + (text[i] - '0');
-        if (v > 65535) return false;
-    }
-    if (negative) v = -v;
-    if (v < -32768) return false;
+    long v = 0;
+    if (!parseWholeNumber(text, -32768, 65535, v)) return false;
     value = static_cast<std::int16_t>(static_cast<std::uint16_t>(v & 0xFFFF));
     return true;
 }
