@@ -9,18 +9,6 @@ namespace {
 
 constexpr std::string_view kComPrefix = "COM";
 
-bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && isBlank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
 // The number of a "COMn" name as we write it, so that showing n and reading it back gives
 // the same name; empty for any other name.
 std::string_view comNumber(std::string_view name) {
@@ -40,7 +28,7 @@ std::string portFieldText(const std::string& portName) {
 }
 
 bool portNameFromField(const std::string& field, const std::string& current, std::string& name) {
-    const std::string_view text = trimmed(field);
+    const std::string_view text = trimmedText(field);
     if (text.empty()) return false;
     if (field == portFieldText(current)) {
         name = current;

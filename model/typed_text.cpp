@@ -14,14 +14,6 @@ bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && isBlank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
 // Far beyond any range a field has, far below what a long holds.
 constexpr long kCeiling = 1000000000000L;
 
@@ -45,7 +37,19 @@ std::string decimalText(long scaled, int scale) {
     return negative ? '-' + text : text;
 }
 
+std::string_view trimmed(std::string_view text) {
+    return trimmedText(text);
+}
+
 }  // namespace
+
+std::string_view trimmedText(std::string_view text) {
+    while (!text.empty() && isBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && isBlank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
 
 bool parseWholeNumber(std::string_view text, long low, long high, long& out) {
     return parseScaledDecimal(text, 1, low, high, out) && trimmed(text).find('.') == std::string_view::npos;

@@ -7,6 +7,9 @@
 
 namespace kvx {
 
+// The text without the blanks (spaces, tabs, line ends) around it.
+std::string_view trimmedText(std::string_view text);
+
 // Optional blanks, an optional sign, decimal digits, optional blanks; the number must lie in
 // [low, high]. False for anything else (an empty text, a decimal point, an exponent, a
 // number out of range).
