@@ -12,6 +12,16 @@
 namespace kvx::test {
 namespace {
 
+QString focusName() {
+    const QWidget* f = QApplication::focusWidget();
+    return f ? f->objectName() : QString();
+}
+
+QString statusOf(QWidget& d) {
+    const auto* l = d.findChild<QLabel*>(QStringLiteral("1034"));
+    return l ? l->text() : QString();
+}
+
 class XSettings : public XServer {
   protected:
     void SetUp() override {
@@ -35,11 +45,17 @@ class XSettings : public XServer {
     bool inDialog(const char* key, int dialogName, std::function<void(QWidget&)> steps) {
         bool ran = false;
         whenModal(QString::number(dialogName), [&](QWidget& d) {
-            if (makeActive(&d)) steps(d);
+            // The keyboard goes to the dialog once a control of it has the focus.
+            const bool ready = makeActive(&d) && QTest::qWaitFor([&] {
+                const QWidget* f = QApplication::focusWidget();
+                return f && f->window() == &d;
+            });
+            if (ready) steps(d);
             ran = true;
             // Whatever the steps saw, the dialog ends here, so a failure cannot hang the run.
             if (!QTest::qWaitFor([&] { return !d.isVisible(); }, 5000)) {
-                ADD_FAILURE() << "the dialog stayed open";
+                ADD_FAILURE() << "the dialog stayed open: \"" << statusOf(d).toStdString()
+                              << "\", focus on " << focusName().toStdString();
                 QMetaObject::invokeMethod(qobject_cast<QDialog*>(&d), &QDialog::reject,
                                           Qt::QueuedConnection);
             }
@@ -64,21 +80,14 @@ class XSettings : public XServer {
     std::unique_ptr<MainWindow> window;
 };
 
-QString focusName() {
-    const QWidget* f = QApplication::focusWidget();
-    return f ? f->objectName() : QString();
-}
-
-QString statusOf(QWidget& d) {
-    const auto* l = d.findChild<QLabel*>(QStringLiteral("1034"));
-    return l ? l->text() : QString();
-}
-
-// Tabs until the control named name has the focus; false when a round never reaches it.
+// Tabs until the control named name has the focus; false when a round never reaches it. Each
+// Tab is waited for, so a busy machine cannot make it overshoot.
 bool tabTo(const char* name) {
     for (int i = 0; i < 30 && focusName() != QString::fromUtf8(name); ++i) {
+        const QWidget* before = QApplication::focusWidget();
         if (!xdotoolKey("Tab")) return false;
-        QTest::qWait(60);
+        if (!QTest::qWaitFor([&] { return QApplication::focusWidget() != before; }, 3000))
+            return false;
     }
     return focusName() == QString::fromUtf8(name);
 }
@@ -179,6 +188,7 @@ TEST_F(XSettings, CommPortKeepsADevicePathAndTypingReplacesTheNumber) {
     closePortProperties();
     QString shown;
     ASSERT_TRUE(inDialog(nullptr, res::kCommPortDialog, [&](QWidget& d) {
+        QTest::qWait(200);
         if (auto* e = d.findChild<QLineEdit*>(QStringLiteral("1001"))) shown = e->text();
         xdotoolKey("Return");  // OK without typing
     }));
