@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                again.serialNumber == file.serialNumber && again.rows == file.rows);
 
     // Against a controller holding nothing but zeros, every difference chosen: the plan holds
-    // settings and a usable slave address only, each with the file's value.
+    // settings, calibration and a usable slave address only, each with the file's value.
     SettingsImage zeros{};
     zeros[ref::version - 1] = static_cast<std::int16_t>(file.firmware);
     const SettingsComparison c = compareSettings(zeros, file.firmware, file);
@@ -49,7 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     int previous = 0;
     for (const RestoreWrite& w : plan) {
         const RestoreKind kind = restoreKind(w.reference, file.firmware);
-        FUZZ_CHECK(kind == RestoreKind::Setting || kind == RestoreKind::SlaveAddress);
+        FUZZ_CHECK(kind == RestoreKind::Setting || kind == RestoreKind::Calibration ||
+                   kind == RestoreKind::SlaveAddress);
         FUZZ_CHECK(w.value == file.image[static_cast<std::size_t>(w.reference - 1)]);
         if (kind == RestoreKind::SlaveAddress) {
             FUZZ_CHECK(w.value >= 1 && w.value <= 247);

@@ -55,7 +55,8 @@ FlowControlDialog::FlowControlDialog(FlowControlScreen& screen,
     connect(save, &QPushButton::clicked, this, &FlowControlDialog::saveAndClose);
     connect(close, &QPushButton::clicked, this, &FlowControlDialog::reject);
     close_ = close;
-    connect(qApp, &QApplication::focusChanged, this, &FlowControlDialog::focusChanged);
+    focusWatch_ =
+        connect(qApp, &QApplication::focusChanged, this, &FlowControlDialog::focusChanged);
 
     ensureTitleFits(this);
     fields_[flowControlFields().front().editId]->setFocus();
@@ -63,6 +64,9 @@ FlowControlDialog::FlowControlDialog(FlowControlScreen& screen,
 
 FlowControlDialog::~FlowControlDialog() {
     // Closing takes the focus from a field; that leave must not write once the dialog is gone.
+    // The children are destroyed after this body, when this object is only a QWidget: the
+    // focus change their destruction announces must not reach this class's slot.
+    disconnect(focusWatch_);
     screen_.close();
 }
 

@@ -47,6 +47,7 @@ class FlowControlDialog : public QDialog {
     // the focus is on Close, which discards it.
     bool leavePending_ = false;
     QPushButton* close_ = nullptr;
+    QMetaObject::Connection focusWatch_;
 };
 
 }  // namespace kvx
