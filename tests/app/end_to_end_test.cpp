@@ -255,6 +255,51 @@ TEST_F(EndToEndTest, PortThatCannotBeOpened) {
     EXPECT_EQ(prompts.boxes[1].text, "Error opening communication port!\n");
 }
 
+// Left logging overnight: with automatic reconnection on, a pulled cable that outlasts a
+// Connect and its first retry shows no box; the status line says why and when the next try
+// is, and polling and logging come back by themselves once the cable is back.
+TEST_F(EndToEndTest, ReconnectAutomaticallyRidesOutAPulledCableWithoutABox) {
+    std::ofstream(dir / "kvx_settings.conf") << "# the viewer's own settings\n"
+                                                "reconnect_automatically = yes\n";
+    startSimulator();
+    make();
+    window->startUp();
+    ASSERT_TRUE(waitForStatus("Communication Status: Receiving data", 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->logWriter().isOpen(); }, 3000));
+    sim.pullCable(8000);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return window->statusPart(3).contains("Communication Time-out!"); }, 8000));
+    EXPECT_TRUE(window->statusPart(3).contains("Next try at"));
+    EXPECT_FALSE(window->controller().connected);
+    const long goodWhilePulled = window->controller().goodTicks;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !sim.cablePulled(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return window->controller().goodTicks > goodWhilePulled + 5; }, 20000));
+    ASSERT_TRUE(waitForStatus("Communication Status: Receiving data", 3000));
+    EXPECT_TRUE(window->logWriter().isOpen());
+    EXPECT_TRUE(prompts.boxes.empty()) << prompts.boxes[0].text;
+    prompts.answers.push_back(kAnswerYes);
+    ASSERT_TRUE(window->close());
+    const PollCounts& c = window->controller().counts;
+    EXPECT_EQ(c.recordsHanded - c.recordsLost + c.notLogged, c.goodTicks);
+}
+
+// The same from start-up: no controller answers while the connection sequence runs, and it
+// is run again, without its dialog, until one does.
+TEST_F(EndToEndTest, ReconnectAutomaticallyRunsTheConnectionSequenceAgainAfterStartUp) {
+    std::ofstream(dir / "kvx_settings.conf") << "reconnect_automatically = yes\n";
+    startSimulator();
+    sim.pullCable(6000);
+    make();
+    window->startUp();
+    EXPECT_TRUE(prompts.boxes.empty()) << prompts.boxes[0].text;
+    EXPECT_FALSE(window->controller().connected);
+    ASSERT_TRUE(waitForStatus("Communication Status: Receiving data", 25000));
+    EXPECT_TRUE(prompts.boxes.empty()) << prompts.boxes[0].text;
+    EXPECT_NE(window->runStopWindow(), nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->logWriter().isOpen(); }, 3000));
+}
+
 TEST_F(EndToEndTest, CommPortWithANonNumericEntryReportsTheMissingPort) {
     startSimulator();
     make();
