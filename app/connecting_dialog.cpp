@@ -41,7 +41,9 @@ void ConnectingDialog::tick() {
     progress_->setValue(progress_->value() >= 100 ? 0 : progress_->value() + 1);
     if (++ticks_ < kGiveUpTicks) return;
     ticks_ = 0;
+    gaveUp_ = true;
     QMetaObject::invokeMethod(this, &ConnectingDialog::reject, Qt::QueuedConnection);
+    if (giveUpQuietly_) return;
     prompts_.messageBox(
         "Connection failed. \nPlease check the cable, communication port and device ID settings.",
         "Communication Timeout", BoxIcon::None, BoxButtons::Ok, false);

@@ -27,6 +27,10 @@ class ConnectingDialog : public QDialog {
 
     // Closed by the connection sequence, at its success or its failure.
     void closeBySequence();
+    // The give-up without its box: the caller tells of the failure its own way.
+    void setGiveUpQuietly(bool quietly) { giveUpQuietly_ = quietly; }
+    // Ended by its own give-up rather than by Cancel or the sequence.
+    bool gaveUp() const { return gaveUp_; }
     QProgressBar* progressBar() const { return progress_; }
 
   public slots:
@@ -38,6 +42,8 @@ class ConnectingDialog : public QDialog {
     Prompts& prompts_;
     int& ticks_;
     std::function<void()> cancelled_;
+    bool giveUpQuietly_ = false;
+    bool gaveUp_ = false;
     QProgressBar* progress_ = nullptr;
     QTimer timer_;
 };

@@ -114,6 +114,8 @@ std::vector<CommandEntry> MainWindow::commandTable() {
         {"Comm Setup", res::kCmdCommPort, "Comm Port", 0, always, [this] { commPort(); }},
         {"Comm Setup", res::kCmdCommPortProperties, "Comm Port Properties", 0, always,
          [this] { portProperties(); }},
+        {"Comm Setup", res::kCmdReconnectAutomatically, "Reconnect automatically", 0, always,
+         [this] { toggleReconnectAutomatically(); }, true},
 
         {"Zoom", res::kCmdZoomIn, "&Zoom In      ", 0, always, [this] { zoomed_ = true; }},
         {"Zoom", res::kCmdZoomOut, "&Zoom Out    ", 0, always, [this] { zoomed_ = false; }},
@@ -298,14 +300,23 @@ void MainWindow::startUp() {
     setFocus();
     readCommFile(params_.programDir, settings_);
     readScalingFile(params_.programDir, settings_);
+    std::vector<std::string> problems;
+    readOptionsFile(params_.programDir, settings_, problems);
+    for (const std::string& p : problems)
+        std::fprintf(stderr, "orvik-kvx: %s\n", p.c_str());
+    actions_[res::kCmdReconnectAutomatically]->setChecked(settings_.reconnectAutomatically);
     controller_.applySpeedRange();
     if (!controller_.openPortAtStartUp(params_.replyTimeoutMs)) return;
     ConnectingDialog dialog(*params_.prompts, connectingTicks_,
                             [this] { controller_.connectingCancelled(); });
+    dialog.setGiveUpQuietly(settings_.reconnectAutomatically);
     connecting_ = &dialog;
     const int result = dialog.exec();
     connecting_ = nullptr;
-    if (result == ConnectingDialog::kResultCancel) timers_.kill(kTimerSequence);
+    if (result == ConnectingDialog::kResultCancel) {
+        timers_.kill(kTimerSequence);
+        if (dialog.gaveUp()) controller_.connectingGaveUp();
+    }
 }
 
 void MainWindow::postCommand(int id) {
@@ -333,6 +344,9 @@ void MainWindow::onTimer(int id) {
             break;
         case kTimerLogClock:
             controller_.logClockTick();
+            break;
+        case kTimerReconnect:
+            controller_.reconnectTick();
             break;
         default:
             break;
@@ -548,11 +562,25 @@ void MainWindow::updateStatusBar() {
 
 void MainWindow::commPort() {
     controller_.stopPolling();
+    controller_.cancelReconnect();
     CommPortDialog dialog(settings_, this);
     if (dialog.exec() != CommPortDialog::kResultOk) return;
     const int result = controller_.commPortReopen(params_.programDir);
     portProperties();
     controller_.commPortFinish(result);
+}
+
+void MainWindow::toggleReconnectAutomatically() {
+    const bool on = !settings_.reconnectAutomatically;
+    settings_.reconnectAutomatically = on;
+    actions_[res::kCmdReconnectAutomatically]->setChecked(on);
+    std::string why;
+    if (!writeOption(params_.programDir, kReconnectKey, on ? "yes" : "no", why)) {
+        const std::string text = std::string("Reconnect automatically is ") + (on ? "on" : "off") +
+                                 " until the viewer closes, but it could not be kept:\n" + why;
+        params_.prompts->messageBox(text, "Reconnect automatically", BoxIcon::Warning,
+                                    BoxButtons::Ok, false);
+    }
 }
 
 void MainWindow::portProperties() {

@@ -138,6 +138,7 @@ class MainWindow : public QMainWindow, private MonitorHost {
     void postReplaceRunStop();
     void exitProgram();
     void commPort();
+    void toggleReconnectAutomatically();
     void portProperties();
     void scalingSettings();
     void playback();

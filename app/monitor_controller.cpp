@@ -38,6 +38,68 @@ void MonitorController::showBox(const char* text, const char* title, BoxIcon ico
     prompts_.messageBox(text, title, icon, BoxButtons::Ok, owned);
 }
 
+void MonitorController::connectionFailed(const char* text, const char* title, BoxIcon icon,
+                                         bool owned) {
+    if (!settings_.reconnectAutomatically) {
+        showBox(text, title, icon, owned);
+        return;
+    }
+    // The box's text on one line, then when the next try comes.
+    std::string reason;
+    for (const char* c = text; *c; ++c)
+        if (*c != '\n') reason += *c;
+    while (!reason.empty() && reason.back() == ' ')
+        reason.pop_back();
+    const int pause = backoff_.next();
+    const LocalTimeMs now = clock_.localTime();
+    const int at = (now.hour * 3600 + now.minute * 60 + now.second + pause) % 86400;
+    char next[32];
+    std::snprintf(next, sizeof next, " Next try at %02d:%02d:%02d.", at / 3600, at / 60 % 60,
+                  at % 60);
+    retryNote_ = reason + next;
+    // Unattended runs keep a trace of every failure on standard error.
+    std::fprintf(stderr, "orvik-kvx: %s (try %d failed, next in %d s)\n", reason.c_str(),
+                 backoff_.failures(), pause);
+    host_.armTimer(kTimerReconnect, pause * 1000);
+    host_.refreshStatusBar();
+}
+
+void MonitorController::connectionRestored() {
+    backoff_.reset();
+    if (retryNote_.empty()) return;
+    retryNote_.clear();
+    host_.killTimer(kTimerReconnect);
+}
+
+void MonitorController::cancelReconnect() {
+    backoff_.reset();
+    if (retryNote_.empty()) return;
+    retryNote_.clear();
+    host_.killTimer(kTimerReconnect);
+    host_.refreshStatusBar();
+}
+
+void MonitorController::reconnectTick() {
+    host_.killTimer(kTimerReconnect);
+    if (sequenceFinished_)
+        connect();
+    else
+        restartSequence();
+}
+
+void MonitorController::restartSequence() {
+    if (link_.isConnected()) link_.closeConnection();
+    if (link_.openConnection(settings_.portName) != 0) {
+        connected = false;
+        connectionFailed(kOpenFailed, kNotice9600, BoxIcon::None, false);
+        return;
+    }
+    connected = true;
+    sequenceAttempts = 0;
+    sequenceSuccesses = 0;
+    host_.armTimer(kTimerSequence, kSequenceMs);
+}
+
 void MonitorController::onCreate() {
     previousLocalTime = clock_.localTime();
     live.vibration = -1;
@@ -48,7 +110,7 @@ bool MonitorController::openPortAtStartUp(int replyTimeoutMs) {
     link_.setReplyTimeout(replyTimeoutMs);
     if (link_.openConnection(settings_.portName) != 0) {
         connected = false;
-        showBox(kOpenFailed, kNotice9600, BoxIcon::None, false);
+        connectionFailed(kOpenFailed, kNotice9600, BoxIcon::None, false);
         return false;
     }
     connected = true;
@@ -57,6 +119,14 @@ bool MonitorController::openPortAtStartUp(int replyTimeoutMs) {
 
 void MonitorController::connectingCancelled() {
     connected = false;
+}
+
+bool MonitorController::connectingGaveUp() {
+    if (!settings_.reconnectAutomatically) return false;
+    host_.killTimer(kTimerSequence);
+    connected = false;
+    connectionFailed(kConnectionFailed, "Communication Timeout", BoxIcon::None, false);
+    return true;
 }
 
 void MonitorController::applySpeedRange() {
@@ -81,7 +151,7 @@ void MonitorController::connectSequenceTick() {
     if (sequenceAttempts >= kSequenceGiveUp && r != 0) {
         host_.closeConnectingDialog();
         host_.killTimer(kTimerSequence);
-        showBox(kConnectionFailed, "Communication Timeout", BoxIcon::None, false);
+        connectionFailed(kConnectionFailed, "Communication Timeout", BoxIcon::None, false);
         return;
     }
     if (sequenceSuccesses < kSequenceGoodReads) return;
@@ -94,6 +164,8 @@ void MonitorController::connectSequenceTick() {
                                DisplayRanges::kSecondCount);
     ranges = computeDisplayRanges(first, second, identity.version, ranges);
     applySpeedRange();
+    sequenceFinished_ = true;
+    connectionRestored();
     host_.killTimer(kTimerSequence);
     host_.armTimer(kTimerPoll, kPollMs);
     host_.armTimer(kTimerLogClock, kLogClockMs);
@@ -190,7 +262,9 @@ void MonitorController::pollTick() {
             connected = false;
             host_.killTimer(kTimerPoll);
             host_.refreshStatusBar();
-            showBox("Communication time-out", "VUVUV_EVI: Info", BoxIcon::Warning, true);
+            // Reconnecting by itself, the Connect just posted says how it went.
+            if (!settings_.reconnectAutomatically)
+                showBox("Communication time-out", "VUVUV_EVI: Info", BoxIcon::Warning, true);
         }
     }
 }
@@ -229,7 +303,7 @@ void MonitorController::connect() {
     if (ro != 0) {
         connected = false;
         host_.refreshStatusBar();
-        showBox(kOpenFailed, kNotice9600, BoxIcon::None, false);
+        connectionFailed(kOpenFailed, kNotice9600, BoxIcon::None, false);
     } else if (ri != 0 || rc != 0) {
         connected = false;
         // Counts failed attempts; bounded so that endless retries cannot overflow it, and
@@ -240,16 +314,18 @@ void MonitorController::connect() {
             ++commStatus;
         if (commStatus == kCommStatusPlayback) ++commStatus;
         host_.refreshStatusBar();
-        showBox("Communication Time-out!\n", kNotice9600, BoxIcon::None, false);
+        connectionFailed("Communication Time-out!\n", kNotice9600, BoxIcon::None, false);
     } else {
         connected = true;
         playbackActive = false;
+        connectionRestored();
         host_.postOpenLogFile(LogWriter::kRequestConnect);
         host_.armTimer(kTimerPoll, kPollMs);
     }
 }
 
 void MonitorController::disconnect() {
+    cancelReconnect();
     host_.killTimer(kTimerPoll);
     log_.closeLogFile();
     if (link_.isConnected()) link_.closeConnection();
@@ -269,6 +345,11 @@ void MonitorController::commPortFinish(int openResult) {
         sequenceAttempts = 0;
         sequenceSuccesses = 0;
         host_.armTimer(kTimerSequence, kSequenceAfterCommPortMs);
+    } else if (settings_.reconnectAutomatically) {
+        // The port chosen is tried from the start again, as at start-up.
+        sequenceFinished_ = false;
+        connectionFailed(openResult == MBR_OPEN_FAILED ? kOpenFailed : "Connection failed.",
+                         kNotice9600, BoxIcon::None, false);
     } else if (openResult == MBR_OPEN_FAILED) {
         showBox("The selected communication port is not available.\nFree the port and try again.",
                 "Notice", BoxIcon::Warning, false);
@@ -282,6 +363,7 @@ void MonitorController::stopPolling() {
 }
 
 void MonitorController::enterPlayback() {
+    cancelReconnect();
     playbackActive = true;
     host_.postCommand(res::kCmdDisconnect);
     host_.killTimer(kTimerPoll);
@@ -300,6 +382,7 @@ void MonitorController::runStopClicked() {
 void MonitorController::shutdown() {
     for (int id : {kTimerPoll, kTimerLogClock})
         host_.killTimer(id);
+    if (!retryNote_.empty()) host_.killTimer(kTimerReconnect);
     if (link_.isConnected()) link_.closeConnection();
     log_.closeLogFile();
     // One line on the way out (Close, Exit, --quit-after, a signal): what this run polled and
@@ -317,6 +400,7 @@ StatusTexts MonitorController::statusTexts() const {
     t.parts[0] = serialNumberText(serialNumber);
     t.parts[1] = indicatorText(ranges.indicator_type);
     t.parts[3] = commStatusText(commStatus);
+    if (!retryNote_.empty()) t.parts[3] += ". " + retryNote_;
     return t;
 }
 

@@ -11,6 +11,7 @@
 #include "app/monitor_clock.h"
 #include "app/monitor_host.h"
 #include "app/program_settings.h"
+#include "app/reconnect_backoff.h"
 #include "link/device_link.h"
 #include "log/log_writer.h"
 #include "model/live_data.h"
@@ -61,6 +62,9 @@ class MonitorController {
     bool openPortAtStartUp(int replyTimeoutMs);
     // The connecting dialog was cancelled (by the user or by its own give-up).
     void connectingCancelled();
+    // The connecting dialog gave up by itself (no controller answered in its time). True when
+    // the failure went to the status line and a new try is planned, so no box is to be shown.
+    bool connectingGaveUp();
     // The scaling file or dialog changed the speed range.
     void applySpeedRange();
 
@@ -81,6 +85,12 @@ class MonitorController {
     // stopped, the log file closed, status "Playback Mode". Only a good Connect ends it.
     void enterPlayback();
     void runStopClicked();
+    // With automatic reconnection, the planned next try of a failed connection: the connection
+    // sequence again when none has finished yet, else Connect.
+    void reconnectTick();
+    // The user took over (Disconnect, Playback, Comm Port): no further try is planned.
+    void cancelReconnect();
+    bool reconnectPlanned() const { return !retryNote_.empty(); }
     // Close and Exit: timers killed in their order, port closed, log file closed.
     void shutdown();
 
@@ -112,6 +122,11 @@ class MonitorController {
 
   private:
     void showBox(const char* text, const char* title, BoxIcon icon, bool owned);
+    // A failed connection: a box for the user, or with automatic reconnection the text on the
+    // status line and a new try planned after a growing pause.
+    void connectionFailed(const char* text, const char* title, BoxIcon icon, bool owned);
+    void connectionRestored();
+    void restartSequence();
 
     DeviceLink& link_;
     LogWriter& log_;
@@ -120,6 +135,9 @@ class MonitorController {
     ProgramSettings& settings_;
     MonitorClock clock_;
     bool countsReported_ = false;
+    ReconnectBackoff backoff_;
+    std::string retryNote_;          // on the status line while a new try is planned
+    bool sequenceFinished_ = false;  // the connection sequence has read the ranges once
 };
 
 }  // namespace kvx

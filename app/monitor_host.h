@@ -10,6 +10,8 @@ namespace kvx {
 inline constexpr int kTimerPoll = 5001;
 inline constexpr int kTimerSequence = 5003;
 inline constexpr int kTimerLogClock = 5004;
+// The next try of a failed connection, when the viewer reconnects by itself.
+inline constexpr int kTimerReconnect = 5010;
 
 class MonitorHost {
   public:

@@ -1,8 +1,10 @@
 #pragma once
-// The program directory and the two small configuration files in it: the communication file
-// (port name, slave address) and the scaling file (engine-speed scale limits).
+// The program directory and the configuration files in it: the communication file (port name,
+// slave address), the scaling file (engine-speed scale limits) and the viewer's own settings
+// file of "key = value" lines.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "link/port_name.h"  // programDirectory
 
@@ -13,10 +15,14 @@ struct ProgramSettings {
     int slaveId = 1;
     std::int16_t speedMin = 0;
     std::int16_t speedMax = 3000;
+    // A failed connect is retried with growing pauses instead of waiting on a message box.
+    bool reconnectAutomatically = false;
 };
 
 inline constexpr const char* kCommFileName = "kvx_comm_config.dat";
 inline constexpr const char* kScalingFileName = "scaling_config.dat";
+inline constexpr const char* kOptionsFileName = "kvx_settings.conf";
+inline constexpr const char* kReconnectKey = "reconnect_automatically";
 
 // Creates the directory and its missing parents; false when it is not there afterwards.
 bool createProgramDirectory(const std::string& dir);
@@ -32,6 +38,45 @@ bool writeCommFile(const std::string& dir, const ProgramSettings& settings);
 bool readScalingFile(const std::string& dir, ProgramSettings& settings);
 // "<min> <max>" as unsigned 16-bit decimals, no line end, replacing the file whole.
 bool writeScalingFile(const std::string& dir, const ProgramSettings& settings);
+
+// The settings file: lines "key = value"; blank lines and lines starting with '#' are
+// comments. A key is letters, digits, '_', '.' and '-'; the value is the rest of the line
+// without surrounding blanks. Lines are kept as they are, so writing one setting leaves every
+// other line (comments, keys of other programs) untouched.
+class KeyValueFile {
+  public:
+    struct Problem {
+        int line = 0;  // 1-based
+        std::string what;
+    };
+    // Lines that are not "key = value" are kept but not read, each with a problem.
+    static KeyValueFile parse(const std::string& text, std::vector<Problem>* problems = nullptr);
+    // The value of the last line with this key, if any.
+    bool get(const std::string& key, std::string& value, int* line = nullptr) const;
+    // Changes the value where the key was last given, or appends a line for it.
+    void set(const std::string& key, const std::string& value);
+    std::string text() const;
+
+  private:
+    struct Line {
+        std::string text;
+        std::string key;  // empty for comments and lines that are not settings
+    };
+    std::vector<Line> lines_;
+};
+
+// A yes/no value: yes, no, true, false, on, off, 1, 0 in any case.
+bool parseSwitch(const std::string& value, bool& out);
+
+// Reads the viewer's settings from the settings file. A missing file changes nothing and is
+// not a problem; any other problem (a line that is not a setting, a value of the wrong kind,
+// a file that cannot be read) leaves the setting as it was and is described in problems, one
+// line each, naming the file and the line.
+void readOptionsFile(const std::string& dir, ProgramSettings& settings,
+                     std::vector<std::string>& problems);
+// Sets one key in the settings file, keeping its other lines. False with the reason in why.
+bool writeOption(const std::string& dir, const std::string& key, const std::string& value,
+                 std::string& why);
 
 // The text written to each file, for callers that show or compare it.
 std::string commFileText(const ProgramSettings& settings);

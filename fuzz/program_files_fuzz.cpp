@@ -1,6 +1,7 @@
 // Any bytes as the communication file and as the scaling file. Whatever they hold, reading
 // gives settings the program can use, and a setting that was read is written back so that it
-// reads the same again.
+// reads the same again. The whole input is also the viewer's key = value settings file: its
+// lines come back as they were, and a setting written into it reads back.
 //
 // Input: the communication file's bytes, a zero byte, the scaling file's bytes.
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "app/program_settings.h"
 #include "fuzz_check.h"
@@ -72,5 +74,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(again.portName == settings.portName);
     FUZZ_CHECK(again.slaveId == settings.slaveId);
     FUZZ_CHECK(again.speedMin == settings.speedMin && again.speedMax == settings.speedMax);
+
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    std::vector<KeyValueFile::Problem> problems;
+    KeyValueFile file = KeyValueFile::parse(text, &problems);
+    std::string expected = text;
+    if (!expected.empty() && expected.back() != '\n') expected += '\n';
+    FUZZ_CHECK(file.text() == expected);
+    for (const auto& p : problems)
+        FUZZ_CHECK(p.line >= 1 && !p.what.empty());
+    file.set(kReconnectKey, "yes");
+    std::string value;
+    FUZZ_CHECK(KeyValueFile::parse(file.text()).get(kReconnectKey, value) && value == "yes");
     return 0;
 }

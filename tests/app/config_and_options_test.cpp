@@ -10,6 +10,7 @@
 #include "app/dialog_entries.h"
 #include "app/options.h"
 #include "app/program_settings.h"
+#include "app/reconnect_backoff.h"
 #include "app/window_layout.h"
 #include "app/window_texts.h"
 
@@ -123,6 +124,98 @@ TEST_F(ConfigFilesTest, WritingIntoAMissingDirectoryFailsCleanly) {
     ProgramSettings s;
     EXPECT_FALSE(writeScalingFile((dir / "absent").string(), s));
     EXPECT_FALSE(writeCommFile((dir / "absent").string(), s));
+}
+
+TEST_F(ConfigFilesTest, SettingsFileReadsItsSwitchAndNamesEveryBadLine) {
+    struct Case {
+        const char* text;
+        bool reconnect;                     // what the setting is afterwards (it starts off)
+        std::vector<std::string> problems;  // the end of each problem line, in order
+    };
+    const std::vector<Case> cases = {
+        {"", false, {}},
+        {"reconnect_automatically = yes\n", true, {}},
+        {"  reconnect_automatically=ON  \r\n# a comment\n\n", true, {}},
+        {"reconnect_automatically = yes\nreconnect_automatically = 0\n", false, {}},
+        {"other.program-key = whatever it likes\nreconnect_automatically = true", true, {}},
+        {"reconnect_automatically = maybe\n",
+         false,
+         {"line 1: reconnect_automatically is \"maybe\", not yes or no"}},
+        {"reconnect_automatically = \n",
+         false,
+         {"line 1: reconnect_automatically is \"\", not yes or no"}},
+        {"# fine\nreconnect automatically = yes\nno equals sign\n= yes\n",
+         false,
+         {"line 2: not a setting (key = value): \"reconnect automatically = yes\"",
+          "line 3: not a setting (key = value): \"no equals sign\"",
+          "line 4: not a setting (key = value): \"= yes\""}},
+        {"reconnect_automatically = y\x1b[2Jes\n",
+         false,
+         {"line 1: control characters in the value of reconnect_automatically"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        put(kOptionsFileName, c.text);
+        ProgramSettings s;
+        std::vector<std::string> problems;
+        readOptionsFile(dir.string(), s, problems);
+        EXPECT_EQ(s.reconnectAutomatically, c.reconnect);
+        ASSERT_EQ(problems.size(), c.problems.size());
+        for (std::size_t i = 0; i < problems.size(); ++i) {
+            const std::string& p = problems[i];
+            const std::string prefix = (dir / kOptionsFileName).string() + " ";
+            EXPECT_EQ(p.substr(0, prefix.size()), prefix);
+            EXPECT_EQ(p.substr(prefix.size()), c.problems[i]);
+        }
+    }
+    // A missing file is no problem; one that is not a file is named.
+    fs::remove(dir / kOptionsFileName);
+    ProgramSettings s;
+    std::vector<std::string> problems;
+    readOptionsFile(dir.string(), s, problems);
+    EXPECT_TRUE(problems.empty());
+    fs::create_directory(dir / kOptionsFileName);
+    readOptionsFile(dir.string(), s, problems);
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_NE(problems[0].find("cannot be read"), std::string::npos);
+}
+
+TEST_F(ConfigFilesTest, WritingASettingKeepsEveryOtherLine) {
+    std::string why;
+    // Created when missing.
+    ASSERT_TRUE(writeOption(dir.string(), kReconnectKey, "yes", why)) << why;
+    EXPECT_EQ(get(kOptionsFileName), "reconnect_automatically = yes\n");
+    // Changed in place where it was last given; comments, other keys and lines that are not
+    // settings stay byte for byte.
+    const std::string before =
+        "# site laptop\r\nreconnect_automatically = yes\r\nagent.site = North 7\n"
+        "garbage line\nreconnect_automatically=on\nlast = 1";
+    put(kOptionsFileName, before);
+    ASSERT_TRUE(writeOption(dir.string(), kReconnectKey, "no", why)) << why;
+    EXPECT_EQ(get(kOptionsFileName),
+              "# site laptop\r\nreconnect_automatically = yes\r\nagent.site = North 7\n"
+              "garbage line\nreconnect_automatically = no\nlast = 1\n");
+    ProgramSettings s;
+    s.reconnectAutomatically = true;
+    std::vector<std::string> problems;
+    readOptionsFile(dir.string(), s, problems);
+    EXPECT_FALSE(s.reconnectAutomatically);
+    // A folder that is not there: refused with the path and the reason, nothing made up.
+    EXPECT_FALSE(writeOption((dir / "absent").string(), kReconnectKey, "yes", why));
+    EXPECT_NE(why.find("absent/kvx_settings.conf: No such file or directory"), std::string::npos)
+        << why;
+}
+
+TEST(ReconnectBackoff, DoublesFromTwoSecondsToAMinuteAndStartsAgainAfterASuccess) {
+    ReconnectBackoff b;
+    std::vector<int> pauses;
+    for (int i = 0; i < 8; ++i)
+        pauses.push_back(b.next());
+    EXPECT_EQ(pauses, (std::vector<int>{2, 4, 8, 16, 32, 60, 60, 60}));
+    EXPECT_EQ(b.failures(), 8);
+    b.reset();
+    EXPECT_EQ(b.failures(), 0);
+    EXPECT_EQ(b.next(), 2);
 }
 
 TEST_F(ConfigFilesTest, ProgramDirectoryChoiceAndCreation) {

@@ -140,6 +140,32 @@ TEST_F(MainWindowTest, LogFileItemsOnlyMoveTheirTicks) {
     EXPECT_FALSE(window->action(40014)->isChecked());
 }
 
+TEST_F(MainWindowTest, ReconnectAutomaticallyIsAMenuSwitchKeptInTheSettingsFile) {
+    std::ofstream(dir / "kvx_settings.conf") << "# kept\nreconnect_automatically = yes\n";
+    startPolling();
+    QAction* item = window->action(res::kCmdReconnectAutomatically);
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->text(), "Reconnect automatically");
+    EXPECT_TRUE(item->isCheckable());
+    EXPECT_TRUE(item->isChecked());
+    EXPECT_TRUE(window->settings().reconnectAutomatically);
+    item->trigger();
+    QTest::qWait(50);
+    EXPECT_FALSE(item->isChecked());
+    EXPECT_FALSE(window->settings().reconnectAutomatically);
+    EXPECT_EQ(fileText("kvx_settings.conf"), "# kept\nreconnect_automatically = no\n");
+    // A file that cannot be replaced: the switch holds for this run and a box says why.
+    fs::create_directory(dir / "kvx_settings.conf.tmp");
+    item->trigger();
+    QTest::qWait(50);
+    EXPECT_TRUE(item->isChecked());
+    EXPECT_TRUE(window->settings().reconnectAutomatically);
+    ASSERT_EQ(prompts.boxes.size(), 1u);
+    EXPECT_EQ(prompts.boxes[0].title, "Reconnect automatically");
+    EXPECT_NE(prompts.boxes[0].text.find("could not be kept"), std::string::npos);
+    EXPECT_EQ(fileText("kvx_settings.conf"), "# kept\nreconnect_automatically = no\n");
+}
+
 TEST_F(MainWindowTest, StartUpWithoutCommFileUsesCom5AndSlave1) {
     startPolling();
     EXPECT_EQ(link.openedName, "COM5");
