@@ -67,6 +67,8 @@ class MonitorController {
     void connectSequenceTick();
     void pollTick();
     void logClockTick();
+    // A posted open-log request: the current file is closed and the next record opens the
+    // file of its hour, so that no file is made where no record follows.
     void openLogFile(int requestKind);
     void connect();
     void disconnect();
@@ -112,6 +114,7 @@ class MonitorController {
 
   private:
     void showBox(const char* text, const char* title, BoxIcon icon, bool owned);
+    void openLogFileForRecord();
 
     DeviceLink& link_;
     LogWriter& log_;
@@ -120,6 +123,9 @@ class MonitorController {
     ProgramSettings& settings_;
     MonitorClock clock_;
     bool countsReported_ = false;
+    // The request the next opened log file serves; -1 before the first request of the run.
+    int pendingLogRequest_ = -1;
+    bool logHeaderServed_ = false;  // a file was opened for the once-a-run header request
 };
 
 }  // namespace kvx

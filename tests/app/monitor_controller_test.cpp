@@ -281,10 +281,11 @@ TEST_F(MonitorControllerTest, PollReadsTheBlocksOfTheFirmware) {
 TEST_F(MonitorControllerTest, GoodTickRepaintsLogsAndResetsTheCounters) {
     connectThroughSequence();
     mc.openLogFile(LogWriter::kRequestHeader);
-    ASSERT_TRUE(log.isOpen());
-    const std::string path = log.path();
+    EXPECT_FALSE(log.isOpen());  // the first record makes the file
     const int before = host.repaints;
     mc.pollTick();
+    ASSERT_TRUE(log.isOpen());
+    const std::string path = log.path();
     mc.pollTick();
     EXPECT_EQ(host.repaints, before + 2);
     EXPECT_EQ(mc.commStatus, 0);
@@ -715,7 +716,7 @@ TEST_F(MonitorControllerTest, ShutdownKillsTimersInOrderAndClosesEverything) {
 }  // namespace
 TEST_F(MonitorControllerTest, CountsEveryPollByOutcomeForTheLineAtTheEnd) {
     connectThroughSequence();
-    mc.pollTick();  // no log file yet
+    mc.pollTick();  // before the log clock's request: opens the file itself
     mc.openLogFile(LogWriter::kRequestHeader);
     for (int i = 0; i < 3; ++i)
         mc.pollTick();
@@ -733,8 +734,8 @@ TEST_F(MonitorControllerTest, CountsEveryPollByOutcomeForTheLineAtTheEnd) {
     mc.shutdown();
     EXPECT_EQ(mc.counts.polls, 9);
     EXPECT_EQ(mc.counts.line(),
-              "polls 9, good ticks 5, bad ticks 4 (2: 1, 132: 3), records logged 4, records lost "
-              "0, good ticks without a log file 1");
+              "polls 9, good ticks 5, bad ticks 4 (2: 1, 132: 3), records logged 5, records lost "
+              "0, good ticks without a log file 0");
 }
 
 }  // namespace kvx::test
