@@ -615,6 +615,29 @@ TEST_F(MonitorControllerTest, ANewHourMakesNoFileWhileNoRecordIsWritten) {
     }
 }
 
+// Polling started by Connect after a start-up that found no controller runs without the log
+// clock; a new hour must still begin a new file, or its records would sit in another hour's
+// file, where the log tool takes them for damage.
+TEST_F(MonitorControllerTest, ARecordGoesToTheFileOfItsHourWithoutTheLogClock) {
+    mc.onCreate();
+    ASSERT_TRUE(mc.openPortAtStartUp(3000));
+    mc.connectingCancelled();
+    mc.connect();
+    for (int kind : std::exchange(host.logRequests, {}))
+        mc.openLogFile(kind);
+    EXPECT_EQ(host.armed.count(5004), 0u);
+    mc.pollTick();
+    clock.seconds += 2700;
+    clock.local = {2026, 1, 1, 10, 0, 0, 100};
+    mc.pollTick();
+    mc.pollTick();
+    mc.shutdown();
+    EXPECT_EQ(fileBytes((dir / "log_2026_1_1_9.log").string()).size(),
+              static_cast<std::size_t>(kLogRecordSize));
+    EXPECT_EQ(fileBytes((dir / "log_2026_1_1_10.log").string()).size(),
+              static_cast<std::size_t>(2 * kLogRecordSize));
+}
+
 TEST_F(MonitorControllerTest, StatusTextsFollowTheState) {
     auto t = mc.statusTexts();
     EXPECT_EQ(t.parts[3], "Communication Status: Waiting for data");
