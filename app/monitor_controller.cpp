@@ -169,6 +169,9 @@ void MonitorController::pollTick() {
         ++counts.goodTicks;
         connected = true;
         host_.invalidatePanel(false);
+        // A new hour begins a new file even where the log clock does not run (polling started
+        // by Connect after a start-up that found no controller).
+        if (log_.hourHasChanged()) log_.closeLogFile();
         // Opened here, before the record, so that a record the window shows is in the log.
         if (!log_.isOpen()) openLogFileForRecord();
         if (log_.isOpen()) {
