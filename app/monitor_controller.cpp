@@ -241,6 +241,11 @@ void MonitorController::pollTick() {
         ++counts.goodTicks;
         connected = true;
         host_.invalidatePanel(false);
+        // A new hour begins a new file even where the log clock does not run (polling started
+        // by Connect after a start-up that found no controller).
+        if (log_.hourHasChanged()) log_.closeLogFile();
+        // Opened here, before the record, so that a record the window shows is in the log.
+        if (!log_.isOpen()) openLogFileForRecord();
         if (log_.isOpen()) {
             const int logged = log_.appendLogRecord(LogRecord::fromLiveData(recordTime, live));
             if (logged != LOG_NOT_OPEN) ++counts.recordsHanded;
@@ -285,7 +290,24 @@ void MonitorController::logClockTick() {
 }
 
 void MonitorController::openLogFile(int requestKind) {
-    log_.openLogFile(requestKind, identity.version);
+    if (requestKind != LogWriter::kRequestConnect && requestKind != LogWriter::kRequestHeader &&
+        requestKind != LogWriter::kRequestHourChange)
+        return;
+    // A record that came before the log clock's first tick has served its header request.
+    if (requestKind == LogWriter::kRequestHeader && logHeaderServed_) return;
+    // Playback, a Disconnect or a stopped poll write nothing, so a file opened now could
+    // stay empty; the next record opens the file of its hour instead.
+    log_.closeLogFile();
+    pendingLogRequest_ = requestKind;
+}
+
+void MonitorController::openLogFileForRecord() {
+    // The run's first record comes before the log clock's first tick, which asks for the header.
+    const int kind = pendingLogRequest_ < 0 ? LogWriter::kRequestHeader : pendingLogRequest_;
+    log_.openLogFile(kind, identity.version);
+    if (!log_.isOpen()) return;
+    if (kind == LogWriter::kRequestHeader) logHeaderServed_ = true;
+    pendingLogRequest_ = LogWriter::kRequestConnect;
 }
 
 void MonitorController::connect() {

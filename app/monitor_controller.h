@@ -71,6 +71,8 @@ class MonitorController {
     void connectSequenceTick();
     void pollTick();
     void logClockTick();
+    // A posted open-log request: the current file is closed and the next record opens the
+    // file of its hour, so that no file is made where no record follows.
     void openLogFile(int requestKind);
     void connect();
     void disconnect();
@@ -127,6 +129,7 @@ class MonitorController {
     void connectionFailed(const char* text, const char* title, BoxIcon icon, bool owned);
     void connectionRestored();
     void restartSequence();
+    void openLogFileForRecord();
 
     DeviceLink& link_;
     LogWriter& log_;
@@ -138,6 +141,9 @@ class MonitorController {
     ReconnectBackoff backoff_;
     std::string retryNote_;          // on the status line while a new try is planned
     bool sequenceFinished_ = false;  // the connection sequence has read the ranges once
+    // The request the next opened log file serves; -1 before the first request of the run.
+    int pendingLogRequest_ = -1;
+    bool logHeaderServed_ = false;  // a file was opened for the once-a-run header request
 };
 
 }  // namespace kvx

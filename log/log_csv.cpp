@@ -98,20 +98,4 @@ std::string formatLocalIsoTime(std::int64_t calendarTime) {
     return text;
 }
 
-bool isPlausibleLogRecord(const LogRecord& record, std::string* why) {
-    if (record.time < kEarliestLogTime) {
-        if (why) *why = "time " + std::to_string(record.time) + " is before 1980";
-        return false;
-    }
-    for (int i = 0; i < kLogValueCount; ++i) {
-        if (record.values[i] < -32768 || record.values[i] > 32767) {
-            if (why)
-                *why = std::string(kLiveDataFieldNames[i]) + " is " +
-                       std::to_string(record.values[i]) + ", not a 16-bit register value";
-            return false;
-        }
-    }
-    return true;
-}
-
 }  // namespace kvx

@@ -1,10 +1,11 @@
 #pragma once
-// Log records as comma-separated text for spreadsheets, and the check that tells a log record
-// from bytes that are not one.
+// Log records as comma-separated text for spreadsheets (and, through log_record_check.h, the
+// check that tells a log record from bytes that are not one).
 #include <cstdint>
 #include <string>
 
 #include "log/log_format.h"
+#include "log/log_record_check.h"
 
 namespace kvx {
 
@@ -24,12 +25,5 @@ std::string formatLocalIsoTime(std::int64_t calendarTime);
 
 // value / 10^places with exactly that many decimals, "-0.5" for -5 in tenths.
 void appendScaled(std::int32_t value, int places, std::string& out);
-
-// Times the writer can have stored: 1980-01-01 to the end of signed 32-bit time.
-inline constexpr std::int32_t kEarliestLogTime = 315532800;
-
-// True when the record could have come from the writer: a plausible time, and every value a
-// sign-extended 16-bit register. Otherwise *why (when given) says what is wrong.
-bool isPlausibleLogRecord(const LogRecord& record, std::string* why);
 
 }  // namespace kvx

@@ -110,6 +110,10 @@ int LogWriter::openLogFile(int requestKind, int firmwareVersion) {
     return result;
 }
 
+bool LogWriter::hourHasChanged() const {
+    return fd_ >= 0 && logFilePath(directory_, clock_()) != path_;
+}
+
 int LogWriter::appendLogRecord(const LogRecord& record) {
     if (fd_ < 0) return LOG_NOT_OPEN;
     constexpr std::size_t kMaxPendingBytes =

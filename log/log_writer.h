@@ -45,6 +45,8 @@ class LogWriter {
     int closeLogFile();
 
     bool isOpen() const { return fd_ >= 0; }
+    // True when a file is open and the clock's current hour names another file.
+    bool hourHasChanged() const;
     // The open file's path, empty when none is open.
     const std::string& path() const { return path_; }
     // Records that were handed over but never reached a file.

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <utility>
 #include <vector>
 
 #include "log/log_format.h"
@@ -280,10 +281,11 @@ TEST_F(MonitorControllerTest, PollReadsTheBlocksOfTheFirmware) {
 TEST_F(MonitorControllerTest, GoodTickRepaintsLogsAndResetsTheCounters) {
     connectThroughSequence();
     mc.openLogFile(LogWriter::kRequestHeader);
-    ASSERT_TRUE(log.isOpen());
-    const std::string path = log.path();
+    EXPECT_FALSE(log.isOpen());  // the first record makes the file
     const int before = host.repaints;
     mc.pollTick();
+    ASSERT_TRUE(log.isOpen());
+    const std::string path = log.path();
     mc.pollTick();
     EXPECT_EQ(host.repaints, before + 2);
     EXPECT_EQ(mc.commStatus, 0);
@@ -482,6 +484,160 @@ TEST_F(MonitorControllerTest, LogClockSeesAnHourChangeWhoseSecondsAndMillisecond
     EXPECT_EQ(host.logRequests, (std::vector<int>{2, 2, 2}));
 }
 
+// A controller of its own, with its own log directory, for tests that go through several
+// starts.
+struct Rig {
+    Rig(const fs::path& d, TestClock& clock, FakeLink& link, ScriptedPrompts& prompts,
+        ProgramSettings& settings)
+        : dir((fs::create_directories(d), d)),
+          log(dir.string(), clock.logClock()),
+          mc(link, log, prompts, host, settings, clock.clock()) {}
+    void startUp() {
+        mc.onCreate();
+        ASSERT_TRUE(mc.openPortAtStartUp(3000));
+        for (int i = 0; i < MonitorController::kSequenceGoodReads; ++i)
+            mc.connectSequenceTick();
+    }
+    // Serves the open-log requests posted so far, as the window's event loop does.
+    void serveLogRequests() {
+        for (int kind : std::exchange(host.logRequests, {}))
+            mc.openLogFile(kind);
+    }
+    std::size_t fileSize(const char* name) const {
+        std::error_code ec;
+        const auto size = fs::file_size(dir / name, ec);
+        return ec ? 0 : static_cast<std::size_t>(size);
+    }
+
+    fs::path dir;
+    FakeHost host;
+    LogWriter log;
+    MonitorController mc;
+};
+
+// A record the window showed is in the log: the first good poll after start-up comes before
+// the log clock's request is served, and a second connection sequence after a Disconnect
+// starts polling with no request at all.
+TEST_F(MonitorControllerTest, EveryGoodTickIsLoggedFromTheFirstOn) {
+    struct Case {
+        const char* name;
+        bool clockFirst;
+        bool secondSequence;
+        int wantRecords;
+    };
+    const Case cases[] = {
+        {"the first poll before the log clock's request", false, false, 2},
+        {"the log clock's request first", true, false, 2},
+        {"polling again by a second connection sequence after a Disconnect", false, true, 3},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        clock.seconds = 1767258000;
+        Rig rig(dir / ("rig" + std::to_string(n++)), clock, link, prompts, settings);
+        rig.startUp();
+        if (c.clockFirst) {
+            rig.mc.logClockTick();
+            rig.serveLogRequests();
+        }
+        rig.mc.pollTick();
+        ++clock.seconds;
+        rig.mc.logClockTick();
+        rig.serveLogRequests();
+        rig.mc.pollTick();
+        if (c.secondSequence) {
+            rig.mc.disconnect();
+            rig.mc.commPortFinish(rig.mc.commPortReopen(rig.dir.string()));
+            for (int i = 0; i < MonitorController::kSequenceGoodReads; ++i)
+                rig.mc.connectSequenceTick();
+            rig.mc.pollTick();
+        }
+        rig.mc.shutdown();
+        const auto bytes = fileBytes((rig.dir / "log_2026_1_1_9.log").string());
+        EXPECT_EQ(bytes.size(),
+                  static_cast<std::size_t>(kLogHeaderSize + c.wantRecords * kLogRecordSize));
+        if (bytes.size() >= static_cast<std::size_t>(kLogHeaderSize + kLogRecordSize)) {
+            EXPECT_EQ(decodeLogRecord(bytes.data() + kLogHeaderSize).time, 1767258000);
+        }
+        EXPECT_EQ(rig.mc.counts.notLogged, 0);
+        EXPECT_EQ(rig.mc.counts.recordsHanded, c.wantRecords);
+    }
+}
+
+// Where no record is being written, a new hour leaves no file behind: the hour's file is made
+// when its first record comes.
+TEST_F(MonitorControllerTest, ANewHourMakesNoFileWhileNoRecordIsWritten) {
+    struct Case {
+        const char* name;
+        void (*stop)(MonitorController&);
+    };
+    const Case cases[] = {
+        {"playback", [](MonitorController& m) { m.enterPlayback(); }},
+        {"disconnected", [](MonitorController& m) { m.disconnect(); }},
+        {"polling stopped", [](MonitorController& m) { m.stopPolling(); }},
+        {"polling", [](MonitorController&) {}},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        clock.seconds = 1767258000;
+        clock.local = {2026, 1, 1, 9, 15, 0, 0};
+        Rig rig(dir / ("rig" + std::to_string(n++)), clock, link, prompts, settings);
+        rig.startUp();
+        rig.mc.logClockTick();
+        rig.serveLogRequests();
+        rig.mc.pollTick();
+        const bool polling = std::string(c.name) == "polling";
+        c.stop(rig.mc);
+        rig.serveLogRequests();
+
+        clock.seconds += 2700;
+        clock.local = {2026, 1, 1, 10, 0, 0, 100};
+        rig.mc.logClockTick();
+        rig.serveLogRequests();
+        clock.local.minute = 30;
+        rig.mc.logClockTick();
+        rig.serveLogRequests();
+        if (!polling) {
+            EXPECT_FALSE(fs::exists(rig.dir / "log_2026_1_1_10.log"));
+        }
+
+        // Records again: the new hour's file comes with the first of them.
+        if (!polling) {
+            rig.mc.connect();
+            rig.serveLogRequests();
+        }
+        rig.mc.pollTick();
+        rig.mc.shutdown();
+        EXPECT_EQ(rig.fileSize("log_2026_1_1_10.log"), static_cast<std::size_t>(kLogRecordSize));
+        EXPECT_EQ(rig.fileSize("log_2026_1_1_9.log"),
+                  static_cast<std::size_t>(kLogHeaderSize + kLogRecordSize));
+    }
+}
+
+// Polling started by Connect after a start-up that found no controller runs without the log
+// clock; a new hour must still begin a new file, or its records would sit in another hour's
+// file, where the log tool takes them for damage.
+TEST_F(MonitorControllerTest, ARecordGoesToTheFileOfItsHourWithoutTheLogClock) {
+    mc.onCreate();
+    ASSERT_TRUE(mc.openPortAtStartUp(3000));
+    mc.connectingCancelled();
+    mc.connect();
+    for (int kind : std::exchange(host.logRequests, {}))
+        mc.openLogFile(kind);
+    EXPECT_EQ(host.armed.count(5004), 0u);
+    mc.pollTick();
+    clock.seconds += 2700;
+    clock.local = {2026, 1, 1, 10, 0, 0, 100};
+    mc.pollTick();
+    mc.pollTick();
+    mc.shutdown();
+    EXPECT_EQ(fileBytes((dir / "log_2026_1_1_9.log").string()).size(),
+              static_cast<std::size_t>(kLogRecordSize));
+    EXPECT_EQ(fileBytes((dir / "log_2026_1_1_10.log").string()).size(),
+              static_cast<std::size_t>(2 * kLogRecordSize));
+}
+
 TEST_F(MonitorControllerTest, StatusTextsFollowTheState) {
     auto t = mc.statusTexts();
     EXPECT_EQ(t.parts[3], "Communication Status: Waiting for data");
@@ -583,7 +739,7 @@ TEST_F(MonitorControllerTest, ShutdownKillsTimersInOrderAndClosesEverything) {
 }  // namespace
 TEST_F(MonitorControllerTest, CountsEveryPollByOutcomeForTheLineAtTheEnd) {
     connectThroughSequence();
-    mc.pollTick();  // no log file yet
+    mc.pollTick();  // before the log clock's request: opens the file itself
     mc.openLogFile(LogWriter::kRequestHeader);
     for (int i = 0; i < 3; ++i)
         mc.pollTick();
@@ -601,8 +757,8 @@ TEST_F(MonitorControllerTest, CountsEveryPollByOutcomeForTheLineAtTheEnd) {
     mc.shutdown();
     EXPECT_EQ(mc.counts.polls, 9);
     EXPECT_EQ(mc.counts.line(),
-              "polls 9, good ticks 5, bad ticks 4 (2: 1, 132: 3), records logged 4, records lost "
-              "0, good ticks without a log file 1");
+              "polls 9, good ticks 5, bad ticks 4 (2: 1, 132: 3), records logged 5, records lost "
+              "0, good ticks without a log file 0");
 }
 
 }  // namespace kvx::test

@@ -221,6 +221,101 @@ TEST_F(KvxLogTool, FilesThatAreNotLogsGiveAnErrorAndNoRows) {
     EXPECT_NE(info.err.find(dir.path() + ": is a directory"), std::string::npos);
 }
 
+// A damaged record costs only itself: every readable record is given, each damaged one is
+// named by its number on standard error, and the exit status says that some were skipped.
+TEST_F(KvxLogTool, DamagedRecordsAreSkippedNamedAndCounted) {
+    const std::int32_t hourStart = static_cast<std::int32_t>(test::utc(2014, 5, 24, 11, 0, 0));
+    struct Case {
+        const char* name;
+        std::vector<int> damaged;  // record numbers changed by damage
+        void (*damage)(LogRecord&);
+        int wantStatus;
+        std::vector<const char*> wantErr;  // on standard error
+    };
+    const Case cases[] = {
+        {"bytes of another kind in one record",
+         {37},
+         [](LogRecord& r) {
+             r.time = static_cast<std::int32_t>(test::utc(1921, 3, 2, 4, 5, 6));
+             r.values[15] = -1515870811;
+         },
+         3,
+         {"record 37 ", "before 1980", "1 of 100 records damaged"}},
+        {"a value no register can have, first and last record",
+         {0, 99},
+         [](LogRecord& r) { r.values[15] = -1515870811; },
+         3,
+         {"record 0 ", "record 99 ", "engine_speed is -1515870811", "2 of 100 records damaged"}},
+        {"a time hours away from the file's hour",
+         {50},
+         [](LogRecord& r) { r.time += 3 * 3600; },
+         3,
+         {"record 50 ", "outside the file's hour", "1 of 100 records damaged"}},
+        {"a record stamped seconds after the hour ended is not damage",
+         {99},
+         [](LogRecord& r) { r.time = static_cast<std::int32_t>(test::utc(2014, 5, 24, 12, 0, 4)); },
+         0,
+         {}},
+        {"every record damaged",
+         {},
+         [](LogRecord& r) { r.values[3] = 1 << 20; },
+         1,
+         {"record 0 ", "no readable record"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::remove(dir.file("log_2014_5_24_13.log").c_str());
+        std::vector<LogRecord> records = varied(100);
+        std::vector<bool> bad(records.size(), c.damaged.empty());
+        for (int n : c.damaged)
+            bad[n] = true;
+        for (std::size_t n = 0; n < records.size(); ++n) {
+            records[n].time = hourStart + static_cast<std::int32_t>(n) * 30;
+            if (bad[n] && c.wantStatus != 0) c.damage(records[n]);
+        }
+        for (int n : c.damaged)
+            if (c.wantStatus == 0) c.damage(records[n]);
+        const std::string path = writeLog(records, true);
+
+        const test::ToolRun csv = run({"csv", path, "--raw"});
+        EXPECT_EQ(csv.status, c.wantStatus) << csv.err;
+        std::string want = c.wantStatus == 1 ? "" : csvHeaderRow();
+        for (std::size_t n = 0; n < records.size() && c.wantStatus != 1; ++n)
+            if (!bad[n] || c.wantStatus == 0) appendCsvRow(records[n], true, want);
+        EXPECT_EQ(lines(csv.out).size(), lines(want).size());
+        EXPECT_TRUE(csv.out == want) << "the rows are not exactly the readable records";
+        for (const char* text : c.wantErr)
+            EXPECT_NE(csv.err.find(text), std::string::npos) << text << " in\n" << csv.err;
+        if (c.wantStatus == 0) {
+            EXPECT_EQ(csv.err, "");
+        }
+
+        const test::ToolRun info = run({"info", path});
+        EXPECT_EQ(info.status, c.wantStatus) << info.err;
+        if (c.wantStatus == 3) {
+            EXPECT_NE(info.out.find("  damaged records: " + std::to_string(c.damaged.size()) +
+                                    ", skipped\n"),
+                      std::string::npos)
+                << info.out;
+        }
+    }
+}
+
+// A file renamed to another hour, or read in another time zone than the one it was written
+// in: no record falls in the hour its name gives. That is not damage; the rows are all given.
+TEST_F(KvxLogTool, RecordsAllOutsideTheNamedHourAreGivenWithAWarning) {
+    std::vector<LogRecord> records = varied(20);
+    for (LogRecord& r : records)
+        r.time += 5 * 3600;
+    const std::string path = writeLog(records, false);
+    const test::ToolRun csv = run({"csv", path, "--raw"});
+    EXPECT_EQ(csv.status, 0) << csv.err;
+    EXPECT_EQ(lines(csv.out).size(), records.size() + 1);
+    EXPECT_NE(csv.err.find(path + ": warning: no record falls in the hour of the file name"),
+              std::string::npos)
+        << csv.err;
+}
+
 TEST_F(KvxLogTool, AnEmptyLogHasNoRows) {
     const std::string path = writeLog({}, false);
     const test::ToolRun csv = run({"csv", path});

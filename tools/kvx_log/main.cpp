@@ -8,6 +8,7 @@
 
 #include "link/command_line.h"
 #include "log/log_csv.h"
+#include "log/log_file_name.h"
 #include "log/log_reader.h"
 
 namespace {
@@ -15,7 +16,8 @@ namespace {
 using namespace kvx;
 
 constexpr int kExitOk = 0;
-constexpr int kExitFileProblem = 1;  // unreadable, not a log or damaged
+constexpr int kExitFileProblem = 1;  // unreadable, not a log, or no record readable
+constexpr int kExitSomeSkipped = 3;  // damaged records skipped, the others given
 
 const char kUsage[] =
     "Usage: kvx-log info FILE...\n"
@@ -27,22 +29,29 @@ const char kHelp[] =
     "Reads the hourly log files of the Orvik KVX viewer (log_<year>_<month>_<day>_<hour>.log).\n"
     "\n"
     "  info FILE...     for each file: its title (the firmware header, if it has one), the\n"
-    "                   number of records, the first and last record time in local time and\n"
-    "                   the size of any trailing partial record\n"
-    "  csv FILE         one CSV row per record on standard output: the record time in local\n"
-    "                   ISO 8601 with its UTC offset, then the 20 logged values in engineering\n"
-    "                   units (tenths, hundredths, thousandths written out with fixed decimals)\n"
+    "                   number of records and of damaged ones, the first and last readable\n"
+    "                   record time in local time and the size of any trailing partial record\n"
+    "  csv FILE         one CSV row per readable record on standard output: the record time\n"
+    "                   in local ISO 8601 with its UTC offset, then the 20 logged values in\n"
+    "                   engineering units (tenths, hundredths, thousandths written out with\n"
+    "                   fixed decimals)\n"
     "  csv FILE --raw   the same with the values as stored (integers)\n"
     "\n"
-    "A file without the KVX header is read as records from its first byte. A file is refused\n"
-    "as not a log when it has no header and no whole record, or when a record holds a time\n"
-    "before 1980 or a value that no 16-bit controller register can have; nothing is written\n"
-    "for such a file. A file copied while the viewer wrote it, or cut by a power loss, may end\n"
-    "in a partial record (or header): that is normal, a warning on standard error reports it\n"
-    "and the whole records are still given.\n"
+    "A file without the KVX header is read as records from its first byte. A record is damaged\n"
+    "when its time is before 1980 or more than five minutes outside the hour its file is named\n"
+    "for (in the local time zone; set TZ to read another site's files), or when it holds a\n"
+    "value that no 16-bit controller register can have. Damaged records are left out and\n"
+    "named on standard error by their number (the first record is 0, as in the viewer's\n"
+    "player); every other record is given. When no record falls in the hour of the file name\n"
+    "(a renamed file, or one from another time zone) a warning says so and the times are not\n"
+    "held against the name. A file with records none of which can be read is refused (as not a\n"
+    "log when it has no header), and nothing is written for it. A file copied while the viewer\n"
+    "wrote it, or cut by a power loss, may end in a partial record (or header): that is normal,\n"
+    "a warning on standard error reports it and the whole records are still given.\n"
     "\n"
-    "Exit status: 0 all files read (even when one ends in a partial record); 1 a file could\n"
-    "not be read, is not a log or is damaged; 2 bad usage.\n";
+    "Exit status: 0 every record read (even when a file ends in a partial record); 3 some\n"
+    "records were damaged and skipped; 1 a file could not be read at all, is not a log or has\n"
+    "no readable record (this wins over 3 for several files); 2 bad usage.\n";
 
 void complain(const std::string& path, const std::string& message) {
     std::fprintf(stderr, "kvx-log: %s: %s\n", path.c_str(), message.c_str());
@@ -96,24 +105,94 @@ bool openLog(const std::string& path, LogReader& reader) {
 
 constexpr std::int64_t kBatch = 4096;
 
-// Every record must look like one the writer stored before any output is given for the file.
-bool checkRecords(const std::string& path, const LogReader& reader, std::vector<LogRecord>& batch) {
-    for (std::int64_t first = 0; first < reader.recordCount(); first += kBatch) {
-        const std::int64_t want = std::min(kBatch, reader.recordCount() - first);
+// Which records of a file are readable, found before any output is given for it.
+struct RecordScan {
+    std::vector<bool> damaged;  // by record number
+    std::int64_t damagedCount = 0;
+    std::int64_t firstReadable = -1;
+    std::int64_t lastReadable = -1;
+};
+
+// Names the damaged records on standard error: a run of neighbours as one line, with the
+// reason of its first record.
+void reportDamage(const std::string& path, const LogReader& reader, const LogFileHour* hour,
+                  const RecordScan& scan) {
+    const std::int64_t count = reader.recordCount();
+    for (std::int64_t n = 0; n < count;) {
+        if (!scan.damaged[n]) {
+            ++n;
+            continue;
+        }
+        std::int64_t end = n + 1;
+        while (end < count && scan.damaged[end])
+            ++end;
+        LogRecord record;
+        std::string why = "cannot be read";
+        if (reader.readRecord(n, record) == LOG_OK) isPlausibleLogRecord(record, hour, &why);
+        if (end - n == 1)
+            complain(path, "record " + std::to_string(n) + " is damaged, skipped: " + why);
+        else
+            complain(path, "records " + std::to_string(n) + " to " + std::to_string(end - 1) +
+                               " are damaged, skipped; the first: " + why);
+        n = end;
+    }
+    complain(path, std::to_string(scan.damagedCount) + " of " + std::to_string(count) +
+                       " records damaged and skipped");
+}
+
+// Checks every record. False (after saying why) when the file cannot be given at all: a read
+// error, or records none of which is readable.
+bool scanRecords(const std::string& path, const LogReader& reader, std::vector<LogRecord>& batch,
+                 RecordScan& scan) {
+    const std::int64_t count = reader.recordCount();
+    LogFileHour fileHour;
+    const bool named = parseLogFileName(path, fileHour);
+    // Two verdicts per record, with and without the hour of the file name: when the name
+    // fits no record at all, the file was renamed or written in another time zone.
+    std::vector<bool> badWithHour(static_cast<std::size_t>(count)),
+        badAnyway(static_cast<std::size_t>(count));
+    std::int64_t inHour = 0, plausible = 0;
+    for (std::int64_t first = 0; first < count; first += kBatch) {
+        const std::int64_t want = std::min(kBatch, count - first);
         if (reader.readRecords(first, want, batch.data()) != want) {
             complain(path, "read error at record " + std::to_string(first));
             return false;
         }
         for (std::int64_t k = 0; k < want; ++k) {
-            std::string why;
-            if (!isPlausibleLogRecord(batch[k], &why)) {
-                const std::string where = "record " + std::to_string(first + k) + ": " + why;
-                complain(path,
-                         reader.hasHeader() ? "damaged " + where : "not a KVX log file: " + where);
-                return false;
-            }
+            const bool anyway = !isPlausibleLogRecord(batch[k], nullptr, nullptr);
+            const bool withHour = anyway || (named && !isNearLogFileHour(batch[k].time, fileHour));
+            badAnyway[first + k] = anyway;
+            badWithHour[first + k] = withHour;
+            plausible += !anyway;
+            inHour += !withHour;
         }
     }
+    const bool useHour = named && (inHour > 0 || plausible == 0);
+    if (named && !useHour)
+        std::fprintf(stderr,
+                     "kvx-log: %s: warning: no record falls in the hour of the file name (a "
+                     "renamed file, or one written in another time zone?); the times are not "
+                     "checked against it\n",
+                     path.c_str());
+    scan.damaged = useHour ? std::move(badWithHour) : std::move(badAnyway);
+    for (std::int64_t n = 0; n < count; ++n) {
+        if (scan.damaged[n]) {
+            ++scan.damagedCount;
+        } else {
+            if (scan.firstReadable < 0) scan.firstReadable = n;
+            scan.lastReadable = n;
+        }
+    }
+    if (count > 0 && scan.firstReadable < 0) {
+        LogRecord record;
+        std::string why = "cannot be read";
+        if (reader.readRecord(0, record) == LOG_OK)
+            isPlausibleLogRecord(record, useHour ? &fileHour : nullptr, &why);
+        complain(path, std::string(reader.hasHeader() ? "damaged" : "not a KVX log file") +
+                           ": no readable record (record 0 is damaged: " + why + ")");
+        return false;
+    }
+    if (scan.damagedCount > 0) reportDamage(path, reader, useHour ? &fileHour : nullptr, scan);
     return true;
 }
 
@@ -139,19 +218,24 @@ int info(const std::vector<std::string>& paths) {
     std::vector<LogRecord> batch(kBatch);
     for (const std::string& path : paths) {
         LogReader reader;
-        if (!openLog(path, reader) || !checkRecords(path, reader, batch)) {
+        RecordScan scan;
+        if (!openLog(path, reader) || !scanRecords(path, reader, batch, scan)) {
             status = kExitFileProblem;
             continue;
         }
+        if (scan.damagedCount > 0 && status == kExitOk) status = kExitSomeSkipped;
         std::printf("%s\n", path.c_str());
         if (reader.hasHeader())
             std::printf("  title: %s\n", printable(reader.title()).c_str());
         else
             std::printf("  title: none (no header)\n");
         std::printf("  records: %lld\n", static_cast<long long>(reader.recordCount()));
+        if (scan.damagedCount > 0)
+            std::printf("  damaged records: %lld, skipped\n",
+                        static_cast<long long>(scan.damagedCount));
         LogRecord first, last;
-        if (reader.readRecord(0, first) == LOG_OK &&
-            reader.readRecord(reader.recordCount() - 1, last) == LOG_OK) {
+        if (scan.firstReadable >= 0 && reader.readRecord(scan.firstReadable, first) == LOG_OK &&
+            reader.readRecord(scan.lastReadable, last) == LOG_OK) {
             std::printf("  first record: %s\n", formatLocalIsoTime(first.time).c_str());
             std::printf("  last record: %s\n", formatLocalIsoTime(last.time).c_str());
         } else {
@@ -178,7 +262,8 @@ bool put(const std::string& text) {
 int csv(const std::string& path, bool raw) {
     LogReader reader;
     std::vector<LogRecord> batch(kBatch);
-    if (!openLog(path, reader) || !checkRecords(path, reader, batch)) return kExitFileProblem;
+    RecordScan scan;
+    if (!openLog(path, reader) || !scanRecords(path, reader, batch, scan)) return kExitFileProblem;
 
     std::string text = csvHeaderRow();
     bool written = put(text);
@@ -191,7 +276,7 @@ int csv(const std::string& path, bool raw) {
         }
         text.clear();
         for (std::int64_t k = 0; k < want; ++k)
-            appendCsvRow(batch[k], raw, text);
+            if (!scan.damaged[first + k]) appendCsvRow(batch[k], raw, text);
         written = put(text);
     }
     if (std::fflush(stdout) != 0 || !written) {
@@ -199,7 +284,7 @@ int csv(const std::string& path, bool raw) {
         return kExitFileProblem;
     }
     warnTruncation(path, reader);
-    return kExitOk;
+    return scan.damagedCount > 0 ? kExitSomeSkipped : kExitOk;
 }
 
 }  // namespace
