@@ -72,10 +72,22 @@ TEST(SettingsFile, ReadsAndLinesFollowTheFirmwareVersion) {
         const char* last;
     };
     const Case cases[] = {
+        // Before 1.06 the controller gives no register after 92: those rows stay 0.
         {100, R{{1, 40}, {41, 40}, {81, 12}}, 116, "Dravo SN: 65535 ver. 1",
          "left_bank_sa_address,0"},
-        {112, R{{1, 40}, {41, 40}, {81, 12}, {93, 58}}, 153, "Dravo SN: 65535 ver. 1.12",
-         "gas_btu_ft3,0"},
+        {105, R{{1, 40}, {41, 40}, {81, 12}}, 116, "Dravo SN: 65535 ver. 1.05",
+         "left_bank_sa_address,0"},
+        // From 1.06 on it gives 81 to 114 in one read, as the calibration editor reads them.
+        {106, R{{1, 40}, {41, 40}, {81, 34}}, 116, "Dravo SN: 65535 ver. 1.06",
+         "left_bank_sa_address,114"},
+        {111, R{{1, 40}, {41, 40}, {81, 34}}, 116, "Dravo SN: 65535 ver. 1.11",
+         "left_bank_sa_address,114"},
+        {112, R{{1, 40}, {41, 40}, {81, 12}, {93, 58}, {151, 1}}, 153, "Dravo SN: 65535 ver. 1.12",
+         "gas_btu_ft3,151"},
+        {114, R{{1, 40}, {41, 40}, {81, 12}, {93, 58}, {151, 1}}, 153, "Dravo SN: 65535 ver. 1.14",
+         "gas_btu_ft3,151"},
+        {115, R{{1, 40}, {41, 40}, {81, 12}, {93, 58}, {151, 24}}, 176, "Dravo SN: 65535 ver. 1.15",
+         "min_substitution_rpm,174"},
         {117, R{{1, 40}, {41, 40}, {81, 12}, {93, 58}, {151, 24}, {175, 3}}, 179,
          "Dravo SN: 65535 ver. 1.17", "spare1,177"},
     };

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "link/command_line.h"
+#include "model/registers.h"
 #include "sim/sim_server.h"
 
 extern char** environ;
@@ -114,9 +115,9 @@ const std::string kProbe = KVX_PROBE_PATH;
 TEST(DravoSim, HelpAndBadOptions) {
     const Result help = run({kSim, "--help"});
     EXPECT_EQ(help.status, 0);
-    for (const char* opt : {"--firmware", "--slave", "--link", "--wire-timing", "--scenario",
-                            "--fault", "--seconds", "--seed", "cable-pulled", "high-exhaust",
-                            "KIND:at=N"})
+    for (const char* opt :
+         {"--firmware", "--slave", "--link", "--wire-timing", "--scenario", "--fault", "--seconds",
+          "--seed", "cable-pulled", "high-exhaust", "KIND:at=N"})
         EXPECT_NE(help.out.find(opt), std::string::npos) << opt;
     for (const std::vector<std::string>& bad : {std::vector<std::string>{kSim, "--frobnicate"},
                                                 {kSim, "--firmware", "104"},
@@ -613,6 +614,72 @@ TEST(KvxProbe, RestoresAnotherControllersCalibrationOnlyWhenAskedFor) {
     EXPECT_NE(asked.out.find("plan: 2 writes\n"), std::string::npos) << asked.out;
     EXPECT_EQ(holding(13), 1234);
     EXPECT_EQ(holding(148), 77);
+}
+
+// Rows 93-114 of firmware 1.06 to 1.11: the backup holds the controller's values there; a
+// backup made before they were read holds 0, and a restore leaves them out unless asked for.
+TEST(KvxProbe, BacksUpEveryRowTheControllerGivesAndLeavesOlderBackupsZerosAlone) {
+    const SettingsDir dir;
+    {
+        EngineConfig cfg;
+        cfg.firmware = 105;  // no register after 92
+        SimServer server(cfg);
+        ASSERT_EQ(server.start(), 0);
+        const std::string backup = (dir.path / "old105.csv").string();
+        const Result r = run({kProbe, "--port", server.devicePath(), "--settings-csv", backup});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(values(r.out)["unread_rows"], "93-114") << r.out;
+        EXPECT_NE(fileText(backup).find("\r\nflow_setpoint,0\r\n"), std::string::npos);
+    }
+    EngineConfig cfg;
+    cfg.firmware = 110;
+    SimServer server(cfg);
+    ASSERT_EQ(server.start(), 0);
+    const std::string port = server.devicePath();
+    const auto holding = [&server](int ref) {
+        return server.withEngine([ref](ControllerEngine& e) { return e.holding(ref); });
+    };
+    const std::string backup = (dir.path / "unit.csv").string();
+    const Result made = run({kProbe, "--port", port, "--settings-csv", backup});
+    ASSERT_EQ(made.status, 0) << made.err;
+    EXPECT_EQ(values(made.out).count("unread_rows"), 0u) << made.out;
+    std::string text = fileText(backup);
+    for (const auto& [name, ref] : {std::pair{"overspeed", 92},
+                                    {"vibrat_load0", 93},
+                                    {"flow_setpoint", 104},
+                                    {"low_batt_limit", 107},
+                                    {"exhaust_temp_max", 108},
+                                    {"left_bank_sa_address", 114}}) {
+        ASSERT_NE(holding(ref), 0) << name;
+        EXPECT_NE(
+            text.find(std::string("\r\n") + name + "," + std::to_string(holding(ref)) + "\r\n"),
+            std::string::npos)
+            << name;
+    }
+
+    // As a backup made before: 0 from 93 on.
+    for (int ref = 93; ref <= 114; ++ref)
+        setRow(text, std::string(parameterName(ref)), 0);
+    setRow(text, "load_sp0", 1500);
+    const std::string old = dir.file("old.csv", text);
+    const std::int16_t setpoint = holding(104);
+    const Result left = run({kProbe, "--port", port, "--settings-restore", old, "--yes"});
+    EXPECT_EQ(left.status, 0) << left.err << left.out;
+    EXPECT_NE(left.out.find("plan: 1 write\n"), std::string::npos) << left.out;
+    EXPECT_NE(left.out.find("hold 0"), std::string::npos) << left.out;
+    EXPECT_NE(left.out.find("--include added_rows"), std::string::npos) << left.out;
+    EXPECT_EQ(holding(41), 1500);
+    EXPECT_EQ(holding(104), setpoint);
+
+    // Asked for, the file's values are written.
+    setRow(text, "flow_setpoint", 444);
+    const std::string chosen = dir.file("chosen.csv", text);
+    const Result asked = run(
+        {kProbe, "--port", port, "--settings-restore", chosen, "--yes", "--include", "added_rows"});
+    EXPECT_EQ(asked.status, 0) << asked.err << asked.out;
+    EXPECT_NE(asked.out.find("plan: 20 writes\n"), std::string::npos) << asked.out;
+    EXPECT_EQ(holding(104), 444);
+    EXPECT_EQ(holding(107), 0);
 }
 
 TEST(DravoSim, StartsFromASettingsFile) {
