@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -11,8 +12,13 @@
 namespace kvx {
 
 std::vector<BlockRange> settingsImageReads(int firmware) {
-    std::vector<BlockRange> reads = {{1, 40}, {41, 40}, {81, 12}};
+    std::vector<BlockRange> reads = {{1, 40}, {41, 40}};
+    // From 1.06 on the controller gives 81 to 114 in one block (the calibration editor's read):
+    // the file's rows up to 114 then hold values, not 0.
+    reads.push_back(firmware >= 106 && firmware < 112 ? BlockRange{81, 34} : BlockRange{81, 12});
     if (firmware >= 112) reads.push_back({93, 58});
+    // gas_btu_ft3, the last row of 1.12-1.14 files, is held from 1.07 on.
+    if (firmware >= 112 && firmware < 115) reads.push_back({151, 1});
     if (firmware >= 115) reads.push_back({151, 24});
     if (firmware >= 117) reads.push_back({175, 3});
     return reads;
@@ -26,8 +32,34 @@ int settingsFileRows(int firmware) {
 }
 
 int settingsImageCovered(int firmware) {
-    const BlockRange last = settingsImageReads(firmware).back();
-    return last.last();
+    int covered = 0;
+    for (const BlockRange& r : settingsImageReads(firmware))
+        covered = std::max(covered, r.last());
+    return covered;
+}
+
+int settingsCoveredByOlderBackups(int firmware) {
+    if (firmware < 112) return 92;
+    if (firmware < 115) return 150;
+    return settingsFileRows(firmware);
+}
+
+std::string settingsUnreadRows(int firmware) {
+    const int first = settingsImageCovered(firmware) + 1;
+    const int last = settingsFileRows(firmware);
+    if (first > last) return {};
+    return first == last ? std::to_string(first)
+                         : std::to_string(first) + "-" + std::to_string(last);
+}
+
+std::string settingsUnreadNote(int firmware) {
+    const int first = settingsImageCovered(firmware) + 1;
+    const int last = settingsFileRows(firmware);
+    if (first > last) return {};
+    std::string names(parameterName(first));
+    if (last > first) names += " to " + std::string(parameterName(last));
+    return "Rows " + settingsUnreadRows(firmware) + " (" + names + ") are written as 0: firmware " +
+           settingsVersionText(firmware) + " does not give them.";
 }
 
 std::string settingsVersionText(int firmware) {

@@ -31,6 +31,13 @@ int readSettingsImage(DeviceLink& link, int slave, int firmware, SettingsImage& 
 // How many entries, from the first, the reads of a firmware version fill: the rows after them
 // are written as 0, which is no value the controller holds.
 int settingsImageCovered(int firmware);
+// The same for the files written before rows 93-114 (1.06-1.11) and 151 (1.12-1.14) were
+// read: such a file holds 0 after this row, whatever the controller held.
+int settingsCoveredByOlderBackups(int firmware);
+// The rows of a firmware's file that no read fills, as "93-114", or empty.
+std::string settingsUnreadRows(int firmware);
+// The sentence that names them for the user, or empty.
+std::string settingsUnreadNote(int firmware);
 
 // The header's version text for a version x 100, as the file has it ("1.17", "1.1", "1").
 std::string settingsVersionText(int firmware);

@@ -22,7 +22,7 @@ std::string probeUsage() {
     return "Usage: kvx-probe --port NAME [--slave N] [--data-dir DIR]\n"
            "                 [--polls N | --settings-csv FILE | --settings-diff FILE |\n"
            "                  --settings-restore FILE [--yes]\n"
-           "                  [--include modbus_address|calibration[,...]]]\n"
+           "                  [--include modbus_address|calibration|added_rows[,...]]]\n"
            "Connects to a Dravo controller as the viewer does (9600 baud 8N1, 3000 ms reply\n"
            "time-out, no retries), reads its identity, the instrument ranges and one poll's\n"
            "input blocks for its firmware version, and prints name=value lines.\n"
@@ -54,7 +54,9 @@ std::string probeUsage() {
            "                  go to the new address); calibration, also write the sensor gains\n"
            "                  and offsets and calibrated of a file read from another controller\n"
            "                  (they belong to that unit: left out otherwise; a file of the same\n"
-           "                  controller restores them anyway)\n"
+           "                  controller restores them anyway); added_rows, also write rows\n"
+           "                  93-114 (firmware 1.06-1.11) and 151 (1.12-1.14), which backups\n"
+           "                  made before the upload read them hold as 0\n"
            "  --data-dir DIR  the viewer's program directory, where COMn links are looked up\n"
            "                  (default $XDG_DATA_HOME/Orvik_KVX, else ~/.local/share/Orvik_KVX)\n"
            "  --help          show this text\n"
@@ -115,8 +117,11 @@ bool parseProbeOptions(int argc, const char* const* argv, ProbeOptions& o, std::
                     o.includeAddress = true;
                 else if (item == "calibration")
                     o.includeCalibration = true;
+                else if (item == "added_rows")
+                    o.includeAddedRows = true;
                 else
-                    return ok(args.expected("modbus_address, calibration or both, comma-separated"));
+                    return ok(args.expected(
+                        "modbus_address, calibration or added_rows, comma-separated"));
                 if (comma == std::string_view::npos) break;
                 rest = rest.substr(comma + 1);
             }
@@ -136,7 +141,8 @@ bool parseProbeOptions(int argc, const char* const* argv, ProbeOptions& o, std::
         error = "--polls cannot be given with a settings file";
         return false;
     }
-    if ((o.yes || o.includeAddress || o.includeCalibration) && o.settingsRestore.empty()) {
+    if ((o.yes || o.includeAddress || o.includeCalibration || o.includeAddedRows) &&
+        o.settingsRestore.empty()) {
         error = "--yes and --include go with --settings-restore only";
         return false;
     }
@@ -369,6 +375,12 @@ void printComparison(std::FILE* out, const SettingsComparison& c) {
     std::fprintf(out, "never restored: %zu\n", c.setApart.size());
     for (const SettingsDifference& d : c.setApart)
         printRow(out, d, restoreKindText(d.kind));
+    if (!c.addedRows.empty()) {
+        std::fprintf(out,
+                     "added rows: %s (backups made before the upload read them hold 0 there, not "
+                     "the controller's values)\n",
+                     c.addedRows.c_str());
+    }
     if (!c.notInFile.empty()) {
         std::fprintf(out,
                      "not in the file: %s (the upload does not read them for firmware %s; the "
@@ -429,6 +441,12 @@ int restoreSettings(MbusMasterFunctions& master, int slave, int firmware,
                          static_cast<unsigned>(d.file));
         else if (!asked.slaveAddress)
             std::fprintf(out, "modbus_address not written: --include modbus_address writes it\n");
+    }
+    if (!c.addedRows.empty() && !asked.addedRows) {
+        std::fprintf(out,
+                     "added rows not written (registers %s): backups made before the upload read "
+                     "them hold 0 there; --include added_rows writes them\n",
+                     c.addedRows.c_str());
     }
     if (!calibration.empty()) {
         std::fprintf(out,

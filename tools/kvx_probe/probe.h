@@ -17,13 +17,14 @@ struct ProbeOptions {
     std::string port;
     int slave = 1;
     int polls = 1;
-    std::string dataDir;          // where COMn links live; empty: the viewer's default
-    std::string settingsCsv;      // back the settings up into this file instead of polling
-    std::string settingsDiff;     // compare the controller with this settings file
-    std::string settingsRestore;  // restore this settings file onto the controller
-    bool yes = false;             // restore: write; without it the plan is printed only
+    std::string dataDir;              // where COMn links live; empty: the viewer's default
+    std::string settingsCsv;          // back the settings up into this file instead of polling
+    std::string settingsDiff;         // compare the controller with this settings file
+    std::string settingsRestore;      // restore this settings file onto the controller
+    bool yes = false;                 // restore: write; without it the plan is printed only
     bool includeAddress = false;      // restore: modbus_address too
     bool includeCalibration = false;  // restore: another controller's sensor calibration too
+    bool includeAddedRows = false;    // restore: the rows older backups hold as 0 too
     bool help = false;
     bool version = false;
 };
