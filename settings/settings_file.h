@@ -46,8 +46,11 @@ std::string settingsVersionText(int firmware);
 std::string settingsFileText(const SettingsImage& image, int firmware);
 
 // Replaces path with the text: a temporary file in the same folder, flushed to the disk, then
-// renamed over path. On failure nothing is left behind and an existing file is untouched.
-// Empty on success, else the reason ("Permission denied").
+// renamed over path. On failure nothing is left behind and an existing file is untouched. A
+// symbolic link is followed: its target is replaced and the link kept. When the folder refuses
+// the temporary file (or the rename), the file is written in place instead, and its old text
+// put back if that write fails. Empty on success, else the reason for path ("Permission
+// denied"), never about a temporary file.
 std::string writeFileAtomically(const std::string& path, const std::string& text);
 
 // The save dialog's choice with the extension rule: ".csv" added when the file name itself
