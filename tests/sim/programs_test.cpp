@@ -525,7 +525,12 @@ TEST(KvxProbe, SettingsDiffAndRestoreTellDifferencesFailuresAndUsageApart) {
     EXPECT_EQ(holding(107), 236);
     EXPECT_EQ(holding(4), 1);
     EXPECT_EQ(saves(), savesBefore + 1);
-    EXPECT_EQ(run({kProbe, "--port", port, "--settings-diff", changed}).status, 1);
+    // Only modbus_address still differs, which a restore writes only when asked for.
+    EXPECT_EQ(run({kProbe, "--port", port, "--settings-diff", changed}).status, 0);
+    EXPECT_EQ(
+        run({kProbe, "--port", port, "--settings-diff", changed, "--include", "modbus_address"})
+            .status,
+        1);
 
     // A write the controller refuses: what was written is said, and nothing is saved.
     setRow(text, "load_sp1", 2100);
@@ -680,6 +685,93 @@ TEST(KvxProbe, BacksUpEveryRowTheControllerGivesAndLeavesOlderBackupsZerosAlone)
     EXPECT_NE(asked.out.find("plan: 20 writes\n"), std::string::npos) << asked.out;
     EXPECT_EQ(holding(104), 444);
     EXPECT_EQ(holding(107), 0);
+}
+
+// The diff's exit status says whether a restore with the same --include would write
+// anything; a difference it leaves alone is still printed.
+TEST(KvxProbe, DiffExitsByWhatARestoreWithTheSameOptionsWouldWrite) {
+    SimServer server;
+    ASSERT_EQ(server.start(), 0);
+    const SettingsDir dir;
+    const std::string port = server.devicePath();
+    const std::string backup = (dir.path / "unit.csv").string();
+    ASSERT_EQ(run({kProbe, "--port", port, "--settings-csv", backup}).status, 0);
+    const std::string text = fileText(backup);
+    const auto with = [&](const char* name, std::vector<std::pair<std::string, int>> rows) {
+        std::string t = text;
+        for (const auto& [row, value] : rows)
+            setRow(t, row, value);
+        return dir.file(name, t);
+    };
+    const std::string address = with("address.csv", {{"modbus_address", 9}});
+    const std::string noAddress = with("zero.csv", {{"modbus_address", 0}});
+    const std::string setting = with("setting.csv", {{"modbus_address", 9}, {"load_sp0", 1500}});
+    struct Case {
+        std::string file;
+        std::vector<std::string> options;
+        int status;
+    };
+    const Case cases[] = {
+        {backup, {}, 0},
+        {address, {}, 0},
+        {address, {"--include", "modbus_address"}, 1},
+        {address, {"--include", "calibration"}, 0},
+        {noAddress, {"--include", "modbus_address"}, 0},  // never written: no slave address
+        {setting, {}, 1},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> command{kProbe, "--port", port, "--settings-diff", c.file};
+        command.insert(command.end(), c.options.begin(), c.options.end());
+        const Result r = run(command);
+        SCOPED_TRACE(c.file + (c.options.empty() ? "" : " " + c.options.back()));
+        EXPECT_EQ(r.status, c.status) << r.out << r.err;
+        if (c.file == address) {
+            EXPECT_NE(r.out.find("differences: 1\n"), std::string::npos) << r.out;
+        }
+    }
+    EXPECT_EQ(run({kProbe, "--port", port, "--settings-diff", address, "--yes"}).status, 2);
+}
+
+// Paths and file text quoted in refusals reach the terminal as text: control bytes and bytes
+// from 0x80 on are spelled out, so a file name cannot move the cursor or retitle the window.
+TEST(KvxProbe, RefusalsSpellOutControlAndHighBytes) {
+    const SettingsDir dir;
+    const std::string odd = "b\x1b]0;x\x07\xc3\xa9\x9b.csv";
+    const std::string bad = dir.file(odd.c_str(), "Dravo\xff\x9b SN: 1\r\n");
+    const std::string shownPath = (dir.path / "b\\x1b]0;x\\x07\\xc3\\xa9\\x9b.csv").string();
+    SimServer server;
+    ASSERT_EQ(server.start(), 0);
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::vector<std::string> shown;
+    };
+    const Case cases[] = {
+        {{"--port", server.devicePath(), "--settings-diff", bad},
+         3,
+         {shownPath, "\"Dravo\\xff\\x9b SN: 1\""}},
+        {{"--port", server.devicePath(), "--settings-csv", bad + "/x.csv"},
+         1,
+         {"cannot write " + shownPath + "/x.csv"}},
+        {{"--port", "/dev/kvx\xe9\x9b[2J"}, 1, {"cannot open /dev/kvx\\xe9\\x9b[2J"}},
+    };
+    for (std::size_t k = 0; k < std::size(cases); ++k) {
+        const Case& c = cases[k];
+        SCOPED_TRACE(k);
+        std::vector<std::string> command{kProbe};
+        command.insert(command.end(), c.args.begin(), c.args.end());
+        const Result r = run(command);
+        const std::string err = cli::printable(r.err);
+        EXPECT_EQ(r.status, c.status) << err;
+        for (const std::string& part : c.shown)
+            EXPECT_NE(r.err.find(part), std::string::npos) << part << "\n" << err;
+        // Where the first byte that is not printable ASCII (nor the line end) is.
+        const auto raw = std::find_if(r.err.begin(), r.err.end(), [](char ch) {
+            const auto byte = static_cast<unsigned char>(ch);
+            return (byte < 0x20 || byte >= 0x7f) && byte != '\n';
+        });
+        EXPECT_EQ(static_cast<std::size_t>(raw - r.err.begin()), r.err.size()) << err;
+    }
 }
 
 TEST(DravoSim, StartsFromASettingsFile) {
