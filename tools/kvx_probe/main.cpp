@@ -43,7 +43,8 @@ int main(int argc, char** argv) {
         // The file first: a bad one needs no line.
         SettingsFileError why;
         if (!readSettingsFile(settingsFile, file, why)) {
-            std::fprintf(stderr, "kvx-probe: %s: %s\n", settingsFile.c_str(), why.text().c_str());
+            std::fprintf(stderr, "kvx-probe: %s: %s\n", cli::printable(settingsFile).c_str(),
+                         why.text().c_str());
             return failure;
         }
     }
@@ -71,7 +72,10 @@ int main(int argc, char** argv) {
                                          {options.includeAddress, options.includeCalibration,
                                           options.includeAddedRows},
                                          options.yes, stdout, error)
-                : probe::diffSettings(master, options.slave, firmware, file, stdout, error);
+                : probe::diffSettings(master, options.slave, firmware, file,
+                                      {options.includeAddress, options.includeCalibration,
+                                       options.includeAddedRows},
+                                      stdout, error);
         std::fflush(stdout);
         master.closeConnection();
         if (!error.empty()) std::fprintf(stderr, "kvx-probe: %s\n", error.c_str());

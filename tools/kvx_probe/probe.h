@@ -80,11 +80,12 @@ inline constexpr int kExitDifferences = 1;  // diff: the controller differs from
 inline constexpr int kExitReadOrFile = 3;   // the port, a read, the file, or its firmware
 inline constexpr int kExitNotRestored = 4;  // restore: a write, the read-back or the save failed
 
-// Compares the controller with the file and prints the table to out. 0 when a restore would
-// write nothing, kExitDifferences when it would, kExitReadOrFile with error set when the
-// controller could not be read or the file is of another firmware.
+// Compares the controller with the file and prints the table to out. 0 when a restore with
+// the same options would write nothing, kExitDifferences when it would, kExitReadOrFile with
+// error set when the controller could not be read or the file is of another firmware.
 int diffSettings(MbusMasterFunctions& master, int slave, int firmware,
-                 const SettingsFileContents& file, std::FILE* out, std::string& error);
+                 const SettingsFileContents& file, RestoreAsked asked, std::FILE* out,
+                 std::string& error);
 
 // Compares, prints the plan (the slave address and another controller's calibration only when
 // asked for) and, when write is set, writes it, reads it back and sends the
