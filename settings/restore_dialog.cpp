@@ -253,8 +253,9 @@ RestoreDialog::RestoreDialog(const SettingsComparison& comparison, const std::st
     }
     if (!c.notInFile.empty()) {
         auto* notInFile = new QLabel(
-            QStringLiteral("Not restored: registers %1. Firmware %2 files have rows for them, "
-                           "but the upload does not read them, so the file holds no value there.")
+            QStringLiteral(
+                "Not restored: registers %1. Firmware %2 files have rows for them, "
+                "but the controller does not give them, so the file holds no value there.")
                 .arg(qs(c.notInFile), qs(versionText(c.firmware))),
             this);
         notInFile->setObjectName(QStringLiteral("notInFile"));

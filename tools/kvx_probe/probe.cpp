@@ -392,7 +392,7 @@ void printComparison(std::FILE* out, const SettingsComparison& c) {
     }
     if (!c.notInFile.empty()) {
         std::fprintf(out,
-                     "not in the file: %s (the upload does not read them for firmware %s; the "
+                     "not in the file: %s (firmware %s does not give them; the "
                      "file holds 0 there)\n",
                      c.notInFile.c_str(), settingsVersionText(c.firmware).c_str());
     }
