@@ -225,6 +225,8 @@ std::string writeFileAtomically(const std::string& chosen, const std::string& te
     struct stat st {};
     const bool exists = ::stat(path.c_str(), &st) == 0;
     if (exists && S_ISDIR(st.st_mode)) return "it is a folder";
+    // A device or a pipe chosen by mistake is not renamed away.
+    if (exists && !S_ISREG(st.st_mode)) return "it is not a file";
     std::string temp = path + ".XXXXXX";
     const int fd = ::mkstemp(temp.data());
     // A folder that refuses a new file (no write permission, a name too long with the suffix)
@@ -234,7 +236,7 @@ std::string writeFileAtomically(const std::string& chosen, const std::string& te
     // keeps its mode.
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    const mode_t mode = exists && S_ISREG(st.st_mode) ? st.st_mode & 07777 : 0666 & ~mask;
+    const mode_t mode = exists ? st.st_mode & 07777 : 0666 & ~mask;
     int err = 0;
     errno = 0;
     if (::fchmod(fd, mode) != 0 || !writeAll(fd, text) || ::fsync(fd) != 0)

@@ -181,10 +181,15 @@ TEST(SettingsFile, ASymbolicLinkIsWrittenThroughToItsTarget) {
         EXPECT_EQ(contents(dir / target), text);
     }
     EXPECT_EQ(fs::read_symlink(dir / "unit7.csv"), "units/unit7.csv");
+    // A link to a pipe leads to no file to replace.
+    ASSERT_EQ(::mkfifo((dir / "units" / "pipe").c_str(), 0600), 0);
+    fs::create_symlink("units/pipe", dir / "pipe.csv");
+    EXPECT_EQ(writeFileAtomically((dir / "pipe.csv").string(), "x"), "it is not a file");
+    EXPECT_TRUE(fs::is_fifo(dir / "units" / "pipe"));
     int entries = 0;
     for ([[maybe_unused]] const auto& e : fs::recursive_directory_iterator(dir))
         ++entries;
-    EXPECT_EQ(entries, 6);  // three links, the folder and two files: no temporary file left
+    EXPECT_EQ(entries, 8);  // four links, the folder, two files and the pipe: nothing left over
     fs::remove_all(dir);
 }
 
