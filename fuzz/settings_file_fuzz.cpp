@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const RestoreWrite& w : plan) {
         const RestoreKind kind = restoreKind(w.reference, file.firmware);
         FUZZ_CHECK(kind == RestoreKind::Setting || kind == RestoreKind::Calibration ||
-                   kind == RestoreKind::SlaveAddress);
+                   kind == RestoreKind::SlaveAddress || kind == RestoreKind::AddedRow);
         FUZZ_CHECK(w.value == file.image[static_cast<std::size_t>(w.reference - 1)]);
         if (kind == RestoreKind::SlaveAddress) {
             FUZZ_CHECK(w.value >= 1 && w.value <= 247);

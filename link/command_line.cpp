@@ -16,7 +16,8 @@ std::string printable(std::string_view text) {
     out.reserve(text.size());
     for (const char ch : text) {
         const auto c = static_cast<unsigned char>(ch);
-        if (c >= 0x20 && c != 0x7F) {
+        // Bytes from 0x80 on too: some terminals take 0x9B as the start of a control sequence.
+        if (c >= 0x20 && c < 0x7F) {
             out += ch;
         } else if (c == '\n') {
             out += "\\n";

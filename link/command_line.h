@@ -19,7 +19,8 @@ bool parseInteger(std::string_view text, long long min, long long max, long long
 // A finite decimal number in min..max, as strict as parseInteger.
 bool parseDecimal(std::string_view text, double min, double max, double& out);
 
-// text with its control bytes spelled out (\n, \t, \x1b), fit to quote in a one-line message.
+// text with its control bytes and bytes from 0x80 on spelled out (\n, \t, \x1b, \xc3), fit
+// to quote in a one-line message.
 std::string printable(std::string_view text);
 
 // Walks argv[1..]: each step is one argument, split into name and inline value when it is a

@@ -201,6 +201,18 @@ RestoreDialog::RestoreDialog(const SettingsComparison& comparison, const std::st
         layout->addWidget(note);
     }
 
+    if (!c.addedRows.empty()) {
+        auto* note = new QLabel(
+            QStringLiteral("Rows %1 are unchecked: backups made before the upload read them hold "
+                           "0 there, not the controller's values. Check one only when this file "
+                           "holds a value you mean to write.")
+                .arg(qs(c.addedRows)),
+            this);
+        note->setObjectName(QStringLiteral("olderBackupsNote"));
+        note->setWordWrap(true);
+        layout->addWidget(note);
+    }
+
     if (foreignCalibration) {
         auto* note = new QLabel(
             QStringLiteral("The sensor calibration rows (gains, offsets, calibrated) belong to the "
@@ -241,8 +253,9 @@ RestoreDialog::RestoreDialog(const SettingsComparison& comparison, const std::st
     }
     if (!c.notInFile.empty()) {
         auto* notInFile = new QLabel(
-            QStringLiteral("Not restored: registers %1. Firmware %2 files have rows for them, "
-                           "but the upload does not read them, so the file holds no value there.")
+            QStringLiteral(
+                "Not restored: registers %1. Firmware %2 files have rows for them, "
+                "but the controller does not give them, so the file holds no value there.")
                 .arg(qs(c.notInFile), qs(versionText(c.firmware))),
             this);
         notInFile->setObjectName(QStringLiteral("notInFile"));
@@ -326,14 +339,15 @@ void RestoreDialog::write() {
     if (!outcome_.complete()) {
         // Saving now would make a mix of old and new settings permanent; the next complete
         // restore of the same file writes the rest and can save.
-        text += "\nNot saved: the restore did not complete, so the save command was not sent; "
-                "the written settings last until the controller is switched off. A complete "
-                "restore can save them.";
+        text +=
+            "\nNot saved: the restore did not complete, so the save command was not sent; "
+            "the written settings last until the controller is switched off. A complete "
+            "restore can save them.";
         status_->setPlainText(qs(text));
         return;
     }
-    const int answer = prompts_.messageBox(restoreSaveQuestion(), kRestoreTitle,
-                                           BoxIcon::Question, BoxButtons::YesNoDefaultNo, true);
+    const int answer = prompts_.messageBox(restoreSaveQuestion(), kRestoreTitle, BoxIcon::Question,
+                                           BoxButtons::YesNoDefaultNo, true);
     if (answer == kAnswerYes) {
         const int rc = sendSaveCommand(link_, slaveId_);
         saved_ = rc == 0;

@@ -31,6 +31,13 @@ int readSettingsImage(DeviceLink& link, int slave, int firmware, SettingsImage& 
 // How many entries, from the first, the reads of a firmware version fill: the rows after them
 // are written as 0, which is no value the controller holds.
 int settingsImageCovered(int firmware);
+// The same for the files written before rows 93-114 (1.06-1.11) and 151 (1.12-1.14) were
+// read: such a file holds 0 after this row, whatever the controller held.
+int settingsCoveredByOlderBackups(int firmware);
+// The rows of a firmware's file that no read fills, as "93-114", or empty.
+std::string settingsUnreadRows(int firmware);
+// The sentence that names them for the user, or empty.
+std::string settingsUnreadNote(int firmware);
 
 // The header's version text for a version x 100, as the file has it ("1.17", "1.1", "1").
 std::string settingsVersionText(int firmware);
@@ -39,8 +46,11 @@ std::string settingsVersionText(int firmware);
 std::string settingsFileText(const SettingsImage& image, int firmware);
 
 // Replaces path with the text: a temporary file in the same folder, flushed to the disk, then
-// renamed over path. On failure nothing is left behind and an existing file is untouched.
-// Empty on success, else the reason ("Permission denied").
+// renamed over path. On failure nothing is left behind and an existing file is untouched. A
+// symbolic link is followed: its target is replaced and the link kept. When the folder refuses
+// the temporary file (or the rename), the file is written in place instead, and its old text
+// put back if that write fails. Empty on success, else the reason for path ("Permission
+// denied"), never about a temporary file.
 std::string writeFileAtomically(const std::string& path, const std::string& text);
 
 // The save dialog's choice with the extension rule: ".csv" added when the file name itself

@@ -16,14 +16,24 @@ constexpr int kRecords[] = {9, 10, 17, 123, 124, 125};
 // Measured on the unit with its own sensors: another controller's values would be wrong here.
 constexpr std::string_view kCalibration[] = {
     "calibrated",
-    "watt_meter_input_gain",    "watt_meter_input_offset",
-    "vibrat_sensor_input_gain", "vibrat_sensor_input_offset",
-    "diesel_flow_input_gain",   "diesel_flow_input_offset",   "diesel_flow_input_max",
-    "gas_flow_input_gain",      "gas_flow_input_offset",      "gas_flow_input_max",
-    "gas_in_offset",            "dies_in_offset",
-    "hp_gain0",                 "hp_offset0",
-    "hp_gain1",                 "hp_offset1",
-    "hp_gain2",                 "hp_offset2",
+    "watt_meter_input_gain",
+    "watt_meter_input_offset",
+    "vibrat_sensor_input_gain",
+    "vibrat_sensor_input_offset",
+    "diesel_flow_input_gain",
+    "diesel_flow_input_offset",
+    "diesel_flow_input_max",
+    "gas_flow_input_gain",
+    "gas_flow_input_offset",
+    "gas_flow_input_max",
+    "gas_in_offset",
+    "dies_in_offset",
+    "hp_gain0",
+    "hp_offset0",
+    "hp_gain1",
+    "hp_offset1",
+    "hp_gain2",
+    "hp_offset2",
 };
 
 std::uint16_t unsignedOf(std::int16_t v) {
@@ -81,9 +91,9 @@ RestoreKind restoreKind(int reference, int firmware) {
     if (std::find(std::begin(kRecords), std::end(kRecords), reference) != std::end(kRecords))
         return RestoreKind::Record;
     if (reference > settingsImageCovered(firmware)) return RestoreKind::NotInFile;
+    if (reference > settingsCoveredByOlderBackups(firmware)) return RestoreKind::AddedRow;
     const std::string_view name = parameterName(reference);
-    if (std::find(std::begin(kCalibration), std::end(kCalibration), name) !=
-        std::end(kCalibration))
+    if (std::find(std::begin(kCalibration), std::end(kCalibration), name) != std::end(kCalibration))
         return RestoreKind::Calibration;
     return RestoreKind::Setting;
 }
@@ -106,6 +116,8 @@ const char* restoreKindText(RestoreKind kind) {
             return "record";
         case RestoreKind::NotInFile:
             return "not in the file";
+        case RestoreKind::AddedRow:
+            return "added row";
     }
     return "";
 }
@@ -118,7 +130,7 @@ SettingsComparison compareSettings(const SettingsImage& controller, int firmware
     c.controllerSerial = unsignedOf(controller[ref::serial_number - 1]);
     c.fileSerial = file.serialNumber;
     if (!c.sameFirmware()) return c;  // the rows would not mean the same registers
-    std::vector<int> notInFile;
+    std::vector<int> notInFile, added;
     for (int reference = 1; reference <= file.rows; ++reference) {
         const auto i = static_cast<std::size_t>(reference - 1);
         const RestoreKind kind = restoreKind(reference, firmware);
@@ -135,12 +147,13 @@ SettingsComparison compareSettings(const SettingsImage& controller, int firmware
         d.controllerShown = engineering(reference, controller[i], controller);
         d.fileShown = engineering(reference, file.image[i], file.image);
         d.kind = kind;
-        const bool restorable = kind == RestoreKind::Setting ||
-                                kind == RestoreKind::SlaveAddress ||
-                                kind == RestoreKind::Calibration;
+        const bool restorable = kind == RestoreKind::Setting || kind == RestoreKind::SlaveAddress ||
+                                kind == RestoreKind::Calibration || kind == RestoreKind::AddedRow;
+        if (kind == RestoreKind::AddedRow) added.push_back(reference);
         (restorable ? c.differences : c.setApart).push_back(std::move(d));
     }
     c.notInFile = referenceRanges(notInFile);
+    c.addedRows = referenceRanges(added);
     return c;
 }
 
@@ -154,8 +167,7 @@ int readAndCompareSettings(DeviceLink& link, int slave, int firmware,
     return 0;
 }
 
-std::vector<bool> restoreChosenByDefault(const SettingsComparison& comparison,
-                                         RestoreAsked asked) {
+std::vector<bool> restoreChosenByDefault(const SettingsComparison& comparison, RestoreAsked asked) {
     std::vector<bool> chosen;
     for (const SettingsDifference& d : comparison.differences) {
         switch (d.kind) {
@@ -164,6 +176,9 @@ std::vector<bool> restoreChosenByDefault(const SettingsComparison& comparison,
                 break;
             case RestoreKind::Calibration:
                 chosen.push_back(comparison.sameSerial() || asked.calibration);
+                break;
+            case RestoreKind::AddedRow:
+                chosen.push_back(asked.addedRows);
                 break;
             default:
                 chosen.push_back(true);
@@ -185,7 +200,8 @@ std::vector<RestoreWrite> restorePlan(const SettingsComparison& comparison,
         if (d.kind == RestoreKind::SlaveAddress) {
             // No master could reach a controller told any other address.
             if (d.file >= 1 && d.file <= 247) address.push_back(w);
-        } else if (d.kind == RestoreKind::Setting || d.kind == RestoreKind::Calibration) {
+        } else if (d.kind == RestoreKind::Setting || d.kind == RestoreKind::Calibration ||
+                   d.kind == RestoreKind::AddedRow) {
             plan.push_back(w);
         }
     }
@@ -273,8 +289,10 @@ std::string restoreReport(const RestoreOutcome& o) {
         text += "\n";
     }
     if (o.addressReplyLost)
-        text += "The reply to the modbus_address write was lost; the controller answers at "
-                "address " + std::to_string(o.slave) + ".\n";
+        text +=
+            "The reply to the modbus_address write was lost; the controller answers at "
+            "address " +
+            std::to_string(o.slave) + ".\n";
     if (!o.written.empty())
         text += "Written, " + count(o.written.size()) + ": " + names(o.written) + ".\n";
     if (!o.notWritten.empty())

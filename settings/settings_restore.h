@@ -24,6 +24,8 @@ enum class RestoreKind {
     Record,        // run meters, saved alarm, savings totals: what this controller has counted
     NotInFile,     // the upload's reads do not reach it for this firmware: the file's 0 is no
                    // value the controller held
+    AddedRow,      // read by the upload only lately: a backup made before holds 0 there, so
+                   // restored only when asked for
 };
 
 // The kind of a register (1-based reference) for a firmware version.
@@ -51,6 +53,8 @@ struct SettingsComparison {
     std::vector<SettingsDifference> setApart;
     // Rows of the file that are not values (NotInFile), as "93-114", empty when none.
     std::string notInFile;
+    // The AddedRow rows among the differences, as "93-114", empty when none.
+    std::string addedRows;
 
     bool sameFirmware() const { return firmware == fileFirmware; }
     bool sameSerial() const { return controllerSerial == fileSerial; }
@@ -73,11 +77,12 @@ struct RestoreWrite {
 };
 
 // What a restore writes without being asked: every setting, the calibration only from a file
-// of the same controller; the slave address, and another controller's calibration, only when
-// asked for. One entry per comparison.differences.
+// of the same controller; the slave address, another controller's calibration and the added
+// rows only when asked for. One entry per comparison.differences.
 struct RestoreAsked {
     bool slaveAddress = false;
     bool calibration = false;
+    bool addedRows = false;
 };
 std::vector<bool> restoreChosenByDefault(const SettingsComparison& comparison,
                                          RestoreAsked asked = {});

@@ -72,9 +72,16 @@ void UploadDialog::upload() {
         return;
     }
     const std::string failure = writeFileAtomically(path, settingsFileText(image_, firmware_));
-    status_->setText(failure.empty() ? QString::fromUtf8(t::kUploaded)
-                                     : QString::fromStdString(std::string(t::kUploadWriteFailed) +
-                                                              " (" + failure + ")"));
+    if (!failure.empty()) {
+        status_->setText(
+            QString::fromStdString(std::string(t::kUploadWriteFailed) + " (" + failure + ")"));
+        return;
+    }
+    // Rows the controller cannot give are 0 in the file: the user is told which.
+    const std::string unread = settingsUnreadNote(firmware_);
+    status_->setText(
+        QString::fromUtf8(t::kUploaded) +
+        (unread.empty() ? QString() : QStringLiteral(" ") + QString::fromStdString(unread)));
 }
 
 QString UploadDialog::path() const {

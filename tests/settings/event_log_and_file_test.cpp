@@ -2,8 +2,10 @@
 // that never leaves half a file behind.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -72,10 +74,22 @@ TEST(SettingsFile, ReadsAndLinesFollowTheFirmwareVersion) {
         const char* last;
     };
     const Case cases[] = {
+        // Before 1.06 the controller gives no register after 92: those rows stay 0.
         {100, R{{1, 40}, {41, 40}, {81, 12}}, 116, "Dravo SN: 65535 ver. 1",
          "left_bank_sa_address,0"},
-        {112, R{{1, 40}, {41, 40}, {81, 12}, {93, 58}}, 153, "Dravo SN: 65535 ver. 1.12",
-         "gas_btu_ft3,0"},
+        {105, R{{1, 40}, {41, 40}, {81, 12}}, 116, "Dravo SN: 65535 ver. 1.05",
+         "left_bank_sa_address,0"},
+        // From 1.06 on it gives 81 to 114 in one read, as the calibration editor reads them.
+        {106, R{{1, 40}, {41, 40}, {81, 34}}, 116, "Dravo SN: 65535 ver. 1.06",
+         "left_bank_sa_address,114"},
+        {111, R{{1, 40}, {41, 40}, {81, 34}}, 116, "Dravo SN: 65535 ver. 1.11",
+         "left_bank_sa_address,114"},
+        {112, R{{1, 40}, {41, 40}, {81, 12}, {93, 58}, {151, 1}}, 153, "Dravo SN: 65535 ver. 1.12",
+         "gas_btu_ft3,151"},
+        {114, R{{1, 40}, {41, 40}, {81, 12}, {93, 58}, {151, 1}}, 153, "Dravo SN: 65535 ver. 1.14",
+         "gas_btu_ft3,151"},
+        {115, R{{1, 40}, {41, 40}, {81, 12}, {93, 58}, {151, 24}}, 176, "Dravo SN: 65535 ver. 1.15",
+         "min_substitution_rpm,174"},
         {117, R{{1, 40}, {41, 40}, {81, 12}, {93, 58}, {151, 24}, {175, 3}}, 179,
          "Dravo SN: 65535 ver. 1.17", "spare1,177"},
     };
@@ -140,6 +154,103 @@ TEST(SettingsFile, AFailedWriteLeavesTheOldFileAndNothingElse) {
     for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir))
         ++entries;
     EXPECT_EQ(entries, 1);  // no temporary file left behind
+    fs::remove_all(dir);
+}
+
+// A link is written through to its target, which it keeps pointing at; a link to a file not
+// there yet creates that file.
+TEST(SettingsFile, ASymbolicLinkIsWrittenThroughToItsTarget) {
+    const fs::path dir =
+        fs::path(::testing::TempDir()) / ("kvx_link_" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir / "units");
+    std::ofstream(dir / "units" / "unit7.csv", std::ios::binary) << "old\r\n";
+    fs::create_symlink("units/unit7.csv", dir / "unit7.csv");  // relative to the link's folder
+    fs::create_symlink(dir / "unit7.csv", dir / "again.csv");  // a link to the link
+    fs::create_symlink("units/new.csv", dir / "new.csv");      // to a file not there yet
+    const std::pair<const char*, const char*> cases[] = {
+        {"unit7.csv", "units/unit7.csv"},
+        {"again.csv", "units/unit7.csv"},
+        {"new.csv", "units/new.csv"},
+    };
+    for (auto [link, target] : cases) {
+        SCOPED_TRACE(link);
+        const std::string text = std::string("from ") + link + "\r\n";
+        EXPECT_EQ(writeFileAtomically((dir / link).string(), text), "");
+        EXPECT_TRUE(fs::is_symlink(dir / link));
+        EXPECT_EQ(contents(dir / target), text);
+    }
+    EXPECT_EQ(fs::read_symlink(dir / "unit7.csv"), "units/unit7.csv");
+    // A link to a pipe leads to no file to replace.
+    ASSERT_EQ(::mkfifo((dir / "units" / "pipe").c_str(), 0600), 0);
+    fs::create_symlink("units/pipe", dir / "pipe.csv");
+    EXPECT_EQ(writeFileAtomically((dir / "pipe.csv").string(), "x"), "it is not a file");
+    EXPECT_TRUE(fs::is_fifo(dir / "units" / "pipe"));
+    int entries = 0;
+    for ([[maybe_unused]] const auto& e : fs::recursive_directory_iterator(dir))
+        ++entries;
+    EXPECT_EQ(entries, 8);  // four links, the folder, two files and the pipe: nothing left over
+    fs::remove_all(dir);
+}
+
+// An existing, writable file in a folder this user may not create files in: the file is
+// written in place. Root may create files anywhere, so then the writes run as nobody in a
+// child process (the folder is root's and 0555, the file 0666); any other user is refused
+// by the folder's mode alone.
+TEST(SettingsFile, AFileInAFolderThatRefusesNewFilesIsWrittenInPlace) {
+    // The child runs this test again from the start: the folder's name is handed down to it.
+    const char* handed = std::getenv("KVX_TEST_LOCKED_DIR");
+    const fs::path dir =
+        handed ? fs::path(handed)
+               : fs::path(::testing::TempDir()) / ("kvx_locked_" + std::to_string(::getpid()));
+    if (!handed) ::setenv("KVX_TEST_LOCKED_DIR", dir.c_str(), 1);
+    if (fs::exists(dir)) ::chmod(dir.c_str(), 0755);
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const fs::path file = dir / "unit7.csv";
+    std::ofstream(file, std::ios::binary) << "old\r\n";
+    ::chmod(file.c_str(), 0666);
+    ::chmod(dir.c_str(), 0555);
+    if (::geteuid() == 0) {
+        // Whether this process may become nobody at all (a container may forbid it).
+        const pid_t child = ::fork();
+        if (child == 0) ::_exit(::setresuid(65534, 65534, 65534) == 0 ? 0 : 1);
+        int status = -1;
+        ::waitpid(child, &status, 0);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            ::unsetenv("KVX_TEST_LOCKED_DIR");
+            ::chmod(dir.c_str(), 0755);
+            fs::remove_all(dir);
+            GTEST_SKIP() << "root that cannot become nobody: the folder's mode would not apply";
+        }
+    }
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            if (::geteuid() == 0 && ::setresuid(65534, 65534, 65534) != 0) std::_Exit(77);
+            std::string shown;
+            shown += "[" + writeFileAtomically(file.string(), "new") + "]";
+            {
+                // The disk fills part-way: the old text is put back.
+                const test::ScopedFileSizeLimit limit(100);
+                shown += "[" + writeFileAtomically(file.string(), std::string(1000, 'x')) + "]";
+            }
+            shown += "[" + contents(file) + "]";
+            shown += "[" + writeFileAtomically(file.string(), "newer\r\n") + "]";
+            // A file that is not there cannot be made in such a folder.
+            shown += "[" + writeFileAtomically((dir / "other.csv").string(), "x") + "]";
+            std::fprintf(stderr, "%s\n", shown.c_str());
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0),
+        "\\[\\]\\[File too large\\]\\[new\\]\\[\\]\\[Permission denied\\]\n");
+    ::unsetenv("KVX_TEST_LOCKED_DIR");
+    ::chmod(dir.c_str(), 0755);
+    EXPECT_EQ(contents(file), "newer\r\n");
+    int entries = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir))
+        ++entries;
+    EXPECT_EQ(entries, 1);
     fs::remove_all(dir);
 }
 

@@ -233,15 +233,63 @@ TEST(SettingsRestore, CompareListsDifferencesInUnitsAndSetsApartTheRest) {
     EXPECT_EQ(b.compare().differences[2].fileShown, "28.7 HP");
 }
 
-TEST(SettingsRestore, RowsTheUploadDidNotReadAreNeverCompared) {
-    Bench b(110);
-    b.link.holding[100] = 1;  // beyond the reads of 1.10: neither side has a value
-    b.link.holding[92] = 1;   // overspeed, the last one read
-    const SettingsComparison c = b.compare();
-    ASSERT_EQ(c.differences.size(), 1u);
-    EXPECT_EQ(c.differences[0].reference, 92);
-    EXPECT_EQ(c.notInFile, "93-114");
-    EXPECT_EQ(Bench(113).compare().notInFile, "151");
+// Rows a controller cannot give are never compared. Rows it gives but that backups made
+// before the upload read them hold as 0 are compared, shown and left unchosen: an old
+// backup's 0 there is no value the controller held.
+TEST(SettingsRestore, RowsOlderBackupsHoldAsZeroAreShownButNotChosen) {
+    struct Case {
+        int firmware;
+        int firstRow, lastRow;  // the rows in question
+        bool compared;
+        const char* notInFile;
+    };
+    const Case cases[] = {
+        {105, 93, 114, false, "93-114"},
+        {106, 93, 114, true, ""},
+        {110, 93, 114, true, ""},
+        {113, 151, 151, true, ""},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.firmware);
+        Bench b(k.firmware);
+        // A new backup holds the controller's values there: nothing differs.
+        EXPECT_TRUE(b.compare().differences.empty());
+        // An older backup holds 0 there; load_sp0 differs as any setting may.
+        for (int r = k.firstRow; r <= k.lastRow; ++r)
+            b.file.image[static_cast<std::size_t>(r - 1)] = 0;
+        b.link.holding[41] = 9;
+        const SettingsComparison c = b.compare();
+        EXPECT_EQ(c.notInFile, k.notInFile);
+        std::vector<int> shown;
+        for (const SettingsDifference& d : c.differences)
+            shown.push_back(d.reference);
+        std::vector<int> expected{41};
+        for (int r = k.firstRow; k.compared && r <= k.lastRow; ++r)
+            expected.push_back(r);
+        ASSERT_EQ(shown, expected);
+        const std::vector<bool> chosen = restoreChosenByDefault(c);
+        for (std::size_t i = 0; i < shown.size(); ++i)
+            EXPECT_EQ(chosen[i], shown[i] == 41) << shown[i];
+        const auto plan = restorePlan(c, chosen);
+        ASSERT_EQ(plan.size(), 1u);
+        EXPECT_EQ(plan[0].reference, 41);
+        // Chosen on purpose, they are written with the file's value.
+        EXPECT_EQ(restorePlan(c, std::vector<bool>(shown.size(), true)).size(), shown.size());
+        if (!k.compared) continue;
+
+        // The dialog shows them unchecked and says why.
+        test::ScriptedPrompts prompts;
+        int slave = 1;
+        RestoreDialog d(c, "old.csv", b.link, slave, prompts);
+        ASSERT_EQ(d.rowCount(), static_cast<int>(shown.size()));
+        for (int row = 0; row < d.rowCount(); ++row)
+            EXPECT_EQ(d.checked(row), row == 0) << shown[static_cast<std::size_t>(row)];
+        auto* note = d.findChild<QLabel*>("olderBackupsNote");
+        ASSERT_NE(note, nullptr);
+        EXPECT_NE(note->text().indexOf("hold 0"), -1) << note->text().toStdString();
+        EXPECT_NE(note->text().indexOf(k.firmware == 113 ? "151" : "93-114"), -1)
+            << note->text().toStdString();
+    }
 }
 
 TEST(SettingsRestore, WritesOnlyTheChosenInReferenceOrderAndTheAddressLast) {

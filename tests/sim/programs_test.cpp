@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "link/command_line.h"
+#include "model/registers.h"
 #include "sim/sim_server.h"
 
 extern char** environ;
@@ -114,9 +115,9 @@ const std::string kProbe = KVX_PROBE_PATH;
 TEST(DravoSim, HelpAndBadOptions) {
     const Result help = run({kSim, "--help"});
     EXPECT_EQ(help.status, 0);
-    for (const char* opt : {"--firmware", "--slave", "--link", "--wire-timing", "--scenario",
-                            "--fault", "--seconds", "--seed", "cable-pulled", "high-exhaust",
-                            "KIND:at=N"})
+    for (const char* opt :
+         {"--firmware", "--slave", "--link", "--wire-timing", "--scenario", "--fault", "--seconds",
+          "--seed", "cable-pulled", "high-exhaust", "KIND:at=N"})
         EXPECT_NE(help.out.find(opt), std::string::npos) << opt;
     for (const std::vector<std::string>& bad : {std::vector<std::string>{kSim, "--frobnicate"},
                                                 {kSim, "--firmware", "104"},
@@ -524,7 +525,12 @@ TEST(KvxProbe, SettingsDiffAndRestoreTellDifferencesFailuresAndUsageApart) {
     EXPECT_EQ(holding(107), 236);
     EXPECT_EQ(holding(4), 1);
     EXPECT_EQ(saves(), savesBefore + 1);
-    EXPECT_EQ(run({kProbe, "--port", port, "--settings-diff", changed}).status, 1);
+    // Only modbus_address still differs, which a restore writes only when asked for.
+    EXPECT_EQ(run({kProbe, "--port", port, "--settings-diff", changed}).status, 0);
+    EXPECT_EQ(
+        run({kProbe, "--port", port, "--settings-diff", changed, "--include", "modbus_address"})
+            .status,
+        1);
 
     // A write the controller refuses: what was written is said, and nothing is saved.
     setRow(text, "load_sp1", 2100);
@@ -613,6 +619,159 @@ TEST(KvxProbe, RestoresAnotherControllersCalibrationOnlyWhenAskedFor) {
     EXPECT_NE(asked.out.find("plan: 2 writes\n"), std::string::npos) << asked.out;
     EXPECT_EQ(holding(13), 1234);
     EXPECT_EQ(holding(148), 77);
+}
+
+// Rows 93-114 of firmware 1.06 to 1.11: the backup holds the controller's values there; a
+// backup made before they were read holds 0, and a restore leaves them out unless asked for.
+TEST(KvxProbe, BacksUpEveryRowTheControllerGivesAndLeavesOlderBackupsZerosAlone) {
+    const SettingsDir dir;
+    {
+        EngineConfig cfg;
+        cfg.firmware = 105;  // no register after 92
+        SimServer server(cfg);
+        ASSERT_EQ(server.start(), 0);
+        const std::string backup = (dir.path / "old105.csv").string();
+        const Result r = run({kProbe, "--port", server.devicePath(), "--settings-csv", backup});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(values(r.out)["unread_rows"], "93-114") << r.out;
+        EXPECT_NE(fileText(backup).find("\r\nflow_setpoint,0\r\n"), std::string::npos);
+    }
+    EngineConfig cfg;
+    cfg.firmware = 110;
+    SimServer server(cfg);
+    ASSERT_EQ(server.start(), 0);
+    const std::string port = server.devicePath();
+    const auto holding = [&server](int ref) {
+        return server.withEngine([ref](ControllerEngine& e) { return e.holding(ref); });
+    };
+    const std::string backup = (dir.path / "unit.csv").string();
+    const Result made = run({kProbe, "--port", port, "--settings-csv", backup});
+    ASSERT_EQ(made.status, 0) << made.err;
+    EXPECT_EQ(values(made.out).count("unread_rows"), 0u) << made.out;
+    std::string text = fileText(backup);
+    for (const auto& [name, ref] : {std::pair{"overspeed", 92},
+                                    {"vibrat_load0", 93},
+                                    {"flow_setpoint", 104},
+                                    {"low_batt_limit", 107},
+                                    {"exhaust_temp_max", 108},
+                                    {"left_bank_sa_address", 114}}) {
+        ASSERT_NE(holding(ref), 0) << name;
+        EXPECT_NE(
+            text.find(std::string("\r\n") + name + "," + std::to_string(holding(ref)) + "\r\n"),
+            std::string::npos)
+            << name;
+    }
+
+    // As a backup made before: 0 from 93 on.
+    for (int ref = 93; ref <= 114; ++ref)
+        setRow(text, std::string(parameterName(ref)), 0);
+    setRow(text, "load_sp0", 1500);
+    const std::string old = dir.file("old.csv", text);
+    const std::int16_t setpoint = holding(104);
+    const Result left = run({kProbe, "--port", port, "--settings-restore", old, "--yes"});
+    EXPECT_EQ(left.status, 0) << left.err << left.out;
+    EXPECT_NE(left.out.find("plan: 1 write\n"), std::string::npos) << left.out;
+    EXPECT_NE(left.out.find("hold 0"), std::string::npos) << left.out;
+    EXPECT_NE(left.out.find("--include added_rows"), std::string::npos) << left.out;
+    EXPECT_EQ(holding(41), 1500);
+    EXPECT_EQ(holding(104), setpoint);
+
+    // Asked for, the file's values are written.
+    setRow(text, "flow_setpoint", 444);
+    const std::string chosen = dir.file("chosen.csv", text);
+    const Result asked = run(
+        {kProbe, "--port", port, "--settings-restore", chosen, "--yes", "--include", "added_rows"});
+    EXPECT_EQ(asked.status, 0) << asked.err << asked.out;
+    EXPECT_NE(asked.out.find("plan: 20 writes\n"), std::string::npos) << asked.out;
+    EXPECT_EQ(holding(104), 444);
+    EXPECT_EQ(holding(107), 0);
+}
+
+// The diff's exit status says whether a restore with the same --include would write
+// anything; a difference it leaves alone is still printed.
+TEST(KvxProbe, DiffExitsByWhatARestoreWithTheSameOptionsWouldWrite) {
+    SimServer server;
+    ASSERT_EQ(server.start(), 0);
+    const SettingsDir dir;
+    const std::string port = server.devicePath();
+    const std::string backup = (dir.path / "unit.csv").string();
+    ASSERT_EQ(run({kProbe, "--port", port, "--settings-csv", backup}).status, 0);
+    const std::string text = fileText(backup);
+    const auto with = [&](const char* name, std::vector<std::pair<std::string, int>> rows) {
+        std::string t = text;
+        for (const auto& [row, value] : rows)
+            setRow(t, row, value);
+        return dir.file(name, t);
+    };
+    const std::string address = with("address.csv", {{"modbus_address", 9}});
+    const std::string noAddress = with("zero.csv", {{"modbus_address", 0}});
+    const std::string setting = with("setting.csv", {{"modbus_address", 9}, {"load_sp0", 1500}});
+    struct Case {
+        std::string file;
+        std::vector<std::string> options;
+        int status;
+    };
+    const Case cases[] = {
+        {backup, {}, 0},
+        {address, {}, 0},
+        {address, {"--include", "modbus_address"}, 1},
+        {address, {"--include", "calibration"}, 0},
+        {noAddress, {"--include", "modbus_address"}, 0},  // never written: no slave address
+        {setting, {}, 1},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> command{kProbe, "--port", port, "--settings-diff", c.file};
+        command.insert(command.end(), c.options.begin(), c.options.end());
+        const Result r = run(command);
+        SCOPED_TRACE(c.file + (c.options.empty() ? "" : " " + c.options.back()));
+        EXPECT_EQ(r.status, c.status) << r.out << r.err;
+        if (c.file == address) {
+            EXPECT_NE(r.out.find("differences: 1\n"), std::string::npos) << r.out;
+        }
+    }
+    EXPECT_EQ(run({kProbe, "--port", port, "--settings-diff", address, "--yes"}).status, 2);
+}
+
+// Paths and file text quoted in refusals reach the terminal as text: control bytes and bytes
+// from 0x80 on are spelled out, so a file name cannot move the cursor or retitle the window.
+TEST(KvxProbe, RefusalsSpellOutControlAndHighBytes) {
+    const SettingsDir dir;
+    const std::string odd = "b\x1b]0;x\x07\xc3\xa9\x9b.csv";
+    const std::string bad = dir.file(odd.c_str(), "Dravo\xff\x9b SN: 1\r\n");
+    const std::string shownPath = (dir.path / "b\\x1b]0;x\\x07\\xc3\\xa9\\x9b.csv").string();
+    SimServer server;
+    ASSERT_EQ(server.start(), 0);
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::vector<std::string> shown;
+    };
+    const Case cases[] = {
+        {{"--port", server.devicePath(), "--settings-diff", bad},
+         3,
+         {shownPath, "\"Dravo\\xff\\x9b SN: 1\""}},
+        {{"--port", server.devicePath(), "--settings-csv", bad + "/x.csv"},
+         1,
+         {"cannot write " + shownPath + "/x.csv"}},
+        {{"--port", "/dev/kvx\xe9\x9b[2J"}, 1, {"cannot open /dev/kvx\\xe9\\x9b[2J"}},
+    };
+    for (std::size_t k = 0; k < std::size(cases); ++k) {
+        const Case& c = cases[k];
+        SCOPED_TRACE(k);
+        std::vector<std::string> command{kProbe};
+        command.insert(command.end(), c.args.begin(), c.args.end());
+        const Result r = run(command);
+        const std::string err = cli::printable(r.err);
+        EXPECT_EQ(r.status, c.status) << err;
+        for (const std::string& part : c.shown)
+            EXPECT_NE(r.err.find(part), std::string::npos) << part << "\n" << err;
+        // Where the first byte that is not printable ASCII (nor the line end) is.
+        const auto raw = std::find_if(r.err.begin(), r.err.end(), [](char ch) {
+            const auto byte = static_cast<unsigned char>(ch);
+            return (byte < 0x20 || byte >= 0x7f) && byte != '\n';
+        });
+        EXPECT_EQ(static_cast<std::size_t>(raw - r.err.begin()), r.err.size()) << err;
+    }
 }
 
 TEST(DravoSim, StartsFromASettingsFile) {

@@ -43,7 +43,8 @@ int main(int argc, char** argv) {
         // The file first: a bad one needs no line.
         SettingsFileError why;
         if (!readSettingsFile(settingsFile, file, why)) {
-            std::fprintf(stderr, "kvx-probe: %s: %s\n", settingsFile.c_str(), why.text().c_str());
+            std::fprintf(stderr, "kvx-probe: %s: %s\n", cli::printable(settingsFile).c_str(),
+                         why.text().c_str());
             return failure;
         }
     }
@@ -68,9 +69,13 @@ int main(int argc, char** argv) {
         const int rc =
             options.settingsDiff.empty()
                 ? probe::restoreSettings(master, options.slave, firmware, file,
-                                         {options.includeAddress, options.includeCalibration},
+                                         {options.includeAddress, options.includeCalibration,
+                                          options.includeAddedRows},
                                          options.yes, stdout, error)
-                : probe::diffSettings(master, options.slave, firmware, file, stdout, error);
+                : probe::diffSettings(master, options.slave, firmware, file,
+                                      {options.includeAddress, options.includeCalibration,
+                                       options.includeAddedRows},
+                                      stdout, error);
         std::fflush(stdout);
         master.closeConnection();
         if (!error.empty()) std::fprintf(stderr, "kvx-probe: %s\n", error.c_str());
@@ -84,8 +89,12 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "kvx-probe: %s\n", error.c_str());
             return rc;
         }
+        const int firmware = prober.identity().version;
         std::printf("settings_csv=%s\nrows=%d\n", options.settingsCsv.c_str(),
-                    settingsFileRows(prober.identity().version));
+                    settingsFileRows(firmware));
+        // Rows the controller cannot give are 0 in the file.
+        if (const std::string unread = settingsUnreadRows(firmware); !unread.empty())
+            std::printf("unread_rows=%s\n", unread.c_str());
         return 0;
     }
 

@@ -20,9 +20,9 @@
 namespace kvx::probe {
 std::string probeUsage() {
     return "Usage: kvx-probe --port NAME [--slave N] [--data-dir DIR]\n"
-           "                 [--polls N | --settings-csv FILE | --settings-diff FILE |\n"
-           "                  --settings-restore FILE [--yes]\n"
-           "                  [--include modbus_address|calibration[,...]]]\n"
+           "                 [--polls N | --settings-csv FILE |\n"
+           "                  (--settings-diff FILE | --settings-restore FILE [--yes])\n"
+           "                  [--include modbus_address|calibration|added_rows[,...]]]\n"
            "Connects to a Dravo controller as the viewer does (9600 baud 8N1, 3000 ms reply\n"
            "time-out, no retries), reads its identity, the instrument ranges and one poll's\n"
            "input blocks for its firmware version, and prints name=value lines.\n"
@@ -49,12 +49,16 @@ std::string probeUsage() {
            "  --yes           with --settings-restore: write the plan, read every written\n"
            "                  register back, and send the save command when all of them hold\n"
            "                  their values; without it nothing is written\n"
-           "  --include WHAT  with --settings-restore, a comma list of: modbus_address, also\n"
+           "  --include WHAT  with --settings-restore (and --settings-diff, whose exit status\n"
+           "                  then says whether such a restore would write), a comma list\n"
+           "                  of: modbus_address, also\n"
            "                  write the file's slave address (last; the read-back and the save\n"
            "                  go to the new address); calibration, also write the sensor gains\n"
            "                  and offsets and calibrated of a file read from another controller\n"
            "                  (they belong to that unit: left out otherwise; a file of the same\n"
-           "                  controller restores them anyway)\n"
+           "                  controller restores them anyway); added_rows, also write rows\n"
+           "                  93-114 (firmware 1.06-1.11) and 151 (1.12-1.14), which backups\n"
+           "                  made before the upload read them hold as 0\n"
            "  --data-dir DIR  the viewer's program directory, where COMn links are looked up\n"
            "                  (default $XDG_DATA_HOME/Orvik_KVX, else ~/.local/share/Orvik_KVX)\n"
            "  --help          show this text\n"
@@ -63,8 +67,9 @@ std::string probeUsage() {
            "Exit status: 0 when every poll was good (or the settings file was written); 1 when\n"
            "the port could not be opened, the identity could not be read, a poll or a settings\n"
            "read failed (a one-line error names the result code) or the settings file could\n"
-           "not be written; 2 for a bad option. With --settings-diff: 0 no difference, 1\n"
-           "differences, 3 the port, a read or the file failed, or the file is of another\n"
+           "not be written; 2 for a bad option. With --settings-diff: 0 when a restore with the\n"
+           "same --include would write nothing (differences it leaves alone are still listed),\n"
+           "1 when it would, 3 the port, a read or the file failed, or the file is of another\n"
            "firmware. With --settings-restore: 0 restored and saved (or only the plan printed,\n"
            "or nothing to write), 3 as for --settings-diff with nothing written, 4 a write,\n"
            "the read-back or the save failed (what was written is printed; nothing is saved\n"
@@ -115,8 +120,11 @@ bool parseProbeOptions(int argc, const char* const* argv, ProbeOptions& o, std::
                     o.includeAddress = true;
                 else if (item == "calibration")
                     o.includeCalibration = true;
+                else if (item == "added_rows")
+                    o.includeAddedRows = true;
                 else
-                    return ok(args.expected("modbus_address, calibration or both, comma-separated"));
+                    return ok(args.expected(
+                        "modbus_address, calibration or added_rows, comma-separated"));
                 if (comma == std::string_view::npos) break;
                 rest = rest.substr(comma + 1);
             }
@@ -136,8 +144,13 @@ bool parseProbeOptions(int argc, const char* const* argv, ProbeOptions& o, std::
         error = "--polls cannot be given with a settings file";
         return false;
     }
-    if ((o.yes || o.includeAddress || o.includeCalibration) && o.settingsRestore.empty()) {
-        error = "--yes and --include go with --settings-restore only";
+    if (o.yes && o.settingsRestore.empty()) {
+        error = "--yes goes with --settings-restore only";
+        return false;
+    }
+    if ((o.includeAddress || o.includeCalibration || o.includeAddedRows) &&
+        o.settingsRestore.empty() && o.settingsDiff.empty()) {
+        error = "--include goes with --settings-diff or --settings-restore only";
         return false;
     }
     if (!o.help && !o.version && o.port.empty()) {
@@ -183,7 +196,9 @@ std::string resultName(int result) {
 }
 
 std::string openFailureText(const std::string& device, int error) {
-    std::string text = "cannot open " + device;
+    // The path as given may hold any byte: it reaches the terminal spelled out.
+    const std::string shown = cli::printable(device);
+    std::string text = "cannot open " + shown;
     if (error == EWOULDBLOCK) return text + " (another program holds it)";
     if (error == 0) return text;
     text += " (" + std::string(std::strerror(error)) + ")";
@@ -199,7 +214,7 @@ std::string openFailureText(const std::string& device, int error) {
         owner = " (group " + (g ? std::string(g->gr_name) : std::to_string(st.st_gid)) + ", mode " +
                 mode + ")";
     }
-    return text + "\nthis user may not open " + device + owner +
+    return text + "\nthis user may not open " + shown + owner +
            ". Serial ports belong to the 'dialout' group: join it with\n"
            "  sudo usermod -aG dialout $USER\n"
            "then log out and in again (the new group counts from the next login).";
@@ -369,11 +384,44 @@ void printComparison(std::FILE* out, const SettingsComparison& c) {
     std::fprintf(out, "never restored: %zu\n", c.setApart.size());
     for (const SettingsDifference& d : c.setApart)
         printRow(out, d, restoreKindText(d.kind));
+    if (!c.addedRows.empty()) {
+        std::fprintf(out,
+                     "added rows: %s (backups made before the upload read them hold 0 there, not "
+                     "the controller's values)\n",
+                     c.addedRows.c_str());
+    }
     if (!c.notInFile.empty()) {
         std::fprintf(out,
-                     "not in the file: %s (the upload does not read them for firmware %s; the "
+                     "not in the file: %s (firmware %s does not give them; the "
                      "file holds 0 there)\n",
                      c.notInFile.c_str(), settingsVersionText(c.firmware).c_str());
+    }
+}
+
+// The differences a restore with these options leaves alone, and how to ask for them.
+void printLeftOut(std::FILE* out, const SettingsComparison& c, RestoreAsked asked) {
+    std::vector<int> calibration;
+    for (const SettingsDifference& d : c.differences) {
+        if (d.kind == RestoreKind::Calibration && !c.sameSerial() && !asked.calibration)
+            calibration.push_back(d.reference);
+        if (d.kind != RestoreKind::SlaveAddress) continue;
+        if (d.file < 1 || d.file > 247)
+            std::fprintf(out, "modbus_address %u in the file is no slave address: not written\n",
+                         static_cast<unsigned>(d.file));
+        else if (!asked.slaveAddress)
+            std::fprintf(out, "modbus_address not written: --include modbus_address writes it\n");
+    }
+    if (!c.addedRows.empty() && !asked.addedRows) {
+        std::fprintf(out,
+                     "added rows not written (registers %s): backups made before the upload read "
+                     "them hold 0 there; --include added_rows writes them\n",
+                     c.addedRows.c_str());
+    }
+    if (!calibration.empty()) {
+        std::fprintf(out,
+                     "calibration not written (registers %s): the sensor calibration of another "
+                     "controller belongs to that unit; --include calibration writes it\n",
+                     referenceRanges(calibration).c_str());
     }
 }
 
@@ -390,19 +438,23 @@ int backupSettings(MbusMasterFunctions& master, int slave, int firmware, const s
     }
     if (const std::string why = writeFileAtomically(path, settingsFileText(image, firmware));
         !why.empty()) {
-        error = "cannot write " + path + ": " + why;
+        error = "cannot write " + cli::printable(path) + ": " + why;
         return 1;
     }
     return 0;
 }
 
 int diffSettings(MbusMasterFunctions& master, int slave, int firmware,
-                 const SettingsFileContents& file, std::FILE* out, std::string& error) {
+                 const SettingsFileContents& file, RestoreAsked asked, std::FILE* out,
+                 std::string& error) {
     MasterLink link(master);
     SettingsComparison c;
     if (const int rc = compareWith(link, slave, firmware, file, c, error); rc != 0) return rc;
     printComparison(out, c);
-    return c.differences.empty() ? 0 : kExitDifferences;
+    printLeftOut(out, c, asked);
+    // A difference the restore would leave alone (the slave address, say) is no reason to
+    // restore: the status follows the plan.
+    return restorePlan(c, restoreChosenByDefault(c, asked)).empty() ? 0 : kExitDifferences;
 }
 
 int restoreSettings(MbusMasterFunctions& master, int slave, int firmware,
@@ -419,23 +471,7 @@ int restoreSettings(MbusMasterFunctions& master, int slave, int firmware,
         for (const SettingsDifference& d : c.differences)
             if (d.reference == w.reference) printRow(out, d, inUnits(d));
     }
-    std::vector<int> calibration;
-    for (const SettingsDifference& d : c.differences) {
-        if (d.kind == RestoreKind::Calibration && !c.sameSerial() && !asked.calibration)
-            calibration.push_back(d.reference);
-        if (d.kind != RestoreKind::SlaveAddress) continue;
-        if (d.file < 1 || d.file > 247)
-            std::fprintf(out, "modbus_address %u in the file is no slave address: not written\n",
-                         static_cast<unsigned>(d.file));
-        else if (!asked.slaveAddress)
-            std::fprintf(out, "modbus_address not written: --include modbus_address writes it\n");
-    }
-    if (!calibration.empty()) {
-        std::fprintf(out,
-                     "calibration not written (registers %s): the sensor calibration of another "
-                     "controller belongs to that unit; --include calibration writes it\n",
-                     referenceRanges(calibration).c_str());
-    }
+    printLeftOut(out, c, asked);
     if (!write || plan.empty()) return 0;
 
     const RestoreOutcome o = writeRestore(link, slave, firmware, plan);

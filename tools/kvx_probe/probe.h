@@ -17,13 +17,14 @@ struct ProbeOptions {
     std::string port;
     int slave = 1;
     int polls = 1;
-    std::string dataDir;          // where COMn links live; empty: the viewer's default
-    std::string settingsCsv;      // back the settings up into this file instead of polling
-    std::string settingsDiff;     // compare the controller with this settings file
-    std::string settingsRestore;  // restore this settings file onto the controller
-    bool yes = false;             // restore: write; without it the plan is printed only
+    std::string dataDir;              // where COMn links live; empty: the viewer's default
+    std::string settingsCsv;          // back the settings up into this file instead of polling
+    std::string settingsDiff;         // compare the controller with this settings file
+    std::string settingsRestore;      // restore this settings file onto the controller
+    bool yes = false;                 // restore: write; without it the plan is printed only
     bool includeAddress = false;      // restore: modbus_address too
     bool includeCalibration = false;  // restore: another controller's sensor calibration too
+    bool includeAddedRows = false;    // restore: the rows older backups hold as 0 too
     bool help = false;
     bool version = false;
 };
@@ -79,11 +80,12 @@ inline constexpr int kExitDifferences = 1;  // diff: the controller differs from
 inline constexpr int kExitReadOrFile = 3;   // the port, a read, the file, or its firmware
 inline constexpr int kExitNotRestored = 4;  // restore: a write, the read-back or the save failed
 
-// Compares the controller with the file and prints the table to out. 0 when a restore would
-// write nothing, kExitDifferences when it would, kExitReadOrFile with error set when the
-// controller could not be read or the file is of another firmware.
+// Compares the controller with the file and prints the table to out. 0 when a restore with
+// the same options would write nothing, kExitDifferences when it would, kExitReadOrFile with
+// error set when the controller could not be read or the file is of another firmware.
 int diffSettings(MbusMasterFunctions& master, int slave, int firmware,
-                 const SettingsFileContents& file, std::FILE* out, std::string& error);
+                 const SettingsFileContents& file, RestoreAsked asked, std::FILE* out,
+                 std::string& error);
 
 // Compares, prints the plan (the slave address and another controller's calibration only when
 // asked for) and, when write is set, writes it, reads it back and sends the
