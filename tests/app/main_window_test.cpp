@@ -355,6 +355,33 @@ TEST_F(MainWindowTest, StatusPartTextsFitFrom1366OrShowAsTooltip) {
     EXPECT_TRUE(partAt(0)->toolTip().isEmpty());
 }
 
+// A 1024-pixel screen (many field laptops) still shows the whole serial number, whatever its
+// sixteen bits hold, in the bar's own font.
+TEST_F(MainWindowTest, SerialNumberPartHoldsEveryFiveDigitNumberFrom1024Pixels) {
+    make();
+    window->showNormal();
+    const QLabel* part0 = window->statusBar()->findChild<QLabel*>("part0");
+    ASSERT_NE(part0, nullptr);
+    for (int width : {1024, 1100, 1280}) {
+        window->resize(width, 700);
+        QTest::qWait(20);
+        ASSERT_EQ(window->statusBar()->width(), width);
+        const QFontMetrics fm(part0->font());
+        const int room = part0->contentsRect().width() - part0->indent();
+        for (int serial : {32767, -32768, 22222}) {
+            const QString text = QString::fromStdString(serialNumberText(serial));
+            EXPECT_LE(fm.horizontalAdvance(text), room) << width << ": " << text.toStdString();
+        }
+    }
+    // What the window shows at 1024: the whole text, and no tooltip standing in for it.
+    window->resize(1024, 700);
+    window->controller().serialNumber = 32767;
+    window->panelView()->update();
+    ASSERT_TRUE(nextPaint());
+    EXPECT_EQ(part0->text(), " Orvik Dravo Serial Nr: 32767");
+    EXPECT_TRUE(part0->toolTip().isEmpty());
+}
+
 TEST(WindowDialogs, EveryTitleFitsItsTitleBar) {
     ProgramSettings settings;
     PortConfig config;
