@@ -4,6 +4,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
@@ -202,7 +203,8 @@ void MainWindow::tickLogMenu(bool enable) {
 namespace {
 
 // The parts' edges were laid out for a small status font: this face at a cell of 11 pixels
-// holds every part's usual text whole from 1366 pixels on, five-digit serial numbers included.
+// holds every part's usual text whole from 1366 pixels on; the serial number's part keeps room
+// for its text on narrower screens too.
 QFont statusFont() {
     QFont f(QStringLiteral("DejaVu Sans Condensed"));
     f.setPixelSize(10);
@@ -211,6 +213,18 @@ QFont statusFont() {
 
 // Room between a part's sunken frame and its text.
 constexpr int kPartIndent = 2;
+
+// The widest serial-number text a part can be asked to show: a sign and five of the widest
+// digit bound every sixteen-bit number, whatever the font's digits are like.
+int widestSerialNumberText(const QFontMetrics& fm) {
+    int widest = 0;
+    for (int digit = 0; digit <= 9; ++digit) {
+        const int n = -11111 * digit;  // may pass -32768: only its width counts
+        widest =
+            std::max(widest, fm.horizontalAdvance(QString::fromStdString(serialNumberText(n))));
+    }
+    return widest;
+}
 
 // Shows text in a part; when the part is too narrow for it, the whole text is its tooltip.
 void setPartText(QLabel& part, const QString& text) {
@@ -247,6 +261,9 @@ void MainWindow::buildStatusBar() {
     bar->layout()->activate();
     barLeft_ = parts_[0]->x();
     barGap_ = parts_[1]->x() - (parts_[0]->x() + 1);
+    // The proportional edges leave too little of a 1024-pixel bar for the serial number.
+    serialPartEdge_ = barLeft_ + 2 * parts_[0]->frameWidth() + kPartIndent +
+                      widestSerialNumberText(QFontMetrics(parts_[0]->font()));
     // Parts 0 to 2 keep fixed widths from the edges; the last one takes what is left, however
     // little, never what its text asks for.
     parts_[3]->setMinimumWidth(0);
@@ -391,7 +408,7 @@ void MainWindow::exitProgram() {
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
-    edges_ = statusEdgesForWidth(statusBar()->width());
+    edges_ = statusEdgesForWidth(statusBar()->width(), serialPartEdge_);
     layoutStatusBar();
     postReplaceRunStop();
 }

@@ -159,8 +159,9 @@ class MainWindow : public QMainWindow, private MonitorHost {
     std::unique_ptr<LayeredQtSurface> surface_;
     std::array<QLabel*, 4> parts_{};
     StatusEdges edges_ = kStatusEdgesAtCreation;
-    int barLeft_ = 0;  // the status bar layout's left margin before part 0
-    int barGap_ = 0;   // and its spacing between parts
+    int barLeft_ = 0;         // the status bar layout's left margin before part 0
+    int barGap_ = 0;          // and its spacing between parts
+    int serialPartEdge_ = 0;  // where part 0 must end to hold the widest serial number
     std::vector<CommandEntry> commands_;
     std::map<int, std::size_t> keys_;  // Qt key -> entry of commands_
     std::map<int, QAction*> actions_;

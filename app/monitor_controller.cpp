@@ -140,6 +140,7 @@ void MonitorController::connectSequenceTick() {
     const int r = link_.readHoldingRegisters(settings_.slaveId, DeviceIdentity::kFirstRef, regs,
                                              DeviceIdentity::kCount);
     identity = DeviceIdentity::fromRegisters(regs);
+    identityRead = r == 0;
     if (r == 0) {
         serialNumber = identity.serial_number;
         host_.setTitle(firmwareTitle(identity.version));
@@ -318,6 +319,7 @@ void MonitorController::connect() {
     const int ri = link_.readHoldingRegisters(settings_.slaveId, DeviceIdentity::kFirstRef, regs,
                                               DeviceIdentity::kCount);
     identity = DeviceIdentity::fromRegisters(regs);
+    identityRead = ri == 0;
     serialNumber = identity.serial_number;
     std::int16_t check[kCheckCount];
     const int rc =

@@ -116,6 +116,9 @@ class MonitorController {
 
     // Device data, kept for the whole run.
     DeviceIdentity identity;
+    // identity holds the controller's answer to the last identity read; false before any
+    // answer and after a failed read, which leaves it zero.
+    bool identityRead = false;
     int serialNumber = 0;
     InputImage image;
     LiveData live;

@@ -53,6 +53,13 @@ bool SettingsCommands::passwordGate() {
     return dialog.passwordAccepted();
 }
 
+bool SettingsCommands::firmwareKnown() {
+    if (controller_.identityRead) return true;
+    // Judged by firmware 0, a screen would be refused or read the wrong blocks.
+    noticeBox(t::kNotConnected);
+    return false;
+}
+
 bool SettingsCommands::connectionCheck() {
     std::array<std::int16_t, 40> regs{};
     return link_.readHoldingRegisters(settings_.slaveId, 1, regs.data(), 40) == 0;
@@ -78,6 +85,7 @@ void SettingsCommands::registerScreen(const ScreenTable& table) {
 }
 
 void SettingsCommands::flowControl() {
+    if (!firmwareKnown()) return;
     // Older controllers do not have the flow-control registers: writing them would reach
     // whatever those references hold there.
     if (firmware() < kFlowControlMinFirmware) {
@@ -96,6 +104,7 @@ void SettingsCommands::flowControl() {
 }
 
 void SettingsCommands::calibrate() {
+    if (!firmwareKnown()) return;
     stopPolling();
     CalibrationEditor editor(link_, blocks_, calibration_, settings_.slaveId, firmware());
     if (editor.checkConnection() != 0) {
@@ -142,6 +151,7 @@ void SettingsCommands::alarmAcknowledgment() {
 }
 
 void SettingsCommands::emailMessaging() {
+    if (!firmwareKnown()) return;
     if (firmware() < kEmailMinFirmware) {
         noticeBox(t::kFeatureNotSupported);
         return;  // polling goes on

@@ -48,6 +48,9 @@ class SettingsCommands {
     // The password dialog; true when a code was accepted.
     bool passwordGate();
     int firmware() const { return controller_.identity.version; }
+    // For the commands that depend on the firmware version: false, with the not-connected box,
+    // while no identity read has been answered.
+    bool firmwareKnown();
     // The connection check of the guarded commands: references 1 to 40.
     bool connectionCheck();
     void restoreFrom(const std::string& path);

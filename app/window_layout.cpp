@@ -1,11 +1,13 @@
 #include "app/window_layout.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace kvx {
 
-StatusEdges statusEdgesForWidth(int w) {
-    return {static_cast<int>(w / 9.5), static_cast<int>(w / 4.5), static_cast<int>(w / 1.35), -1};
+StatusEdges statusEdgesForWidth(int w, int serialPartEdge) {
+    const int serialEdge = std::max(static_cast<int>(w / 9.5), std::min(serialPartEdge, w));
+    return {serialEdge, static_cast<int>(w / 4.5), static_cast<int>(w / 1.35), -1};
 }
 
 std::array<int, 4> statusPartWidths(const StatusEdges& edges, int w) {

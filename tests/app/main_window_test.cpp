@@ -282,7 +282,7 @@ TEST_F(MainWindowTest, PollingFillsTheStatusBar) {
 TEST_F(MainWindowTest, StatusBarPartsFollowTheWindowWidth) {
     startPolling();
     window->showNormal();
-    window->resize(1280, 900);
+    window->resize(1600, 900);  // wide enough for the serial number at w / 9.5
     QTest::qWait(50);
     const int w = window->statusBar()->width();
     EXPECT_EQ(window->statusPartWidth(0), static_cast<int>(w / 9.5));
@@ -295,10 +295,12 @@ TEST_F(MainWindowTest, StatusBarPartsFollowTheWindowWidth) {
 TEST_F(MainWindowTest, StatusBarPartRightEdgesLandOnTheRule) {
     make();
     window->showNormal();
+    // At 800 pixels w / 9.5 is too little for the serial number: part 0 ends where the
+    // number needs (-1 here), and the parts after it keep their edges.
     const struct {
         int width;
         std::array<int, 3> edges;  // w / 9.5, w / 4.5, w / 1.35
-    } cases[] = {{1600, {168, 355, 1185}}, {800, {84, 177, 592}}, {1366, {143, 303, 1011}}};
+    } cases[] = {{1600, {168, 355, 1185}}, {800, {-1, 177, 592}}, {1366, {143, 303, 1011}}};
     for (const auto& c : cases) {
         window->resize(c.width, 700);
         QTest::qWait(20);
@@ -309,8 +311,10 @@ TEST_F(MainWindowTest, StatusBarPartRightEdgesLandOnTheRule) {
             ASSERT_NE(part, nullptr);
             ASSERT_TRUE(part->isVisible()) << c.width << " part " << i;
             const QRect r = part->geometry();
-            if (i < 3) {
+            if (i < 3 && c.edges[i] >= 0) {
                 EXPECT_EQ(r.x() + r.width(), c.edges[i]) << c.width << " part " << i;
+            } else if (i == 0) {
+                EXPECT_GT(r.x() + r.width(), static_cast<int>(c.width / 9.5)) << c.width;
             }
             EXPECT_GE(r.x(), previousRight) << c.width << " part " << i;
             EXPECT_LE(r.x() + r.width(), c.width) << c.width << " part " << i;
@@ -372,13 +376,61 @@ TEST_F(MainWindowTest, StatusPartTextsFitFrom1366OrShowAsTooltip) {
     EXPECT_EQ(partAt(2)->toolTip(), allAlarms);
     EXPECT_TRUE(partAt(3)->toolTip().isEmpty());
 
-    // Narrower, the serial number no longer fits; wider again, the tooltip goes.
+    // Narrower, the indicator no longer fits (the serial number keeps its room); wider again,
+    // the tooltip goes.
+    const QString indicator = partAt(1)->text();
+    ASSERT_FALSE(indicator.isEmpty());
+    EXPECT_TRUE(partAt(1)->toolTip().isEmpty());
     window->resize(800, 700);
     QTest::qWait(20);
-    EXPECT_EQ(partAt(0)->toolTip(), QString::fromStdString(serialNumberText(12345)));
+    EXPECT_EQ(partAt(1)->toolTip(), indicator);
+    EXPECT_TRUE(partAt(0)->toolTip().isEmpty());
     window->resize(1366, 700);
     QTest::qWait(20);
-    EXPECT_TRUE(partAt(0)->toolTip().isEmpty());
+    EXPECT_TRUE(partAt(1)->toolTip().isEmpty());
+}
+
+// A 1024-pixel screen (many field laptops) still shows the whole serial number, whatever its
+// sixteen bits hold, in the bar's own font.
+TEST_F(MainWindowTest, SerialNumberPartHoldsEveryFiveDigitNumberFrom1024Pixels) {
+    make();
+    window->showNormal();
+    const QLabel* part0 = window->statusBar()->findChild<QLabel*>("part0");
+    ASSERT_NE(part0, nullptr);
+    for (int width : {1024, 1100, 1280}) {
+        window->resize(width, 700);
+        QTest::qWait(20);
+        ASSERT_EQ(window->statusBar()->width(), width);
+        const QFontMetrics fm(part0->font());
+        const int room = part0->contentsRect().width() - part0->indent();
+        for (int serial : {32767, -32768, 22222}) {
+            const QString text = QString::fromStdString(serialNumberText(serial));
+            EXPECT_LE(fm.horizontalAdvance(text), room) << width << ": " << text.toStdString();
+        }
+    }
+    // What the window shows at 1024: the whole text, and no tooltip standing in for it.
+    window->resize(1024, 700);
+    window->controller().serialNumber = 32767;
+    window->panelView()->update();
+    ASSERT_TRUE(nextPaint());
+    EXPECT_EQ(part0->text(), " Orvik Dravo Serial Nr: 32767");
+    EXPECT_TRUE(part0->toolTip().isEmpty());
+}
+
+TEST(WindowLayout, SerialPartEdgeHoldsPartZeroOpenOnNarrowBars) {
+    const struct {
+        int width, serialPartEdge;
+        StatusEdges edges;
+    } cases[] = {
+        {1280, 0, {134, 284, 948, -1}},    // no floor: the proportional rule
+        {1280, 120, {134, 284, 948, -1}},  // w / 9.5 is wider already
+        {1024, 141, {141, 227, 758, -1}},  // the floor holds part 0's edge
+        {800, 141, {141, 177, 592, -1}},   // later edges stay where the rule puts them
+        {600, 141, {141, 133, 444, -1}},   // part 1 is left behind: empty
+        {100, 141, {100, 22, 74, -1}},     // never past the end of the bar
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(statusEdgesForWidth(c.width, c.serialPartEdge), c.edges) << c.width;
 }
 
 TEST(WindowDialogs, EveryTitleFitsItsTitleBar) {

@@ -52,6 +52,12 @@ class SettingsEndToEndTest : public ::testing::Test {
     }
     // The window connected to a simulator of this firmware and polling.
     void start(int firmware = 117, sim::SimServer::ReplyHook hook = {}) {
+        launch(firmware, std::move(hook));
+        ASSERT_TRUE(polling());
+    }
+    // The window started against the simulator; beforeStartUp runs once the simulator serves.
+    void launch(int firmware = 117, sim::SimServer::ReplyHook hook = {},
+                const std::function<void()>& beforeStartUp = {}) {
         sim::EngineConfig config;
         config.firmware = firmware;
         sim = std::make_unique<sim::SimServer>(config);
@@ -66,8 +72,8 @@ class SettingsEndToEndTest : public ::testing::Test {
         p.replyTimeoutMs = 150;
         p.terminate = [](int) {};
         window = std::make_unique<MainWindow>(p);
+        if (beforeStartUp) beforeStartUp();
         window->startUp();
-        ASSERT_TRUE(polling());
     }
     bool polling(int ms = 5000) {
         return QTest::qWaitFor(
@@ -262,6 +268,53 @@ TEST_F(SettingsEndToEndTest, OlderFirmwareIsToldWithoutAnyTransaction) {
         sim->stop();
         fs::remove(dir / "COM5");
     }
+}
+
+// Before the controller has ever answered, the firmware version is not known: the commands
+// that depend on it say that the viewer is not connected, rather than judging firmware 0.
+TEST_F(SettingsEndToEndTest, CommandsNeedingTheFirmwareSayNotConnectedBeforeAnyGoodConnection) {
+    // The cable is out at start-up: the connecting dialog gives up, nothing was ever read.
+    launch(117, {}, [this] { sim->pullCable(600000); });
+    ASSERT_EQ(window->controller().identity.version, 0);
+    ASSERT_FALSE(window->timers().isArmed(5001));
+    sim->pullCable(0);  // plugged in again, but no connection has been made
+    prompts.boxes.clear();
+    // A password dialog would mean that F6 went on; it is closed at once, and the watch ends
+    // with this test.
+    bool passwordAsked = false;
+    QTimer passwordWatch;
+    QObject::connect(&passwordWatch, &QTimer::timeout, [&passwordAsked] {
+        QWidget* d = QApplication::activeModalWidget();
+        if (!d || d->objectName() != "112") return;
+        passwordAsked = true;
+        QTest::keyClick(d, Qt::Key_Escape);
+    });
+    passwordWatch.start(10);
+    for (int command : {40055, 40054, 40042}) {
+        SCOPED_TRACE(command);
+        const long before = sim->stats().requests;
+        window->onCommand(command);
+        EXPECT_EQ(sim->stats().requests, before);  // nothing read for firmware 0
+        ASSERT_EQ(prompts.boxes.size(), 1u);
+        EXPECT_EQ(prompts.boxes[0].text, "Dravo Viewer is not connected to the system.");
+        EXPECT_EQ(prompts.boxes[0].title, "Notice");
+        EXPECT_EQ(prompts.boxes[0].icon, BoxIcon::Warning);
+        EXPECT_TRUE(prompts.boxes[0].owned);
+        prompts.boxes.clear();
+    }
+    EXPECT_FALSE(passwordAsked);
+
+    // After a good Connect the firmware is known and the screens open.
+    window->onCommand(40001);
+    ASSERT_TRUE(polling());
+    bool opened = false;
+    whenModal("149", [&opened](QWidget& d) {
+        opened = true;
+        QTest::keyClick(&d, Qt::Key_Escape);
+    });
+    window->onCommand(40055);
+    EXPECT_TRUE(opened);
+    EXPECT_TRUE(prompts.boxes.empty());
 }
 
 TEST_F(SettingsEndToEndTest, EventLogShowsTheHistoryWhilePollingGoesOn) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "display/palette.h"
@@ -236,6 +237,12 @@ TEST(PanelBank, SwitchingTheBankMovesThePressureAndActuatorInstrumentsAndTheMode
     EXPECT_EQ(barValue(left, p.bar(Panel::PressureFeedbackBar)), "12.34");
     EXPECT_EQ(barValue(left, p.bar(Panel::PressureSetPointBar)), "8.00");
     EXPECT_EQ(barValue(left, p.bar(Panel::ActuatorBar)), "1000");
+    // The bars that are not per bank, each with its own signal: load 200.0, diesel flow 45.6,
+    // gas flow 78.9 (the three values differ, so a bar fed another's signal shows it).
+    const std::pair<Panel::Bar, const char*> ownSignal[] = {
+        {Panel::LoadBar, "200.00"}, {Panel::DieselFlowBar, "45.60"}, {Panel::GasFlowBar, "78.90"}};
+    for (const auto& [bar, text] : ownSignal)
+        EXPECT_EQ(barValue(left, p.bar(bar)), text) << p.bar(bar).caption();
     for (const char* t : {"MODE: A/F CONTROL", "LEFT BANK"})
         EXPECT_TRUE(left.hasText(t)) << t;
     const TrendChart& chart = w.panel.chart();
