@@ -317,6 +317,36 @@ TEST_F(SettingsEndToEndTest, CommandsNeedingTheFirmwareSayNotConnectedBeforeAnyG
     EXPECT_TRUE(prompts.boxes.empty());
 }
 
+// Comm Port with the cable out: the connection sequence runs without its dialog and gives up,
+// leaving the port open and the firmware unknown. Upload must then neither read nor save a
+// backup judged by firmware 0.
+TEST_F(SettingsEndToEndTest, UploadBeforeTheFirmwareIsKnownSaysNotConnected) {
+    launch(117, {}, [this] { sim->pullCable(600000); });
+    ASSERT_EQ(window->controller().identity.version, 0);
+    whenModal("108", [](QWidget& d) {
+        whenModal("portProperties", [](QWidget& p) { static_cast<QDialog&>(p).reject(); });
+        press(d, "1");
+    });
+    window->onCommand(40006);
+    ASSERT_TRUE(window->timers().isArmed(5003));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->timers().isArmed(5003); }, 20000));
+    ASSERT_EQ(window->controller().identity.version, 0);
+    sim->pullCable(0);
+    prompts.boxes.clear();
+    bool uploadOpened = false;
+    whenModal("115", [&uploadOpened](QWidget& d) {
+        uploadOpened = true;
+        QTest::keyClick(&d, Qt::Key_Escape);
+    });
+    const long before = sim->stats().requests;
+    window->onCommand(40044);
+    EXPECT_EQ(sim->stats().requests, before);
+    EXPECT_FALSE(uploadOpened);
+    ASSERT_EQ(prompts.boxes.size(), 1u);
+    EXPECT_EQ(prompts.boxes[0].text, "Dravo Viewer is not connected to the system.");
+    QTest::qWait(100);  // the Connect the upload posts afterwards, as it always does
+}
+
 TEST_F(SettingsEndToEndTest, EventLogShowsTheHistoryWhilePollingGoesOn) {
     start();
     const long requestsBefore = sim->stats().requests;
