@@ -182,7 +182,8 @@ void SettingsCommands::eventLog() {
 }
 
 void SettingsCommands::uploadSettings() {
-    if (!controller_.connected) {
+    // A backup judged by firmware 0 would read the wrong rows and name the wrong firmware.
+    if (!controller_.connected || !controller_.identityRead) {
         noticeBox(t::kNotConnected);
     } else {
         stopPolling();
