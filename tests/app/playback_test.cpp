@@ -2,17 +2,24 @@
 // playing back what the window itself recorded from the simulated controller.
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QDateEdit>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTest>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
+#include <fstream>
 
 #include "app/main_window.h"
 #include "app/panel_view.h"
+#include "app/window_texts.h"
 #include "display/trend_chart.h"
 #include "link/rtu_device_link.h"
 #include "log/log_file_name.h"
@@ -39,9 +46,21 @@ void snapshot(const QPixmap& picture, const char* name) {
     picture.save(QString::fromUtf8(dir) + "/" + name + ".png");
 }
 
-LogRecord engineRecord(int n) {
+// The start of an hour of the local clock, as the log writer names its files by.
+std::int32_t localHourStart(int year, int month, int day, int hour) {
+    std::tm tm{};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    tm.tm_hour = hour;
+    tm.tm_isdst = -1;
+    return static_cast<std::int32_t>(std::mktime(&tm));
+}
+
+// Record n of an engine run logged from 13:00 on 24 May 2014, five records a second.
+LogRecord engineRecord(int n, int hour = 13) {
     LogRecord r;
-    r.time = 1400936400 + n / 5;
+    r.time = localHourStart(2014, 5, 24, hour) + n / 5;
     for (int i = 0; i < kLogValueCount; ++i)
         r.values[static_cast<std::size_t>(i)] = n * 10 + i;
     return r;
@@ -57,12 +76,18 @@ class PlaybackDialogTest : public ::testing::Test {
         chart.setSize(1200u | (800u << 16));  // a capacity of a few hundred records
     }
     ~PlaybackDialogTest() override { fs::remove_all(dir); }
-    std::string writeLog(int records) {
-        const LocalDateTime at{2014, 5, 24, 13, 0, 0, 0, 0};
+    std::string writeLog(int records, int hour = 13) {
+        std::vector<LogRecord> run;
+        for (int n = 0; n < records; ++n)
+            run.push_back(engineRecord(n, hour));
+        return writeRecords(run, hour);
+    }
+    std::string writeRecords(const std::vector<LogRecord>& records, int hour = 13) {
+        const LocalDateTime at{2014, 5, 24, hour, 0, 0, 0, 0};
         LogWriter writer(dir.string(), [at] { return at; });
         writer.openLogFile(LogWriter::kRequestHeader, 113);
-        for (int n = 0; n < records; ++n)
-            writer.appendLogRecord(engineRecord(n));
+        for (const LogRecord& r : records)
+            writer.appendLogRecord(r);
         writer.closeLogFile();
         return logFilePath(dir.string(), at);
     }
@@ -233,6 +258,47 @@ TEST_F(PlaybackDialogTest, AFileThatCannotBePlayedIsNamedAndNothingIsEnabled) {
     EXPECT_EQ(d.trackbar()->value(), chart.capacity() - 1);
     EXPECT_EQ(live.exhaust_temp, (chart.capacity() - 1) * 10);
     EXPECT_EQ(d.statusLine()->text().toStdString(), "Cannot open " + path);
+}
+
+TEST_F(PlaybackDialogTest, ARecordThatCannotHaveBeenLoggedIsCalledDamagedOnTheStatusLine) {
+    PlaybackDialog& d = make();
+    const std::int32_t hour = localHourStart(2014, 5, 24, 13);
+    std::vector<LogRecord> records;
+    for (int n = 0; n < 7; ++n)
+        records.push_back(engineRecord(n));
+    records[1].values[15] = -1515870811;  // engine speed: no 16-bit register holds it
+    records[2].time = -1546300800;        // 1921
+    records[3].time = hour + 3600;        // the next hour
+    records[4].time = hour - 1;           // the hour before
+    records[5].time = hour + 3599;        // the hour's last second: fine
+    prompts.fileAnswers.push_back(writeRecords(records));
+    button(d, res::kPlaybackOpenFile)->click();
+    ASSERT_TRUE(player.loaded());
+    struct Case {
+        int position;
+        const char* says;  // nullptr: the status line is hidden
+    } const cases[] = {
+        {1, "-1515870811"},
+        {0, nullptr},
+        {2, "before 1980"},
+        {3, "outside the file's hour"},
+        {4, "outside the file's hour"},
+        {5, nullptr},
+        {6, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.position);
+        d.trackbar()->setValue(c.position);
+        ASSERT_EQ(player.playbackPosition(), c.position);
+        const std::string text = d.statusLine()->text().toStdString();
+        EXPECT_EQ(d.statusLine()->isVisibleTo(&d), c.says != nullptr) << text;
+        if (c.says) {
+            EXPECT_NE(text.find("Record " + std::to_string(c.position) + " is damaged"),
+                      std::string::npos)
+                << text;
+            EXPECT_NE(text.find(c.says), std::string::npos) << text;
+        }
+    }
 }
 
 // The real window: record from the simulator, then play it back.
