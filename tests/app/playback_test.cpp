@@ -414,6 +414,95 @@ TEST_F(PlaybackWindowTest, ARecordedRunPlaysBackThroughThePanelUntilConnect) {
         [&] { return window->statusPart(3) == "Communication Status: Receiving data"; }, 3000));
 }
 
+// The real window over a fake controller, for playing files the test writes.
+class PlaybackFileWindowTest : public ::testing::Test {
+  protected:
+    PlaybackFileWindowTest() : dir(freshTestDir("kvx_playback_file_")) {
+        WindowParams p;
+        p.programDir = dir.string() + "/";
+        p.link = &link;
+        p.prompts = &prompts;
+        p.terminate = [](int) {};
+        window = std::make_unique<MainWindow>(p);
+        window->setGeometry(0, 0, 1280, 900);
+        window->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    }
+    ~PlaybackFileWindowTest() override {
+        window.reset();
+        fs::remove_all(dir);
+    }
+    std::string writeLog(int records, int hour, bool header) {
+        const LocalDateTime at{2014, 5, 24, hour, 0, 0, 0, 0};
+        LogWriter writer(dir.string(), [at] { return at; });
+        writer.openLogFile(header ? LogWriter::kRequestHeader : LogWriter::kRequestConnect, 117);
+        for (int n = 0; n < records; ++n)
+            writer.appendLogRecord(engineRecord(n, hour));
+        writer.closeLogFile();
+        return logFilePath(dir.string(), at);
+    }
+    bool nextPaint() {
+        const int n = window->paintCount();
+        return QTest::qWaitFor([&] { return window->paintCount() > n; }, 5000);
+    }
+
+    fs::path dir;
+    FakeLink link;
+    ScriptedPrompts prompts;
+    std::unique_ptr<MainWindow> window;
+};
+
+TEST_F(PlaybackFileWindowTest, AZoomOrAResizeCutsTheChunkAnewAtOnceAndTheCursorStaysInThePlot) {
+    prompts.fileAnswers.push_back(writeLog(3000, 13, true));
+    window->onCommand(res::kCmdZoomIn);
+    bool ran = false;
+    // Nothing in here may return early: the dialog must be closed for the test to go on.
+    whenModal(QString::number(res::kPlaybackDialog), [&](QWidget& w) {
+        ran = true;
+        auto& d = static_cast<PlaybackDialog&>(w);
+        const LogPlayer& player = window->player();
+        const TrendChart& chart = window->panel().chart();
+        button(d, res::kPlaybackOpenFile)->click();
+        EXPECT_TRUE(nextPaint());
+        // Near the end of a wide chunk, which a narrower chart cannot hold.
+        d.trackbar()->setValue(chart.capacity() - 10);
+        const int position = player.playbackPosition();
+        EXPECT_TRUE(nextPaint());
+        struct Change {
+            const char* what;
+            std::function<void()> act;
+        } const changes[] = {
+            {"zoom out", [&] { window->onCommand(res::kCmdZoomOut); }},
+            {"zoom in", [&] { window->onCommand(res::kCmdZoomIn); }},
+            {"zoom out again", [&] { window->onCommand(res::kCmdZoomOut); }},
+            {"a smaller window", [&] { window->resize(900, 700); }},
+            {"a larger window", [&] { window->resize(1280, 900); }},
+        };
+        for (const Change& c : changes) {
+            SCOPED_TRACE(c.what);
+            const int capacityBefore = chart.capacity();
+            c.act();
+            EXPECT_TRUE(nextPaint());
+            QTest::qWait(50);
+            EXPECT_NE(chart.capacity(), capacityBefore);
+            const TrendChart::Plot plot = chart.plot();
+            const int cursorX = chart.pixelsPerSample() * chart.displayIndex() + plot.left;
+            EXPECT_GE(cursorX, plot.left);
+            EXPECT_LE(cursorX, plot.right);
+            EXPECT_EQ(player.playbackPosition(), position);
+            EXPECT_EQ(chart.displayIndex(), position - player.chunkFirst() + 1);
+            EXPECT_LE(player.chunkLast() - player.chunkFirst(), chart.capacity());
+            EXPECT_EQ(window->panelInputs().live.exhaust_temp, position * 10);
+            EXPECT_EQ(d.trackbar()->selectionStart(), player.chunkFirst());
+            EXPECT_EQ(d.trackbar()->selectionEnd(), player.chunkLast());
+        }
+        snapshot(window->panelView()->grab(), "playback_after_zoom_and_resize");
+        press(d, "2");
+    });
+    window->onCommand(res::kCmdPlayback);
+    EXPECT_TRUE(ran);
+}
+
 // Fast play steps far more records than the panel is composed, and the window gets only the
 // parts of each picture that changed: paused, what is on the screen must be the whole picture of
 // the record at the position.
