@@ -301,6 +301,29 @@ TEST_F(PlaybackDialogTest, ARecordThatCannotHaveBeenLoggedIsCalledDamagedOnTheSt
     }
 }
 
+TEST_F(PlaybackDialogTest, TheTimeAxisHoldsOnlyTheTimesOfTheChunkShown) {
+    PlaybackDialog& d = make();
+    prompts.fileAnswers.push_back(writeLog(1000));
+    button(d, res::kPlaybackOpenFile)->click();
+    const int cap = chart.capacity();
+    // The last chunk is shorter than the ones before it.
+    d.trackbar()->setValue(999);
+    ASSERT_EQ(player.chunkFirst(), 999 / cap * cap);
+    const auto staleFrom = [&](int held) {
+        for (int k = held + 1; k <= cap + 1; ++k)
+            if (chart.timeStamp(k) != 0) return k;
+        return -1;
+    };
+    EXPECT_EQ(staleFrom(player.chunkLast() - player.chunkFirst() + 1), -1);
+
+    // A shorter file after a longer one.
+    prompts.fileAnswers.push_back(writeLog(5, 14));
+    button(d, res::kPlaybackOpenFile)->click();
+    ASSERT_EQ(player.lastRecordIndex(), 4);
+    EXPECT_EQ(staleFrom(5), -1);
+    EXPECT_EQ(chart.timeStamp(5), engineRecord(4, 14).time);
+}
+
 // The real window: record from the simulator, then play it back.
 class PlaybackWindowTest : public ::testing::Test {
   protected:
@@ -501,6 +524,34 @@ TEST_F(PlaybackFileWindowTest, AZoomOrAResizeCutsTheChunkAnewAtOnceAndTheCursorS
     });
     window->onCommand(res::kCmdPlayback);
     EXPECT_TRUE(ran);
+}
+
+TEST_F(PlaybackFileWindowTest, TheTitleIsAFilesHeaderOnlyWhileThatFileIsPlayed) {
+    const std::string before = window->windowTitle().toStdString();
+    ASSERT_EQ(before, startTitle());
+    prompts.fileAnswers.push_back(writeLog(400, 13, true));
+    prompts.fileAnswers.push_back(writeLog(400, 14, false));
+    prompts.fileAnswers.push_back(writeLog(400, 13, true));
+    bool ran = false;
+    whenModal(QString::number(res::kPlaybackDialog), [&](QWidget& w) {
+        ran = true;
+        auto& d = static_cast<PlaybackDialog&>(w);
+        button(d, res::kPlaybackOpenFile)->click();
+        EXPECT_EQ(window->windowTitle(), "KVX, Firmware ver: 1.17");
+        button(d, res::kPlaybackOpenFile)->click();  // no header
+        EXPECT_EQ(window->windowTitle().toStdString(), before);
+        button(d, res::kPlaybackOpenFile)->click();
+        EXPECT_EQ(window->windowTitle(), "KVX, Firmware ver: 1.17");
+        press(d, "2");
+    });
+    window->onCommand(res::kCmdPlayback);
+    ASSERT_TRUE(ran);
+    EXPECT_EQ(window->windowTitle(), "KVX, Firmware ver: 1.17");  // playback outlasts the dialog
+
+    // Connect ends playback, and the log's title with it.
+    window->onCommand(res::kCmdConnect);
+    ASSERT_FALSE(window->controller().playbackActive);
+    EXPECT_EQ(window->windowTitle().toStdString(), before);
 }
 
 // Fast play steps far more records than the panel is composed, and the window gets only the
