@@ -324,6 +324,47 @@ TEST_F(PlaybackDialogTest, TheTimeAxisHoldsOnlyTheTimesOfTheChunkShown) {
     EXPECT_EQ(chart.timeStamp(5), engineRecord(4, 14).time);
 }
 
+TEST_F(PlaybackDialogTest, PageKeysAndGrooveClicksMoveThreeHundredRecordsAlongTheFile) {
+    PlaybackDialog& d = make();
+    prompts.fileAnswers.push_back(writeLog(1000));
+    button(d, res::kPlaybackOpenFile)->click();
+    d.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&d));
+    ChunkSlider* t = d.trackbar();
+    EXPECT_EQ(t->pageStep(), 300);
+    t->setFocus();
+    QStyleOptionSlider opt;
+    opt.initFrom(t);
+    opt.orientation = t->orientation();
+    opt.minimum = t->minimum();
+    opt.maximum = t->maximum();
+    const QRect groove =
+        t->style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderGroove, t);
+    const QPoint rightEnd(groove.right() - 2, groove.center().y());
+    const QPoint leftEnd(groove.left() + 2, groove.center().y());
+    struct Step {
+        const char* what;
+        std::function<void()> act;
+        int position;
+    } const steps[] = {
+        {"Page Down", [&] { QTest::keyClick(t, Qt::Key_PageDown); }, 300},
+        {"Page Down again", [&] { QTest::keyClick(t, Qt::Key_PageDown); }, 600},
+        {"Page Up", [&] { QTest::keyClick(t, Qt::Key_PageUp); }, 300},
+        {"click right of the handle", [&] { QTest::mouseClick(t, Qt::LeftButton, {}, rightEnd); },
+         600},
+        {"click left of the handle", [&] { QTest::mouseClick(t, Qt::LeftButton, {}, leftEnd); },
+         300},
+        {"Page Up to the start", [&] { QTest::keyClick(t, Qt::Key_PageUp); }, 0},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.what);
+        s.act();
+        EXPECT_EQ(t->value(), s.position);
+        EXPECT_EQ(player.playbackPosition(), s.position);
+        EXPECT_EQ(live.exhaust_temp, s.position * 10);
+    }
+}
+
 // The real window: record from the simulator, then play it back.
 class PlaybackWindowTest : public ::testing::Test {
   protected:
