@@ -365,6 +365,68 @@ TEST_F(PlaybackDialogTest, PageKeysAndGrooveClicksMoveThreeHundredRecordsAlongTh
     }
 }
 
+TEST_F(PlaybackDialogTest, TheChosenDayOffersExactlyItsOwnFilesInHourOrder) {
+    const char* const dayOne[] = {"log_2026_3_1_0.log",  "log_2026_3_1_1.log",
+                                  "log_2026_3_1_2.log",  "log_2026_3_1_10.log",
+                                  "log_2026_3_1_11.log", "log_2026_3_1_23.log"};
+    const char* const others[] = {"log_2026_3_12_5.log", "log_2026_3_15_1.log", "log_2026_3_1.log",
+                                  "log_2026_3_11_0.log"};
+    for (const char* name :
+         {"log_2026_3_1_11.log", "log_2026_3_1_2.log", "log_2026_3_12_5.log", "log_2026_3_1_0.log",
+          "log_2026_3_15_1.log", "log_2026_3_1_23.log", "log_2026_3_1_1.log", "log_2026_3_1.log",
+          "log_2026_3_11_0.log", "log_2026_3_1_x.log", "log_2026_3_1_24.log"})
+        std::ofstream(dir / name) << "";
+    // A real hour among them.
+    const LocalDateTime at{2026, 3, 1, 10, 0, 0, 0, 0};
+    {
+        LogWriter writer(dir.string(), [at] { return at; });
+        writer.openLogFile(LogWriter::kRequestHeader, 113);
+        for (int n = 0; n < 10; ++n) {
+            LogRecord r = engineRecord(n);
+            r.time = localHourStart(2026, 3, 1, 10) + n;
+            writer.appendLogRecord(r);
+        }
+        writer.closeLogFile();
+    }
+
+    PlaybackDialog& d = make();
+    d.datePicker()->setDate(QDate(2026, 3, 1));
+    button(d, res::kPlaybackOpenFile)->click();
+    ASSERT_EQ(prompts.fileDialogs.size(), 1u);
+    const std::string pattern = prompts.fileDialogs[0].request.filters.at(0).pattern;
+    EXPECT_EQ(pattern, "log_2026_3_1_*.log");
+    const QRegularExpression filter(
+        QRegularExpression::wildcardToRegularExpression(QString::fromStdString(pattern)));
+    for (const char* name : dayOne)
+        EXPECT_TRUE(filter.match(QString::fromUtf8(name)).hasMatch()) << name;
+    for (const char* name : others)
+        EXPECT_FALSE(filter.match(QString::fromUtf8(name)).hasMatch()) << name;
+
+    // The dialog's own list of the day, by hour.
+    auto* hours = d.findChild<QComboBox*>(QStringLiteral("hours"));
+    ASSERT_NE(hours, nullptr);
+    QStringList listed;
+    for (int i = 0; i < hours->count(); ++i)
+        listed << hours->itemText(i);
+    QStringList expected;
+    for (const char* name : dayOne)
+        expected << QString::fromUtf8(name);
+    EXPECT_EQ(listed, expected);
+    EXPECT_FALSE(player.loaded());  // listing opens nothing
+
+    // Choosing an hour plays it.
+    emit hours->activated(3);
+    EXPECT_TRUE(player.loaded());
+    EXPECT_EQ(player.path(), (dir / "log_2026_3_1_10.log").string());
+    EXPECT_EQ(d.fileBox()->text().toStdString(), player.path());
+    EXPECT_EQ(player.lastRecordIndex(), 9);
+
+    // Another day lists its own.
+    d.datePicker()->setDate(QDate(2026, 3, 12));
+    ASSERT_EQ(hours->count(), 1);
+    EXPECT_EQ(hours->itemText(0), "log_2026_3_12_5.log");
+}
+
 // The real window: record from the simulator, then play it back.
 class PlaybackWindowTest : public ::testing::Test {
   protected:
