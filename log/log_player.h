@@ -91,6 +91,9 @@ class LogPlayer {
     const std::string& path() const { return path_; }
     // The header text of the loaded file; empty without a header.
     const std::string& title() const { return title_; }
+    // Why the record at the position cannot have come from the log writer ("Record 7 is
+    // damaged: ..."); empty for a plausible record.
+    const std::string& recordProblem() const { return problem_; }
 
     std::int32_t playbackPosition() const { return position_; }
     std::int32_t lastRecordIndex() const { return lastIndex_; }
@@ -105,12 +108,18 @@ class LogPlayer {
   private:
     bool inChunk(std::int32_t position) const;
     void halt();
+    void judgeRecord(const LogRecord& record, std::int32_t index);
 
     LiveData& live_;
     PlaybackTrend& trend_;
     std::function<void(const std::string&)> setTitle_;
     std::string path_;
     std::string title_;
+    std::string problem_;
+    // The local hour the file's name says it holds (log_<y>_<m>_<d>_<h>.log); hourKnown_ false
+    // for a file named otherwise.
+    bool hourKnown_ = false;
+    int fileYear_ = 0, fileMonth_ = 0, fileDay_ = 0, fileHour_ = 0;
     bool loaded_ = false;
     std::int32_t position_ = 0;
     std::int32_t lastIndex_ = 0;

@@ -233,6 +233,9 @@ void PlaybackDialog::sync(int result) {
     if (result != LOG_OK) {
         status_->setText(QString::fromStdString(playbackResultText(result, player_.path())));
         status_->setVisible(true);
+    } else if (loaded && !player_.recordProblem().empty()) {
+        status_->setText(QString::fromStdString(player_.recordProblem()));
+        status_->setVisible(true);
     } else if (loaded) {
         status_->clear();
         status_->setVisible(false);
