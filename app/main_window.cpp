@@ -115,8 +115,16 @@ std::vector<CommandEntry> MainWindow::commandTable() {
         {"Comm Setup", res::kCmdCommPortProperties, "Comm Port Properties", 0, always,
          [this] { portProperties(); }},
 
-        {"Zoom", res::kCmdZoomIn, "&Zoom In      ", 0, always, [this] { zoomed_ = true; }},
-        {"Zoom", res::kCmdZoomOut, "&Zoom Out    ", 0, always, [this] { zoomed_ = false; }},
+        {"Zoom", res::kCmdZoomIn, "&Zoom In      ", 0, always,
+         [this] {
+             zoomed_ = true;
+             requestPanel();
+         }},
+        {"Zoom", res::kCmdZoomOut, "&Zoom Out    ", 0, always,
+         [this] {
+             zoomed_ = false;
+             requestPanel();
+         }},
 
         {"Tools", res::kCmdUploadSettings, "Upload Settings", 0, always,
          [this] { settingsCommands_->uploadSettings(); }},
@@ -491,6 +499,13 @@ bool MainWindow::composePanel() {
         surface_ = std::make_unique<LayeredQtSurface>(w, h);
     else
         surface_->reset();
+    if (controller_.playbackActive) {
+        // A zoom or a resize changes how many records the chart holds: the chunk is cut for
+        // the new capacity before this paint, so the chart shows it whole and the cursor stays
+        // on the record at the position.
+        panel_.applyChartLayout(zoomed_);
+        player_.fitChunkToChart();
+    }
     panel_.onPaint(*surface_, w, h, panelInputs());
     surface_->image();  // drawn now, so that changed() is known
     sinceCompose_.start();

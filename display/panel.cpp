@@ -164,6 +164,13 @@ void Panel::onSize(int width, int height) {
     chart_.setSize(size);
 }
 
+void Panel::applyChartLayout(bool zoomed) {
+    if (zoomed)
+        applyZoomLayout();
+    else
+        applyPanelLayout();
+}
+
 void Panel::applyPanelLayout() {
     applyLayout(chart_, kPanelLayout);
 }

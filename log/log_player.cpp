@@ -126,6 +126,7 @@ int LogPlayer::loadChunk(const std::string& path, std::int32_t index, std::int64
             trend_.addSample(values[static_cast<std::size_t>(c)], c);
     }
     if (recordCount) *recordCount = count;
+    if (chunkListener_) chunkListener_();
     return LOG_OK;
 }
 
@@ -186,6 +187,11 @@ int LogPlayer::changePosition(std::int32_t position) {
     position_ = position;
     showRecord(position - chunkFirst_);
     return LOG_OK;
+}
+
+int LogPlayer::fitChunkToChart() {
+    if (!loaded_ || chunkCapacity_ == std::max(1, trend_.capacity())) return LOG_OK;
+    return changePosition(position_);
 }
 
 void LogPlayer::play() {

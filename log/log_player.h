@@ -85,6 +85,14 @@ class LogPlayer {
     // and goes to record 1; reverse play stops at record 0. LOG_OK or a reload's failure.
     int tick();
 
+    // Cuts the chunk anew when the chart's capacity has changed since it was cut (a zoom or a
+    // resize), so that the chart holds the chunk and the cursor the record at the position. LOG_OK
+    // when nothing had to change; otherwise as changePosition.
+    int fitChunkToChart();
+
+    // Called after every chunk load, whoever asked for it, so that a dialog can show the chunk.
+    void setChunkListener(std::function<void()> listener) { chunkListener_ = std::move(listener); }
+
     // The timer the dialog should run: its period in ms, 0 when stopped.
     int timerMs() const { return timerMs_; }
     bool loaded() const { return loaded_; }
@@ -113,6 +121,7 @@ class LogPlayer {
     LiveData& live_;
     PlaybackTrend& trend_;
     std::function<void(const std::string&)> setTitle_;
+    std::function<void()> chunkListener_;
     std::string path_;
     std::string title_;
     std::string problem_;

@@ -148,6 +148,9 @@ PlaybackDialog::PlaybackDialog(LogPlayer& player, Prompts& prompts, std::string 
         player_.pause();
     });
 
+    // Chunks also change when the panel's chart changes size (a zoom, a resize).
+    player_.setChunkListener([this] { showChunk(); });
+
     // A player that already holds a file (an earlier opening of the dialog) goes on from it.
     if (player_.loaded()) file_->setText(QString::fromStdString(player_.path()));
     sync(LOG_OK);
@@ -165,6 +168,11 @@ QPushButton* PlaybackDialog::addButton(const char* caption, int id) {
     return b;
 }
 
+PlaybackDialog::~PlaybackDialog() {
+    // The player outlives the dialog.
+    player_.setChunkListener({});
+}
+
 FileDialogRequest PlaybackDialog::openFileRequest() const {
     const std::string day = date_->text().toStdString();
     FileDialogRequest r;
@@ -179,6 +187,17 @@ void PlaybackDialog::openFile() {
     if (path.empty()) return;
     file_->setText(QString::fromStdString(path));
     sync(player_.openFile(path));
+}
+
+void PlaybackDialog::showChunk() {
+    const bool loaded = player_.loaded();
+    slider_->setSelection(player_.chunkFirst(), player_.chunkLast());
+    where_->setText(loaded ? QStringLiteral("Record %1 (last %2), loaded %3 to %4")
+                                 .arg(player_.playbackPosition())
+                                 .arg(player_.lastRecordIndex())
+                                 .arg(player_.chunkFirst())
+                                 .arg(player_.chunkLast())
+                           : QString());
 }
 
 void PlaybackDialog::userMoved(int value) {
@@ -220,16 +239,10 @@ void PlaybackDialog::sync(int result) {
     // Ticks at the two ends only.
     slider_->setTickInterval(std::max(1, last));
     slider_->setValue(player_.playbackPosition());
-    slider_->setSelection(player_.chunkFirst(), player_.chunkLast());
     slider_->setEnabled(loaded);
     for (QPushButton* b : buttons_)
         b->setEnabled(loaded);
-    where_->setText(loaded ? QStringLiteral("Record %1 (last %2), loaded %3 to %4")
-                                 .arg(player_.playbackPosition())
-                                 .arg(last)
-                                 .arg(player_.chunkFirst())
-                                 .arg(player_.chunkLast())
-                           : QString());
+    showChunk();
     if (result != LOG_OK) {
         status_->setText(QString::fromStdString(playbackResultText(result, player_.path())));
         status_->setVisible(true);

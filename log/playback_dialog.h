@@ -42,6 +42,7 @@ class PlaybackDialog : public QDialog {
     // repaintPanel: the main window repaints its panel (after every position change).
     PlaybackDialog(LogPlayer& player, Prompts& prompts, std::string programDir,
                    std::function<void()> repaintPanel, QWidget* parent = nullptr);
+    ~PlaybackDialog() override;
 
     QDateEdit* datePicker() const { return date_; }
     QLineEdit* fileBox() const { return file_; }
@@ -62,6 +63,8 @@ class PlaybackDialog : public QDialog {
     // Brings every control in line with the player and repaints the panel; result != LOG_OK
     // is reported in the status line.
     void sync(int result);
+    // The trackbar's chunk marks and the position line.
+    void showChunk();
 
     LogPlayer& player_;
     Prompts& prompts_;
