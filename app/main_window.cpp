@@ -51,7 +51,7 @@ MainWindow::MainWindow(WindowParams params)
           this, params_.programDir)) {
     if (!params_.terminate) params_.terminate = terminateNow;
     setObjectName(QStringLiteral("myWindowClass"));
-    setWindowTitle(QString::fromStdString(startTitle()));
+    setTitle(startTitle());
     setWindowIcon(programIcon());
     QPalette pal = palette();
     pal.setColor(QPalette::Window, QColor(64, 128, 128));
@@ -88,7 +88,10 @@ std::vector<CommandEntry> MainWindow::commandTable() {
     // Menu path, id, caption, key, enabled, handler. Key-only entries (id 0) have no menu item.
     return {
         {"Action", res::kCmdConnect, "Connect        F12", 0, always,
-         [this] { controller_.connect(); }},
+         [this] {
+             controller_.connect();
+             endPlaybackTitle();
+         }},
         {"Action", res::kCmdDisconnect, "Disconnect", 0, always,
          [this] { controller_.disconnect(); }},
         {"Action", res::kCmdPlayback, "Playback", 0, always, [this] { playback(); }},
@@ -411,7 +414,17 @@ void MainWindow::fitRestoredFrame() {
 }
 
 void MainWindow::setTitle(const std::string& title) {
+    liveTitle_ = title;
     setWindowTitle(QString::fromStdString(title));
+}
+
+void MainWindow::setPlaybackTitle(const std::string& header) {
+    // A file without a header names no firmware: the window's first title claims none either.
+    setWindowTitle(QString::fromStdString(header.empty() ? startTitle() : header));
+}
+
+void MainWindow::endPlaybackTitle() {
+    if (!controller_.playbackActive) setWindowTitle(QString::fromStdString(liveTitle_));
 }
 
 void MainWindow::invalidatePanel(bool) {

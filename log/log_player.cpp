@@ -115,8 +115,8 @@ int LogPlayer::loadChunk(const std::string& path, std::int32_t index, std::int64
     chunkCapacity_ = n;
     ++loads_;
 
-    title_ = reader.title();
-    if (reader.hasHeader() && setTitle_) setTitle_(title_);
+    title_ = reader.hasHeader() ? reader.title() : std::string();
+    if (setTitle_) setTitle_(title_);
 
     for (std::size_t k = 0; k < chunk_.size(); ++k) {
         if (k == 0) trend_.clear();

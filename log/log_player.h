@@ -48,7 +48,8 @@ class LogPlayer {
     static constexpr int kPlayMs = 100;  // Play: ten records a second
     static constexpr int kFastMs = 5;    // >> and <<
 
-    // setTitle receives the header text of a file that has one, at every chunk load.
+    // setTitle receives, at every chunk load, the file's header text, or an empty text for a
+    // file without a header (the window then shows its own title, not the last file's).
     LogPlayer(LiveData& live, PlaybackTrend& trend,
               std::function<void(const std::string&)> setTitle = {});
 
