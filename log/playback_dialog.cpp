@@ -4,8 +4,10 @@
 #include <QFontMetrics>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QStyle>
@@ -20,7 +22,40 @@ namespace kvx {
 
 ChunkSlider::ChunkSlider(QWidget* parent) : QSlider(Qt::Horizontal, parent) {
     setTickPosition(QSlider::TicksBelow);
+    setPageStep(kPageRecords);
     setMinimumHeight(sizeHint().height() + 4);
+}
+
+void ChunkSlider::keyPressEvent(QKeyEvent* event) {
+    // A slider's Page Down lowers its value, which on a horizontal one is to the left; here it
+    // goes on through the file, as it goes down a document.
+    if (event->key() == Qt::Key_PageDown || event->key() == Qt::Key_PageUp) {
+        triggerAction(event->key() == Qt::Key_PageDown ? SliderPageStepAdd : SliderPageStepSub);
+        event->accept();
+        return;
+    }
+    QSlider::keyPressEvent(event);
+}
+
+void ChunkSlider::mousePressEvent(QMouseEvent* event) {
+    // A left click on the groove pages toward the click, whatever the platform style would do
+    // (some jump to the click), so the mouse moves through the file by the same pages as the
+    // keys; the handle itself is dragged as usual.
+    if (event->button() == Qt::LeftButton && event->buttons() == Qt::LeftButton &&
+        maximum() > minimum()) {
+        QStyleOptionSlider opt;
+        initStyleOption(&opt);
+        const QPoint at = event->position().toPoint();
+        const QRect handle =
+            style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, this);
+        if (!handle.contains(at)) {
+            const int side = at.x() - handle.center().x();
+            if (side != 0) triggerAction(side > 0 ? SliderPageStepAdd : SliderPageStepSub);
+            event->accept();
+            return;
+        }
+    }
+    QSlider::mousePressEvent(event);
 }
 
 void ChunkSlider::setSelection(int first, int last) {

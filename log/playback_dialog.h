@@ -20,9 +20,14 @@ class QPushButton;
 namespace kvx {
 
 // The trackbar: a slider that also marks the loaded chunk (its selection) along its top edge.
+// Page Down and a click right of the handle page later into the file, Page Up and a click left
+// of it earlier.
 class ChunkSlider : public QSlider {
     Q_OBJECT
   public:
+    // A minute of play at five records a second; an hour's file holds up to 18,000 records.
+    static constexpr int kPageRecords = 300;
+
     explicit ChunkSlider(QWidget* parent = nullptr);
     void setSelection(int first, int last);
     int selectionStart() const { return selFirst_; }
@@ -30,6 +35,8 @@ class ChunkSlider : public QSlider {
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
 
   private:
     int selFirst_ = 0;
