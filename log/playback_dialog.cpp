@@ -1,6 +1,9 @@
 #include "log/playback_dialog.h"
 
+#include <QComboBox>
 #include <QDateEdit>
+#include <QDir>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -15,6 +18,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "log/log_file_name.h"
 #include "log/log_result.h"
 #include "resources/resource_ids.h"
 
@@ -107,6 +111,10 @@ PlaybackDialog::PlaybackDialog(LogPlayer& player, Prompts& prompts, std::string 
     file_->setObjectName(QString::number(res::kPlaybackFileEdit));
     file_->setReadOnly(true);
     file_->setMinimumWidth(QFontMetrics(file_->font()).horizontalAdvance(QLatin1Char('x')) * 44);
+    hours_ = new QComboBox(this);
+    hours_->setObjectName(QStringLiteral("hours"));
+    hours_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    hours_->setMinimumContentsLength(20);
     auto* open = new QPushButton(QStringLiteral("Open File"), this);
     open->setObjectName(QString::number(res::kPlaybackOpenFile));
     open->setAutoDefault(false);
@@ -126,12 +134,14 @@ PlaybackDialog::PlaybackDialog(LogPlayer& player, Prompts& prompts, std::string 
     auto* grid = new QGridLayout;
     grid->addWidget(new QLabel(QStringLiteral("Select date"), this), 0, 0);
     grid->addWidget(date_, 0, 1, Qt::AlignLeft);
-    grid->addWidget(new QLabel(QStringLiteral("Select file"), this), 1, 0);
-    grid->addWidget(file_, 1, 1);
-    grid->addWidget(open, 1, 2);
-    grid->addWidget(new QLabel(QStringLiteral("Navigate"), this), 2, 0);
-    grid->addWidget(slider_, 2, 1, 1, 2);
-    grid->addWidget(where_, 3, 1, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Hours logged"), this), 1, 0);
+    grid->addWidget(hours_, 1, 1, Qt::AlignLeft);
+    grid->addWidget(new QLabel(QStringLiteral("Select file"), this), 2, 0);
+    grid->addWidget(file_, 2, 1);
+    grid->addWidget(open, 2, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Navigate"), this), 3, 0);
+    grid->addWidget(slider_, 3, 1, 1, 2);
+    grid->addWidget(where_, 4, 1, 1, 2);
     grid->setColumnStretch(1, 1);
 
     auto* row = new QHBoxLayout;
@@ -154,6 +164,13 @@ PlaybackDialog::PlaybackDialog(LogPlayer& player, Prompts& prompts, std::string 
     layout->addLayout(row);
 
     connect(open, &QPushButton::clicked, this, &PlaybackDialog::openFile);
+    connect(date_, &QDateEdit::dateChanged, this, [this] { listHours(); });
+    // Only the user's choice plays a file: filling the list chooses nothing.
+    connect(hours_, &QComboBox::activated, this, [this](int index) {
+        const QString path = hours_->itemData(index).toString();
+        if (!path.isEmpty()) play(path.toStdString());
+    });
+    listHours();
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
     connect(slider_, &QSlider::valueChanged, this, &PlaybackDialog::userMoved);
     connect(buttons_[0], &QPushButton::clicked, this, [this] {
@@ -195,6 +212,28 @@ PlaybackDialog::PlaybackDialog(LogPlayer& player, Prompts& prompts, std::string 
     setMinimumWidth(std::max(titleWidth, sizeHint().width()));
 }
 
+void PlaybackDialog::listHours() {
+    // Each hour's name exactly as the writer makes it: a wildcard over the directory would also
+    // take in the 12th for the 1st, and a listing sorted by name puts hour 10 before hour 2.
+    hours_->clear();
+    const QDate day = date_->date();
+    const QDir dir(QString::fromStdString(programDir_.empty() ? std::string(".") : programDir_));
+    for (int hour = 0; hour < 24; ++hour) {
+        LocalDateTime at;
+        at.year = day.year();
+        at.month = day.month();
+        at.day = day.day();
+        at.hour = hour;
+        const QString name = QString::fromStdString(logFileName(at));
+        const QFileInfo file(dir.filePath(name));
+        if (file.isFile()) hours_->addItem(name, dir.filePath(name));
+    }
+    hours_->setCurrentIndex(-1);
+    hours_->setEnabled(hours_->count() > 0);
+    hours_->setPlaceholderText(hours_->count() > 0 ? QStringLiteral("Choose an hour")
+                                                   : QStringLiteral("No files for this day"));
+}
+
 QPushButton* PlaybackDialog::addButton(const char* caption, int id) {
     auto* b = new QPushButton(QString::fromUtf8(caption), this);
     b->setObjectName(QString::number(id));
@@ -211,7 +250,8 @@ PlaybackDialog::~PlaybackDialog() {
 FileDialogRequest PlaybackDialog::openFileRequest() const {
     const std::string day = date_->text().toStdString();
     FileDialogRequest r;
-    r.filters = {{"Log Files", "*" + day + "*.log"}, {"All Files", "*.*"}};
+    // That day's files only: "*2026_3_1*.log" would also take in the 12th to the 19th.
+    r.filters = {{"Log Files", "log_" + day + "_*.log"}, {"All Files", "*.*"}};
     r.initialDir = programDir_;
     r.initialName = day;
     return r;
@@ -220,6 +260,10 @@ FileDialogRequest PlaybackDialog::openFileRequest() const {
 void PlaybackDialog::openFile() {
     const std::string path = prompts_.openFileName(openFileRequest());
     if (path.empty()) return;
+    play(path);
+}
+
+void PlaybackDialog::play(const std::string& path) {
     file_->setText(QString::fromStdString(path));
     sync(player_.openFile(path));
 }

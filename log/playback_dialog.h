@@ -12,6 +12,7 @@
 #include "log/log_player.h"
 #include "ui/prompts.h"
 
+class QComboBox;
 class QDateEdit;
 class QLabel;
 class QLineEdit;
@@ -57,6 +58,8 @@ class PlaybackDialog : public QDialog {
     QTimer* timer() { return &timer_; }
     QLabel* statusLine() const { return status_; }
     QLabel* positionLine() const { return where_; }
+    // The chosen day's log files in the program directory, by hour; choosing one plays it.
+    QComboBox* hourList() const { return hours_; }
     // The file dialog's request as Open File builds it from the date picker's text.
     FileDialogRequest openFileRequest() const;
 
@@ -64,6 +67,8 @@ class PlaybackDialog : public QDialog {
     void openFile();
 
   private:
+    void listHours();
+    void play(const std::string& path);
     QPushButton* addButton(const char* caption, int id);
     void userMoved(int value);
     void onTick();
@@ -79,6 +84,7 @@ class PlaybackDialog : public QDialog {
     std::function<void()> repaintPanel_;
     QDateEdit* date_ = nullptr;
     QLineEdit* file_ = nullptr;
+    QComboBox* hours_ = nullptr;
     ChunkSlider* slider_ = nullptr;
     QLabel* where_ = nullptr;
     QLabel* status_ = nullptr;

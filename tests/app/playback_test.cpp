@@ -144,7 +144,7 @@ TEST_F(PlaybackDialogTest, ControlsBeforeAndAfterAFileIsOpened) {
     const FileDialogRequest& r = prompts.fileDialogs[0].request;
     ASSERT_EQ(r.filters.size(), 2u);
     EXPECT_EQ(r.filters[0].name, "Log Files");
-    EXPECT_EQ(r.filters[0].pattern, "*2014_5_24*.log");
+    EXPECT_EQ(r.filters[0].pattern, "log_2014_5_24_*.log");  // that day only
     EXPECT_EQ(r.filters[1].name, "All Files");
     EXPECT_EQ(r.filters[1].pattern, "*.*");
     EXPECT_EQ(r.initialDir, dir.string() + "/");
