@@ -425,6 +425,17 @@ TEST_F(PlaybackDialogTest, TheChosenDayOffersExactlyItsOwnFilesInHourOrder) {
     d.datePicker()->setDate(QDate(2026, 3, 12));
     ASSERT_EQ(hours->count(), 1);
     EXPECT_EQ(hours->itemText(0), "log_2026_3_12_5.log");
+
+    // An hour logged since the day was chosen shows when the list is opened.
+    std::ofstream(dir / "log_2026_3_12_7.log") << "";
+    EXPECT_TRUE(hours->isEnabled());
+    hours->showPopup();
+    hours->hidePopup();
+    ASSERT_EQ(hours->count(), 2);
+    EXPECT_EQ(hours->itemText(1), "log_2026_3_12_7.log");
+    d.datePicker()->setDate(QDate(2026, 3, 13));
+    EXPECT_EQ(hours->count(), 0);
+    EXPECT_TRUE(hours->isEnabled());  // so that it can be opened again to look
 }
 
 // The real window: record from the simulator, then play it back.
