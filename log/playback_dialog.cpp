@@ -24,6 +24,22 @@
 
 namespace kvx {
 
+namespace {
+
+// The day's hours, read afresh each time the list is opened: the hour being logged, or a file
+// copied in, appears without choosing the date again.
+class HourList : public QComboBox {
+  public:
+    using QComboBox::QComboBox;
+    std::function<void()> beforePopup;
+    void showPopup() override {
+        if (beforePopup) beforePopup();
+        QComboBox::showPopup();
+    }
+};
+
+}  // namespace
+
 ChunkSlider::ChunkSlider(QWidget* parent) : QSlider(Qt::Horizontal, parent) {
     setTickPosition(QSlider::TicksBelow);
     setPageStep(kPageRecords);
@@ -111,7 +127,9 @@ PlaybackDialog::PlaybackDialog(LogPlayer& player, Prompts& prompts, std::string 
     file_->setObjectName(QString::number(res::kPlaybackFileEdit));
     file_->setReadOnly(true);
     file_->setMinimumWidth(QFontMetrics(file_->font()).horizontalAdvance(QLatin1Char('x')) * 44);
-    hours_ = new QComboBox(this);
+    auto* hours = new HourList(this);
+    hours->beforePopup = [this] { listHours(); };
+    hours_ = hours;
     hours_->setObjectName(QStringLiteral("hours"));
     hours_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     hours_->setMinimumContentsLength(20);
@@ -229,7 +247,6 @@ void PlaybackDialog::listHours() {
         if (file.isFile()) hours_->addItem(name, dir.filePath(name));
     }
     hours_->setCurrentIndex(-1);
-    hours_->setEnabled(hours_->count() > 0);
     hours_->setPlaceholderText(hours_->count() > 0 ? QStringLiteral("Choose an hour")
                                                    : QStringLiteral("No files for this day"));
 }
