@@ -52,7 +52,7 @@ MainWindow::MainWindow(WindowParams params)
           this, params_.programDir)) {
     if (!params_.terminate) params_.terminate = terminateNow;
     setObjectName(QStringLiteral("myWindowClass"));
-    setWindowTitle(QString::fromStdString(startTitle()));
+    setTitle(startTitle());
     setWindowIcon(programIcon());
     QPalette pal = palette();
     pal.setColor(QPalette::Window, QColor(64, 128, 128));
@@ -89,7 +89,10 @@ std::vector<CommandEntry> MainWindow::commandTable() {
     // Menu path, id, caption, key, enabled, handler. Key-only entries (id 0) have no menu item.
     return {
         {"Action", res::kCmdConnect, "Connect        F12", 0, always,
-         [this] { controller_.connect(); }},
+         [this] {
+             controller_.connect();
+             endPlaybackTitle();
+         }},
         {"Action", res::kCmdDisconnect, "Disconnect", 0, always,
          [this] { controller_.disconnect(); }},
         {"Action", res::kCmdPlayback, "Playback", 0, always, [this] { playback(); }},
@@ -118,8 +121,16 @@ std::vector<CommandEntry> MainWindow::commandTable() {
         {"Comm Setup", res::kCmdReconnectAutomatically, "Reconnect automatically", 0, always,
          [this] { toggleReconnectAutomatically(); }, true},
 
-        {"Zoom", res::kCmdZoomIn, "&Zoom In      ", 0, always, [this] { zoomed_ = true; }},
-        {"Zoom", res::kCmdZoomOut, "&Zoom Out    ", 0, always, [this] { zoomed_ = false; }},
+        {"Zoom", res::kCmdZoomIn, "&Zoom In      ", 0, always,
+         [this] {
+             zoomed_ = true;
+             requestPanel();
+         }},
+        {"Zoom", res::kCmdZoomOut, "&Zoom Out    ", 0, always,
+         [this] {
+             zoomed_ = false;
+             requestPanel();
+         }},
 
         {"Tools", res::kCmdUploadSettings, "Upload Settings", 0, always,
          [this] { settingsCommands_->uploadSettings(); }},
@@ -434,7 +445,17 @@ void MainWindow::fitRestoredFrame() {
 }
 
 void MainWindow::setTitle(const std::string& title) {
+    liveTitle_ = title;
     setWindowTitle(QString::fromStdString(title));
+}
+
+void MainWindow::setPlaybackTitle(const std::string& header) {
+    // A file without a header names no firmware: the window's first title claims none either.
+    setWindowTitle(QString::fromStdString(header.empty() ? startTitle() : header));
+}
+
+void MainWindow::endPlaybackTitle() {
+    if (!controller_.playbackActive) setWindowTitle(QString::fromStdString(liveTitle_));
 }
 
 void MainWindow::invalidatePanel(bool) {
@@ -522,6 +543,13 @@ bool MainWindow::composePanel() {
         surface_ = std::make_unique<LayeredQtSurface>(w, h);
     else
         surface_->reset();
+    if (controller_.playbackActive) {
+        // A zoom or a resize changes how many records the chart holds: the chunk is cut for
+        // the new capacity before this paint, so the chart shows it whole and the cursor stays
+        // on the record at the position.
+        panel_.applyChartLayout(zoomed_);
+        player_.fitChunkToChart();
+    }
     panel_.onPaint(*surface_, w, h, panelInputs());
     surface_->image();  // drawn now, so that changed() is known
     sinceCompose_.start();

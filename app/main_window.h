@@ -142,6 +142,9 @@ class MainWindow : public QMainWindow, private MonitorHost {
     void portProperties();
     void scalingSettings();
     void playback();
+    // The log file's header as the title while it plays; the live title back when playback ends.
+    void setPlaybackTitle(const std::string& header);
+    void endPlaybackTitle();
 
     WindowParams params_;
     ProgramSettings settings_;
@@ -153,8 +156,10 @@ class MainWindow : public QMainWindow, private MonitorHost {
     // Playback: lives for the run, so the panel keeps the last record after the dialog closes.
     TrendChartFeed playbackTrend_{panel_.chart()};
     LogPlayer player_{controller_.live, playbackTrend_,
-                      [this](const std::string& title) { setTitle(title); }};
+                      [this](const std::string& title) { setPlaybackTitle(title); }};
     PanelView* view_ = nullptr;
+    // The title the connection gave the window; a played file's header replaces it until Connect.
+    std::string liveTitle_;
     // Kept from paint to paint (it only changes with the client size): every good poll paints.
     std::unique_ptr<LayeredQtSurface> surface_;
     std::array<QLabel*, 4> parts_{};

@@ -135,7 +135,9 @@ void BarGauge::draw(double value, Surface& s, std::int16_t fillColourIndex, int 
     s.endFixed();
 
     s.setTextColour(paletteColor(valueColour_));
-    s.text(right_ + aw, bottom_, numberText(value, decimals));
+    // NaN: no value is known; the bar stays empty.
+    s.text(right_ + aw, bottom_,
+           std::isnan(value) ? std::string("--") : numberText(value, decimals));
 
     s.beginFixed();
     s.setTextColour(captionColour);

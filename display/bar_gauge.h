@@ -32,7 +32,8 @@ class BarGauge {
     // Slot 0..3; any other slot is refused.
     bool setLimit(double value, int slot, std::int16_t colourIndex);
 
-    // decimalScale nonzero prints the scale numbers with one decimal.
+    // decimalScale nonzero prints the scale numbers with one decimal. A NaN value (nothing known)
+    // draws an empty bar and "--".
     void draw(double value, Surface& surface, std::int16_t fillColourIndex, int decimals,
               int decimalScale) const;
 

@@ -1,6 +1,7 @@
 #include "display/panel.h"
 
 #include <algorithm>
+#include <limits>
 #include <string>
 
 #include "display/client_size.h"
@@ -95,6 +96,12 @@ constexpr GaugeSetup kGaugeSetups[Panel::kGauges] = {
     {78, 16, "FUEL SUBSTITUTION", "RATE", 0, 100, "%%"},
 };
 
+// The external shut-off switch is not logged: a record can show the gas off, but not on.
+std::string playbackGasText(const LiveData& live) {
+    const std::string logged = gasText(live, LiveStatus{});
+    return logged == "GAS is OFF" ? logged : "GAS is --";
+}
+
 }  // namespace
 
 void Panel::onCreate(const DisplayRanges& r) {
@@ -157,6 +164,13 @@ void Panel::onSize(int width, int height) {
     chart_.setSize(size);
 }
 
+void Panel::applyChartLayout(bool zoomed) {
+    if (zoomed)
+        applyZoomLayout();
+    else
+        applyPanelLayout();
+}
+
 void Panel::applyPanelLayout() {
     applyLayout(chart_, kPanelLayout);
 }
@@ -200,12 +214,16 @@ void Panel::drawPanelInstruments(Surface& s, const PanelInputs& in, const Displa
     bars_[PressureFeedbackBar].setRange(r.pressureMin, r.pressureMax);
     bars_[PressureSetPointBar].setRange(r.pressureMin, r.pressureMax);
 
+    // A log record holds the left bank only: in playback the right bank's fields still have
+    // the last live poll's values, which must not show as the record's.
+    const bool unlogged = in.playbackActive && in.selectedBank != 1;
+    const double unknown = std::numeric_limits<double>::quiet_NaN();
     double barValue[kBars];
     barValue[DieselFlowBar] = v.dieselFlow;
     barValue[LoadBar] = v.engineLoad;
-    barValue[PressureFeedbackBar] = v.pressureFdbk;
-    barValue[ActuatorBar] = v.actuator;
-    barValue[PressureSetPointBar] = v.pressureSp;
+    barValue[PressureFeedbackBar] = unlogged ? unknown : v.pressureFdbk;
+    barValue[ActuatorBar] = unlogged ? unknown : v.actuator;
+    barValue[PressureSetPointBar] = unlogged ? unknown : v.pressureSp;
     barValue[GasFlowBar] = v.gasFlow;
     for (int i : kBarDrawOrder) {
         const BarSetup& b = kBarSetups[i];
@@ -225,7 +243,16 @@ void Panel::drawPanelInstruments(Surface& s, const PanelInputs& in, const Displa
 }
 
 void Panel::drawStatusLines(Surface& s, int width, int height, const PanelInputs& in) {
-    const TextLines t = computeTextLines(in.live, in.image, in.selectedBank);
+    TextLines t = computeTextLines(in.live, in.image, in.selectedBank);
+    if (in.playbackActive) {
+        // These come from registers (and, for the right bank, fields) a log record does not
+        // hold; in playback they would be the last live poll's.
+        t.ecuError = "ECU FLOW RX ERR: --";
+        t.startSp = "START SP : --";
+        t.startSp1 = "START SP1 : --";
+        t.startSp2 = "START SP2 : --";
+        if (in.selectedBank != 1) t.mode = "MODE: --";
+    }
     s.setTransparentBackground(true);
     s.setTextColour(paletteColor(10));
     s.setTextAlign({HAlign::Left, VAlign::Bottom});
@@ -270,7 +297,8 @@ void Panel::onPaint(Surface& s, int width, int height, const PanelInputs& in) {
     chart_.setChannelText(exhaustChannelName(r.exhaust_temp_avg_shutdown_max), "F", 6);
     chart_.setChannelText("VIBRATION FDBK", "in/sec", 4);
     chart_.setChannelText("VIBRATION MAX", "in/sec", 9);
-    chart_.setLabel(gasText(in.live, in.status), 5, 2);
+    chart_.setLabel(in.playbackActive ? playbackGasText(in.live) : gasText(in.live, in.status), 5,
+                    2);
 
     chart_.drawGrid(s);
     chart_.drawLegend(s);

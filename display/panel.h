@@ -49,6 +49,9 @@ class Panel {
     // Builds the widgets; ranges gives the channel ranges the chart starts with.
     void onCreate(const DisplayRanges& ranges = DisplayRanges{});
     void onSize(int width, int height);
+    // Gives the chart the geometry (and so the capacity) of the panel or the zoom view, as the
+    // next paint will; the player cuts its chunk for that capacity before the paint.
+    void applyChartLayout(bool zoomed);
     // Draws the whole panel for a client area of width x height onto surface.
     void onPaint(Surface& surface, int width, int height, const PanelInputs& in);
 

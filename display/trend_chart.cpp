@@ -202,6 +202,10 @@ void TrendChart::clear() {
     drawnFrom_ = 0;
 }
 
+void TrendChart::clearTimeStamps() {
+    stamps_.fill(0);
+}
+
 bool TrendChart::setDisplayIndex(int index) {
     if (!validPosition(index)) return false;
     display_ = index;

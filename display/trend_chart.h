@@ -54,6 +54,9 @@ class TrendChart {
     // started there), so the samples added next share the stamp.
     void putTimeStamp(std::time_t time);
     void clear();
+    // The live sweep keeps the last sweep's times on the axis ahead of the new one; a chart
+    // filled afresh from elsewhere (playback) forgets them, so no old time shows among its own.
+    void clearTimeStamps();
     // Refused (false) outside the store.
     bool setDisplayIndex(int index);
     int capacity() const { return capacity_; }

@@ -1,12 +1,33 @@
 #include "log/log_player.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <limits>
 
+#include "log/log_csv.h"
 #include "log/log_reader.h"
 #include "log/log_result.h"
 
 namespace kvx {
+
+namespace {
+
+// The date and hour in a log file's name, "log_2014_5_24_13.log" in any directory, written
+// the way the writer names files (no leading zeros).
+bool parseLogFileHour(const std::string& path, int& year, int& month, int& day, int& hour) {
+    const std::size_t slash = path.find_last_of("/\\");
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    int end = 0;
+    if (std::sscanf(name.c_str(), "log_%d_%d_%d_%d.log%n", &year, &month, &day, &hour, &end) != 4 ||
+        static_cast<std::size_t>(end) != name.size())
+        return false;
+    char canonical[64];
+    std::snprintf(canonical, sizeof canonical, "log_%d_%d_%d_%d.log", year, month, day, hour);
+    return name == canonical && month >= 1 && month <= 12 && day >= 1 && day <= 31 && hour >= 0 &&
+           hour <= 23;
+}
+
+}  // namespace
 
 std::array<double, kPlaybackChannels> playbackChannelValues(const LogRecord& record) {
     LiveData d;
@@ -50,6 +71,7 @@ int LogPlayer::openFile(const std::string& path) {
     // A new file starts paused at its first record.
     halt();
     path_ = path;
+    hourKnown_ = parseLogFileHour(path, fileYear_, fileMonth_, fileDay_, fileHour_);
     loaded_ = false;
     position_ = 0;
     lastIndex_ = 0;
@@ -60,6 +82,7 @@ int LogPlayer::openFile(const std::string& path) {
         chunkFirst_ = 0;
         chunkLast_ = -1;
         title_.clear();
+        problem_.clear();
         return r;
     }
     loaded_ = true;
@@ -92,8 +115,8 @@ int LogPlayer::loadChunk(const std::string& path, std::int32_t index, std::int64
     chunkCapacity_ = n;
     ++loads_;
 
-    title_ = reader.title();
-    if (reader.hasHeader() && setTitle_) setTitle_(title_);
+    title_ = reader.hasHeader() ? reader.title() : std::string();
+    if (setTitle_) setTitle_(title_);
 
     for (std::size_t k = 0; k < chunk_.size(); ++k) {
         if (k == 0) trend_.clear();
@@ -103,16 +126,45 @@ int LogPlayer::loadChunk(const std::string& path, std::int32_t index, std::int64
             trend_.addSample(values[static_cast<std::size_t>(c)], c);
     }
     if (recordCount) *recordCount = count;
+    if (chunkListener_) chunkListener_();
     return LOG_OK;
 }
 
 bool LogPlayer::showRecord(int slot) {
     if (slot < 0 || static_cast<std::size_t>(slot) >= chunk_.size()) return false;
-    chunk_[static_cast<std::size_t>(slot)].toLiveData(live_);
+    const LogRecord& record = chunk_[static_cast<std::size_t>(slot)];
+    record.toLiveData(live_);
+    judgeRecord(record, chunkFirst_ + slot);
     // The chart keeps record k's samples and time at position k + 1 (its time stamp steps to
     // that position first).
     trend_.setDisplayIndex(slot + 1);
     return true;
+}
+
+void LogPlayer::judgeRecord(const LogRecord& record, std::int32_t index) {
+    problem_.clear();
+    std::string why;
+    if (!isPlausibleLogRecord(record, &why)) {
+        problem_ = "Record " + std::to_string(index) + " is damaged: " + why;
+        return;
+    }
+    if (!hourKnown_) return;
+    // The writer names each file by the local hour it was opened in and reopens at every new
+    // hour, so a record of another hour in it was not written there.
+    const auto t = static_cast<std::time_t>(record.time);
+    std::tm local{};
+    if (localtime_r(&t, &local) == nullptr) return;
+    if (local.tm_year + 1900 == fileYear_ && local.tm_mon + 1 == fileMonth_ &&
+        local.tm_mday == fileDay_ && local.tm_hour == fileHour_)
+        return;
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "Record %d is damaged: its time %04d-%02d-%02d %02d:%02d:%02d lies outside the "
+                  "file's hour (%02d:00 to %02d:59 on %04d-%02d-%02d)",
+                  static_cast<int>(index), local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                  local.tm_hour, local.tm_min, local.tm_sec, fileHour_, fileHour_, fileYear_,
+                  fileMonth_, fileDay_);
+    problem_ = text;
 }
 
 bool LogPlayer::inChunk(std::int32_t position) const {
@@ -135,6 +187,11 @@ int LogPlayer::changePosition(std::int32_t position) {
     position_ = position;
     showRecord(position - chunkFirst_);
     return LOG_OK;
+}
+
+int LogPlayer::fitChunkToChart() {
+    if (!loaded_ || chunkCapacity_ == std::max(1, trend_.capacity())) return LOG_OK;
+    return changePosition(position_);
 }
 
 void LogPlayer::play() {

@@ -48,7 +48,8 @@ class LogPlayer {
     static constexpr int kPlayMs = 100;  // Play: ten records a second
     static constexpr int kFastMs = 5;    // >> and <<
 
-    // setTitle receives the header text of a file that has one, at every chunk load.
+    // setTitle receives, at every chunk load, the file's header text, or an empty text for a
+    // file without a header (the window then shows its own title, not the last file's).
     LogPlayer(LiveData& live, PlaybackTrend& trend,
               std::function<void(const std::string&)> setTitle = {});
 
@@ -85,12 +86,23 @@ class LogPlayer {
     // and goes to record 1; reverse play stops at record 0. LOG_OK or a reload's failure.
     int tick();
 
+    // Cuts the chunk anew when the chart's capacity has changed since it was cut (a zoom or a
+    // resize), so that the chart holds the chunk and the cursor the record at the position. LOG_OK
+    // when nothing had to change; otherwise as changePosition.
+    int fitChunkToChart();
+
+    // Called after every chunk load, whoever asked for it, so that a dialog can show the chunk.
+    void setChunkListener(std::function<void()> listener) { chunkListener_ = std::move(listener); }
+
     // The timer the dialog should run: its period in ms, 0 when stopped.
     int timerMs() const { return timerMs_; }
     bool loaded() const { return loaded_; }
     const std::string& path() const { return path_; }
     // The header text of the loaded file; empty without a header.
     const std::string& title() const { return title_; }
+    // Why the record at the position cannot have come from the log writer ("Record 7 is
+    // damaged: ..."); empty for a plausible record.
+    const std::string& recordProblem() const { return problem_; }
 
     std::int32_t playbackPosition() const { return position_; }
     std::int32_t lastRecordIndex() const { return lastIndex_; }
@@ -105,12 +117,19 @@ class LogPlayer {
   private:
     bool inChunk(std::int32_t position) const;
     void halt();
+    void judgeRecord(const LogRecord& record, std::int32_t index);
 
     LiveData& live_;
     PlaybackTrend& trend_;
     std::function<void(const std::string&)> setTitle_;
+    std::function<void()> chunkListener_;
     std::string path_;
     std::string title_;
+    std::string problem_;
+    // The local hour the file's name says it holds (log_<y>_<m>_<d>_<h>.log); hourKnown_ false
+    // for a file named otherwise.
+    bool hourKnown_ = false;
+    int fileYear_ = 0, fileMonth_ = 0, fileDay_ = 0, fileHour_ = 0;
     bool loaded_ = false;
     std::int32_t position_ = 0;
     std::int32_t lastIndex_ = 0;

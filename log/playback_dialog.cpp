@@ -1,11 +1,16 @@
 #include "log/playback_dialog.h"
 
+#include <QComboBox>
 #include <QDateEdit>
+#include <QDir>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QStyle>
@@ -13,14 +18,64 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "log/log_file_name.h"
 #include "log/log_result.h"
 #include "resources/resource_ids.h"
 
 namespace kvx {
 
+namespace {
+
+// The day's hours, read afresh each time the list is opened: the hour being logged, or a file
+// copied in, appears without choosing the date again.
+class HourList : public QComboBox {
+  public:
+    using QComboBox::QComboBox;
+    std::function<void()> beforePopup;
+    void showPopup() override {
+        if (beforePopup) beforePopup();
+        QComboBox::showPopup();
+    }
+};
+
+}  // namespace
+
 ChunkSlider::ChunkSlider(QWidget* parent) : QSlider(Qt::Horizontal, parent) {
     setTickPosition(QSlider::TicksBelow);
+    setPageStep(kPageRecords);
     setMinimumHeight(sizeHint().height() + 4);
+}
+
+void ChunkSlider::keyPressEvent(QKeyEvent* event) {
+    // A slider's Page Down lowers its value, which on a horizontal one is to the left; here it
+    // goes on through the file, as it goes down a document.
+    if (event->key() == Qt::Key_PageDown || event->key() == Qt::Key_PageUp) {
+        triggerAction(event->key() == Qt::Key_PageDown ? SliderPageStepAdd : SliderPageStepSub);
+        event->accept();
+        return;
+    }
+    QSlider::keyPressEvent(event);
+}
+
+void ChunkSlider::mousePressEvent(QMouseEvent* event) {
+    // A left click on the groove pages toward the click, whatever the platform style would do
+    // (some jump to the click), so the mouse moves through the file by the same pages as the
+    // keys; the handle itself is dragged as usual.
+    if (event->button() == Qt::LeftButton && event->buttons() == Qt::LeftButton &&
+        maximum() > minimum()) {
+        QStyleOptionSlider opt;
+        initStyleOption(&opt);
+        const QPoint at = event->position().toPoint();
+        const QRect handle =
+            style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, this);
+        if (!handle.contains(at)) {
+            const int side = at.x() - handle.center().x();
+            if (side != 0) triggerAction(side > 0 ? SliderPageStepAdd : SliderPageStepSub);
+            event->accept();
+            return;
+        }
+    }
+    QSlider::mousePressEvent(event);
 }
 
 void ChunkSlider::setSelection(int first, int last) {
@@ -72,6 +127,12 @@ PlaybackDialog::PlaybackDialog(LogPlayer& player, Prompts& prompts, std::string 
     file_->setObjectName(QString::number(res::kPlaybackFileEdit));
     file_->setReadOnly(true);
     file_->setMinimumWidth(QFontMetrics(file_->font()).horizontalAdvance(QLatin1Char('x')) * 44);
+    auto* hours = new HourList(this);
+    hours->beforePopup = [this] { listHours(); };
+    hours_ = hours;
+    hours_->setObjectName(QStringLiteral("hours"));
+    hours_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    hours_->setMinimumContentsLength(20);
     auto* open = new QPushButton(QStringLiteral("Open File"), this);
     open->setObjectName(QString::number(res::kPlaybackOpenFile));
     open->setAutoDefault(false);
@@ -91,12 +152,14 @@ PlaybackDialog::PlaybackDialog(LogPlayer& player, Prompts& prompts, std::string 
     auto* grid = new QGridLayout;
     grid->addWidget(new QLabel(QStringLiteral("Select date"), this), 0, 0);
     grid->addWidget(date_, 0, 1, Qt::AlignLeft);
-    grid->addWidget(new QLabel(QStringLiteral("Select file"), this), 1, 0);
-    grid->addWidget(file_, 1, 1);
-    grid->addWidget(open, 1, 2);
-    grid->addWidget(new QLabel(QStringLiteral("Navigate"), this), 2, 0);
-    grid->addWidget(slider_, 2, 1, 1, 2);
-    grid->addWidget(where_, 3, 1, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Hours logged"), this), 1, 0);
+    grid->addWidget(hours_, 1, 1, Qt::AlignLeft);
+    grid->addWidget(new QLabel(QStringLiteral("Select file"), this), 2, 0);
+    grid->addWidget(file_, 2, 1);
+    grid->addWidget(open, 2, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Navigate"), this), 3, 0);
+    grid->addWidget(slider_, 3, 1, 1, 2);
+    grid->addWidget(where_, 4, 1, 1, 2);
     grid->setColumnStretch(1, 1);
 
     auto* row = new QHBoxLayout;
@@ -119,6 +182,13 @@ PlaybackDialog::PlaybackDialog(LogPlayer& player, Prompts& prompts, std::string 
     layout->addLayout(row);
 
     connect(open, &QPushButton::clicked, this, &PlaybackDialog::openFile);
+    connect(date_, &QDateEdit::dateChanged, this, [this] { listHours(); });
+    // Only the user's choice plays a file: filling the list chooses nothing.
+    connect(hours_, &QComboBox::activated, this, [this](int index) {
+        const QString path = hours_->itemData(index).toString();
+        if (!path.isEmpty()) play(path.toStdString());
+    });
+    listHours();
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
     connect(slider_, &QSlider::valueChanged, this, &PlaybackDialog::userMoved);
     connect(buttons_[0], &QPushButton::clicked, this, [this] {
@@ -148,6 +218,9 @@ PlaybackDialog::PlaybackDialog(LogPlayer& player, Prompts& prompts, std::string 
         player_.pause();
     });
 
+    // Chunks also change when the panel's chart changes size (a zoom, a resize).
+    player_.setChunkListener([this] { showChunk(); });
+
     // A player that already holds a file (an earlier opening of the dialog) goes on from it.
     if (player_.loaded()) file_->setText(QString::fromStdString(player_.path()));
     sync(LOG_OK);
@@ -155,6 +228,27 @@ PlaybackDialog::PlaybackDialog(LogPlayer& player, Prompts& prompts, std::string 
     // Wide enough for the whole title in the frame, beside the frame's own buttons.
     const int titleWidth = QFontMetrics(font()).horizontalAdvance(windowTitle()) + 160;
     setMinimumWidth(std::max(titleWidth, sizeHint().width()));
+}
+
+void PlaybackDialog::listHours() {
+    // Each hour's name exactly as the writer makes it: a wildcard over the directory would also
+    // take in the 12th for the 1st, and a listing sorted by name puts hour 10 before hour 2.
+    hours_->clear();
+    const QDate day = date_->date();
+    const QDir dir(QString::fromStdString(programDir_.empty() ? std::string(".") : programDir_));
+    for (int hour = 0; hour < 24; ++hour) {
+        LocalDateTime at;
+        at.year = day.year();
+        at.month = day.month();
+        at.day = day.day();
+        at.hour = hour;
+        const QString name = QString::fromStdString(logFileName(at));
+        const QFileInfo file(dir.filePath(name));
+        if (file.isFile()) hours_->addItem(name, dir.filePath(name));
+    }
+    hours_->setCurrentIndex(-1);
+    hours_->setPlaceholderText(hours_->count() > 0 ? QStringLiteral("Choose an hour")
+                                                   : QStringLiteral("No files for this day"));
 }
 
 QPushButton* PlaybackDialog::addButton(const char* caption, int id) {
@@ -165,10 +259,16 @@ QPushButton* PlaybackDialog::addButton(const char* caption, int id) {
     return b;
 }
 
+PlaybackDialog::~PlaybackDialog() {
+    // The player outlives the dialog.
+    player_.setChunkListener({});
+}
+
 FileDialogRequest PlaybackDialog::openFileRequest() const {
     const std::string day = date_->text().toStdString();
     FileDialogRequest r;
-    r.filters = {{"Log Files", "*" + day + "*.log"}, {"All Files", "*.*"}};
+    // That day's files only: "*2026_3_1*.log" would also take in the 12th to the 19th.
+    r.filters = {{"Log Files", "log_" + day + "_*.log"}, {"All Files", "*.*"}};
     r.initialDir = programDir_;
     r.initialName = day;
     return r;
@@ -177,8 +277,23 @@ FileDialogRequest PlaybackDialog::openFileRequest() const {
 void PlaybackDialog::openFile() {
     const std::string path = prompts_.openFileName(openFileRequest());
     if (path.empty()) return;
+    play(path);
+}
+
+void PlaybackDialog::play(const std::string& path) {
     file_->setText(QString::fromStdString(path));
     sync(player_.openFile(path));
+}
+
+void PlaybackDialog::showChunk() {
+    const bool loaded = player_.loaded();
+    slider_->setSelection(player_.chunkFirst(), player_.chunkLast());
+    where_->setText(loaded ? QStringLiteral("Record %1 (last %2), loaded %3 to %4")
+                                 .arg(player_.playbackPosition())
+                                 .arg(player_.lastRecordIndex())
+                                 .arg(player_.chunkFirst())
+                                 .arg(player_.chunkLast())
+                           : QString());
 }
 
 void PlaybackDialog::userMoved(int value) {
@@ -220,18 +335,15 @@ void PlaybackDialog::sync(int result) {
     // Ticks at the two ends only.
     slider_->setTickInterval(std::max(1, last));
     slider_->setValue(player_.playbackPosition());
-    slider_->setSelection(player_.chunkFirst(), player_.chunkLast());
     slider_->setEnabled(loaded);
     for (QPushButton* b : buttons_)
         b->setEnabled(loaded);
-    where_->setText(loaded ? QStringLiteral("Record %1 (last %2), loaded %3 to %4")
-                                 .arg(player_.playbackPosition())
-                                 .arg(last)
-                                 .arg(player_.chunkFirst())
-                                 .arg(player_.chunkLast())
-                           : QString());
+    showChunk();
     if (result != LOG_OK) {
         status_->setText(QString::fromStdString(playbackResultText(result, player_.path())));
+        status_->setVisible(true);
+    } else if (loaded && !player_.recordProblem().empty()) {
+        status_->setText(QString::fromStdString(player_.recordProblem()));
         status_->setVisible(true);
     } else if (loaded) {
         status_->clear();

@@ -12,6 +12,7 @@
 #include "log/log_player.h"
 #include "ui/prompts.h"
 
+class QComboBox;
 class QDateEdit;
 class QLabel;
 class QLineEdit;
@@ -20,9 +21,14 @@ class QPushButton;
 namespace kvx {
 
 // The trackbar: a slider that also marks the loaded chunk (its selection) along its top edge.
+// Page Down and a click right of the handle page later into the file, Page Up and a click left
+// of it earlier.
 class ChunkSlider : public QSlider {
     Q_OBJECT
   public:
+    // A minute of play at five records a second; an hour's file holds up to 18,000 records.
+    static constexpr int kPageRecords = 300;
+
     explicit ChunkSlider(QWidget* parent = nullptr);
     void setSelection(int first, int last);
     int selectionStart() const { return selFirst_; }
@@ -30,6 +36,8 @@ class ChunkSlider : public QSlider {
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
 
   private:
     int selFirst_ = 0;
@@ -42,6 +50,7 @@ class PlaybackDialog : public QDialog {
     // repaintPanel: the main window repaints its panel (after every position change).
     PlaybackDialog(LogPlayer& player, Prompts& prompts, std::string programDir,
                    std::function<void()> repaintPanel, QWidget* parent = nullptr);
+    ~PlaybackDialog() override;
 
     QDateEdit* datePicker() const { return date_; }
     QLineEdit* fileBox() const { return file_; }
@@ -49,6 +58,8 @@ class PlaybackDialog : public QDialog {
     QTimer* timer() { return &timer_; }
     QLabel* statusLine() const { return status_; }
     QLabel* positionLine() const { return where_; }
+    // The chosen day's log files in the program directory, by hour; choosing one plays it.
+    QComboBox* hourList() const { return hours_; }
     // The file dialog's request as Open File builds it from the date picker's text.
     FileDialogRequest openFileRequest() const;
 
@@ -56,12 +67,16 @@ class PlaybackDialog : public QDialog {
     void openFile();
 
   private:
+    void listHours();
+    void play(const std::string& path);
     QPushButton* addButton(const char* caption, int id);
     void userMoved(int value);
     void onTick();
     // Brings every control in line with the player and repaints the panel; result != LOG_OK
     // is reported in the status line.
     void sync(int result);
+    // The trackbar's chunk marks and the position line.
+    void showChunk();
 
     LogPlayer& player_;
     Prompts& prompts_;
@@ -69,6 +84,7 @@ class PlaybackDialog : public QDialog {
     std::function<void()> repaintPanel_;
     QDateEdit* date_ = nullptr;
     QLineEdit* file_ = nullptr;
+    QComboBox* hours_ = nullptr;
     ChunkSlider* slider_ = nullptr;
     QLabel* where_ = nullptr;
     QLabel* status_ = nullptr;

@@ -10,7 +10,11 @@ class TrendChartFeed final : public PlaybackTrend {
   public:
     explicit TrendChartFeed(TrendChart& chart) : chart_(chart) {}
     int capacity() const override { return chart_.capacity(); }
-    void clear() override { chart_.clear(); }
+    // A chunk is the chart's whole content: nothing of the file or chunk before may stay.
+    void clear() override {
+        chart_.clear();
+        chart_.clearTimeStamps();
+    }
     void putTimeStamp(std::time_t time) override { chart_.putTimeStamp(time); }
     void addSample(double value, int channel) override { chart_.addSample(value, channel); }
     void setDisplayIndex(int index) override { chart_.setDisplayIndex(index); }

@@ -371,5 +371,74 @@ TEST(PanelPlayback, APlaybackPaintRecordsNothingAndShowsTheRecordItIsGivenEveryw
     EXPECT_EQ(w.panel.chart().writeIndex(), before + 1);
 }
 
+// Playback writes only the logged fields into live: what a log record does not hold (the right
+// bank, the START SP and ECU error registers, the external shutoff switch) still has the last
+// live poll's values, which must not pass for logged ones.
+TEST(PanelPlayback, WhatTheLogDoesNotHoldShowsAsDashesNeverAsTheLastLiveValue) {
+    Window w(1600, 1000);
+    const Panel& p = w.panel;
+    w.image.a[19] = 7;       // ECU FLOW RX ERR (input 20)
+    w.image.b106[12] = 345;  // START SP (input 63)
+    w.image.b106[13] = 346;
+    w.image.b106[14] = 347;
+    const int bankBars[] = {Panel::PressureFeedbackBar, Panel::PressureSetPointBar,
+                            Panel::ActuatorBar};
+    struct Case {
+        const char* name;
+        int bank;
+        bool playback;
+        const char* values[3];  // the three bank bars
+        const char* mode;
+        bool dashedRegisters;  // ECU error and the START SP lines
+        const char* gas;
+    } const cases[] = {
+        {"live, right bank",
+         2,
+         false,
+         {"-5.67", "15.00", "3000"},
+         "MODE: DEFAULT",
+         false,
+         "GAS is ON"},
+        {"playback, left bank: logged",
+         1,
+         true,
+         {"12.34", "8.00", "1000"},
+         "MODE: A/F CONTROL",
+         true,
+         "GAS is --"},
+        {"playback, right bank: not logged",
+         2,
+         true,
+         {"--", "--", "--"},
+         "MODE: --",
+         true,
+         "GAS is --"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const RecordingSurface s = w.paint(c.bank, false, c.playback);
+        for (int i = 0; i < 3; ++i) {
+            const BarGauge& bar = p.bar(bankBars[i]);
+            EXPECT_EQ(barValue(s, bar), c.values[i]) << bankBars[i];
+            bool filled = false;
+            for (const DrawCall& r : s.callsOf(DrawOp::Rectangle))
+                filled |= r.x0 == bar.left() + 1 && r.y0 == bar.top() + 1;
+            EXPECT_EQ(filled, std::string(c.values[i]) != "--") << bankBars[i];
+        }
+        EXPECT_TRUE(s.hasText(c.mode));
+        for (const char* t :
+             {"ECU FLOW RX ERR: 7", "START SP : 3.45", "START SP1 : 3.46", "START SP2 : 3.47"})
+            EXPECT_EQ(s.hasText(t), !c.dashedRegisters) << t;
+        for (const char* t :
+             {"ECU FLOW RX ERR: --", "START SP : --", "START SP1 : --", "START SP2 : --"})
+            EXPECT_EQ(s.hasText(t), c.dashedRegisters) << t;
+        EXPECT_EQ(p.chart().label(2), c.gas);
+    }
+    // A logged shut-off says OFF whatever the switch was at the last poll.
+    w.live.local_shutoff = 1;
+    w.paint(1, false, true);
+    EXPECT_EQ(p.chart().label(2), "GAS is OFF");
+}
+
 }  // namespace
 }  // namespace kvx

@@ -118,7 +118,7 @@ TEST_F(LogPlayerTest, OpeningAFileLoadsItsFirstChunkAndShowsRecordZero) {
             EXPECT_EQ(titles, std::vector<std::string>{c.title});
         } else {
             EXPECT_EQ(player.title(), "");
-            EXPECT_TRUE(titles.empty());
+            EXPECT_EQ(titles, std::vector<std::string>{""});  // the window drops the last one
         }
         std::filesystem::remove(path);
     }
