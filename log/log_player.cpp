@@ -6,28 +6,10 @@
 
 #include "log/log_csv.h"
 #include "log/log_reader.h"
+#include "log/log_record_check.h"
 #include "log/log_result.h"
 
 namespace kvx {
-
-namespace {
-
-// The date and hour in a log file's name, "log_2014_5_24_13.log" in any directory, written
-// the way the writer names files (no leading zeros).
-bool parseLogFileHour(const std::string& path, int& year, int& month, int& day, int& hour) {
-    const std::size_t slash = path.find_last_of("/\\");
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    int end = 0;
-    if (std::sscanf(name.c_str(), "log_%d_%d_%d_%d.log%n", &year, &month, &day, &hour, &end) != 4 ||
-        static_cast<std::size_t>(end) != name.size())
-        return false;
-    char canonical[64];
-    std::snprintf(canonical, sizeof canonical, "log_%d_%d_%d_%d.log", year, month, day, hour);
-    return name == canonical && month >= 1 && month <= 12 && day >= 1 && day <= 31 && hour >= 0 &&
-           hour <= 23;
-}
-
-}  // namespace
 
 std::array<double, kPlaybackChannels> playbackChannelValues(const LogRecord& record) {
     LiveData d;
@@ -71,7 +53,7 @@ int LogPlayer::openFile(const std::string& path) {
     // A new file starts paused at its first record.
     halt();
     path_ = path;
-    hourKnown_ = parseLogFileHour(path, fileYear_, fileMonth_, fileDay_, fileHour_);
+    hourKnown_ = parseLogFileName(path, fileHour_);
     loaded_ = false;
     position_ = 0;
     lastIndex_ = 0;
@@ -88,6 +70,17 @@ int LogPlayer::openFile(const std::string& path) {
     loaded_ = true;
     lastIndex_ = static_cast<std::int32_t>(
         std::min<std::int64_t>(count - 1, std::numeric_limits<std::int32_t>::max()));
+    // A file renamed, or played in another time zone, holds no record of the hour its name
+    // gives: then the name says nothing of its records, and judging them by it would call
+    // every one damaged. Its first and last records tell.
+    if (hourKnown_) {
+        LogReader reader;
+        LogRecord firstRecord, lastRecord;
+        hourKnown_ = reader.open(path) == LOG_OK && reader.readRecords(0, 1, &firstRecord) == 1 &&
+                     reader.readRecords(count - 1, 1, &lastRecord) == 1 &&
+                     (isNearLogFileHour(firstRecord.time, fileHour_) ||
+                      isNearLogFileHour(lastRecord.time, fileHour_));
+    }
     showRecord(0);
     return LOG_OK;
 }
@@ -144,27 +137,8 @@ bool LogPlayer::showRecord(int slot) {
 void LogPlayer::judgeRecord(const LogRecord& record, std::int32_t index) {
     problem_.clear();
     std::string why;
-    if (!isPlausibleLogRecord(record, &why)) {
+    if (!isPlausibleLogRecord(record, hourKnown_ ? &fileHour_ : nullptr, &why))
         problem_ = "Record " + std::to_string(index) + " is damaged: " + why;
-        return;
-    }
-    if (!hourKnown_) return;
-    // The writer names each file by the local hour it was opened in and reopens at every new
-    // hour, so a record of another hour in it was not written there.
-    const auto t = static_cast<std::time_t>(record.time);
-    std::tm local{};
-    if (localtime_r(&t, &local) == nullptr) return;
-    if (local.tm_year + 1900 == fileYear_ && local.tm_mon + 1 == fileMonth_ &&
-        local.tm_mday == fileDay_ && local.tm_hour == fileHour_)
-        return;
-    char text[160];
-    std::snprintf(text, sizeof text,
-                  "Record %d is damaged: its time %04d-%02d-%02d %02d:%02d:%02d lies outside the "
-                  "file's hour (%02d:00 to %02d:59 on %04d-%02d-%02d)",
-                  static_cast<int>(index), local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                  local.tm_hour, local.tm_min, local.tm_sec, fileHour_, fileHour_, fileYear_,
-                  fileMonth_, fileDay_);
-    problem_ = text;
 }
 
 bool LogPlayer::inChunk(std::int32_t position) const {

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "log/log_file_name.h"
 #include "log/log_format.h"
 #include "model/live_data.h"
 
@@ -127,9 +128,9 @@ class LogPlayer {
     std::string title_;
     std::string problem_;
     // The local hour the file's name says it holds (log_<y>_<m>_<d>_<h>.log); hourKnown_ false
-    // for a file named otherwise.
+    // for a file named otherwise or none of whose records falls in it.
     bool hourKnown_ = false;
-    int fileYear_ = 0, fileMonth_ = 0, fileDay_ = 0, fileHour_ = 0;
+    LogFileHour fileHour_;
     bool loaded_ = false;
     std::int32_t position_ = 0;
     std::int32_t lastIndex_ = 0;

@@ -268,9 +268,9 @@ TEST_F(PlaybackDialogTest, ARecordThatCannotHaveBeenLoggedIsCalledDamagedOnTheSt
         records.push_back(engineRecord(n));
     records[1].values[15] = -1515870811;  // engine speed: no 16-bit register holds it
     records[2].time = -1546300800;        // 1921
-    records[3].time = hour + 3600;        // the next hour
-    records[4].time = hour - 1;           // the hour before
-    records[5].time = hour + 3599;        // the hour's last second: fine
+    records[3].time = hour + 3600 + 600;  // ten minutes into the next hour
+    records[4].time = hour - 600;         // ten minutes before the hour
+    records[5].time = hour + 3600 + 5;    // the hour change noticed a tick late: fine
     prompts.fileAnswers.push_back(writeRecords(records));
     button(d, res::kPlaybackOpenFile)->click();
     ASSERT_TRUE(player.loaded());
