@@ -65,6 +65,9 @@ void MonitorController::connectionFailed(const char* text, const char* title, Bo
 }
 
 void MonitorController::connectionRestored() {
+    if (backoff_.failures() > 0)
+        std::fprintf(stderr, "orvik-kvx: connected again after %d failed tries\n",
+                     backoff_.failures());
     backoff_.reset();
     if (retryNote_.empty()) return;
     retryNote_.clear();
@@ -423,8 +426,9 @@ StatusTexts MonitorController::statusTexts() const {
     t.parts[2] = alarmStatusLine(live, status);
     t.parts[0] = serialNumberText(serialNumber);
     t.parts[1] = indicatorText(ranges.indicator_type);
-    t.parts[3] = commStatusText(commStatus);
-    if (!retryNote_.empty()) t.parts[3] += ". " + retryNote_;
+    // While a new try is planned, why the last one failed and when the next comes say more
+    // than the count of failures, and the part is narrow on small screens.
+    t.parts[3] = retryNote_.empty() ? commStatusText(commStatus) : retryNote_;
     return t;
 }
 
