@@ -83,6 +83,20 @@ class SettingsEndToEndTest : public ::testing::Test {
     std::int16_t simHolding(int ref) {
         return sim->withEngine([ref](sim::ControllerEngine& e) { return e.holding(ref); });
     }
+    // A dialog that must not come: if it does, it is closed at once and shown is set. The watch
+    // ends with the returned timer, so a dialog that rightly never came cannot catch a later
+    // test's.
+    std::unique_ptr<QTimer> closeWhenShown(const char* id, bool& shown) {
+        auto watch = std::make_unique<QTimer>();
+        QObject::connect(watch.get(), &QTimer::timeout, [id, &shown] {
+            QWidget* d = QApplication::activeModalWidget();
+            if (!d || d->objectName() != id) return;
+            shown = true;
+            QTest::keyClick(d, Qt::Key_Escape);
+        });
+        watch->start(10);
+        return watch;
+    }
     // Types an access code into the password dialog when it comes up, then runs next.
     void answerPassword(const char* code, std::function<void()> next = {}) {
         whenModal("112", [code, next](QWidget& d) {
@@ -279,17 +293,9 @@ TEST_F(SettingsEndToEndTest, CommandsNeedingTheFirmwareSayNotConnectedBeforeAnyG
     ASSERT_FALSE(window->timers().isArmed(5001));
     sim->pullCable(0);  // plugged in again, but no connection has been made
     prompts.boxes.clear();
-    // A password dialog would mean that F6 went on; it is closed at once, and the watch ends
-    // with this test.
+    // A password dialog would mean that F6 went on.
     bool passwordAsked = false;
-    QTimer passwordWatch;
-    QObject::connect(&passwordWatch, &QTimer::timeout, [&passwordAsked] {
-        QWidget* d = QApplication::activeModalWidget();
-        if (!d || d->objectName() != "112") return;
-        passwordAsked = true;
-        QTest::keyClick(d, Qt::Key_Escape);
-    });
-    passwordWatch.start(10);
+    const auto passwordWatch = closeWhenShown("112", passwordAsked);
     for (int command : {40055, 40054, 40042}) {
         SCOPED_TRACE(command);
         const long before = sim->stats().requests;
@@ -333,17 +339,9 @@ TEST_F(SettingsEndToEndTest, UploadBeforeTheFirmwareIsKnownSaysNotConnected) {
     ASSERT_EQ(window->controller().identity.version, 0);
     sim->pullCable(0);
     prompts.boxes.clear();
-    // An upload dialog would mean that it went on; closed at once by a watch that ends with
-    // this test.
+    // An upload dialog would mean that it went on.
     bool uploadOpened = false;
-    QTimer uploadWatch;
-    QObject::connect(&uploadWatch, &QTimer::timeout, [&uploadOpened] {
-        QWidget* d = QApplication::activeModalWidget();
-        if (!d || d->objectName() != "115") return;
-        uploadOpened = true;
-        QTest::keyClick(d, Qt::Key_Escape);
-    });
-    uploadWatch.start(10);
+    const auto uploadWatch = closeWhenShown("115", uploadOpened);
     const long before = sim->stats().requests;
     window->onCommand(40044);
     EXPECT_EQ(sim->stats().requests, before);
