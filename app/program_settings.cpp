@@ -265,12 +265,9 @@ bool readScalingFile(const std::string& dir, ProgramSettings& settings) {
     if (!readWhole(withSlash(dir) + kScalingFileName, text)) return false;
     std::istringstream in(text);
     std::string token;
-    long v = 0;
     // The dialog writes the low 16 bits as unsigned, so 65535 reads back as -1.
-    if (!(in >> token) || !parseWholeNumber(token, -32768, 65535, v)) return true;
-    settings.speedMin = static_cast<std::int16_t>(static_cast<std::uint16_t>(v & 0xFFFF));
-    if (!(in >> token) || !parseWholeNumber(token, -32768, 65535, v)) return true;
-    settings.speedMax = static_cast<std::int16_t>(static_cast<std::uint16_t>(v & 0xFFFF));
+    if (!(in >> token) || !parseRegisterWord(token, settings.speedMin)) return true;
+    if (in >> token) parseRegisterWord(token, settings.speedMax);
     return true;
 }
 

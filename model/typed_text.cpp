@@ -91,6 +91,13 @@ bool parseScaledDecimal(std::string_view text, int scale, long low, long high, l
     return true;
 }
 
+bool parseRegisterWord(std::string_view text, std::int16_t& out) {
+    long v = 0;
+    if (!parseWholeNumber(text, -32768, 65535, v)) return false;
+    out = static_cast<std::int16_t>(static_cast<std::uint16_t>(v & 0xFFFF));
+    return true;
+}
+
 bool parseLeadingWholeNumber(std::string_view text, long low, long high, long& out) {
     while (!text.empty() && isBlank(text.front()))
         text.remove_prefix(1);

@@ -24,6 +24,10 @@ bool parseWholeNumber(std::string_view text, long low, long high, long& out);
 // [low, high].
 bool parseScaledDecimal(std::string_view text, int scale, long low, long high, long& out);
 
+// A register's 16 bits from a whole number from -32768 to 65535 (its signed or its unsigned
+// reading), blanks around it allowed. False for anything else, and out is left as it was.
+bool parseRegisterWord(std::string_view text, std::int16_t& out);
+
 // Like a "%d" conversion: optional blanks, an optional sign and decimal digits, whatever
 // follows them not read ("12x" is 12). The number must lie in [low, high]; false when there
 // are no digits or it does not.

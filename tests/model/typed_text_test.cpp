@@ -1,5 +1,5 @@
-// The typed-text readers the configuration files, the access code and the port field share:
-// what each accepts at its edges.
+// The typed-text readers the configuration files, the editor, the access code and the port
+// field share: what each accepts at its edges.
 #include "model/typed_text.h"
 
 #include <gtest/gtest.h>
@@ -8,13 +8,17 @@ namespace kvx {
 namespace {
 
 TEST(TypedText, EachReaderTakesItsOwnSetAndNothingElse) {
-    enum Reader { Leading, Code, Port };
+    enum Reader { Word, Leading, Code, Port };
     struct Case {
         Reader reader;
         const char* text;
         const char* value;  // nullptr: refused
     };
     const Case cases[] = {
+        {Word, "65535", "-1"},
+        {Word, " -32768 ", "-32768"},
+        {Word, "65536", nullptr},
+        {Word, "1.0", nullptr},
         {Leading, "12x", "12"},
         {Leading, "-7 ", "-7"},
         {Leading, " +3", "3"},
@@ -44,7 +48,11 @@ TEST(TypedText, EachReaderTakesItsOwnSetAndNothingElse) {
     for (const Case& c : cases) {
         std::string got = "untouched";
         bool ok = false;
-        if (c.reader == Leading) {
+        if (c.reader == Word) {
+            std::int16_t v = 0;
+            ok = parseRegisterWord(c.text, v);
+            if (ok) got = std::to_string(v);
+        } else if (c.reader == Leading) {
             long v = 0;
             ok = parseLeadingWholeNumber(c.text, -2147483647L - 1, 2147483647L, v);
             if (ok) got = std::to_string(v);
