@@ -5,25 +5,9 @@
 #include "model/typed_text.h"
 
 namespace kvx {
-namespace {
-
-constexpr std::string_view kComPrefix = "COM";
-
-// The number of a "COMn" name as we write it, so that showing n and reading it back gives
-// the same name; empty for any other name.
-std::string_view comNumber(std::string_view name) {
-    if (name.substr(0, kComPrefix.size()) != kComPrefix) return {};
-    const std::string_view digits = name.substr(kComPrefix.size());
-    if (digits.empty() || digits.front() == '0') return {};
-    for (const char c : digits)
-        if (c < '0' || c > '9') return {};
-    return digits;
-}
-
-}  // namespace
 
 std::string portFieldText(const std::string& portName) {
-    const std::string_view n = comNumber(portName);
+    const std::string_view n = comPortNumber(portName);
     return n.empty() ? portName : std::string(n);
 }
 
@@ -34,24 +18,11 @@ bool portNameFromField(const std::string& field, const std::string& current, std
         name = current;
         return true;
     }
-    long n = 0;
-    if (parseWholeNumber(text, kPortNumberMin, kPortNumberMax, n)) {
-        name = std::string(kComPrefix) + std::to_string(n);
-        return true;
-    }
-    if (text.find('/') == std::string_view::npos) return false;
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u <= 0x20 || u >= 0x7F) return false;
-    }
-    name = std::string(text);
-    return true;
+    return parsePortName(text, kPortNumberMin, kPortNumberMax, name);
 }
 
 std::string portFieldAccepts() {
-    return "a port number from " + std::to_string(kPortNumberMin) + " to " +
-           std::to_string(kPortNumberMax) +
-           " or a device path such as /dev/ttyUSB0 (plain ASCII, no blanks)";
+    return portNameAccepts(kPortNumberMin, kPortNumberMax);
 }
 
 std::string speedLimitFieldText(std::int16_t limit) {

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "link/command_line.h"
+#include "model/typed_text.h"
 
 namespace kvx {
 
@@ -92,17 +93,6 @@ std::string trimBlanks(const std::string& s) {
     while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t'))
         --e;
     return s.substr(b, e - b);
-}
-
-// A decimal number as the whole token, within [low, high].
-bool parseLong(const std::string& token, long low, long high, long& out) {
-    if (token.empty()) return false;
-    errno = 0;
-    char* end = nullptr;
-    const long v = std::strtol(token.c_str(), &end, 10);
-    if (errno != 0 || end == token.c_str() || *end != '\0' || v < low || v > high) return false;
-    out = v;
-    return true;
 }
 
 }  // namespace
@@ -256,10 +246,8 @@ bool readCommFile(const std::string& dir, ProgramSettings& settings) {
     settings.portName = port;
     if (!(in >> slave)) return true;
     // Like a "%d" conversion: the leading number counts, trailing text does not.
-    errno = 0;
-    char* end = nullptr;
-    const long v = std::strtol(slave.c_str(), &end, 10);
-    if (end != slave.c_str() && errno == 0 && v >= -2147483647L - 1 && v <= 2147483647L)
+    long v = 0;
+    if (parseLeadingWholeNumber(slave, -2147483647L - 1, 2147483647L, v))
         settings.slaveId = static_cast<int>(v);
     return true;
 }
@@ -277,12 +265,9 @@ bool readScalingFile(const std::string& dir, ProgramSettings& settings) {
     if (!readWhole(withSlash(dir) + kScalingFileName, text)) return false;
     std::istringstream in(text);
     std::string token;
-    long v = 0;
     // The dialog writes the low 16 bits as unsigned, so 65535 reads back as -1.
-    if (!(in >> token) || !parseLong(token, -32768, 65535, v)) return true;
-    settings.speedMin = static_cast<std::int16_t>(static_cast<std::uint16_t>(v & 0xFFFF));
-    if (!(in >> token) || !parseLong(token, -32768, 65535, v)) return true;
-    settings.speedMax = static_cast<std::int16_t>(static_cast<std::uint16_t>(v & 0xFFFF));
+    if (!(in >> token) || !parseRegisterWord(token, settings.speedMin)) return true;
+    if (in >> token) parseRegisterWord(token, settings.speedMax);
     return true;
 }
 

@@ -97,11 +97,11 @@ std::vector<SettingRegister> buildTable() {
             0.001, "%.3f", En::Scaled, 1000);
     }
 
-    // Flow control.
+    // Flow control. A label with a line end stands on two lines on the screen.
     auto scaled10 = [&](int ref, const char* name, const char* label, const char* unit) {
         add(ref, name, S::FlowControl, label, "", unit, Sh::Scaled, 0.1, "%.1f", En::Scaled, 10);
     };
-    scaled10(29, "fuel_flow_min_eng_stopped", "Diesel Flow Minimum", "LPH");
+    scaled10(29, "fuel_flow_min_eng_stopped", "Diesel Flow Minimum\n(Substitution starts)", "LPH");
     scaled10(32, "fuel_substit_min", "Substitution Minimum", "%");
     scaled10(33, "fuel_substit_max", "Substitution Maximum", "%");
     integer(40, "temp_topping", S::FlowControl, "Topping Switch", "");
@@ -114,7 +114,6 @@ std::vector<SettingRegister> buildTable() {
     integer(108, "exhaust_temp_max", S::FlowControl, "Temperature Maximum", "F");
     integer(109, "exhaust_temp_ki", S::FlowControl, "Temperature Ki", "counts");
     integer(110, "subst_rate_ki", S::FlowControl, "Substitution Rate Ki", "counts");
-    // The label stands on two lines on the screen.
     integer(122, "substit_rate_gas_meter", S::FlowControl, "Substitution Rate \nCalculation Method",
             "code");
     integer(174, "min_substitution_rpm", S::FlowControl, "Minimum RPM", "RPM");
@@ -153,6 +152,13 @@ std::span<const SettingRegister> settingRegisters(SettingsScreen screen) {
     while (last < t.size() && t[last].screen == screen)
         ++last;
     return std::span<const SettingRegister>(t).subspan(first, last - first);
+}
+
+const SettingRegister* findSettingRegister(SettingsScreen screen, int reference) {
+    for (const SettingRegister& r : settingRegisters(screen)) {
+        if (r.reference == reference) return &r;
+    }
+    return nullptr;
 }
 
 std::string showSetting(const SettingRegister& field, std::int16_t raw) {

@@ -38,7 +38,7 @@ struct SettingRegister {
     int reference;
     const char* name;
     SettingsScreen screen;
-    const char* label;   // "" where the field has no label of its own (a table column)
+    const char* label;   // as the screen shows it; "" where the field has none of its own
     const char* column;  // the table column for schedule rows, else ""
     const char* unit;
     ShowRule shown;
@@ -53,6 +53,8 @@ struct SettingRegister {
 std::span<const SettingRegister> settingRegisters();
 // The rows of one screen, in order.
 std::span<const SettingRegister> settingRegisters(SettingsScreen screen);
+// The row of a register on a screen; null when the screen does not edit it.
+const SettingRegister* findSettingRegister(SettingsScreen screen, int reference);
 
 // The field text for a raw register value (empty for AsRead).
 std::string showSetting(const SettingRegister& field, std::int16_t raw);

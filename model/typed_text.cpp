@@ -52,7 +52,8 @@ std::string_view trimmedText(std::string_view text) {
 }
 
 bool parseWholeNumber(std::string_view text, long low, long high, long& out) {
-    return parseScaledDecimal(text, 1, low, high, out) && trimmed(text).find('.') == std::string_view::npos;
+    return parseScaledDecimal(text, 1, low, high, out) &&
+           trimmed(text).find('.') == std::string_view::npos;
 }
 
 bool parseScaledDecimal(std::string_view text, int scale, long low, long high, long& out) {
@@ -88,6 +89,71 @@ bool parseScaledDecimal(std::string_view text, int scale, long low, long high, l
     if (value < low || value > high) return false;
     out = value;
     return true;
+}
+
+bool parseRegisterWord(std::string_view text, std::int16_t& out) {
+    long v = 0;
+    if (!parseWholeNumber(text, -32768, 65535, v)) return false;
+    out = static_cast<std::int16_t>(static_cast<std::uint16_t>(v & 0xFFFF));
+    return true;
+}
+
+bool parseLeadingWholeNumber(std::string_view text, long low, long high, long& out) {
+    while (!text.empty() && isBlank(text.front()))
+        text.remove_prefix(1);
+    std::size_t end = 0;
+    if (end < text.size() && (text[end] == '+' || text[end] == '-')) ++end;
+    while (end < text.size() && isDigit(text[end]))
+        ++end;
+    return parseWholeNumber(text.substr(0, end), low, high, out);
+}
+
+bool parseAccessCode(std::string_view text, std::uint32_t& out) {
+    while (!text.empty() && text.front() == ' ')
+        text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ')
+        text.remove_suffix(1);
+    if (text.empty()) return false;
+    for (const char c : text)
+        if (!isDigit(c)) return false;
+    long v = 0;
+    if (!parseWholeNumber(text, 0, 0xFFFFFFFFL, v)) return false;
+    out = static_cast<std::uint32_t>(v);
+    return true;
+}
+
+namespace {
+constexpr std::string_view kComPrefix = "COM";
+}  // namespace
+
+std::string_view comPortNumber(std::string_view name) {
+    if (name.substr(0, kComPrefix.size()) != kComPrefix) return {};
+    const std::string_view digits = name.substr(kComPrefix.size());
+    if (digits.empty() || digits.front() == '0') return {};
+    for (const char c : digits)
+        if (!isDigit(c)) return {};
+    return digits;
+}
+
+bool parsePortName(std::string_view text, long low, long high, std::string& out) {
+    text = trimmed(text);
+    long n = 0;
+    if (parseWholeNumber(text, low, high, n)) {
+        out = std::string(kComPrefix) + std::to_string(n);
+        return true;
+    }
+    if (text.find('/') == std::string_view::npos) return false;
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u <= 0x20 || u >= 0x7F) return false;
+    }
+    out = std::string(text);
+    return true;
+}
+
+std::string portNameAccepts(long low, long high) {
+    return "a port number from " + std::to_string(low) + " to " + std::to_string(high) +
+           " or a device path such as /dev/ttyUSB0 (plain ASCII, no blanks)";
 }
 
 std::string wholeNumberAccepts(long low, long high) {

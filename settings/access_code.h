@@ -5,8 +5,7 @@
 
 namespace kvx {
 
-// The typed text read as an unsigned decimal number (0 when it is not one) matches one of
-// the two access codes.
+// The typed text is an access code (parseAccessCode) and one of the two that open.
 bool accessCodeAccepted(std::string_view text);
 
 inline constexpr const char* kPasswordTitle = "Required Information";

@@ -8,13 +8,6 @@
 
 namespace kvx {
 
-bool parseRegisterText(const std::string& text, std::int16_t& value) {
-    long v = 0;
-    if (!parseWholeNumber(text, -32768, 65535, v)) return false;
-    value = static_cast<std::int16_t>(static_cast<std::uint16_t>(v & 0xFFFF));
-    return true;
-}
-
 CalibrationEditor::CalibrationEditor(DeviceLink& link, BlockStore& blocks, CalibrationState& state,
                                      int& slaveId, int firmware)
     : link_(link),
@@ -111,7 +104,7 @@ bool CalibrationEditor::change(const std::string& text) {
     const int row = state_.selectedRow;
     const std::string name = rowName(row);
     std::int16_t v = 0;
-    if (!parseRegisterText(text, v)) {
+    if (!parseRegisterWord(text, v)) {
         status_ = "\"" + text + "\" is not a register value (-32768 to 65535); " + name +
                   " was not written.";
         return false;

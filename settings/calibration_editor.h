@@ -81,9 +81,4 @@ class CalibrationEditor {
     std::string status_;
 };
 
-// Typed text of the editor: optional blanks, an optional sign and digits, optional blanks; a
-// value from -32768 to 65535 (the signed and the unsigned reading of a register). False for
-// anything else, so that no value is written that the user did not type.
-bool parseRegisterText(const std::string& text, std::int16_t& value);
-
 }  // namespace kvx

@@ -13,29 +13,33 @@ namespace t = settings_text;
 
 constexpr std::array<BlockRange, 4> kBlocks = {{{122, 4}, {29, 22}, {90, 22}, {174, 2}}};
 
-ScreenField tenths(const char* label, int id, int ref, const char* unit) {
-    return {label, 0, id, ref, ShowRule::Scaled, 0.1, "%.1f", EntryRule::Scaled, 10, unit};
-}
-ScreenField whole(const char* label, int id, int ref, const char* unit) {
-    return {label, 0, id, ref, ShowRule::Integer, 0, "%d", EntryRule::Integer, 0, unit};
+ScreenField field(int editId, int reference, const char* beside = nullptr) {
+    return screenField(SettingsScreen::FlowControl, editId, reference, 0, beside);
 }
 
-const std::array<ScreenField, 14> kFields = {{
-    tenths("Diesel Flow Setpoint ", 1122, 104, "LPH"),
-    whole("Flow Integral Gain Ki)", 1123, 105, "Counts"),
-    tenths("Diesel Flow Minimum\n(Substitution starts)", 1124, 29, "LPH"),
-    whole("Topping Switch", 1101, 40, ""),
-    tenths("Substitution Minimum", 1098, 32, "%"),
-    tenths("Substitution Maximum", 1097, 33, "%"),
-    whole("Substitution Rate Ki", 1099, 110, "Counts"),
-    whole("Temperature Maximum", 1100, 108, "F"),
-    whole("Temperature Ki", 1103, 109, "Counts"),
-    whole("Diesel Flow Source", 1125, 91, "1 - Flow Meter, 2 - ECU"),
-    whole("Control Indicator", 1126, 90, "1 - Load, 2 - Speed, 3 - Diesel Flow"),
-    whole("Substitution Rate \nCalculation Method", 1127, 122, "0 - Load, 1 - Gas"),
-    tenths("Low Battery Limit", 1128, 107, "V"),
-    whole("Minimum RPM", 1129, 174, "RPM"),
-}};
+// What a code means stands beside its field; the gains say "Counts" where the register
+// table's unit (which the settings file's texts go by) is "counts".
+constexpr const char* kCounts = "Counts";
+
+const std::array<ScreenField, 14>& fields() {
+    static const std::array<ScreenField, 14> all = {{
+        field(1122, 104),
+        field(1123, 105, kCounts),
+        field(1124, 29),
+        field(1101, 40),
+        field(1098, 32),
+        field(1097, 33),
+        field(1099, 110, kCounts),
+        field(1100, 108),
+        field(1103, 109, kCounts),
+        field(1125, 91, "1 - Flow Meter, 2 - ECU"),
+        field(1126, 90, "1 - Load, 2 - Speed, 3 - Diesel Flow"),
+        field(1127, 122, "0 - Load, 1 - Gas"),
+        field(1128, 107),
+        field(1129, 174),
+    }};
+    return all;
+}
 
 // Update All: two block writes, then six single ones.
 constexpr std::array<BlockRange, 2> kMultiWrites = {{{90, 2}, {104, 7}}};
@@ -44,11 +48,11 @@ constexpr std::array<int, 6> kSingleWrites = {122, 29, 32, 33, 40, 174};
 }  // namespace
 
 std::span<const ScreenField> flowControlFields() {
-    return kFields;
+    return fields();
 }
 
 int flowControlReference(int editId) {
-    for (const ScreenField& f : kFields) {
+    for (const ScreenField& f : fields()) {
         if (f.editId == editId) return f.reference;
     }
     return 0;
@@ -79,7 +83,7 @@ bool FlowControlScreen::known(int reference) const {
 }
 
 const ScreenField* FlowControlScreen::field(int editId) const {
-    for (const ScreenField& f : kFields) {
+    for (const ScreenField& f : fields()) {
         if (f.editId == editId) return &f;
     }
     return nullptr;
@@ -90,7 +94,7 @@ void FlowControlScreen::initialise() {
     shownRaw_.clear();
     typedKnown_.clear();
     closed_ = false;
-    for (const ScreenField& f : kFields) {
+    for (const ScreenField& f : fields()) {
         shownRaw_[f.editId] = value(f.reference);
         shown_[f.editId] = showField(f, shownRaw_[f.editId]);
     }
@@ -110,8 +114,8 @@ const std::string& FlowControlScreen::shownText(int editId) const {
     return it == shown_.end() ? none : it->second;
 }
 
-FlowControlScreen::Entry FlowControlScreen::valueFor(const ScreenField& f,
-                                                     const std::string& text, std::int16_t& out) {
+FlowControlScreen::Entry FlowControlScreen::valueFor(const ScreenField& f, const std::string& text,
+                                                     std::int16_t& out) {
     if (text == shown_[f.editId]) {
         out = shownRaw_[f.editId];
         return known(f.reference) ? Entry::Value : Entry::NotKnown;
@@ -150,7 +154,7 @@ bool FlowControlScreen::updateField(int editId, const std::string& text) {
 int FlowControlScreen::updateAll(const std::function<std::string(int editId)>& fieldText) {
     std::map<int, bool> writable;  // reference -> safe to write
     std::map<int, std::int16_t> typed;
-    for (const ScreenField& f : kFields) {
+    for (const ScreenField& f : fields()) {
         std::int16_t v = 0;
         const Entry e = valueFor(f, fieldText(f.editId), v);
         if (e == Entry::Refused) return f.editId;

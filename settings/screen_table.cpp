@@ -1,28 +1,23 @@
 #include "settings/screen_table.h"
 
-#include <cstdio>
-#include <tuple>
-
 #include "resources/resource_ids.h"
 #include "settings/settings_texts.h"
 
 namespace kvx {
 namespace {
 
-using Sh = ShowRule;
-using En = EntryRule;
 namespace t = settings_text;
 
-constexpr const char* kPoint[] = {"Point 1", "Point 2", "Point 3", "Point 4", "Point 5",
-                                  "Point 6", "Point 7", "Point 8", "Point 9", "Point 10"};
-
-ScreenField scaled(const char* label, int column, int id, int ref, double factor,
-                   const char* format, int scale, const char* unit = "") {
-    return {label, column, id, ref, Sh::Scaled, factor, format, En::Scaled, scale, unit};
-}
-
-ScreenField integer(const char* label, int id, int ref, const char* unit) {
-    return {label, 0, id, ref, Sh::Integer, 0, "%i", En::Integer, 0, unit};
+// A schedule's two columns of points: the first column's registers from firstReference, the
+// second's right after them; edit ids up by one from firstId, by secondIdStep from secondId.
+void addSchedule(ScreenTable& s, int points, int firstReference, int firstId, int secondId,
+                 int secondIdStep) {
+    for (int i = 0; i < points; ++i)
+        s.fields.push_back(screenField(s.screen, firstId + i, firstReference + i, 0));
+    for (int i = 0; i < points; ++i) {
+        s.fields.push_back(
+            screenField(s.screen, secondId + secondIdStep * i, firstReference + points + i, 1));
+    }
 }
 
 constexpr ColumnHeadings kLoadColumn{{kLoadHeadingId, kLoadHeading}, {kLoadUnitId, kLoadUnit}};
@@ -39,10 +34,7 @@ ScreenTable buildPressure() {
                   "Change",
                   t::kReadSystemFailed,
                   t::kCommTimeout};
-    for (int i = 0; i < 10; ++i)
-        s.fields.push_back(scaled(kPoint[i], 0, 1083 + i, 41 + i, 0.1, "%.1f", 10));
-    for (int i = 0; i < 10; ++i)
-        s.fields.push_back(scaled(kPoint[i], 1, 1054 + 2 * i, 51 + i, 0.01, "%.3f", 100));
+    addSchedule(s, 10, 41, 1083, 1054, 2);
     return s;
 }
 
@@ -58,19 +50,20 @@ ScreenTable buildSubstitution() {
                   "Change",
                   t::kReadSystemFailed,
                   t::kCommTimeout};
-    for (int i = 0; i < 4; ++i)
-        s.fields.push_back(scaled(kPoint[i], 0, 1083 + i, 61 + i, 0.1, "%.1f", 10));
-    for (int i = 0; i < 4; ++i)
-        s.fields.push_back(scaled(kPoint[i], 1, 1093 + i, 65 + i, 0.1, "%.3f", 10));
-    for (auto [label, id, ref] : {std::tuple{"Substitution Maximum", 1097, 33},
-                                  std::tuple{"Substitution Minimum", 1098, 32}}) {
-        s.fields.push_back(
-            {label, 0, id, ref, Sh::IntegerQuotient, 0, "%d", En::IntegerTimesTen, 0, "%"});
-    }
+    addSchedule(s, 4, 61, 1083, 1093, 1);
+    s.fields.push_back(screenField(s.screen, 1097, 33));
+    s.fields.push_back(screenField(s.screen, 1098, 32));
     return s;
 }
 
 constexpr const char* kRateRange = "Range :  1 - 65536";
+
+// The three fields of a sensor screen, each with its range beside it.
+std::vector<ScreenField> sensorFields(SettingsScreen screen, int first, const char* maximumRange) {
+    return {screenField(screen, 1099, first, 0, kRateRange),
+            screenField(screen, 1100, first + 1, 0, maximumRange),
+            screenField(screen, 1101, first + 2, 0, kRateRange)};
+}
 
 ScreenTable buildExhaust() {
     return {SettingsScreen::ExhaustTemperature,
@@ -78,9 +71,7 @@ ScreenTable buildExhaust() {
             "Exhaust Temperature Settings",
             {{76, 4}},
             {{76, 4}},
-            {integer("Average Rate", 1099, 76, kRateRange),
-             integer("Temperature Maximum", 1100, 77, "Range :  0 - 1250 F"),
-             integer("Shutdown Delay Timer", 1101, 78, kRateRange)},
+            sensorFields(SettingsScreen::ExhaustTemperature, 76, "Range :  0 - 1250 F"),
             {},
             {},
             "Change",
@@ -94,9 +85,7 @@ ScreenTable buildVibration() {
             "Vibration Sensor Settings",
             {{80, 4}},
             {{80, 4}},
-            {integer("Average Rate", 1099, 80, kRateRange),
-             integer("Maximum Limit", 1100, 81, "Range :  0 - 1.0 in/s"),
-             integer("Shutdown Delay Timer", 1101, 82, kRateRange)},
+            sensorFields(SettingsScreen::VibrationSensor, 80, "Range :  0 - 1.0 in/s"),
             {},
             {},
             "OK",
@@ -116,21 +105,18 @@ ScreenTable buildVibrationSchedule() {
                   "Change",
                   t::kReadSystemFailed,
                   t::kCommTimeout};
-    for (int i = 0; i < 4; ++i)
-        s.fields.push_back(scaled(kPoint[i], 0, 1083 + i, 93 + i, 0.1, "%.1f", 10));
-    for (int i = 0; i < 4; ++i)
-        s.fields.push_back(scaled(kPoint[i], 1, 1102 + i, 97 + i, 0.001, "%.3f", 1000));
+    addSchedule(s, 4, 93, 1083, 1102, 1);
     return s;
 }
 
-SettingRegister asRegister(const ScreenField& f) {
-    return {f.reference, "",           SettingsScreen::FlowControl,
-            f.label,     "",           f.unit,
-            f.shown,     f.showFactor, f.format,
-            f.entered,   f.entryScale};
-}
-
 }  // namespace
+
+ScreenField screenField(SettingsScreen screen, int editId, int reference, int column,
+                        const char* beside) {
+    const SettingRegister* r = findSettingRegister(screen, reference);
+    const char* unit = beside ? beside : !r || *r->column ? "" : r->unit;
+    return {r ? r->label : "", column, editId, reference, unit, r};
+}
 
 const ScreenTable& pressureScheduleScreen() {
     static const ScreenTable s = buildPressure();
@@ -161,15 +147,17 @@ std::span<const ScreenTable* const> registerScreens() {
 }
 
 std::string showField(const ScreenField& field, std::int16_t raw) {
-    return showSetting(asRegister(field), raw);
+    return field.setting ? showSetting(*field.setting, raw) : std::string();
 }
 
 bool enterField(const ScreenField& field, std::string_view text, std::int16_t& out) {
-    return enterSetting(asRegister(field), text, out);
+    // A field without a row has no rule that could make its text a value.
+    return field.setting && enterSetting(*field.setting, text, out);
 }
 
 std::string fieldAccepts(const ScreenField& field) {
-    return entryAccepts(field.entered, field.entryScale);
+    return field.setting ? entryAccepts(field.setting->entered, field.setting->entryScale)
+                         : std::string("nothing");
 }
 
 }  // namespace kvx

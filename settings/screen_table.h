@@ -1,8 +1,8 @@
 #pragma once
-// A settings screen described as data: its fields (label, edit id, register, how the value is
-// shown and how typed text becomes it again, the unit or range text beside it), the blocks it
-// reads and writes, its headings and messages. The register screens are these tables and
-// nothing else; the dialog and the logic are generic.
+// A settings screen described as data: which registers it edits in which controls and table
+// columns, the blocks it reads and writes, its headings and messages. What a register is
+// called, its unit and how it is shown and typed come from the settings register table; the
+// register screens are these tables and nothing else; the dialog and the logic are generic.
 #include <cstdint>
 #include <span>
 #include <string>
@@ -15,17 +15,19 @@
 namespace kvx {
 
 struct ScreenField {
-    const char* label;  // row label; fields of one table row share it
+    const char* label;  // the register's label; fields of one table row share it
     int column;         // 0 or 1: the table column (0 for single fields)
     int editId;
     int reference;
-    ShowRule shown;
-    double showFactor;  // Scaled only
-    const char* format;
-    EntryRule entered;
-    int entryScale;    // Scaled only
-    const char* unit;  // unit or range text beside the field, "" for none
+    const char* unit;  // text beside the field: the register's unit, "" for none, or the
+                       // screen's own where it shows more (a range, what codes mean)
+    const SettingRegister* setting;  // the register's row: how it is shown and typed
 };
+
+// A field of a screen from the register's row in the settings register table. Its unit
+// stands beside it unless beside is given; a table row's unit is in its column heading.
+ScreenField screenField(SettingsScreen screen, int editId, int reference, int column = 0,
+                        const char* beside = nullptr);
 
 // A static text the dialog shows above a column (id 0: a text without an id of its own).
 struct Heading {
@@ -66,10 +68,12 @@ const ScreenTable& vibrationSensorScreen();
 const ScreenTable& vibrationScheduleScreen();
 std::span<const ScreenTable* const> registerScreens();
 
-// The field text for a raw register value by the field's rule.
+// The field text for a raw register value by the field's rule (empty for a field without a
+// register row).
 std::string showField(const ScreenField& field, std::int16_t raw);
 // The raw value typed text gives by the field's rule; false when the text is not a value of
-// the field's kind or does not fit its register (out is then untouched).
+// the field's kind or does not fit its register (out is then untouched), and for a field
+// without a register row.
 bool enterField(const ScreenField& field, std::string_view text, std::int16_t& out);
 // What the field accepts, for the line that refuses other text.
 std::string fieldAccepts(const ScreenField& field);
