@@ -23,7 +23,7 @@
 #if KVX_HAVE_SIM
 #include "app/simulator_session.h"
 #endif
-#include "link/command_line.h"
+#include "base/command_line.h"
 
 namespace {
 

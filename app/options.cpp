@@ -3,7 +3,7 @@
 #include <cmath>
 #include <string_view>
 
-#include "link/command_line.h"
+#include "base/command_line.h"
 
 namespace kvx {
 

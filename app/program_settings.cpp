@@ -11,7 +11,7 @@
 #include <cstring>
 #include <sstream>
 
-#include "link/command_line.h"
+#include "base/command_line.h"
 
 namespace kvx {
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "link/command_line.h"
+#include "base/command_line.h"
 #include "sim/register_map.h"
 #include "sim/scenario.h"
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "app/options.h"
+#include "base/command_line.h"
 #include "fuzz_check.h"
-#include "link/command_line.h"
 #include "sim/sim_options.h"
 
 using namespace kvx;
