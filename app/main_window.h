@@ -21,13 +21,13 @@
 #include "app/program_settings.h"
 #include "app/run_stop_window.h"
 #include "app/timer_table.h"
+#include "app/trend_chart_feed.h"
 #include "app/window_layout.h"
 #include "display/panel.h"
 #include "link/device_link.h"
 #include "log/log_clock.h"
 #include "log/log_player.h"
 #include "log/log_writer.h"
-#include "log/trend_chart_feed.h"
 #include "ui/prompts.h"
 
 class QAction;
