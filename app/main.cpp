@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "app/core/options.h"
+#include "app/core/program_settings.h"
+#include "app/core/simulator_session.h"
 #include "app/main_window.h"
-#include "app/options.h"
-#include "app/program_settings.h"
 #include "app/run_stop_window.h"
-#include "app/simulator_session.h"
 #include "base/command_line.h"
 #include "link/rtu_device_link.h"
 #include "ui/qt_prompts.h"

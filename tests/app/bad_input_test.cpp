@@ -9,9 +9,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/options.h"
-#include "app/program_settings.h"
-#include "app/simulator_session.h"
+#include "app/core/options.h"
+#include "app/core/program_settings.h"
+#include "app/core/simulator_session.h"
 
 namespace kvx {
 namespace {

@@ -17,10 +17,10 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/core/window_texts.h"
 #include "app/main_window.h"
 #include "app/panel_view.h"
 #include "app/trend_chart_feed.h"
-#include "app/window_texts.h"
 #include "display/trend_chart.h"
 #include "link/rtu_device_link.h"
 #include "log/log_file_name.h"

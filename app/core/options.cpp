@@ -1,4 +1,4 @@
-#include "app/options.h"
+#include "app/core/options.h"
 
 #include <cmath>
 #include <string_view>

@@ -1,4 +1,4 @@
-#include "app/simulator_session.h"
+#include "app/core/simulator_session.h"
 
 #include <cstring>
 #include <ctime>

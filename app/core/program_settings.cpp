@@ -1,4 +1,4 @@
-#include "app/program_settings.h"
+#include "app/core/program_settings.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
