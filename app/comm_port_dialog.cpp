@@ -10,8 +10,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/core/program_settings.h"
 #include "app/dialog_entries.h"
-#include "app/program_settings.h"
 #include "model/typed_text.h"
 #include "resources/resource_ids.h"
 #include "settings/dialog_parts.h"

@@ -14,16 +14,14 @@
 #include <string>
 #include <vector>
 
+#include "app/core/options.h"
+#include "app/core/program_settings.h"
+#include "app/core/simulator_session.h"
 #include "app/main_window.h"
-#include "app/options.h"
-#include "app/program_settings.h"
 #include "app/run_stop_window.h"
+#include "base/command_line.h"
 #include "link/rtu_device_link.h"
 #include "ui/qt_prompts.h"
-#if KVX_HAVE_SIM
-#include "app/simulator_session.h"
-#endif
-#include "link/command_line.h"
 
 namespace {
 
@@ -72,19 +70,13 @@ int main(int argc, char** argv) {
     const std::string name = "orvik-kvx";
     if (parsed == kvx::kOptionsHelp) {
         std::fputs(kvx::usageText(name).c_str(), stdout);
-#if KVX_HAVE_SIM
         std::fputs(kvx::simulatorUsage().c_str(), stdout);
-#endif
         return 0;
     }
     if (parsed == kvx::kOptionsVersion) return kvx::cli::printVersion(name);
     if (parsed != kvx::kOptionsOk) return kvx::cli::reportUsageError(name, error);
-#if KVX_HAVE_SIM
     if (options.simulate && !kvx::checkSimulatorOptions(options, error))
         return kvx::cli::reportUsageError(name, error);
-#else
-    if (options.simulate) return kvx::cli::reportUsageError(name, "this build has no simulator");
-#endif
 
     std::vector<char*> qtArgv;
     for (auto& a : options.qtArguments)
@@ -95,7 +87,6 @@ int main(int argc, char** argv) {
 
     const std::string programDir = kvx::programDirectory(options.dataDir.value_or(""));
     std::string overridePath;
-#if KVX_HAVE_SIM
     std::unique_ptr<kvx::SimulatorSession> simulator;
     if (options.simulate) {
         simulator = std::make_unique<kvx::SimulatorSession>();
@@ -106,7 +97,6 @@ int main(int argc, char** argv) {
         }
         overridePath = simulator->devicePath();
     }
-#endif
 
     kvx::RtuDeviceLink link(programDir, overridePath);
     kvx::QtPrompts prompts;
@@ -156,8 +146,6 @@ int main(int argc, char** argv) {
     window.startUp();
     // Quitting inside the connecting dialog only ended the dialog's loop.
     const int code = quitting ? exitCode : app.exec();
-#if KVX_HAVE_SIM
     if (simulator) simulator->stop();
-#endif
     return code;
 }

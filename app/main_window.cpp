@@ -21,11 +21,11 @@
 
 #include "app/comm_port_dialog.h"
 #include "app/connecting_dialog.h"
+#include "app/core/window_texts.h"
 #include "app/panel_view.h"
 #include "app/run_stop_window.h"
 #include "app/scaling_dialog.h"
 #include "app/settings_commands.h"
-#include "app/window_texts.h"
 #include "display/layered_qt_surface.h"
 #include "log/playback_dialog.h"
 #include "resources/program_icon.h"

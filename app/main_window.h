@@ -14,20 +14,20 @@
 #include <vector>
 
 #include "app/connecting_dialog.h"
-#include "app/monitor_clock.h"
-#include "app/monitor_controller.h"
-#include "app/monitor_host.h"
+#include "app/core/monitor_clock.h"
+#include "app/core/monitor_controller.h"
+#include "app/core/monitor_host.h"
+#include "app/core/program_settings.h"
+#include "app/core/window_layout.h"
 #include "app/port_properties_dialog.h"
-#include "app/program_settings.h"
 #include "app/run_stop_window.h"
 #include "app/timer_table.h"
-#include "app/window_layout.h"
+#include "app/trend_chart_feed.h"
 #include "display/panel.h"
 #include "link/device_link.h"
 #include "log/log_clock.h"
 #include "log/log_player.h"
 #include "log/log_writer.h"
-#include "log/trend_chart_feed.h"
 #include "ui/prompts.h"
 
 class QAction;

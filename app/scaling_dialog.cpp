@@ -7,8 +7,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app/core/program_settings.h"
 #include "app/dialog_entries.h"
-#include "app/program_settings.h"
 #include "model/typed_text.h"
 #include "resources/resource_ids.h"
 #include "settings/dialog_parts.h"

@@ -6,9 +6,9 @@
 #include <QWidget>
 #include <string>
 
-#include "app/monitor_controller.h"
-#include "app/monitor_host.h"
-#include "app/program_settings.h"
+#include "app/core/monitor_controller.h"
+#include "app/core/monitor_host.h"
+#include "app/core/program_settings.h"
 #include "link/device_link.h"
 #include "settings/calibration_editor.h"
 #include "settings/register_block.h"

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/monitor_controller.h"
+#include "app/core/monitor_controller.h"
 #include "link/rtu_device_link.h"
 #include "sim/sim_server.h"
 

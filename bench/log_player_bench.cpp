@@ -8,11 +8,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/trend_chart_feed.h"
 #include "display/panel.h"
 #include "display/recording_surface.h"
 #include "log/log_player.h"
 #include "log/log_writer.h"
-#include "log/trend_chart_feed.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/options.h"
+#include "app/core/options.h"
+#include "base/command_line.h"
 #include "fuzz_check.h"
-#include "link/command_line.h"
 #include "sim/sim_options.h"
 
 using namespace kvx;

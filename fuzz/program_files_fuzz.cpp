@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/program_settings.h"
+#include "app/core/program_settings.h"
 #include "fuzz_check.h"
 
 using namespace kvx;

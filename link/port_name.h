@@ -11,10 +11,4 @@ namespace kvx {
 // real port), else /dev/ttyS<n-1>. Anything else is returned unchanged, and opening it fails.
 std::string resolvePortName(std::string_view name, const std::string& programDir);
 
-// The program directory, where COMn links and the program's files live: dataDir when given,
-// else $XDG_DATA_HOME/Orvik_KVX (an absolute XDG_DATA_HOME only), else
-// $HOME/.local/share/Orvik_KVX (the password database's home when HOME is unset). Always ends
-// with '/'.
-std::string programDirectory(const std::string& dataDir);
-
 }  // namespace kvx

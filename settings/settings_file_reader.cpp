@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "link/command_line.h"
+#include "base/command_line.h"
 #include "model/registers.h"
 
 namespace kvx {

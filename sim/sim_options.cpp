@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "link/command_line.h"
+#include "base/command_line.h"
 
 #include "sim/register_map.h"
 #include "sim/scenario.h"

@@ -9,11 +9,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/options.h"
-#include "app/program_settings.h"
-#if KVX_HAVE_SIM
-#include "app/simulator_session.h"
-#endif
+#include "app/core/options.h"
+#include "app/core/program_settings.h"
+#include "app/core/simulator_session.h"
 
 namespace kvx {
 namespace {
@@ -118,7 +116,6 @@ TEST(BadOptions, ValuesOutOfRangeAreOneLineErrors) {
         EXPECT_NE(err, "") << args.back();
         EXPECT_EQ(err.find('\n'), std::string::npos) << err;
     }
-#if KVX_HAVE_SIM
     // Names the simulator does not know, checked after parsing: still one line.
     for (const char* scenario : {"lowSupply\nrm -rf", "\x1b[2J", ""}) {
         Options o;
@@ -134,7 +131,6 @@ TEST(BadOptions, ValuesOutOfRangeAreOneLineErrors) {
     ASSERT_EQ(parseOptions({"kvx", "--simulate", "--sim-firmware", "999"}, o, err), kOptionsOk);
     EXPECT_FALSE(checkSimulatorOptions(o, err));
     EXPECT_NE(err.find("999"), std::string::npos);
-#endif
 }
 
 }  // namespace

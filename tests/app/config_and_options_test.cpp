@@ -7,12 +7,12 @@
 #include <fstream>
 #include <iterator>
 
+#include "app/core/options.h"
+#include "app/core/program_settings.h"
+#include "app/core/reconnect_backoff.h"
+#include "app/core/window_layout.h"
+#include "app/core/window_texts.h"
 #include "app/dialog_entries.h"
-#include "app/options.h"
-#include "app/program_settings.h"
-#include "app/reconnect_backoff.h"
-#include "app/window_layout.h"
-#include "app/window_texts.h"
 
 namespace kvx {
 namespace {

@@ -13,10 +13,10 @@
 
 #include "app/comm_port_dialog.h"
 #include "app/connecting_dialog.h"
+#include "app/core/window_texts.h"
 #include "app/panel_view.h"
 #include "app/port_properties_dialog.h"
 #include "app/scaling_dialog.h"
-#include "app/window_texts.h"
 #include "model/alarm_text.h"
 #include "resources/resource_ids.h"
 #include "tests/support/fake_link.h"

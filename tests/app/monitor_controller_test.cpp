@@ -1,5 +1,5 @@
 // The connection logic driven through its interfaces, without a window or a port.
-#include "app/monitor_controller.h"
+#include "app/core/monitor_controller.h"
 
 #include <gtest/gtest.h>
 

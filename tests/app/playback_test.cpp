@@ -17,9 +17,10 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/core/window_texts.h"
 #include "app/main_window.h"
 #include "app/panel_view.h"
-#include "app/window_texts.h"
+#include "app/trend_chart_feed.h"
 #include "display/trend_chart.h"
 #include "link/rtu_device_link.h"
 #include "log/log_file_name.h"
@@ -27,7 +28,6 @@
 #include "log/log_reader.h"
 #include "log/log_writer.h"
 #include "log/playback_dialog.h"
-#include "log/trend_chart_feed.h"
 #include "resources/resource_ids.h"
 #include "sim/sim_server.h"
 #include "tests/support/fake_link.h"

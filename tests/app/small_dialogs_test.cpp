@@ -15,7 +15,7 @@
 #include <string>
 
 #include "app/comm_port_dialog.h"
-#include "app/program_settings.h"
+#include "app/core/program_settings.h"
 #include "app/scaling_dialog.h"
 #include "window_harness.h"
 

@@ -5,7 +5,7 @@
 #include <QDialog>
 #include <QLabel>
 
-#include "app/program_settings.h"
+#include "app/core/program_settings.h"
 #include "resources/resource_ids.h"
 #include "x_server_harness.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "link/command_line.h"
+#include "base/command_line.h"
 #include "log/log_csv.h"
 #include "log/log_file_name.h"
 #include "log/log_reader.h"

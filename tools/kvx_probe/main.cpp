@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "link/command_line.h"
+#include "base/command_line.h"
+#include "base/program_directory.h"
 #include "link/mbus_rtu_master_protocol.h"
 #include "link/port_name.h"
 #include "settings/settings_file.h"

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "link/command_line.h"
+#include "base/command_line.h"
 #include "link/result_codes.h"
 #include "model/alarm_text.h"
 #include "settings/register_screen.h"

@@ -4,13 +4,13 @@
 #include <ctime>
 #include <vector>
 
+#include "app/trend_chart_feed.h"
 #include "display/panel.h"
 #include "display/qt_surface.h"
 #include "display/recording_surface.h"
 #include "log/log_player.h"
 #include "log/log_reader.h"
 #include "log/log_result.h"
-#include "log/trend_chart_feed.h"
 
 namespace kvx {
 

@@ -11,6 +11,7 @@
 #include <limits>
 #include <string>
 
+#include "base/command_line.h"
 #include "display/bar_gauge.h"
 #include "display/client_size.h"
 #include "display/dial_gauge.h"
@@ -18,7 +19,6 @@
 #include "display/panel.h"
 #include "display/qt_surface.h"
 #include "display/trend_chart.h"
-#include "link/command_line.h"
 #include "log_picture.h"
 
 namespace {

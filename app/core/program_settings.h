@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "link/port_name.h"  // programDirectory
+#include "base/program_directory.h"
 
 namespace kvx {
 

@@ -1,9 +1,9 @@
-#include "app/options.h"
+#include "app/core/options.h"
 
 #include <cmath>
 #include <string_view>
 
-#include "link/command_line.h"
+#include "base/command_line.h"
 
 namespace kvx {
 

@@ -1,9 +1,9 @@
-#include "app/simulator_session.h"
+#include "app/core/simulator_session.h"
 
 #include <cstring>
 #include <ctime>
 
-#include "link/command_line.h"
+#include "base/command_line.h"
 #include "sim/register_map.h"
 #include "sim/scenario.h"
 

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "link/command_line.h"
+#include "base/command_line.h"
 #include "model/registers.h"
 #include "sim/sim_server.h"
 

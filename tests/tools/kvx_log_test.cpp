@@ -7,7 +7,7 @@
 
 #include "log/log_csv.h"
 #include "log/log_writer.h"
-#include "log_test_support.h"
+#include "tests/log/log_test_support.h"
 
 namespace kvx {
 namespace {

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "app/options.h"
+#include "app/core/options.h"
 #include "sim/sim_server.h"
 
 namespace kvx {

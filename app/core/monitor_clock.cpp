@@ -1,4 +1,4 @@
-#include "app/monitor_clock.h"
+#include "app/core/monitor_clock.h"
 
 #include <sys/time.h>
 

@@ -1,6 +1,6 @@
 #pragma once
-// The player's chart is display's TrendChart. Part of log_qt, which sees both; kvx_log itself
-// never includes this header.
+// The player's chart is display's TrendChart. The window (and the programs above it) join the
+// two here, so neither log nor log_qt needs display.
 #include "display/trend_chart.h"
 #include "log/log_player.h"
 

@@ -1,9 +1,9 @@
-#include "app/monitor_controller.h"
+#include "app/core/monitor_controller.h"
 
 #include <cstdio>
 #include <utility>
 
-#include "app/window_texts.h"
+#include "app/core/window_texts.h"
 #include "link/result_codes.h"
 #include "log/log_format.h"
 #include "model/alarm_text.h"

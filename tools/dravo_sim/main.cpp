@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "link/command_line.h"
+#include "base/command_line.h"
 #include "model/registers.h"
 #include "settings/settings_file_reader.h"
 #include "settings/settings_restore.h"

@@ -1,4 +1,4 @@
-#include "app/window_layout.h"
+#include "app/core/window_layout.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "app/window_texts.h"
+#include "app/core/window_texts.h"
 
 #include <charconv>
 #include <cmath>

@@ -8,10 +8,10 @@
 #include <map>
 #include <string>
 
-#include "app/monitor_clock.h"
-#include "app/monitor_host.h"
-#include "app/program_settings.h"
-#include "app/reconnect_backoff.h"
+#include "app/core/monitor_clock.h"
+#include "app/core/monitor_host.h"
+#include "app/core/program_settings.h"
+#include "app/core/reconnect_backoff.h"
 #include "link/device_link.h"
 #include "log/log_writer.h"
 #include "model/live_data.h"

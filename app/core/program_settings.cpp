@@ -1,4 +1,4 @@
-#include "app/program_settings.h"
+#include "app/core/program_settings.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,7 +11,7 @@
 #include <cstring>
 #include <sstream>
 
-#include "link/command_line.h"
+#include "base/command_line.h"
 #include "model/typed_text.h"
 
 namespace kvx {

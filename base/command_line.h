@@ -1,27 +1,24 @@
 #pragma once
 // The command-line rules every program of the project shares: "--name value" and
 // "--name=value", "-h"/"--help", "--version", strict numbers with a range, and one way to
-// report a bad option (one line on stderr, exit 2). Kept here, at the bottom of the layers and
-// free of Qt, so the viewer, the simulator and the tools can all use it.
+// report a bad option (one line on stderr, exit 2). Kept in base/, below every layer and free
+// of Qt, so the viewer, the simulator and the tools can all use it. Its messages quote what was
+// typed through printable(), and --version prints projectVersion(): both come with it.
 #include <cstdio>
 #include <string>
 #include <string_view>
+
+#include "base/text_escape.h"
+#include "base/version.h"
 
 namespace kvx::cli {
 
 inline constexpr int kExitUsage = 2;
 
-// The project version ("0.1").
-std::string_view projectVersion();
-
 // A whole decimal integer in min..max: no sign but '-', no spaces, no trailing text.
 bool parseInteger(std::string_view text, long long min, long long max, long long& out);
 // A finite decimal number in min..max, as strict as parseInteger.
 bool parseDecimal(std::string_view text, double min, double max, double& out);
-
-// text with its control bytes and bytes from 0x80 on spelled out (\n, \t, \x1b, \xc3), fit
-// to quote in a one-line message.
-std::string printable(std::string_view text);
 
 // Walks argv[1..]: each step is one argument, split into name and inline value when it is a
 // long option written "--name=value". Errors are one-line messages without the program name.

@@ -10,7 +10,7 @@
 
 #include "log/log_file_name.h"
 #include "log/log_writer.h"
-#include "log_test_support.h"
+#include "tests/log/log_test_support.h"
 
 namespace kvx {
 namespace {
