@@ -3,7 +3,6 @@
 #include <QFontMetrics>
 #include <QFormLayout>
 #include <QGroupBox>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -14,7 +13,7 @@
 #include "app/dialog_entries.h"
 #include "model/typed_text.h"
 #include "resources/resource_ids.h"
-#include "settings/dialog_parts.h"
+#include "ui/dialog_parts.h"
 #include "ui/dialog_width.h"
 
 namespace kvx {
@@ -43,10 +42,10 @@ CommPortDialog::CommPortDialog(ProgramSettings& settings, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     auto* group = new QGroupBox(QStringLiteral("Comm Port"), this);
     auto* form = new QFormLayout(group);
-    port_ = new SettingsField(res::kCommPortNumberEdit,
-                              QString::fromStdString(portFieldText(settings.portName)), group);
+    port_ = new EntryField(res::kCommPortNumberEdit,
+                           QString::fromStdString(portFieldText(settings.portName)), group);
     port_->setMinimumWidth(portFieldWidth(*port_));
-    device_ = new SettingsField(res::kCommDeviceIdEdit, QString::number(settings.slaveId), group);
+    device_ = new EntryField(res::kCommDeviceIdEdit, QString::number(settings.slaveId), group);
     form->addRow(QString::fromLatin1(kPortLabel), port_);
     form->addRow(QString::fromLatin1(kDeviceLabel), device_);
     layout->addWidget(group);
@@ -56,13 +55,7 @@ CommPortDialog::CommPortDialog(ProgramSettings& settings, QWidget* parent)
     // Enter on a focused button presses that button; in a field it presses OK.
     auto* ok = makeButton(res::kIdOk, QStringLiteral("OK"), this, true);
     auto* cancel = makeButton(res::kIdCancel, QStringLiteral("Cancel"), this);
-    ok->setAutoDefault(true);
-    cancel->setAutoDefault(true);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
-    layout->addLayout(buttons);
+    addButtonRow(layout, {ok, cancel});
     connect(ok, &QPushButton::clicked, this, &CommPortDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &CommPortDialog::reject);
     // Typing replaces the shown port rather than adding to it.

@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 
 #include "resources/resource_ids.h"
+#include "ui/dialog_parts.h"
 #include "ui/dialog_width.h"
 #include "ui/prompts.h"
 
@@ -25,8 +26,7 @@ ConnectingDialog::ConnectingDialog(Prompts& prompts, int& tickCount,
     progress_->setValue(0);
     progress_->setTextVisible(false);
     layout->addWidget(progress_);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    cancel->setObjectName(QString::number(res::kIdCancel));
+    auto* cancel = makeButton(res::kIdCancel, QStringLiteral("Cancel"), this);
     connect(cancel, &QPushButton::clicked, this, &ConnectingDialog::reject);
     layout->addWidget(cancel, 0, Qt::AlignHCenter);
 

@@ -1,7 +1,6 @@
 #include "app/scaling_dialog.h"
 
 #include <QFormLayout>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -11,7 +10,7 @@
 #include "app/dialog_entries.h"
 #include "model/typed_text.h"
 #include "resources/resource_ids.h"
-#include "settings/dialog_parts.h"
+#include "ui/dialog_parts.h"
 #include "ui/dialog_width.h"
 
 namespace kvx {
@@ -30,10 +29,10 @@ ScalingDialog::ScalingDialog(ProgramSettings& settings, std::string programDir, 
     auto* layout = new QVBoxLayout(this);
     auto* form = new QFormLayout;
     // The limits in force, as the file holds them: Change && Save untouched writes them back.
-    min_ = new SettingsField(res::kSpeedMinimumEdit,
-                             QString::fromStdString(speedLimitFieldText(settings.speedMin)), this);
-    max_ = new SettingsField(res::kSpeedMaximumEdit,
-                             QString::fromStdString(speedLimitFieldText(settings.speedMax)), this);
+    min_ = new EntryField(res::kSpeedMinimumEdit,
+                          QString::fromStdString(speedLimitFieldText(settings.speedMin)), this);
+    max_ = new EntryField(res::kSpeedMaximumEdit,
+                          QString::fromStdString(speedLimitFieldText(settings.speedMax)), this);
     form->addRow(QString::fromLatin1(kMinimumLabel), min_);
     form->addRow(QString::fromLatin1(kMaximumLabel), max_);
     layout->addLayout(form);
@@ -43,13 +42,7 @@ ScalingDialog::ScalingDialog(ProgramSettings& settings, std::string programDir, 
     // field it presses Change && Save.
     auto* save = makeButton(res::kIdOk, QStringLiteral("Change && Save"), this, true);
     auto* close = makeButton(res::kIdCancel, QStringLiteral("Close"), this);
-    save->setAutoDefault(true);
-    close->setAutoDefault(true);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(save);
-    buttons->addWidget(close);
-    layout->addLayout(buttons);
+    addButtonRow(layout, {save, close});
     connect(save, &QPushButton::clicked, this, &ScalingDialog::accept);
     connect(close, &QPushButton::clicked, this, &ScalingDialog::reject);
     min_->setFocus();

@@ -21,6 +21,7 @@
 #include "log/log_file_name.h"
 #include "log/log_result.h"
 #include "resources/resource_ids.h"
+#include "ui/dialog_parts.h"
 
 namespace kvx {
 
@@ -133,8 +134,7 @@ PlaybackDialog::PlaybackDialog(LogPlayer& player, Prompts& prompts, std::string 
     hours_->setObjectName(QStringLiteral("hours"));
     hours_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     hours_->setMinimumContentsLength(20);
-    auto* open = new QPushButton(QStringLiteral("Open File"), this);
-    open->setObjectName(QString::number(res::kPlaybackOpenFile));
+    auto* open = makeButton(res::kPlaybackOpenFile, QStringLiteral("Open File"), this);
     open->setAutoDefault(false);
 
     slider_ = new ChunkSlider(this);
@@ -171,8 +171,7 @@ PlaybackDialog::PlaybackDialog(LogPlayer& player, Prompts& prompts, std::string 
     for (QPushButton* b : buttons_)
         row->addWidget(b);
     row->addStretch();
-    auto* close = new QPushButton(QStringLiteral("Close"), this);
-    close->setObjectName(QString::number(res::kIdCancel));
+    auto* close = makeButton(res::kIdCancel, QStringLiteral("Close"), this);
     close->setAutoDefault(false);
     row->addWidget(close);
 
@@ -252,8 +251,8 @@ void PlaybackDialog::listHours() {
 }
 
 QPushButton* PlaybackDialog::addButton(const char* caption, int id) {
-    auto* b = new QPushButton(QString::fromUtf8(caption), this);
-    b->setObjectName(QString::number(id));
+    auto* b = makeButton(id, QString::fromUtf8(caption), this);
+    // Unlike other dialogs' buttons, the player's take no Enter (nor do Open File and Close).
     b->setAutoDefault(false);
     b->setEnabled(false);
     return b;

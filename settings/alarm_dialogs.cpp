@@ -1,14 +1,13 @@
 #include "settings/alarm_dialogs.h"
 
 #include <QGridLayout>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 #include "resources/resource_ids.h"
-#include "settings/dialog_parts.h"
 #include "settings/settings_texts.h"
+#include "ui/dialog_parts.h"
 #include "ui/dialog_width.h"
 
 namespace kvx {
@@ -36,20 +35,15 @@ EmailDialog::EmailDialog(EmailScreen& screen, std::function<void()> restartPolli
         ++row;
     }
     grid->addWidget(new QLabel(QString::fromUtf8(kEmailDelayLabel), this), row, 0);
-    delay_ =
-        new SettingsField(kEmailDelayEditId, QString::fromStdString(screen_.delayText()), this);
+    delay_ = new EntryField(kEmailDelayEditId, QString::fromStdString(screen_.delayText()), this);
     delay_->setMinimumWidth(90);
     grid->addWidget(delay_, row, 1);
 
     status_ = makeStatusLine(this);
     layout->addWidget(status_);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
     auto* save = makeButton(res::kIdOk, QStringLiteral("Save && Close"), this, true);
     auto* close = makeButton(res::kIdCancel, QStringLiteral("Close"), this);
-    buttons->addWidget(save);
-    buttons->addWidget(close);
-    layout->addLayout(buttons);
+    addButtonRow(layout, {save, close});
     connect(save, &QPushButton::clicked, this, &EmailDialog::saveAndClose);
     connect(close, &QPushButton::clicked, this, &EmailDialog::reject);
     ensureTitleFits(this);
@@ -87,12 +81,8 @@ AcknowledgeDialog::AcknowledgeDialog(DeviceLink& link, int slave, QWidget* paren
     result_->setObjectName(idName(kAckResultTextId));
     result_->setMinimumHeight(result_->fontMetrics().height() + 4);
     layout->addWidget(result_);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
     auto* ok = makeButton(res::kIdOk, QStringLiteral("OK"), this, true);
-    buttons->addWidget(ok);
-    buttons->addStretch();
-    layout->addLayout(buttons);
+    addButtonRow(layout, {ok}, Qt::AlignHCenter);
     connect(ok, &QPushButton::clicked, this, &AcknowledgeDialog::acknowledge);
     ensureTitleFits(this);
 }

@@ -9,7 +9,7 @@
 #include <QVBoxLayout>
 
 #include "resources/resource_ids.h"
-#include "settings/dialog_parts.h"
+#include "ui/dialog_parts.h"
 #include "ui/dialog_width.h"
 
 namespace kvx {
@@ -66,13 +66,9 @@ CalibrationDialog::CalibrationDialog(CalibrationEditor& editor, QWidget* parent)
     status_ = makeStatusLine(this);
     layout->addWidget(status_);
 
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
     auto* save = makeButton(1, QStringLiteral("Save && Close"), this);
     auto* close = makeButton(2, QStringLiteral("Close"), this);
-    buttons->addWidget(save);
-    buttons->addWidget(close);
-    layout->addLayout(buttons);
+    addButtonRow(layout, {save, close});
 
     connect(changeButton, &QPushButton::clicked, this, &CalibrationDialog::change);
     connect(save, &QPushButton::clicked, this, &CalibrationDialog::saveAndClose);

@@ -2,13 +2,12 @@
 
 #include <QCloseEvent>
 #include <QGridLayout>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QVBoxLayout>
 
 #include "resources/resource_ids.h"
-#include "settings/dialog_parts.h"
+#include "ui/dialog_parts.h"
 #include "ui/dialog_width.h"
 
 namespace kvx {
@@ -52,11 +51,8 @@ EventLogDialog::EventLogDialog(const EventWords& words, QWidget* parent) : QDial
         }
     }
 
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
     auto* close = makeButton(1, QStringLiteral("Close"), this, true);
-    buttons->addWidget(close);
-    layout->addLayout(buttons);
+    addButtonRow(layout, {close});
     connect(close, &QPushButton::clicked, this, [this] { done(kResultClosed); });
     ensureTitleFits(this);
     close->setFocus();

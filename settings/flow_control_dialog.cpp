@@ -2,13 +2,12 @@
 
 #include <QApplication>
 #include <QGridLayout>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
 
 #include "resources/resource_ids.h"
-#include "settings/dialog_parts.h"
 #include "settings/settings_texts.h"
+#include "ui/dialog_parts.h"
 #include "ui/dialog_width.h"
 
 namespace kvx {
@@ -28,11 +27,11 @@ FlowControlDialog::FlowControlDialog(FlowControlScreen& screen,
     for (const ScreenField& f : flowControlFields()) {
         grid->addWidget(new QLabel(QString::fromUtf8(f.label), this), row, 0);
         auto* edit =
-            new SettingsField(f.editId, QString::fromStdString(screen_.shownText(f.editId)), this);
+            new EntryField(f.editId, QString::fromStdString(screen_.shownText(f.editId)), this);
         edit->setMinimumWidth(90);
         grid->addWidget(edit, row, 1);
         if (*f.unit) grid->addWidget(new QLabel(QString::fromUtf8(f.unit), this), row, 2);
-        connect(edit, &SettingsField::left, this, &FlowControlDialog::fieldLeft);
+        connect(edit, &EntryField::left, this, &FlowControlDialog::fieldLeft);
         fields_[f.editId] = edit;
         ++row;
     }
@@ -41,15 +40,11 @@ FlowControlDialog::FlowControlDialog(FlowControlScreen& screen,
     status_->setText(QString::fromStdString(screen_.status()));
     layout->addWidget(status_);
 
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
     auto* update = makeButton(kChangeButtonId, QStringLiteral("Update"), this, true);
     auto* all = makeButton(kUpdateAllButtonId, QStringLiteral("Update All"), this);
     auto* save = makeButton(kSaveButtonId, QStringLiteral("Save && Close"), this);
     auto* close = makeButton(kCloseButtonId, QStringLiteral("Close"), this);
-    for (QPushButton* b : {update, all, save, close})
-        buttons->addWidget(b);
-    layout->addLayout(buttons);
+    addButtonRow(layout, {update, all, save, close});
     connect(update, &QPushButton::clicked, this, [this] { this->update(false); });
     connect(all, &QPushButton::clicked, this, &FlowControlDialog::updateAll);
     connect(save, &QPushButton::clicked, this, &FlowControlDialog::saveAndClose);

@@ -12,7 +12,7 @@ class QPushButton;
 
 namespace kvx {
 
-class SettingsField;
+class EntryField;
 
 class FlowControlDialog : public QDialog {
     Q_OBJECT
@@ -40,7 +40,7 @@ class FlowControlDialog : public QDialog {
 
     FlowControlScreen& screen_;
     std::function<void()> restartPolling_;
-    std::map<int, SettingsField*> fields_;
+    std::map<int, EntryField*> fields_;
     QLabel* status_ = nullptr;
     int lastLeftField_ = 0;
     // A field left and not yet written: its update is on its way (queued), or held back while

@@ -9,7 +9,7 @@
 
 #include "resources/resource_ids.h"
 #include "settings/access_code.h"
-#include "settings/dialog_parts.h"
+#include "ui/dialog_parts.h"
 #include "ui/dialog_width.h"
 #include "ui/prompts.h"
 
@@ -29,13 +29,9 @@ PasswordDialog::PasswordDialog(Prompts& prompts, QWidget* parent)
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), code_));
     row->addWidget(code_);
     layout->addLayout(row);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
     auto* ok = makeButton(res::kIdOk, QStringLiteral("OK"), this, true);
     auto* cancel = makeButton(res::kIdCancel, QStringLiteral("Cancel"), this);
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
-    layout->addLayout(buttons);
+    addButtonRow(layout, {ok, cancel});
     connect(ok, &QPushButton::clicked, this, &PasswordDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &PasswordDialog::reject);
     ensureTitleFits(this);

@@ -1,11 +1,10 @@
 #include "settings/register_screen_dialog.h"
 
 #include <QGridLayout>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
 
-#include "settings/dialog_parts.h"
+#include "ui/dialog_parts.h"
 #include "ui/dialog_width.h"
 
 namespace kvx {
@@ -48,7 +47,7 @@ RegisterScreenDialog::RegisterScreenDialog(RegisterScreen& screen,
             r = it->second;
         }
         auto* edit =
-            new SettingsField(f.editId, QString::fromStdString(screen_.shownText(f.editId)), this);
+            new EntryField(f.editId, QString::fromStdString(screen_.shownText(f.editId)), this);
         edit->setMinimumWidth(90);
         grid->addWidget(edit, r, 1 + f.column);
         fields_[f.editId] = edit;
@@ -60,15 +59,10 @@ RegisterScreenDialog::RegisterScreenDialog(RegisterScreen& screen,
     status_->setText(QString::fromStdString(screen_.status()));
     layout->addWidget(status_);
 
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
     auto* change = makeButton(kChangeButtonId, QString::fromUtf8(table.changeCaption), this, true);
     auto* save = makeButton(kSaveButtonId, QStringLiteral("Save && Close"), this);
     auto* close = makeButton(kCloseButtonId, QStringLiteral("Close"), this);
-    buttons->addWidget(change);
-    buttons->addWidget(save);
-    buttons->addWidget(close);
-    layout->addLayout(buttons);
+    addButtonRow(layout, {change, save, close});
     connect(change, &QPushButton::clicked, this, &RegisterScreenDialog::change);
     connect(save, &QPushButton::clicked, this, &RegisterScreenDialog::saveAndClose);
     connect(close, &QPushButton::clicked, this, &RegisterScreenDialog::reject);

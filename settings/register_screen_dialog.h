@@ -12,7 +12,7 @@ class QLabel;
 
 namespace kvx {
 
-class SettingsField;
+class EntryField;
 
 class RegisterScreenDialog : public QDialog {
     Q_OBJECT
@@ -33,7 +33,7 @@ class RegisterScreenDialog : public QDialog {
 
     RegisterScreen& screen_;
     std::function<void()> restartPolling_;
-    std::map<int, SettingsField*> fields_;
+    std::map<int, EntryField*> fields_;
     QLabel* status_ = nullptr;
 };
 

@@ -13,8 +13,8 @@
 
 #include "model/registers.h"
 #include "resources/resource_ids.h"
-#include "settings/dialog_parts.h"
 #include "settings/register_screen.h"
+#include "ui/dialog_parts.h"
 #include "ui/dialog_width.h"
 
 namespace kvx {

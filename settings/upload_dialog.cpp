@@ -1,13 +1,12 @@
 #include "settings/upload_dialog.h"
 
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QVBoxLayout>
 
 #include "resources/resource_ids.h"
-#include "settings/dialog_parts.h"
 #include "settings/settings_texts.h"
+#include "ui/dialog_parts.h"
 #include "ui/dialog_width.h"
 
 namespace kvx {
@@ -41,14 +40,10 @@ UploadDialog::UploadDialog(const SettingsImage& image, int firmware, Prompts& pr
     status_ = makeStatusLine(this);
     layout->addWidget(status_);
 
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
     auto* create = makeButton(1, QStringLiteral("Create File"), this, true);
     auto* upload = makeButton(3, QStringLiteral("Upload Settings"), this);
     auto* close = makeButton(2, QStringLiteral("Close"), this);
-    for (QPushButton* b : {create, upload, close})
-        buttons->addWidget(b);
-    layout->addLayout(buttons);
+    addButtonRow(layout, {create, upload, close});
     connect(create, &QPushButton::clicked, this, &UploadDialog::createFile);
     connect(upload, &QPushButton::clicked, this, &UploadDialog::upload);
     connect(close, &QPushButton::clicked, this, &UploadDialog::reject);

@@ -1,9 +1,13 @@
 #pragma once
-// Small pieces every settings dialog is built from.
+// Small pieces every dialog is built from: the numeric object names controls are found by,
+// the buttons and their row, the status line and the entry field.
 #include <QLineEdit>
 #include <QPushButton>
 #include <QString>
+#include <initializer_list>
 
+class QBoxLayout;
+class QHBoxLayout;
 class QLabel;
 class QWidget;
 
@@ -11,10 +15,10 @@ namespace kvx {
 
 // Selects its whole text whenever it takes the focus, so typing replaces the value; tells
 // when it loses the focus.
-class SettingsField : public QLineEdit {
+class EntryField : public QLineEdit {
     Q_OBJECT
   public:
-    SettingsField(int id, const QString& text, QWidget* parent);
+    EntryField(int id, const QString& text, QWidget* parent);
     int id() const { return id_; }
 
   signals:
@@ -32,6 +36,10 @@ class SettingsField : public QLineEdit {
 QString idName(int id);
 // Every button takes Enter while it has the focus; isDefault: the one Enter in a field runs.
 QPushButton* makeButton(int id, const QString& caption, QWidget* parent, bool isDefault = false);
+// The dialog's row of buttons below everything else, in the order given (which is also their
+// Tab order when they were made in it): at the right, or centred under the dialog.
+QHBoxLayout* addButtonRow(QBoxLayout* layout, std::initializer_list<QPushButton*> buttons,
+                          Qt::Alignment align = Qt::AlignRight);
 QLabel* makeStatusLine(QWidget* parent);
 
 }  // namespace kvx

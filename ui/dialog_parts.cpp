@@ -1,5 +1,6 @@
-#include "settings/dialog_parts.h"
+#include "ui/dialog_parts.h"
 
+#include <QBoxLayout>
 #include <QFocusEvent>
 #include <QFontMetrics>
 #include <QLabel>
@@ -7,12 +8,12 @@
 
 namespace kvx {
 
-SettingsField::SettingsField(int id, const QString& text, QWidget* parent)
+EntryField::EntryField(int id, const QString& text, QWidget* parent)
     : QLineEdit(text, parent), id_(id) {
     setObjectName(idName(id));
 }
 
-void SettingsField::focusInEvent(QFocusEvent* event) {
+void EntryField::focusInEvent(QFocusEvent* event) {
     QLineEdit::focusInEvent(event);
     // After the click that gave the focus has placed the cursor.
     QTimer::singleShot(0, this, [this] {
@@ -20,7 +21,7 @@ void SettingsField::focusInEvent(QFocusEvent* event) {
     });
 }
 
-void SettingsField::focusOutEvent(QFocusEvent* event) {
+void EntryField::focusOutEvent(QFocusEvent* event) {
     QLineEdit::focusOutEvent(event);
     // A menu or another window taking the focus for a moment is no leave of the field.
     if (event->reason() != Qt::PopupFocusReason && event->reason() != Qt::ActiveWindowFocusReason)
@@ -41,6 +42,17 @@ QPushButton* makeButton(int id, const QString& caption, QWidget* parent, bool is
     return b;
 }
 
+QHBoxLayout* addButtonRow(QBoxLayout* layout, std::initializer_list<QPushButton*> buttons,
+                          Qt::Alignment align) {
+    auto* row = new QHBoxLayout;
+    row->addStretch();
+    for (QPushButton* b : buttons)
+        row->addWidget(b);
+    if (align & Qt::AlignHCenter) row->addStretch();
+    layout->addLayout(row);
+    return row;
+}
+
 QLabel* makeStatusLine(QWidget* parent) {
     auto* l = new QLabel(parent);
     l->setObjectName(idName(1034));
@@ -51,6 +63,5 @@ QLabel* makeStatusLine(QWidget* parent) {
     l->setWordWrap(true);
     return l;
 }
-
 
 }  // namespace kvx
