@@ -108,7 +108,7 @@ class MainWindow : public QMainWindow, private MonitorHost {
     void armTimer(int id, int ms) override { timers_.arm(id, ms); }
     void killTimer(int id) override { timers_.kill(id); }
     void setTitle(const std::string& title) override;
-    void invalidatePanel(bool erase) override;
+    void invalidatePanel() override;
     void refreshStatusBar() override { updateStatusBar(); }
     void postOpenLogFile(int requestKind) override;
     void closeConnectingDialog() override;
