@@ -91,7 +91,6 @@ class MainWindow : public QMainWindow, private MonitorHost {
     RunStopWindow* runStopWindow() const { return runStop_; }
     ConnectingDialog* connectingDialog() const { return connecting_; }
     PanelView* panelView() const { return view_; }
-    const PortConfig& portConfig() const { return portConfig_; }
     // Pictures of the panel composed so far.
     int paintCount() const { return paints_; }
     // What the next paint shows.

@@ -39,7 +39,6 @@ class RestoreDialog : public QDialog {
     QString statusText() const;
     // What the last Write did; empty before one.
     const RestoreOutcome& outcome() const { return outcome_; }
-    bool wrote() const { return wrote_; }
     // Whether the save command went through after the writes.
     bool saved() const { return saved_; }
 
