@@ -16,6 +16,7 @@
 class QPlainTextEdit;
 class QPushButton;
 class QTableWidget;
+class QVBoxLayout;
 
 namespace kvx {
 
@@ -43,6 +44,16 @@ class RestoreDialog : public QDialog {
     bool saved() const { return saved_; }
 
   private:
+    // What the differences call for in the notes under them.
+    struct DifferenceNotes {
+        bool address = false;             // modbus_address is among them
+        bool foreignCalibration = false;  // calibration rows from another controller
+    };
+    // The parts of the dialog, top down.
+    void addIdentities(QVBoxLayout* layout, const std::string& filePath);
+    DifferenceNotes addDifferences(QVBoxLayout* layout);
+    void addDifferenceNotes(QVBoxLayout* layout, const DifferenceNotes& notes);
+    void addSetApart(QVBoxLayout* layout);
     void write();
 
     const SettingsComparison& comparison_;
