@@ -31,7 +31,6 @@ class ConnectingDialog : public QDialog {
     void setGiveUpQuietly(bool quietly) { giveUpQuietly_ = quietly; }
     // Ended by its own give-up rather than by Cancel or the sequence.
     bool gaveUp() const { return gaveUp_; }
-    QProgressBar* progressBar() const { return progress_; }
 
   public slots:
     void reject() override;

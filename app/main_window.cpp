@@ -458,8 +458,8 @@ void MainWindow::endPlaybackTitle() {
     if (!controller_.playbackActive) setWindowTitle(QString::fromStdString(liveTitle_));
 }
 
-void MainWindow::invalidatePanel(bool) {
-    // Every picture covers the whole panel, so erasing first changes nothing.
+void MainWindow::invalidatePanel() {
+    // Every picture covers the whole panel, so nothing needs erasing first.
     requestPanel();
 }
 

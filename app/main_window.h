@@ -91,7 +91,6 @@ class MainWindow : public QMainWindow, private MonitorHost {
     RunStopWindow* runStopWindow() const { return runStop_; }
     ConnectingDialog* connectingDialog() const { return connecting_; }
     PanelView* panelView() const { return view_; }
-    const PortConfig& portConfig() const { return portConfig_; }
     // Pictures of the panel composed so far.
     int paintCount() const { return paints_; }
     // What the next paint shows.
@@ -108,7 +107,7 @@ class MainWindow : public QMainWindow, private MonitorHost {
     void armTimer(int id, int ms) override { timers_.arm(id, ms); }
     void killTimer(int id) override { timers_.kill(id); }
     void setTitle(const std::string& title) override;
-    void invalidatePanel(bool erase) override;
+    void invalidatePanel() override;
     void refreshStatusBar() override { updateStatusBar(); }
     void postOpenLogFile(int requestKind) override;
     void closeConnectingDialog() override;

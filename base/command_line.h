@@ -34,7 +34,6 @@ class ArgReader {
     bool isOption() const { return name_.size() > 1 && name_[0] == '-'; }
     bool isHelp() const { return name_ == "--help" || name_ == "-h"; }
     bool isVersion() const { return name_ == "--version"; }
-    bool hasInlineValue() const { return hasInline_; }
 
     // The option's value: the text after '=', else the next argument (which is consumed).
     bool value(std::string_view& out);

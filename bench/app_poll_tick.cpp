@@ -17,7 +17,7 @@ class QuietHost : public kvx::MonitorHost {
     void armTimer(int, int) override {}
     void killTimer(int) override {}
     void setTitle(const std::string&) override {}
-    void invalidatePanel(bool) override {}
+    void invalidatePanel() override {}
     void refreshStatusBar() override {}
     void postCommand(int) override {}
     void postOpenLogFile(int) override {}

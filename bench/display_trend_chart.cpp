@@ -38,7 +38,7 @@ std::time_t fixedClock() {
 
 // The zoom view of a client wide enough for the largest record.
 void layOut(TrendChart& chart) {
-    chart.setSize(packClientSize(3000, 1200));
+    chart.setSize(ClientSize{3000, 1200});
     chart.setSizeFractions(75, 80);
     chart.setPosition(5, 10);
     const int rows[] = {15, 21, 27, 33, 39, 45, 51, 57, 63};

@@ -31,9 +31,9 @@ bool BarGauge::setPosition(std::int16_t leftPercent, std::int16_t topPercent) {
     return true;
 }
 
-bool BarGauge::setSize(std::uint32_t clientSize) {
-    const int w = clientWidth(clientSize);
-    const int h = clientHeight(clientSize);
+bool BarGauge::setSize(ClientSize clientSize) {
+    const int w = clientSize.width;
+    const int h = clientSize.height;
     if (w == 0 || h == 0) return false;
     clientSize_ = clientSize;
     place(w, h);
@@ -41,8 +41,8 @@ bool BarGauge::setSize(std::uint32_t clientSize) {
 }
 
 void BarGauge::recompute() {
-    const int w = clientWidth(clientSize_);
-    const int h = clientHeight(clientSize_);
+    const int w = clientSize_.width;
+    const int h = clientSize_.height;
     if (w == 0) return;
     // Whole multiples of 8 pixels keep the ten scale steps on exact pixels.
     widthFraction_ = truncToInt(w * widthFraction_ / 8) * 8.0 / w;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "display/client_size.h"
 #include "display/surface.h"
 
 namespace kvx {
@@ -19,7 +20,7 @@ class BarGauge {
     bool setSizeFractions(std::int16_t widthPercent, std::int16_t heightPercent);
     bool setPosition(std::int16_t leftPercent, std::int16_t topPercent);
     // False, and nothing changes, when the width or the height is 0.
-    bool setSize(std::uint32_t clientSize);
+    bool setSize(ClientSize clientSize);
     // Kept only if at most 24 characters long.
     bool setTitle(const char* text);
     // Kept only if at most 14 characters long.
@@ -57,7 +58,7 @@ class BarGauge {
     std::int16_t limitColour_[kLimitSlots] = {0, 0, 0, 0};
     std::int16_t valueColour_ = 10;
     std::int16_t captionColour_ = 10;
-    std::uint32_t clientSize_ = 0;
+    ClientSize clientSize_;
     double limit_[kLimitSlots] = {0.0, 0.0, 0.0, 0.0};
     double widthFraction_ = 0.5, heightFraction_ = 0.5;
     double leftFraction_ = 0.5, topFraction_ = 0.5;

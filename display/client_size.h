@@ -1,22 +1,18 @@
 #pragma once
-// The client size as the window's size notification packs it: width in the low 16 bits,
-// height in the high 16 bits, both unsigned.
-#include <cstdint>
+// The size of the panel's client area in pixels.
 
 namespace kvx {
 
-// Sizes outside 0..65535 are clamped so a packed size never wraps into another.
-constexpr std::uint32_t packClientSize(int width, int height) {
-    const auto clamp16 = [](int v) -> std::uint32_t {
-        return v < 0 ? 0u : v > 0xFFFF ? 0xFFFFu : static_cast<std::uint32_t>(v);
-    };
-    return clamp16(width) | (clamp16(height) << 16);
-}
-constexpr int clientWidth(std::uint32_t packed) {
-    return static_cast<int>(packed & 0xFFFFu);
-}
-constexpr int clientHeight(std::uint32_t packed) {
-    return static_cast<int>(packed >> 16);
+struct ClientSize {
+    int width = 0;
+    int height = 0;
+};
+
+// A window's size as the widgets take it: each side clamped into 0..65535, the range the
+// drawing's 16-bit coordinates were laid out for.
+constexpr ClientSize clampedClientSize(int width, int height) {
+    const auto clamp16 = [](int v) { return v < 0 ? 0 : v > 0xFFFF ? 0xFFFF : v; };
+    return {clamp16(width), clamp16(height)};
 }
 
 }  // namespace kvx

@@ -46,15 +46,15 @@ bool DialGauge::setScale(std::int16_t percent) {
     return true;
 }
 
-bool DialGauge::setSize(std::uint32_t clientSize) {
+bool DialGauge::setSize(ClientSize clientSize) {
     clientSize_ = clientSize;
     recompute();
     return true;
 }
 
 void DialGauge::recompute() {
-    const int w = clientWidth(clientSize_);
-    const int h = clientHeight(clientSize_);
+    const int w = clientSize_.width;
+    const int h = clientSize_.height;
     const int cx = truncToInt(w * centreX_);
     const int cy = truncToInt(h * centreY_);
     const long long r = truncToInt(w * sizeFraction_ * 0.25);

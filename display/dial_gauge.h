@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "display/client_size.h"
 #include "display/surface.h"
 
 namespace kvx {
@@ -18,7 +19,7 @@ class DialGauge {
     bool setCentre(std::int16_t xPercent, std::int16_t yPercent);
     // Diameter = client width x percent / 200.
     bool setScale(std::int16_t percent);
-    bool setSize(std::uint32_t clientSize);
+    bool setSize(ClientSize clientSize);
     // Each line is kept only if shorter than 25 characters; flag and colour always.
     bool setTitles(const char* line1, const char* line2, bool titleInside,
                    std::int16_t colourIndex);
@@ -56,7 +57,7 @@ class DialGauge {
     std::int16_t titleColour_ = 0;
     std::int16_t cx_ = 0, left_ = 0, right_ = 0;
     std::int16_t cy_ = 0, top_ = 0, bottom_ = 0;
-    std::uint32_t clientSize_ = 0;
+    ClientSize clientSize_;
     double sizeFraction_ = 0.5;
     double centreX_ = 0.5, centreY_ = 0.5;
     double min_ = 0.0, max_ = 300.0;

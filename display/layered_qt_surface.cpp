@@ -334,24 +334,10 @@ bool LayeredQtSurface::fixedPartsChanged() const {
     return j != layerCalls_.size();
 }
 
-void LayeredQtSurface::flush() {
-    if (calls_.empty()) return;
-    const auto done = [this] {
-        calls_.clear();
-        data_.clear();
-        midPaint_ = true;
-    };
-    if (!enabled_ || midPaint_) {
-        draw(frame_, calls_, data_, false, true);
-        changed_.assign(1, Box{0, 0, frame_.width(), frame_.height()});
-        restoreAll_ = true;
-        ++counts_.callByCall;
-        done();
-        return;
-    }
-
-    // A fixed call once drawn in its turn stays off the layer while the layer is kept: values
-    // that come and go under it would otherwise rebuild the layer again and again.
+// A fixed call once drawn in its turn stays off the layer while the layer is kept: values
+// that come and go under it would otherwise rebuild the layer again and again.
+// Returns whether the layer is kept.
+bool LayeredQtSurface::keepOffLayer() {
     const bool kept = !fixedPartsChanged();
     if (!kept) offLayer_.clear();
     std::size_t marked = 0;
@@ -361,10 +347,14 @@ void LayeredQtSurface::flush() {
         ++marked;
     }
     offLayer_.resize(marked, false);
+    return kept;
+}
 
-    // Where the calls that are not fixed draw, run by run. A fixed call over an earlier run has
-    // to lie above it, which the layer underneath cannot do: that call is drawn with the runs
-    // instead, and so is any fixed call over it in turn.
+// Where the calls that are not fixed draw, run by run. A fixed call over an earlier run has
+// to lie above it, which the layer underneath cannot do: that call is drawn with the runs
+// instead, and so is any fixed call over it in turn.
+// Returns whether a call was moved off the layer.
+bool LayeredQtSurface::moveCallsUnderRunsOffLayer() {
     std::vector<Box> runs;
     Box run, over;
     bool grew = false;
@@ -394,35 +384,36 @@ void LayeredQtSurface::flush() {
     }
     if (!run.empty()) runs.push_back(run);
     counts_.movedOffLayer = static_cast<int>(std::count(offLayer_.begin(), offLayer_.end(), true));
+    return grew;
+}
 
-    if (!kept || grew) {
-        // The layer starts from the picture as it stands, as the fixed calls would find it.
-        layer_.copyRegion(frame_, 0, 0, frame_.width(), frame_.height());
-        layer_.reset();
-        draw(layer_, calls_, data_, true, false);
-        layerCalls_.clear();
-        layerData_.clear();
-        for (const Call& c : calls_) {
-            if (!c.marked) continue;
-            layerCalls_.push_back(c);
-            if (c.op == Op::Text) {
-                layerCalls_.back().dataAt = static_cast<std::uint32_t>(layerData_.texts.size());
-                layerData_.texts.append(data_.texts, c.dataAt, c.dataLength);
-            } else if (c.op == Op::Polyline) {
-                layerCalls_.back().dataAt = static_cast<std::uint32_t>(layerData_.vertices.size());
-                const auto first = data_.vertices.begin() + c.dataAt;
-                layerData_.vertices.insert(layerData_.vertices.end(), first, first + c.dataLength);
-            }
+// The layer starts from the picture as it stands, as the fixed calls would find it.
+void LayeredQtSurface::buildLayer() {
+    layer_.copyRegion(frame_, 0, 0, frame_.width(), frame_.height());
+    layer_.reset();
+    draw(layer_, calls_, data_, true, false);
+    layerCalls_.clear();
+    layerData_.clear();
+    for (const Call& c : calls_) {
+        if (!c.marked) continue;
+        layerCalls_.push_back(c);
+        if (c.op == Op::Text) {
+            layerCalls_.back().dataAt = static_cast<std::uint32_t>(layerData_.texts.size());
+            layerData_.texts.append(data_.texts, c.dataAt, c.dataLength);
+        } else if (c.op == Op::Polyline) {
+            layerCalls_.back().dataAt = static_cast<std::uint32_t>(layerData_.vertices.size());
+            const auto first = data_.vertices.begin() + c.dataAt;
+            layerData_.vertices.insert(layerData_.vertices.end(), first, first + c.dataLength);
         }
-        layerValid_ = true;
-        restoreAll_ = true;
-        ++counts_.layerBuilds;
-    } else {
-        ++counts_.fromLayer;
     }
+    layerValid_ = true;
+    restoreAll_ = true;
+    ++counts_.layerBuilds;
+}
 
-    // What this paint draws over the layer, beside what the last one did; the runs (traces)
-    // drawn again exactly as the last paint drew them are left standing.
+// What this paint draws over the layer, beside what the last one did; the runs (traces)
+// drawn again exactly as the last paint drew them are left standing.
+void LayeredQtSurface::compareWithLastPaint() {
     changed_.clear();
     changed_.swap(drawnOver_);
     previousAlong_.clear();
@@ -430,8 +421,10 @@ void LayeredQtSurface::flush() {
     for (const Call& c : calls_)
         if (!c.fixed) addDrawn(c);
     markSameRuns();
+}
 
-    // Back to the layer wherever the last paint drew over it, but along the runs left standing.
+// Back to the layer wherever the last paint drew over it, but along the runs left standing.
+void LayeredQtSurface::restoreFromLayer() {
     if (restoreAll_) {
         frame_.copyRegion(layer_, 0, 0, frame_.width(), frame_.height());
         changed_.assign(1, Box{0, 0, frame_.width(), frame_.height()});
@@ -450,10 +443,12 @@ void LayeredQtSurface::flush() {
             if (!runSame_[k]) changed_.push_back(now.box(k));
         changed_.insert(changed_.end(), drawnOver_.begin(), drawnOver_.end());
     }
+}
 
-    // A run left standing is drawn again only where something else changed the picture, which
-    // may lie under or over it: everywhere else its pixels are as the last paint left them, and
-    // its opaque lines are the same whatever lay under them.
+// A run left standing is drawn again only where something else changed the picture, which
+// may lie under or over it: everywhere else its pixels are as the last paint left them, and
+// its opaque lines are the same whatever lay under them.
+void LayeredQtSurface::drawOverLayer() {
     bool fontKnown = false;
     FontChoice font = FontChoice::Default;
     std::size_t runIndex = 0;
@@ -465,6 +460,34 @@ void LayeredQtSurface::flush() {
         }
         drawCall(frame_, c, data_, font, fontKnown);
     }
+}
+
+void LayeredQtSurface::flush() {
+    if (calls_.empty()) return;
+    const auto done = [this] {
+        calls_.clear();
+        data_.clear();
+        midPaint_ = true;
+    };
+    if (!enabled_ || midPaint_) {
+        draw(frame_, calls_, data_, false, true);
+        changed_.assign(1, Box{0, 0, frame_.width(), frame_.height()});
+        restoreAll_ = true;
+        ++counts_.callByCall;
+        done();
+        return;
+    }
+
+    const bool kept = keepOffLayer();
+    const bool grew = moveCallsUnderRunsOffLayer();
+    if (!kept || grew) {
+        buildLayer();
+    } else {
+        ++counts_.fromLayer;
+    }
+    compareWithLastPaint();
+    restoreFromLayer();
+    drawOverLayer();
     restoreAll_ = false;
     done();
 }

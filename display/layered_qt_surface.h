@@ -127,6 +127,13 @@ class LayeredQtSurface : public Surface {
     Box boxOf(const Call& c) const;
     static Box lineBox(const Pen& pen, int x0, int y0, int x1, int y1, bool straight);
     void flush();
+    // The steps of a flush, in their order.
+    bool keepOffLayer();
+    bool moveCallsUnderRunsOffLayer();
+    void buildLayer();
+    void compareWithLastPaint();
+    void restoreFromLayer();
+    void drawOverLayer();
     // The kept parts of one set of calls.
     struct Data {
         std::string texts;

@@ -148,11 +148,10 @@ void Panel::onCreate(const DisplayRanges& r) {
 }
 
 void Panel::onSize(int width, int height) {
-    // The widgets keep the size as the size notification packs it (16 bits each way); the dial
-    // scale is worked out from the same clamped extent.
-    const std::uint32_t size = packClientSize(width, height);
-    const int lo = std::min(clientWidth(size), clientHeight(size));
-    const int hi = std::max(clientWidth(size), clientHeight(size));
+    // The dial scale is worked out from the same clamped extent the widgets are given.
+    const ClientSize size = clampedClientSize(width, height);
+    const int lo = std::min(size.width, size.height);
+    const int hi = std::max(size.width, size.height);
     // A minimised window has no extent; its dials collapse to their centres.
     const int percent = hi > 0 ? truncToInt(lo * 100 / 1.65 / hi) : 0;
     for (DialGauge& g : gauges_) {

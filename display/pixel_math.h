@@ -27,8 +27,4 @@ inline std::int16_t saturate16(long long v) {
     return static_cast<std::int16_t>(v);
 }
 
-inline std::int16_t truncTo16(double v) {
-    return saturate16(truncToInt(v));
-}
-
 }  // namespace kvx

@@ -64,8 +64,8 @@ void TrendChart::setPosition(std::int16_t leftPercent, std::int16_t topPercent) 
     computeGeometry();
 }
 
-bool TrendChart::setSize(std::uint32_t clientSize) {
-    if (clientWidth(clientSize) == 0 || clientHeight(clientSize) == 0) return false;
+bool TrendChart::setSize(ClientSize clientSize) {
+    if (clientSize.width == 0 || clientSize.height == 0) return false;
     clientSize_ = clientSize;
     computeGeometry();
     return true;
@@ -92,8 +92,8 @@ bool TrendChart::setLabelPosition(std::int16_t xPercent, std::int16_t yPercent, 
 }
 
 void TrendChart::computeGeometry() {
-    const int w = clientWidth(clientSize_);
-    const int h = clientHeight(clientSize_);
+    const int w = clientSize_.width;
+    const int h = clientSize_.height;
     // Until a real client size arrives the default plot stays in force.
     if (w == 0 || h == 0) return;
 
@@ -216,7 +216,7 @@ bool TrendChart::setDisplayIndex(int index) {
 // one never placed (its default fraction puts it far to the right), hides the channel with its
 // trace, so a spare channel draws no line across the plot.
 bool TrendChart::shown(const Channel& ch) const {
-    return ch.legendX > 0 && ch.legendX < clientWidth(clientSize_);
+    return ch.legendX > 0 && ch.legendX < clientSize_.width;
 }
 
 void TrendChart::setClock(Clock clock) {

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <string_view>
 
+#include "display/client_size.h"
 #include "display/surface.h"
 
 namespace kvx {
@@ -31,11 +32,11 @@ class TrendChart {
     virtual ~TrendChart() = default;
 
     // Geometry. Percent arguments become fractions of the client size; every setter recomputes
-    // from the stored client size, which is packed as width in the low and height in the high
-    // 16 bits. A zero width or height (a minimised window) keeps the previous geometry.
+    // from the stored client size. A zero width or height (a minimised window) keeps the
+    // previous geometry.
     void setSizeFractions(std::int16_t widthPercent, std::int16_t heightPercent);
     void setPosition(std::int16_t leftPercent, std::int16_t topPercent);
-    bool setSize(std::uint32_t clientSize);
+    bool setSize(ClientSize clientSize);
     // A channel is drawn (legend, label, trace) only while its legend x lies inside the window.
     bool setLegend(std::int16_t xPercent, std::int16_t yPercent, int channel, bool fixedDecimals);
     bool setLabelPosition(std::int16_t xPercent, std::int16_t yPercent, int channel);
@@ -112,7 +113,7 @@ class TrendChart {
     };
     bool shown(const Channel& ch) const;
 
-    std::uint32_t clientSize_ = 0;
+    ClientSize clientSize_;
     std::array<Channel, kChannels> channels_;
     std::array<std::time_t, kPositions> stamps_{};
     int display_ = 0;

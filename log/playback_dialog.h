@@ -57,9 +57,6 @@ class PlaybackDialog : public QDialog {
     ChunkSlider* trackbar() const { return slider_; }
     QTimer* timer() { return &timer_; }
     QLabel* statusLine() const { return status_; }
-    QLabel* positionLine() const { return where_; }
-    // The chosen day's log files in the program directory, by hour; choosing one plays it.
-    QComboBox* hourList() const { return hours_; }
     // The file dialog's request as Open File builds it from the date picker's text.
     FileDialogRequest openFileRequest() const;
 

@@ -32,15 +32,12 @@ inline constexpr int version = 2;
 inline constexpr int serial_number = 3;
 inline constexpr int modbus_address = 4;
 inline constexpr int save_data_command = 7;
-inline constexpr int load_min = 23;
 inline constexpr int f_emerg_stop = 34;
 inline constexpr int acknowledge_alarm = 69;
-inline constexpr int exhaust_temp_avg_rate = 76;
 inline constexpr int exhaust_temp_avg_shutdown_max = 77;
 inline constexpr int indicator_type = 90;
 inline constexpr int overspeed = 92;
 inline constexpr int eventHistory = 201;  // input registers 201..240
-inline constexpr int eventHistoryCount = 40;
 }  // namespace ref
 
 // Written to save_data_command to save the settings, and to acknowledge_alarm to reset it.

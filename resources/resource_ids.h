@@ -4,9 +4,8 @@
 
 namespace kvx::res {
 
-// Menu, icon and the main window's children.
+// Menu and the main window's children.
 inline constexpr int kMainMenu = 104;
-inline constexpr int kIcon = 105;
 inline constexpr int kStatusBar = 103;
 
 // Dialogs.

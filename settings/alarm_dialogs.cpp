@@ -87,10 +87,6 @@ AcknowledgeDialog::AcknowledgeDialog(DeviceLink& link, int slave, QWidget* paren
     ensureTitleFits(this);
 }
 
-QString AcknowledgeDialog::resultText() const {
-    return result_->text();
-}
-
 void AcknowledgeDialog::acknowledge() {
     if (acknowledgeAlarm(link_, slave_)) {
         done(kResultAcknowledged);

@@ -37,7 +37,6 @@ class AcknowledgeDialog : public QDialog {
   public:
     static constexpr int kResultAcknowledged = 1;
     AcknowledgeDialog(DeviceLink& link, int slave, QWidget* parent = nullptr);
-    QString resultText() const;
 
   public slots:
     void reject() override;

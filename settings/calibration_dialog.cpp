@@ -119,17 +119,8 @@ void CalibrationDialog::reject() {
     done(kResultSaved);
 }
 
-QString CalibrationDialog::valueShown(int row) const {
-    const QTableWidgetItem* item = list_->item(row, 1);
-    return item ? item->text() : QString();
-}
-
 QString CalibrationDialog::statusText() const {
     return status_->text();
-}
-
-QString CalibrationDialog::notReadText() const {
-    return notRead_->text();
 }
 
 }  // namespace kvx

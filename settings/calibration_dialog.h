@@ -21,9 +21,7 @@ class CalibrationDialog : public QDialog {
 
     explicit CalibrationDialog(CalibrationEditor& editor, QWidget* parent = nullptr);
 
-    QString valueShown(int row) const;
     QString statusText() const;
-    QString notReadText() const;
     // Whether Save && Close sent the save command and the controller answered.
     bool saved() const { return saved_; }
 

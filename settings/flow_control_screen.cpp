@@ -51,13 +51,6 @@ std::span<const ScreenField> flowControlFields() {
     return fields();
 }
 
-int flowControlReference(int editId) {
-    for (const ScreenField& f : fields()) {
-        if (f.editId == editId) return f.reference;
-    }
-    return 0;
-}
-
 FlowControlScreen::FlowControlScreen(SettingsContext context) : ctx_(context) {}
 
 void FlowControlScreen::readBlocks() {

@@ -14,8 +14,6 @@ namespace kvx {
 
 // The fourteen fields (edit id -> register), in screen order.
 std::span<const ScreenField> flowControlFields();
-// The register of an edit id, 0 when the id is not one of the fields.
-int flowControlReference(int editId);
 
 inline constexpr const char* kFlowControlTitle = "Flow Control Settings";
 inline constexpr int kFlowControlMinFirmware = 106;

@@ -96,23 +96,14 @@ std::string restoreSaveQuestion() {
            "is switched off; without it they last until then.";
 }
 
-RestoreDialog::RestoreDialog(const SettingsComparison& comparison, const std::string& filePath,
-                             DeviceLink& link, int& slaveId, Prompts& prompts, QWidget* parent)
-    : QDialog(parent), comparison_(comparison), link_(link), slaveId_(slaveId), prompts_(prompts) {
-    setObjectName(idName(res::kDownloadDialog));
-    setWindowTitle(QString::fromUtf8(kRestoreTitle));
+// Whose settings go where: the file, and the two identities side by side.
+void RestoreDialog::addIdentities(QVBoxLayout* layout, const std::string& filePath) {
     const auto& c = comparison_;
-    auto* layout = new QVBoxLayout(this);
-    // Never smaller than the rows, notes and buttons need (a minimum width of its own would
-    // otherwise let the height shrink below that).
-    layout->setSizeConstraint(QLayout::SetMinimumSize);
-
     auto* file = new QLabel(QStringLiteral("Settings file: ") + qs(filePath), this);
     file->setObjectName(QStringLiteral("file"));
     file->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(file);
 
-    // Whose settings go where: the two identities side by side.
     auto* ids = new QGridLayout;
     ids->addWidget(new QLabel(QStringLiteral("Serial number"), this), 0, 1);
     ids->addWidget(new QLabel(QStringLiteral("Firmware"), this), 0, 2);
@@ -147,8 +138,11 @@ RestoreDialog::RestoreDialog(const SettingsComparison& comparison, const std::st
         serialNote->setText(QStringLiteral("The file was read from this controller."));
     }
     layout->addWidget(serialNote);
+}
 
-    // The differences a restore may write.
+// The differences a restore may write.
+RestoreDialog::DifferenceNotes RestoreDialog::addDifferences(QVBoxLayout* layout) {
+    const auto& c = comparison_;
     const int rows = static_cast<int>(c.differences.size());
     auto* heading = new QLabel(
         rows == 0 ? QStringLiteral("No differences: the controller holds every value of the file "
@@ -164,7 +158,7 @@ RestoreDialog::RestoreDialog(const SettingsComparison& comparison, const std::st
                        QStringLiteral("Controller"), QStringLiteral("File"),
                        QStringLiteral("Controller (units)"), QStringLiteral("File (units)")},
                       this);
-    bool address = false, foreignCalibration = false;
+    DifferenceNotes notes;
     const std::vector<bool> chosen = restoreChosenByDefault(c);
     for (int r = 0; r < rows; ++r) {
         const SettingsDifference& d = c.differences[static_cast<std::size_t>(r)];
@@ -172,9 +166,9 @@ RestoreDialog::RestoreDialog(const SettingsComparison& comparison, const std::st
         check->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemIsSelectable);
         // The slave address moves only when asked for by name.
         const bool isAddress = d.kind == RestoreKind::SlaveAddress;
-        address = address || isAddress;
-        foreignCalibration =
-            foreignCalibration || (d.kind == RestoreKind::Calibration && !c.sameSerial());
+        notes.address = notes.address || isAddress;
+        notes.foreignCalibration =
+            notes.foreignCalibration || (d.kind == RestoreKind::Calibration && !c.sameSerial());
         check->setCheckState(chosen[static_cast<std::size_t>(r)] ? Qt::Checked : Qt::Unchecked);
         list_->setItem(r, 0, check);
         list_->setItem(r, 1, cell(number(d.reference)));
@@ -191,7 +185,13 @@ RestoreDialog::RestoreDialog(const SettingsComparison& comparison, const std::st
     fitTable(list_, 12);
     list_->setVisible(rows > 0);
     layout->addWidget(list_, 1);
-    if (address) {
+    return notes;
+}
+
+// Why some rows are unchecked or never written.
+void RestoreDialog::addDifferenceNotes(QVBoxLayout* layout, const DifferenceNotes& notes) {
+    const auto& c = comparison_;
+    if (notes.address) {
         auto* note = new QLabel(QStringLiteral("modbus_address is written only when checked; the "
                                                "controller and the viewer then use the new "
                                                "address."),
@@ -213,7 +213,7 @@ RestoreDialog::RestoreDialog(const SettingsComparison& comparison, const std::st
         layout->addWidget(note);
     }
 
-    if (foreignCalibration) {
+    if (notes.foreignCalibration) {
         auto* note = new QLabel(
             QStringLiteral("The sensor calibration rows (gains, offsets, calibrated) belong to the "
                            "unit, not to its configuration: they are unchecked because the file "
@@ -224,8 +224,11 @@ RestoreDialog::RestoreDialog(const SettingsComparison& comparison, const std::st
         note->setWordWrap(true);
         layout->addWidget(note);
     }
+}
 
-    // What a restore never writes.
+// What a restore never writes.
+void RestoreDialog::addSetApart(QVBoxLayout* layout) {
+    const auto& c = comparison_;
     const int apart = static_cast<int>(c.setApart.size());
     if (apart > 0) {
         auto* apartHeading =
@@ -262,6 +265,25 @@ RestoreDialog::RestoreDialog(const SettingsComparison& comparison, const std::st
         notInFile->setWordWrap(true);
         layout->addWidget(notInFile);
     }
+}
+
+RestoreDialog::RestoreDialog(const SettingsComparison& comparison, const std::string& filePath,
+                             DeviceLink& link, int& slaveId, Prompts& prompts, QWidget* parent)
+    : QDialog(parent), comparison_(comparison), link_(link), slaveId_(slaveId), prompts_(prompts) {
+    setObjectName(idName(res::kDownloadDialog));
+    setWindowTitle(QString::fromUtf8(kRestoreTitle));
+    const auto& c = comparison_;
+    auto* layout = new QVBoxLayout(this);
+    // Never smaller than the rows, notes and buttons need (a minimum width of its own would
+    // otherwise let the height shrink below that).
+    layout->setSizeConstraint(QLayout::SetMinimumSize);
+
+    addIdentities(layout, filePath);
+    const DifferenceNotes notes = addDifferences(layout);
+    addDifferenceNotes(layout, notes);
+    addSetApart(layout);
+
+    const int rows = static_cast<int>(c.differences.size());
 
     // What Write did: as many lines as it takes, scrolled rather than clipped.
     status_ = new QPlainTextEdit(this);

@@ -16,6 +16,7 @@
 class QPlainTextEdit;
 class QPushButton;
 class QTableWidget;
+class QVBoxLayout;
 
 namespace kvx {
 
@@ -39,11 +40,20 @@ class RestoreDialog : public QDialog {
     QString statusText() const;
     // What the last Write did; empty before one.
     const RestoreOutcome& outcome() const { return outcome_; }
-    bool wrote() const { return wrote_; }
     // Whether the save command went through after the writes.
     bool saved() const { return saved_; }
 
   private:
+    // What the differences call for in the notes under them.
+    struct DifferenceNotes {
+        bool address = false;             // modbus_address is among them
+        bool foreignCalibration = false;  // calibration rows from another controller
+    };
+    // The parts of the dialog, top down.
+    void addIdentities(QVBoxLayout* layout, const std::string& filePath);
+    DifferenceNotes addDifferences(QVBoxLayout* layout);
+    void addDifferenceNotes(QVBoxLayout* layout, const DifferenceNotes& notes);
+    void addSetApart(QVBoxLayout* layout);
     void write();
 
     const SettingsComparison& comparison_;

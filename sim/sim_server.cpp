@@ -133,11 +133,6 @@ void SimServer::setFaultSettings(const FaultSettings& settings) {
     faults_.settings() = settings;
 }
 
-void SimServer::clearFaults() {
-    std::lock_guard lock(mutex_);
-    faults_.clear();
-}
-
 void SimServer::faultAt(long request, FaultKind kind) {
     std::lock_guard lock(mutex_);
     faults_.faultAt(request, kind);

@@ -58,7 +58,6 @@ class SimServer {
     void setFaultRate(FaultKind kind, double rate);
     void scriptFaults(std::span<const FaultKind> kinds);
     void setFaultSettings(const FaultSettings& settings);
-    void clearFaults();
     // The reply to the request-th request since start (counted from 1, as stats().requests
     // counts) gets this fault; the request itself is carried out.
     void faultAt(long request, FaultKind kind);

@@ -178,7 +178,7 @@ void MonitorController::connectSequenceTick() {
                                             kBlockA.count);
     live.local_shutoff = ra == 0 ? image.inA(16) : 0;
     host_.createRunStopWindow();
-    host_.invalidatePanel(true);
+    host_.invalidatePanel();
     host_.activateMainWindow();
 }
 
@@ -244,7 +244,7 @@ void MonitorController::pollTick() {
         ++goodTicks;
         ++counts.goodTicks;
         connected = true;
-        host_.invalidatePanel(false);
+        host_.invalidatePanel();
         // A new hour begins a new file even where the log clock does not run (polling started
         // by Connect after a start-up that found no controller).
         if (log_.hourHasChanged()) log_.closeLogFile();
@@ -264,7 +264,7 @@ void MonitorController::pollTick() {
     }
     if (consecutiveFailures >= kBadTicksToReconnect) {
         host_.killTimer(kTimerPoll);
-        host_.invalidatePanel(false);
+        host_.invalidatePanel();
         host_.postCommand(res::kCmdConnect);
         if (connected && commStatus >= 6) {
             commStatus = 10;
@@ -395,7 +395,7 @@ void MonitorController::enterPlayback() {
     host_.postCommand(res::kCmdDisconnect);
     host_.killTimer(kTimerPoll);
     log_.closeLogFile();
-    host_.invalidatePanel(true);
+    host_.invalidatePanel();
     commStatus = kCommStatusPlayback;
 }
 

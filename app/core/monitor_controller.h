@@ -92,7 +92,6 @@ class MonitorController {
     void reconnectTick();
     // The user took over (Disconnect, Playback, Comm Port): no further try is planned.
     void cancelReconnect();
-    bool reconnectPlanned() const { return !retryNote_.empty(); }
     // Close and Exit: timers killed in their order, port closed, log file closed.
     void shutdown();
 

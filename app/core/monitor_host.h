@@ -20,7 +20,7 @@ class MonitorHost {
     virtual void killTimer(int id) = 0;
     virtual void setTitle(const std::string& title) = 0;
     // Repaints the panel (and with it the status bar) at the next chance.
-    virtual void invalidatePanel(bool erase) = 0;
+    virtual void invalidatePanel() = 0;
     // Shows the current state in the status bar without repainting the panel (the platform
     // repaints what a closed message box uncovered; here nothing would).
     virtual void refreshStatusBar() = 0;

@@ -31,7 +31,7 @@ class FakeHost : public MonitorHost {
         events.push_back("kill " + std::to_string(id));
     }
     void setTitle(const std::string& t) override { title = t; }
-    void invalidatePanel(bool erase) override { (erase ? erasing : repaints)++; }
+    void invalidatePanel() override { ++repaints; }
     void refreshStatusBar() override { ++statusRefreshes; }
     void postCommand(int id) override { posted.push_back(id); }
     void postOpenLogFile(int kind) override { logRequests.push_back(kind); }
@@ -47,8 +47,8 @@ class FakeHost : public MonitorHost {
     std::map<int, int> armed;
     std::vector<std::string> events;
     std::string title;
-    int repaints = 0, erasing = 0, dialogClosed = 0, runStopCreated = 0, runStopRedraws = 0,
-        activated = 0, statusRefreshes = 0;
+    int repaints = 0, dialogClosed = 0, runStopCreated = 0, runStopRedraws = 0, activated = 0,
+        statusRefreshes = 0;
     bool runStop = false;
     std::vector<int> posted, logRequests;
 };
@@ -156,7 +156,7 @@ TEST_F(MonitorControllerTest, SequenceCompletesOnTheNinthGoodIdentityRead) {
     EXPECT_EQ(host.armed[5004], 200);
     EXPECT_EQ(host.dialogClosed, 1);
     EXPECT_EQ(host.runStopCreated, 1);
-    EXPECT_EQ(host.erasing, 1);
+    EXPECT_EQ(host.repaints, 1);
     EXPECT_EQ(host.activated, 1);
     EXPECT_EQ(mc.serialNumber, 2417);
     // Ranges from references 23..32 and 76..93 for slave 7.
@@ -426,7 +426,7 @@ TEST_F(MonitorControllerTest, PlaybackStopsPollingAndLoggingUntilAGoodConnect) {
     mc.pollTick();
     const std::string path = log.path();
     host.posted.clear();
-    const int erasing = host.erasing;
+    const int repaints = host.repaints;
     mc.enterPlayback();
     EXPECT_TRUE(mc.playbackActive);
     EXPECT_EQ(host.posted, std::vector<int>{res::kCmdDisconnect});
@@ -436,7 +436,7 @@ TEST_F(MonitorControllerTest, PlaybackStopsPollingAndLoggingUntilAGoodConnect) {
     EXPECT_EQ(fileBytes(path).size(), static_cast<std::size_t>(kLogRecordSize));
     EXPECT_EQ(mc.commStatus, 100);
     EXPECT_EQ(mc.statusTexts().parts[3], "Communication Status: Playback Mode");
-    EXPECT_EQ(host.erasing, erasing + 1);
+    EXPECT_EQ(host.repaints, repaints + 1);
 
     // A failed Connect leaves playback mode; a good one ends it.
     link.failHolding[1] = true;  // the identity read

@@ -73,7 +73,7 @@ QPushButton* button(QWidget& d, int id) {
 class PlaybackDialogTest : public ::testing::Test {
   protected:
     PlaybackDialogTest() : dir(freshTestDir("kvx_playback_")) {
-        chart.setSize(1200u | (800u << 16));  // a capacity of a few hundred records
+        chart.setSize(ClientSize{1200, 800});  // a capacity of a few hundred records
     }
     ~PlaybackDialogTest() override { fs::remove_all(dir); }
     std::string writeLog(int records, int hour = 13) {

@@ -17,7 +17,7 @@ constexpr int kAw = 7;  // the recording surface's average character width
 // A pressure bar of a 1000 x 700 client: left 250, top 259, 504 wide after the 8-pixel snap.
 BarGauge pressureBar() {
     BarGauge b;
-    b.setSize(packClientSize(1000, 700));
+    b.setSize(ClientSize{1000, 700});
     b.setSizeFractions(51, 2);
     b.setPosition(25, 37);
     b.setRange(-8, 24);
@@ -36,7 +36,7 @@ TEST(BarGaugeGeometry, SetSizeUsesTheFractionsAndRecomputesSnapTheWidthToEightPi
     b.setSizeFractions(51, 2);  // no client size yet: stored, nothing placed
     b.setPosition(25, 37);
     EXPECT_EQ(b.right(), 0);
-    ASSERT_TRUE(b.setSize(packClientSize(1000, 700)));
+    ASSERT_TRUE(b.setSize(ClientSize{1000, 700}));
     EXPECT_EQ(b.left(), 250);
     EXPECT_EQ(b.top(), 259);
     EXPECT_EQ(b.right(), 250 + 510);
@@ -45,8 +45,8 @@ TEST(BarGaugeGeometry, SetSizeUsesTheFractionsAndRecomputesSnapTheWidthToEightPi
     b.setPosition(25, 37);  // now the width is snapped: trunc(510 / 8) x 8
     EXPECT_EQ(b.right(), 250 + 504);
 
-    EXPECT_FALSE(b.setSize(packClientSize(0, 700)));
-    EXPECT_FALSE(b.setSize(packClientSize(1000, 0)));
+    EXPECT_FALSE(b.setSize(ClientSize{0, 700}));
+    EXPECT_FALSE(b.setSize(ClientSize{1000, 0}));
     EXPECT_EQ(b.right(), 250 + 504);
 }
 

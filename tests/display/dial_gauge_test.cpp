@@ -20,7 +20,7 @@ DialGauge layoutDial(double min = 0, double max = 3000) {
     DialGauge g;
     g.setCentre(18, 16);
     g.setScale(45);
-    g.setSize(packClientSize(1000, 700));
+    g.setSize(ClientSize{1000, 700});
     g.setRange(min, max);
     return g;
 }
@@ -40,7 +40,7 @@ TEST(DialGaugeGeometry, FollowsTheClientSizeAndTheRadiusFollowsTheWidthOnly) {
     EXPECT_EQ(g.top(), 0);
     EXPECT_EQ(g.bottom(), 224);
 
-    g.setSize(packClientSize(1000, 1400));
+    g.setSize(ClientSize{1000, 1400});
     EXPECT_EQ(g.cy(), 224);
     EXPECT_EQ(g.right() - g.left(), 224);
 
@@ -62,7 +62,7 @@ TEST(DialGaugeGeometry, FollowsTheClientSizeAndTheRadiusFollowsTheWidthOnly) {
 TEST(DialGaugeGeometry, ZeroWidthCollapsesEverythingOntoTheCentre) {
     DialGauge g;
     g.setCentre(50, 50);
-    g.setSize(packClientSize(0, 400));
+    g.setSize(ClientSize{0, 400});
     RecordingSurface s;
     g.drawFace(s, 0);
     g.drawValue(150, s, 0);

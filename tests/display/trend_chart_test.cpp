@@ -23,7 +23,7 @@ constexpr Rgb kRed{255, 0, 0};
 // and spans y = 100..300.
 struct Chart {
     explicit Chart(int clientWidth, int widthPercent = 50) {
-        chart.setSize(packClientSize(clientWidth, 1000));
+        chart.setSize(ClientSize{clientWidth, 1000});
         chart.setSizeFractions(static_cast<std::int16_t>(widthPercent), 20);
         chart.setPosition(10, 10);
     }
@@ -86,7 +86,7 @@ TEST(TrendChartGeometry, CapacityAndPixelsPerSampleFollowThePlotWidth) {
 
 TEST(TrendChartGeometry, PanelLayoutAtFullHd) {
     TrendChart chart;
-    chart.setSize(packClientSize(1920, 1080));
+    chart.setSize(ClientSize{1920, 1080});
     chart.setSizeFractions(51, 31);
     chart.setPosition(25, 64);
     chart.setLegend(80, 87, 4, true);
@@ -110,12 +110,12 @@ TEST(TrendChartGeometry, DefaultsHoldUntilARealClientSizeArrives) {
     // Layout calls before the first size, and a minimised window, keep the plot.
     chart.setSizeFractions(51, 31);
     chart.setPosition(25, 64);
-    EXPECT_FALSE(chart.setSize(packClientSize(0, 500)));
-    EXPECT_FALSE(chart.setSize(packClientSize(500, 0)));
+    EXPECT_FALSE(chart.setSize(ClientSize{0, 500}));
+    EXPECT_FALSE(chart.setSize(ClientSize{500, 0}));
     EXPECT_EQ(chart.plot().right, 700);
     EXPECT_EQ(chart.capacity(), 10);
 
-    EXPECT_TRUE(chart.setSize(packClientSize(1000, 1000)));
+    EXPECT_TRUE(chart.setSize(ClientSize{1000, 1000}));
     EXPECT_EQ(chart.plot().left, 250);
     EXPECT_EQ(chart.plot().right, 250 + 500);
     // A legend never placed lies far outside the window (and so hides its channel).
@@ -677,7 +677,7 @@ TEST_F(TrendChartTime, TimeAxisKeepsOldStampsAfterTheSweepClears) {
 
     // An unstamped axis position shows nothing.
     TrendChart fresh;
-    fresh.setSize(packClientSize(1080, 1000));
+    fresh.setSize(ClientSize{1080, 1000});
     RecordingSurface empty;
     fresh.drawLegend(empty);
     for (const DrawCall& t : empty.callsOf(DrawOp::Text))

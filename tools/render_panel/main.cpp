@@ -75,7 +75,7 @@ void renderDials(Output& out) {
         DialGauge g;
         g.setCentre(50, 54);
         g.setScale(150);
-        g.setSize(packClientSize(kSide, kSide));
+        g.setSize(ClientSize{kSide, kSide});
         g.setTitles("ENGINE", "SPEED", c.inside, 5);
         g.setRange(c.min, c.max);
         g.setUnits("RPM");
@@ -107,7 +107,7 @@ void renderBars(Output& out) {
         QtSurface s(1000, 90);
         s.fillRect(0, 0, 1000, 90, kPanelBackground);
         BarGauge b;
-        b.setSize(packClientSize(1000, 90));
+        b.setSize(ClientSize{1000, 90});
         b.setSizeFractions(50, 20);
         b.setPosition(25, 50);
         b.setTitle("PRESSURE SET-POINT ");
@@ -126,7 +126,7 @@ void renderChart(Output& out) {
     s.fillRect(0, 0, w, h, kPanelBackground);
     TrendChart chart;
     chart.setClock(sampleClock);
-    chart.setSize(packClientSize(w, h));
+    chart.setSize(ClientSize{w, h});
     chart.setSizeFractions(60, 70);
     chart.setPosition(30, 12);
     const char* names[] = {"SINE", "OVER AND UNDER", "STEP", "GAPPED"};

@@ -24,7 +24,7 @@ class HeadlessHost final : public kvx::MonitorHost {
     void armTimer(int id, int) override { armed.push_back(id); }
     void killTimer(int) override {}
     void setTitle(const std::string&) override {}
-    void invalidatePanel(bool) override {}
+    void invalidatePanel() override {}
     void refreshStatusBar() override {}
     void postCommand(int) override {}
     void postOpenLogFile(int) override {}
