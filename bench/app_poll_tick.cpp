@@ -7,26 +7,11 @@
 #include <string>
 
 #include "app/core/monitor_controller.h"
+#include "app/core/monitor_host.h"
 #include "link/rtu_device_link.h"
 #include "sim/sim_server.h"
 
 namespace {
-
-class QuietHost : public kvx::MonitorHost {
-  public:
-    void armTimer(int, int) override {}
-    void killTimer(int) override {}
-    void setTitle(const std::string&) override {}
-    void invalidatePanel() override {}
-    void refreshStatusBar() override {}
-    void postCommand(int) override {}
-    void postOpenLogFile(int) override {}
-    void closeConnectingDialog() override {}
-    void createRunStopWindow() override {}
-    bool hasRunStopWindow() const override { return false; }
-    void invalidateRunStopWindow() override {}
-    void activateMainWindow() override {}
-};
 
 class QuietPrompts : public kvx::Prompts {
   public:
@@ -60,7 +45,7 @@ void BM_PollTickFirmware117(benchmark::State& state) {
         state.SkipWithError("cannot open the simulator's line");
         return;
     }
-    QuietHost host;
+    kvx::NullMonitorHost host;
     QuietPrompts prompts;
     kvx::ProgramSettings settings;
     kvx::LogWriter log(dir);

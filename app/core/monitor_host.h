@@ -36,4 +36,22 @@ class MonitorHost {
     virtual void activateMainWindow() = 0;
 };
 
+// A host with no window, for programs without one (a headless poller, a benchmark): every
+// request is taken and nothing is shown. A program derives from it to note what it needs.
+class NullMonitorHost : public MonitorHost {
+  public:
+    void armTimer(int, int) override {}
+    void killTimer(int) override {}
+    void setTitle(const std::string&) override {}
+    void invalidatePanel() override {}
+    void refreshStatusBar() override {}
+    void postCommand(int) override {}
+    void postOpenLogFile(int) override {}
+    void closeConnectingDialog() override {}
+    void createRunStopWindow() override {}
+    bool hasRunStopWindow() const override { return false; }
+    void invalidateRunStopWindow() override {}
+    void activateMainWindow() override {}
+};
+
 }  // namespace kvx

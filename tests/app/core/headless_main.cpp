@@ -18,21 +18,10 @@
 namespace {
 
 // A host with no window: it only notes the timers the controller asks for.
-class HeadlessHost final : public kvx::MonitorHost {
+class HeadlessHost final : public kvx::NullMonitorHost {
   public:
     std::vector<int> armed;
     void armTimer(int id, int) override { armed.push_back(id); }
-    void killTimer(int) override {}
-    void setTitle(const std::string&) override {}
-    void invalidatePanel() override {}
-    void refreshStatusBar() override {}
-    void postCommand(int) override {}
-    void postOpenLogFile(int) override {}
-    void closeConnectingDialog() override {}
-    void createRunStopWindow() override {}
-    bool hasRunStopWindow() const override { return false; }
-    void invalidateRunStopWindow() override {}
-    void activateMainWindow() override {}
 };
 
 // No one to ask: every box takes its default (No where there is one), every file dialog is
