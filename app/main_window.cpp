@@ -46,7 +46,7 @@ MainWindow::MainWindow(WindowParams params)
     : params_(std::move(params)),
       log_(params_.programDir, params_.logClock),
       timers_([this](int id) { onTimer(id); }),
-      controller_(*params_.link, log_, *params_.prompts, *this, settings_, params_.clock),
+      controller_(*params_.link, log_, *params_.prompts, *this, settings_, feed_, params_.clock),
       settingsCommands_(std::make_unique<SettingsCommands>(
           *params_.link, *params_.prompts, static_cast<MonitorHost&>(*this), settings_, controller_,
           this, params_.programDir)) {
@@ -69,7 +69,7 @@ MainWindow::MainWindow(WindowParams params)
     buildMenu();
 
     // Creation step: the panel, the status bar, then the log clock reference and timers.
-    panel_.onCreate(controller_.ranges);
+    panel_.onCreate(controller_.state().ranges);
     buildStatusBar();
     controller_.onCreate();
     // Left 0, top 0, height 3 until start-up shows it maximised.
@@ -455,7 +455,7 @@ void MainWindow::setPlaybackTitle(const std::string& header) {
 }
 
 void MainWindow::endPlaybackTitle() {
-    if (!controller_.playbackActive) setWindowTitle(QString::fromStdString(liveTitle_));
+    if (!feed_.playback()) setWindowTitle(QString::fromStdString(liveTitle_));
 }
 
 void MainWindow::invalidatePanel() {
@@ -543,7 +543,7 @@ bool MainWindow::composePanel() {
         surface_ = std::make_unique<LayeredQtSurface>(w, h);
     else
         surface_->reset();
-    if (controller_.playbackActive) {
+    if (feed_.playback()) {
         // A zoom or a resize changes how many records the chart holds: the chunk is cut for
         // the new capacity before this paint, so the chart shows it whole and the cursor stays
         // on the record at the position.
@@ -595,8 +595,9 @@ void MainWindow::paintPanel(QWidget& view, const QRegion& region) {
 }
 
 PanelInputs MainWindow::panelInputs() const {
-    return {controller_.live, controller_.image, controller_.status,        controller_.ranges,
-            selectedBank_,    zoomed_,           controller_.playbackActive};
+    const MonitorState& state = controller_.state();
+    return {feed_.live,    state.image, state.status,    state.ranges,
+            selectedBank_, zoomed_,     feed_.playback()};
 }
 
 void MainWindow::updateStatusBar() {

@@ -17,6 +17,7 @@
 #include "app/core/monitor_clock.h"
 #include "app/core/monitor_controller.h"
 #include "app/core/monitor_host.h"
+#include "app/core/panel_feed.h"
 #include "app/core/program_settings.h"
 #include "app/core/window_layout.h"
 #include "app/port_properties_dialog.h"
@@ -78,6 +79,7 @@ class MainWindow : public QMainWindow, private MonitorHost {
     void shutDown();
 
     MonitorController& controller() { return controller_; }
+    const PanelFeed& panelFeed() const { return feed_; }
     const ProgramSettings& settings() const { return settings_; }
     Panel& panel() { return panel_; }
     LogWriter& logWriter() { return log_; }
@@ -149,12 +151,15 @@ class MainWindow : public QMainWindow, private MonitorHost {
     ProgramSettings settings_;
     LogWriter log_;
     TimerTable timers_;
+    // The panel's record and whose it is: the controller's polling fills it, and the player
+    // while a file plays back.
+    PanelFeed feed_;
     MonitorController controller_;
     std::unique_ptr<SettingsCommands> settingsCommands_;
     Panel panel_;
     // Playback: lives for the run, so the panel keeps the last record after the dialog closes.
     TrendChartFeed playbackTrend_{panel_.chart()};
-    LogPlayer player_{controller_.live, playbackTrend_,
+    LogPlayer player_{feed_.live, playbackTrend_,
                       [this](const std::string& title) { setPlaybackTitle(title); }};
     PanelView* view_ = nullptr;
     // The title the connection gave the window; a played file's header replaces it until Connect.

@@ -54,7 +54,7 @@ bool SettingsCommands::passwordGate() {
 }
 
 bool SettingsCommands::firmwareKnown() {
-    if (controller_.identityRead) return true;
+    if (controller_.state().identityRead) return true;
     // Judged by firmware 0, a screen would be refused or read the wrong blocks.
     noticeBox(t::kNotConnected);
     return false;
@@ -75,8 +75,9 @@ void SettingsCommands::registerScreen(const ScreenTable& table) {
     if (table.screen == SettingsScreen::ExhaustTemperature) {
         // The gauge takes the new maximum at once, whether or not the controller took it.
         screen.afterChange = [this](const RegisterScreen& s) {
-            controller_.ranges.exhaust_temp_avg_shutdown_max =
-                s.value(ref::exhaust_temp_avg_shutdown_max);
+            DisplayRanges ranges = controller_.state().ranges;
+            ranges.exhaust_temp_avg_shutdown_max = s.value(ref::exhaust_temp_avg_shutdown_max);
+            controller_.followRanges(ranges);
         };
     }
     RegisterScreenDialog dialog(
@@ -119,10 +120,11 @@ void SettingsCommands::calibrate() {
         const auto follow = [&e](int reference, int& copy) {
             if (e.known(reference - 1)) copy = e.value(parameterNames[reference - 1]);
         };
-        follow(ref::exhaust_temp_avg_shutdown_max,
-               controller_.ranges.exhaust_temp_avg_shutdown_max);
-        follow(ref::overspeed, controller_.ranges.overspeed);
-        follow(ref::indicator_type, controller_.ranges.indicator_type);
+        DisplayRanges ranges = controller_.state().ranges;
+        follow(ref::exhaust_temp_avg_shutdown_max, ranges.exhaust_temp_avg_shutdown_max);
+        follow(ref::overspeed, ranges.overspeed);
+        follow(ref::indicator_type, ranges.indicator_type);
+        controller_.followRanges(ranges);
     };
     int result = 0;
     bool saved = false;
@@ -183,7 +185,7 @@ void SettingsCommands::eventLog() {
 
 void SettingsCommands::uploadSettings() {
     // A backup judged by firmware 0 would read the wrong rows and name the wrong firmware.
-    if (!controller_.connected || !controller_.identityRead) {
+    if (!controller_.state().connected || !controller_.state().identityRead) {
         noticeBox(t::kNotConnected);
     } else {
         stopPolling();
@@ -198,7 +200,7 @@ void SettingsCommands::uploadSettings() {
 }
 
 void SettingsCommands::downloadSettings() {
-    if (!controller_.connected) {
+    if (!controller_.state().connected) {
         noticeBox(t::kNotConnected);
         host_.postCommand(res::kCmdConnect);
         return;

@@ -47,7 +47,7 @@ class SettingsCommands {
     void noticeBox(const char* text);
     // The password dialog; true when a code was accepted.
     bool passwordGate();
-    int firmware() const { return controller_.identity.version; }
+    int firmware() const { return controller_.state().identity.version; }
     // For the commands that depend on the firmware version: false, with the not-connected box,
     // while no identity read has been answered.
     bool firmwareKnown();

@@ -8,6 +8,7 @@
 
 #include "app/core/monitor_controller.h"
 #include "app/core/monitor_host.h"
+#include "app/core/panel_feed.h"
 #include "link/rtu_device_link.h"
 #include "sim/sim_server.h"
 
@@ -49,9 +50,14 @@ void BM_PollTickFirmware117(benchmark::State& state) {
     QuietPrompts prompts;
     kvx::ProgramSettings settings;
     kvx::LogWriter log(dir);
-    kvx::MonitorController mc(link, log, prompts, host, settings, kvx::systemMonitorClock());
-    mc.identity.version = 117;
-    mc.connected = true;
+    kvx::PanelFeed feed;
+    kvx::MonitorController mc(link, log, prompts, host, settings, feed, kvx::systemMonitorClock());
+    // Connected as Connect leaves it: the simulator's identity (firmware 1.17) read.
+    mc.connect();
+    if (!mc.state().connected || mc.state().identity.version != 117) {
+        state.SkipWithError("the simulator did not answer Connect as firmware 1.17");
+        return;
+    }
     log.openLogFile(kvx::LogWriter::kRequestConnect, 117);
 
     for (auto _ : state)
@@ -62,7 +68,7 @@ void BM_PollTickFirmware117(benchmark::State& state) {
                       transactionBytes(kvx::kBlockB113.count);
     // 10 bits a character at 9600 baud, plus the 5 ms silence before each of the three.
     state.counters["wire_ms"] = bytes * 10.0 * 1000.0 / 9600.0 + 3 * 5.0;
-    state.counters["good_ticks"] = static_cast<double>(mc.goodTicks);
+    state.counters["good_ticks"] = static_cast<double>(mc.state().goodTicks);
     log.closeLogFile();
     link.closeConnection();
     sim.stop();

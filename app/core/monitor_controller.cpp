@@ -23,13 +23,14 @@ constexpr int kCheckCount = 4;
 }  // namespace
 
 MonitorController::MonitorController(DeviceLink& link, LogWriter& log, Prompts& prompts,
-                                     MonitorHost& host, ProgramSettings& settings,
+                                     MonitorHost& host, ProgramSettings& settings, PanelFeed& feed,
                                      MonitorClock clock)
     : link_(link),
       log_(log),
       prompts_(prompts),
       host_(host),
       settings_(settings),
+      feed_(feed),
       clock_(std::move(clock)) {
     applySpeedRange();
 }
@@ -93,72 +94,76 @@ void MonitorController::reconnectTick() {
 void MonitorController::restartSequence() {
     if (link_.isConnected()) link_.closeConnection();
     if (link_.openConnection(settings_.portName) != 0) {
-        connected = false;
+        state_.connected = false;
         connectionFailed(kOpenFailed, kNotice9600, BoxIcon::None, false);
         return;
     }
-    connected = true;
-    sequenceAttempts = 0;
-    sequenceSuccesses = 0;
+    state_.connected = true;
+    state_.sequenceAttempts = 0;
+    state_.sequenceSuccesses = 0;
     host_.armTimer(kTimerSequence, kSequenceMs);
 }
 
 void MonitorController::onCreate() {
-    previousLocalTime = clock_.localTime();
-    live.vibration = -1;
+    previousLocalTime_ = clock_.localTime();
+    feed_.live.vibration = -1;
     host_.armTimer(kTimerSequence, kSequenceMs);
 }
 
 bool MonitorController::openPortAtStartUp(int replyTimeoutMs) {
     link_.setReplyTimeout(replyTimeoutMs);
     if (link_.openConnection(settings_.portName) != 0) {
-        connected = false;
+        state_.connected = false;
         connectionFailed(kOpenFailed, kNotice9600, BoxIcon::None, false);
         return false;
     }
-    connected = true;
+    state_.connected = true;
     return true;
 }
 
 void MonitorController::connectingCancelled() {
-    connected = false;
+    state_.connected = false;
 }
 
 bool MonitorController::connectingGaveUp() {
     if (!settings_.reconnectAutomatically) return false;
     host_.killTimer(kTimerSequence);
-    connected = false;
+    state_.connected = false;
     connectionFailed(kConnectionFailed, "Communication Timeout", BoxIcon::None, false);
     return true;
 }
 
 void MonitorController::applySpeedRange() {
-    ranges.speedMin = settings_.speedMin;
-    ranges.speedMax = settings_.speedMax;
+    state_.ranges.speedMin = settings_.speedMin;
+    state_.ranges.speedMax = settings_.speedMax;
+}
+
+void MonitorController::followRanges(const DisplayRanges& ranges) {
+    state_.ranges = ranges;
 }
 
 void MonitorController::connectSequenceTick() {
-    if (!connected) return;
+    if (!state_.connected) return;
     std::int16_t regs[DeviceIdentity::kCount];
     const int r = link_.readHoldingRegisters(settings_.slaveId, DeviceIdentity::kFirstRef, regs,
                                              DeviceIdentity::kCount);
-    identity = DeviceIdentity::fromRegisters(regs);
-    identityRead = r == 0;
+    state_.identity = DeviceIdentity::fromRegisters(regs);
+    state_.identityRead = r == 0;
     if (r == 0) {
-        serialNumber = identity.serial_number;
-        host_.setTitle(firmwareTitle(identity.version));
-        ++sequenceSuccesses;
+        state_.serialNumber = state_.identity.serial_number;
+        host_.setTitle(firmwareTitle(state_.identity.version));
+        ++state_.sequenceSuccesses;
     }
-    ++sequenceAttempts;
+    ++state_.sequenceAttempts;
     // From the 20th tick on, any failing read ends the sequence; a line that answers now and
     // then would otherwise keep it running unnoticed.
-    if (sequenceAttempts >= kSequenceGiveUp && r != 0) {
+    if (state_.sequenceAttempts >= kSequenceGiveUp && r != 0) {
         host_.closeConnectingDialog();
         host_.killTimer(kTimerSequence);
         connectionFailed(kConnectionFailed, "Communication Timeout", BoxIcon::None, false);
         return;
     }
-    if (sequenceSuccesses < kSequenceGoodReads) return;
+    if (state_.sequenceSuccesses < kSequenceGoodReads) return;
 
     std::int16_t first[DisplayRanges::kFirstCount];
     std::int16_t second[DisplayRanges::kSecondCount];
@@ -166,7 +171,7 @@ void MonitorController::connectSequenceTick() {
                                DisplayRanges::kFirstCount);
     link_.readHoldingRegisters(settings_.slaveId, DisplayRanges::kSecondRead, second,
                                DisplayRanges::kSecondCount);
-    ranges = computeDisplayRanges(first, second, identity.version, ranges);
+    state_.ranges = computeDisplayRanges(first, second, state_.identity.version, state_.ranges);
     applySpeedRange();
     sequenceFinished_ = true;
     connectionRestored();
@@ -174,9 +179,9 @@ void MonitorController::connectSequenceTick() {
     host_.armTimer(kTimerPoll, kPollMs);
     host_.armTimer(kTimerLogClock, kLogClockMs);
     host_.closeConnectingDialog();
-    const int ra = link_.readInputRegisters(settings_.slaveId, kBlockA.firstRef, image.a.data(),
-                                            kBlockA.count);
-    live.local_shutoff = ra == 0 ? image.inA(16) : 0;
+    const int ra = link_.readInputRegisters(settings_.slaveId, kBlockA.firstRef,
+                                            state_.image.a.data(), kBlockA.count);
+    feed_.live.local_shutoff = ra == 0 ? state_.image.inA(16) : 0;
     host_.createRunStopWindow();
     host_.invalidatePanel();
     host_.activateMainWindow();
@@ -208,42 +213,46 @@ std::string PollCounts::line() const {
 }
 
 void MonitorController::pollTick() {
-    ++counts.polls;
+    ++state_.counts.polls;
     const std::int64_t recordTime = clock_.calendarSeconds();
     const int slave = settings_.slaveId;
-    const int ra = link_.readInputRegisters(slave, kBlockA.firstRef, image.a.data(), kBlockA.count);
-    const int firmware = identity.version;
+    const int ra =
+        link_.readInputRegisters(slave, kBlockA.firstRef, state_.image.a.data(), kBlockA.count);
+    const int firmware = state_.identity.version;
     int rb = 0;
     if (readsBlockB105(firmware)) {
-        rb = link_.readInputRegisters(slave, kBlockB105.firstRef, image.b105.data(),
+        rb = link_.readInputRegisters(slave, kBlockB105.firstRef, state_.image.b105.data(),
                                       kBlockB105.count);
     } else if (readsBlockB106(firmware)) {
-        rb = link_.readInputRegisters(slave, kBlockB106.firstRef, image.b106.data(),
+        rb = link_.readInputRegisters(slave, kBlockB106.firstRef, state_.image.b106.data(),
                                       kBlockB106.count);
     }
     const bool blockBOk = rb == 0;
     const bool b106Ok = readsBlockB106(firmware) && blockBOk;
     if (readsBlockB113(firmware)) {
-        link_.readInputRegisters(slave, kBlockB113.firstRef, image.b113.data(), kBlockB113.count);
+        link_.readInputRegisters(slave, kBlockB113.firstRef, state_.image.b113.data(),
+                                 kBlockB113.count);
     }
-    decodeLiveData(image, ranges.indicator_type, ra == 0, b106Ok, live, status);
+    decodeLiveData(state_.image, state_.ranges.indicator_type, ra == 0, b106Ok, feed_.live,
+                   state_.status);
 
     const bool runStop = host_.hasRunStopWindow();
-    if (live.local_shutoff != previousLocalShutoff || status.extShutoffOk != previousExtShutoff) {
+    if (feed_.live.local_shutoff != previousLocalShutoff_ ||
+        state_.status.extShutoffOk != previousExtShutoff_) {
         if (runStop) host_.invalidateRunStopWindow();
     }
-    previousLocalShutoff = live.local_shutoff;
-    previousExtShutoff = status.extShutoffOk;
-    const bool isReadyNow = isReady(live, status);
-    if (isReadyNow != (readyShown != 0)) {
-        readyShown = isReadyNow ? 1 : 0;
+    previousLocalShutoff_ = feed_.live.local_shutoff;
+    previousExtShutoff_ = state_.status.extShutoffOk;
+    const bool isReadyNow = isReady(feed_.live, state_.status);
+    if (isReadyNow != (state_.readyShown != 0)) {
+        state_.readyShown = isReadyNow ? 1 : 0;
         if (runStop) host_.invalidateRunStopWindow();
     }
 
     if (ra == 0 && blockBOk) {
-        ++goodTicks;
-        ++counts.goodTicks;
-        connected = true;
+        ++state_.goodTicks;
+        ++state_.counts.goodTicks;
+        state_.connected = true;
         host_.invalidatePanel();
         // A new hour begins a new file even where the log clock does not run (polling started
         // by Connect after a start-up that found no controller).
@@ -251,24 +260,25 @@ void MonitorController::pollTick() {
         // Opened here, before the record, so that a record the window shows is in the log.
         if (!log_.isOpen()) openLogFileForRecord();
         if (log_.isOpen()) {
-            const int logged = log_.appendLogRecord(LogRecord::fromLiveData(recordTime, live));
-            if (logged != LOG_NOT_OPEN) ++counts.recordsHanded;
+            const int logged =
+                log_.appendLogRecord(LogRecord::fromLiveData(recordTime, feed_.live));
+            if (logged != LOG_NOT_OPEN) ++state_.counts.recordsHanded;
         } else {
-            ++counts.notLogged;
+            ++state_.counts.notLogged;
         }
-        consecutiveFailures = 0;
-        commStatus = 0;
+        state_.consecutiveFailures = 0;
+        state_.commStatus = 0;
     } else {
-        ++counts.badTicks[ra != 0 ? ra : rb];
-        if (consecutiveFailures < kBadTicksToReconnect) ++consecutiveFailures;
+        ++state_.counts.badTicks[ra != 0 ? ra : rb];
+        if (state_.consecutiveFailures < kBadTicksToReconnect) ++state_.consecutiveFailures;
     }
-    if (consecutiveFailures >= kBadTicksToReconnect) {
+    if (state_.consecutiveFailures >= kBadTicksToReconnect) {
         host_.killTimer(kTimerPoll);
         host_.invalidatePanel();
         host_.postCommand(res::kCmdConnect);
-        if (connected && commStatus >= 6) {
-            commStatus = 10;
-            connected = false;
+        if (state_.connected && state_.commStatus >= 6) {
+            state_.commStatus = 10;
+            state_.connected = false;
             host_.killTimer(kTimerPoll);
             host_.refreshStatusBar();
             // Reconnecting by itself, the Connect just posted says how it went.
@@ -280,17 +290,17 @@ void MonitorController::pollTick() {
 
 void MonitorController::logClockTick() {
     const LocalTimeMs now = clock_.localTime();
-    if (headerRequested) {
+    if (headerRequested_) {
         host_.postOpenLogFile(LogWriter::kRequestHeader);
-        headerRequested = false;
+        headerRequested_ = false;
     }
     // A new file for every new local hour, however late the tick that notices it.
-    const LocalTimeMs& prev = previousLocalTime;
+    const LocalTimeMs& prev = previousLocalTime_;
     if (now.hour != prev.hour || now.day != prev.day || now.month != prev.month ||
         now.year != prev.year) {
         host_.postOpenLogFile(LogWriter::kRequestHourChange);
     }
-    previousLocalTime = now;
+    previousLocalTime_ = now;
 }
 
 void MonitorController::openLogFile(int requestKind) {
@@ -308,43 +318,43 @@ void MonitorController::openLogFile(int requestKind) {
 void MonitorController::openLogFileForRecord() {
     // The run's first record comes before the log clock's first tick, which asks for the header.
     const int kind = pendingLogRequest_ < 0 ? LogWriter::kRequestHeader : pendingLogRequest_;
-    log_.openLogFile(kind, identity.version);
+    log_.openLogFile(kind, state_.identity.version);
     if (!log_.isOpen()) return;
     if (kind == LogWriter::kRequestHeader) logHeaderServed_ = true;
     pendingLogRequest_ = LogWriter::kRequestConnect;
 }
 
 void MonitorController::connect() {
-    consecutiveFailures = 1;
+    state_.consecutiveFailures = 1;
     if (link_.isConnected()) link_.closeConnection();
     const int ro = link_.openConnection(settings_.portName);
     std::int16_t regs[DeviceIdentity::kCount];
     const int ri = link_.readHoldingRegisters(settings_.slaveId, DeviceIdentity::kFirstRef, regs,
                                               DeviceIdentity::kCount);
-    identity = DeviceIdentity::fromRegisters(regs);
-    identityRead = ri == 0;
-    serialNumber = identity.serial_number;
+    state_.identity = DeviceIdentity::fromRegisters(regs);
+    state_.identityRead = ri == 0;
+    state_.serialNumber = state_.identity.serial_number;
     std::int16_t check[kCheckCount];
     const int rc =
         link_.readHoldingRegisters(settings_.slaveId, kCheckFirstRef, check, kCheckCount);
     if (ro != 0) {
-        connected = false;
+        state_.connected = false;
         host_.refreshStatusBar();
         connectionFailed(kOpenFailed, kNotice9600, BoxIcon::None, false);
     } else if (ri != 0 || rc != 0) {
-        connected = false;
+        state_.connected = false;
         // Counts failed attempts; bounded so that endless retries cannot overflow it, and
         // stepping over the playback value so that only playback reads as playback.
-        if (commStatus == -1)
-            commStatus = 1;
-        else if (commStatus < kCommStatusCountLimit)
-            ++commStatus;
-        if (commStatus == kCommStatusPlayback) ++commStatus;
+        if (state_.commStatus == -1)
+            state_.commStatus = 1;
+        else if (state_.commStatus < kCommStatusCountLimit)
+            ++state_.commStatus;
+        if (state_.commStatus == kCommStatusPlayback) ++state_.commStatus;
         host_.refreshStatusBar();
         connectionFailed("Communication Time-out!\n", kNotice9600, BoxIcon::None, false);
     } else {
-        connected = true;
-        playbackActive = false;
+        state_.connected = true;
+        feed_.mode = FeedMode::Polling;
         connectionRestored();
         host_.postOpenLogFile(LogWriter::kRequestConnect);
         host_.armTimer(kTimerPoll, kPollMs);
@@ -367,10 +377,10 @@ int MonitorController::commPortReopen(const std::string& programDir) {
 
 void MonitorController::commPortFinish(int openResult) {
     if (link_.isConnected()) {
-        connected = true;
+        state_.connected = true;
         // Each sequence counts afresh, so it needs its own nine good reads and may give up.
-        sequenceAttempts = 0;
-        sequenceSuccesses = 0;
+        state_.sequenceAttempts = 0;
+        state_.sequenceSuccesses = 0;
         host_.armTimer(kTimerSequence, kSequenceAfterCommPortMs);
     } else if (settings_.reconnectAutomatically) {
         // The port chosen is tried from the start again, as at start-up.
@@ -391,18 +401,18 @@ void MonitorController::stopPolling() {
 
 void MonitorController::enterPlayback() {
     cancelReconnect();
-    playbackActive = true;
+    feed_.mode = FeedMode::Playback;
     host_.postCommand(res::kCmdDisconnect);
     host_.killTimer(kTimerPoll);
     log_.closeLogFile();
     host_.invalidatePanel();
-    commStatus = kCommStatusPlayback;
+    state_.commStatus = kCommStatusPlayback;
 }
 
 void MonitorController::runStopClicked() {
-    const std::int16_t value = live.local_shutoff != 0 ? 0 : 1;
+    const std::int16_t value = feed_.live.local_shutoff != 0 ? 0 : 1;
     link_.writeSingleRegister(settings_.slaveId, ref::f_emerg_stop, value);
-    live.local_shutoff = value;
+    feed_.live.local_shutoff = value;
     host_.activateMainWindow();
 }
 
@@ -416,24 +426,24 @@ void MonitorController::shutdown() {
     // logged, so a lost record or a bad line shows without reading the log files.
     if (!countsReported_) {
         countsReported_ = true;
-        counts.recordsLost = log_.lostRecords();
-        std::fprintf(stderr, "orvik-kvx: %s\n", counts.line().c_str());
+        state_.counts.recordsLost = log_.lostRecords();
+        std::fprintf(stderr, "orvik-kvx: %s\n", state_.counts.line().c_str());
     }
 }
 
 StatusTexts MonitorController::statusTexts() const {
     StatusTexts t;
-    t.parts[2] = alarmStatusLine(live, status);
-    t.parts[0] = serialNumberText(serialNumber);
-    t.parts[1] = indicatorText(ranges.indicator_type);
+    t.parts[2] = alarmStatusLine(feed_.live, state_.status);
+    t.parts[0] = serialNumberText(state_.serialNumber);
+    t.parts[1] = indicatorText(state_.ranges.indicator_type);
     // While a new try is planned, why the last one failed and when the next comes say more
     // than the count of failures, and the part is narrow on small screens.
-    t.parts[3] = retryNote_.empty() ? commStatusText(commStatus) : retryNote_;
+    t.parts[3] = retryNote_.empty() ? commStatusText(state_.commStatus) : retryNote_;
     return t;
 }
 
 bool MonitorController::ready() const {
-    return isReady(live, status);
+    return isReady(feed_.live, state_.status);
 }
 
 }  // namespace kvx

@@ -10,6 +10,7 @@
 
 #include "app/core/monitor_clock.h"
 #include "app/core/monitor_host.h"
+#include "app/core/panel_feed.h"
 #include "app/core/program_settings.h"
 #include "app/core/reconnect_backoff.h"
 #include "link/device_link.h"
@@ -39,6 +40,29 @@ struct StatusTexts {
     std::array<std::string, 4> parts;
 };
 
+// What the controller knows of the connection and the device. The decoded record is not here:
+// it is the panel's feed, which the window owns and the log player fills too.
+struct MonitorState {
+    bool connected = false;
+    int commStatus = -1;
+    int consecutiveFailures = -1;
+    int sequenceAttempts = 0;
+    int sequenceSuccesses = 0;
+    int readyShown = 0;  // 1 while the run/stop window was last told READY
+    long goodTicks = 0;  // poll ticks this run whose reads all succeeded
+    PollCounts counts;
+
+    // Device data, kept for the whole run.
+    DeviceIdentity identity;
+    // identity holds the controller's answer to the last identity read; false before any
+    // answer and after a failed read, which leaves it zero.
+    bool identityRead = false;
+    int serialNumber = 0;
+    InputImage image;
+    LiveStatus status;
+    DisplayRanges ranges;
+};
+
 class MonitorController {
   public:
     // Ticks of one connection sequence after which a failing read gives up.
@@ -52,8 +76,9 @@ class MonitorController {
     // Failed Connects are counted up to here and no further.
     static constexpr int kCommStatusCountLimit = 1000000;
 
+    // Polling fills feed's record; Playback and a good Connect switch its mode.
     MonitorController(DeviceLink& link, LogWriter& log, Prompts& prompts, MonitorHost& host,
-                      ProgramSettings& settings, MonitorClock clock);
+                      ProgramSettings& settings, PanelFeed& feed, MonitorClock clock);
 
     // Window creation: log clock reference, vibration -1, the connection-sequence timer.
     void onCreate();
@@ -83,8 +108,8 @@ class MonitorController {
     void commPortFinish(int openResult);
     // Stop: poll timer killed.
     void stopPolling();
-    // The Playback command before its dialog: playback mode, Disconnect posted, polling
-    // stopped, the log file closed, status "Playback Mode". Only a good Connect ends it.
+    // The Playback command before its dialog: the feed in playback mode, Disconnect posted,
+    // polling stopped, the log file closed, status "Playback Mode". Only a good Connect ends it.
     void enterPlayback();
     void runStopClicked();
     // With automatic reconnection, the planned next try of a failed connection: the connection
@@ -98,33 +123,17 @@ class MonitorController {
     StatusTexts statusTexts() const;
     bool ready() const;
 
-    // Connection state.
-    bool connected = false;
-    bool playbackActive = false;
-    int commStatus = -1;
-    int consecutiveFailures = -1;
-    bool headerRequested = true;
-    int sequenceAttempts = 0;
-    int sequenceSuccesses = 0;
-    LocalTimeMs previousLocalTime;
-    int previousLocalShutoff = 0;
-    int previousExtShutoff = -1;
-    int readyShown = 0;
-    long goodTicks = 0;  // poll ticks this run whose reads all succeeded
-    PollCounts counts;
-
-    // Device data, kept for the whole run.
-    DeviceIdentity identity;
-    // identity holds the controller's answer to the last identity read; false before any
-    // answer and after a failed read, which leaves it zero.
-    bool identityRead = false;
-    int serialNumber = 0;
-    InputImage image;
-    LiveData live;
-    LiveStatus status;
-    DisplayRanges ranges;
+    // The controller's state, to read; only the controller writes it.
+    const MonitorState& state() const { return state_; }
+    // A settings screen changed what the panel's scales are drawn from: the panel follows the
+    // values the controller now holds until the next connection sequence reads them again.
+    void followRanges(const DisplayRanges& ranges);
 
   private:
+    // Tests only: puts the controller in a state its API reaches only after very many steps
+    // (a failed-Connect count near its limit). Defined by the tests.
+    friend struct MonitorControllerTestAccess;
+
     void showBox(const char* text, const char* title, BoxIcon icon, bool owned);
     // A failed connection: a box for the user, or with automatic reconnection the text on the
     // status line and a new try planned after a growing pause.
@@ -138,7 +147,14 @@ class MonitorController {
     Prompts& prompts_;
     MonitorHost& host_;
     ProgramSettings& settings_;
+    PanelFeed& feed_;
     MonitorClock clock_;
+    MonitorState state_;
+    bool headerRequested_ = true;  // the log clock's once-a-run header request is yet to come
+    LocalTimeMs previousLocalTime_;
+    // The shutoffs the run/stop window was last drawn for.
+    int previousLocalShutoff_ = 0;
+    int previousExtShutoff_ = -1;
     bool countsReported_ = false;
     ReconnectBackoff backoff_;
     std::string retryNote_;          // on the status line while a new try is planned

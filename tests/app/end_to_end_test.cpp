@@ -93,15 +93,16 @@ TEST_F(EndToEndTest, ConnectsPollsAndFillsTheStatusBar) {
     ASSERT_TRUE(waitForStatus("Communication Status: Receiving data", 3000));
     // The engine comes up to speed; the panel's record follows the simulator's registers.
     ASSERT_TRUE(
-        QTest::qWaitFor([&] { return window->controller().live.engine_speed > 300; }, 10000));
+        QTest::qWaitFor([&] { return window->panelFeed().live.engine_speed > 300; }, 10000));
     const int simSpeed = sim.withEngine([](sim::ControllerEngine& e) { return e.input(35); });
-    EXPECT_NEAR(window->controller().live.engine_speed, simSpeed, 200);
-    EXPECT_EQ(window->controller().live.exhaust_temp, window->controller().image.inA(9));
-    const MonitorController& mc = window->controller();
+    EXPECT_NEAR(window->panelFeed().live.engine_speed, simSpeed, 200);
+    EXPECT_EQ(window->panelFeed().live.exhaust_temp, window->controller().state().image.inA(9));
+    const MonitorState& state = window->controller().state();
     EXPECT_EQ(window->statusPart(0), " Orvik Dravo Serial Nr: 2417");
     EXPECT_EQ(window->statusPart(1),
-              QString::fromStdString(" Indicator: " + std::to_string(mc.ranges.indicator_type)));
-    EXPECT_EQ(window->statusPart(2), QString::fromStdString(alarmStatusLine(mc.live, mc.status)));
+              QString::fromStdString(" Indicator: " + std::to_string(state.ranges.indicator_type)));
+    EXPECT_EQ(window->statusPart(2),
+              QString::fromStdString(alarmStatusLine(window->panelFeed().live, state.status)));
     EXPECT_TRUE(window->statusPart(2).startsWith("Alarm Status:"));
 }
 
@@ -180,7 +181,7 @@ TEST_F(EndToEndTest, LogFileHasTheHeaderAndOneRecordPerGoodTick) {
     QTest::qWait(2500);
     prompts.answers.push_back(kAnswerYes);
     ASSERT_TRUE(window->close());
-    const long good = window->controller().goodTicks;
+    const long good = window->controller().state().goodTicks;
     const auto bytes = fileBytes(path);
     ASSERT_GE(bytes.size(), static_cast<std::size_t>(kLogHeaderSize));
     std::string title;
@@ -204,13 +205,13 @@ TEST_F(EndToEndTest, PulledCableGivesSixBadTicksAConnectAndRecoversByF12) {
     make();
     window->startUp();
     ASSERT_TRUE(waitForStatus("Communication Status: Receiving data", 3000));
-    const long goodBefore = window->controller().goodTicks;
+    const long goodBefore = window->controller().state().goodTicks;
     sim.pullCable(4000);
     ASSERT_TRUE(QTest::qWaitFor([&] { return prompts.boxes.size() >= 1; }, 8000));
     EXPECT_EQ(prompts.boxes[0].text, "Communication Time-out!\n");
     EXPECT_EQ(prompts.boxes[0].title, "Notice(B_9600)");
-    EXPECT_LE(window->controller().goodTicks - goodBefore, 1);
-    EXPECT_FALSE(window->controller().connected);
+    EXPECT_LE(window->controller().state().goodTicks - goodBefore, 1);
+    EXPECT_FALSE(window->controller().state().connected);
     EXPECT_FALSE(window->timers().isArmed(5001));
     // Shown as soon as the Connect failed, without waiting for a repaint.
     EXPECT_EQ(window->statusPart(3), "Communication Status: Time-out");
@@ -219,7 +220,7 @@ TEST_F(EndToEndTest, PulledCableGivesSixBadTicksAConnectAndRecoversByF12) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !sim.cablePulled(); }, 6000));
     QTest::keyClick(window.get(), Qt::Key_F12);
     ASSERT_TRUE(waitForStatus("Communication Status: Receiving data", 3000));
-    EXPECT_TRUE(window->controller().connected);
+    EXPECT_TRUE(window->controller().state().connected);
     EXPECT_TRUE(window->logWriter().isOpen());  // Connect asked for the log file again
     EXPECT_EQ(prompts.boxes.size(), 1u);
 }
@@ -234,7 +235,7 @@ TEST_F(EndToEndTest, NoControllerShowsTheTimeoutBoxOnceAndPollsNothing) {
     EXPECT_EQ(prompts.boxes.size(), 1u);
     EXPECT_EQ(prompts.boxes[0].title, "Communication Timeout");
     EXPECT_FALSE(window->timers().isArmed(5001));
-    EXPECT_EQ(window->controller().goodTicks, 0);
+    EXPECT_EQ(window->controller().state().goodTicks, 0);
     window->panelView()->update();
     ASSERT_TRUE(waitForStatus("Communication Status: Waiting for data", 2000));
     EXPECT_EQ(window->windowTitle(), "Orvik Dravo Viewer V.1.37 ");
@@ -247,7 +248,7 @@ TEST_F(EndToEndTest, PortThatCannotBeOpened) {
     ASSERT_EQ(prompts.boxes.size(), 1u);
     EXPECT_EQ(prompts.boxes[0].text, "Error opening communication port!\n");
     EXPECT_EQ(prompts.boxes[0].title, "Notice(B_9600)");
-    EXPECT_FALSE(window->controller().connected);
+    EXPECT_FALSE(window->controller().state().connected);
     // Connect says the same, and the window keeps running.
     window->onCommand(res::kCmdConnect);
     ASSERT_EQ(prompts.boxes.size(), 2u);
@@ -269,17 +270,17 @@ TEST_F(EndToEndTest, ReconnectAutomaticallyRidesOutAPulledCableWithoutABox) {
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return window->statusPart(3).contains("Communication Time-out!"); }, 8000));
     EXPECT_TRUE(window->statusPart(3).contains("Next try at"));
-    EXPECT_FALSE(window->controller().connected);
-    const long goodWhilePulled = window->controller().goodTicks;
+    EXPECT_FALSE(window->controller().state().connected);
+    const long goodWhilePulled = window->controller().state().goodTicks;
     ASSERT_TRUE(QTest::qWaitFor([&] { return !sim.cablePulled(); }, 10000));
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return window->controller().goodTicks > goodWhilePulled + 5; }, 20000));
+        [&] { return window->controller().state().goodTicks > goodWhilePulled + 5; }, 20000));
     ASSERT_TRUE(waitForStatus("Communication Status: Receiving data", 3000));
     EXPECT_TRUE(window->logWriter().isOpen());
     EXPECT_TRUE(prompts.boxes.empty()) << prompts.boxes[0].text;
     prompts.answers.push_back(kAnswerYes);
     ASSERT_TRUE(window->close());
-    const PollCounts& c = window->controller().counts;
+    const PollCounts& c = window->controller().state().counts;
     EXPECT_EQ(c.recordsHanded - c.recordsLost + c.notLogged, c.goodTicks);
 }
 
@@ -344,7 +345,7 @@ TEST_F(EndToEndTest, RunStopButtonWritesTheEmergencyStop) {
     rs->button()->click();
     EXPECT_EQ(sim.withEngine([](sim::ControllerEngine& e) { return e.holding(34); }), 1);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !rs->button()->shownReady(); }, 3000));
-    EXPECT_EQ(window->controller().live.local_shutoff, 1);
+    EXPECT_EQ(window->panelFeed().live.local_shutoff, 1);
     rs->button()->click();
     EXPECT_EQ(sim.withEngine([](sim::ControllerEngine& e) { return e.holding(34); }), 0);
 }
@@ -365,7 +366,7 @@ TEST_F(EndToEndTest, EscEndsAtOnceWithEveryRecordInTheFile) {
     for (int id : {5001, 5004})
         EXPECT_FALSE(window->timers().isArmed(id));
     // Every record handed to the writer is in the file, whole.
-    const long good = window->controller().goodTicks;
+    const long good = window->controller().state().goodTicks;
     const auto size = fs::file_size(path);
     EXPECT_EQ((size - kLogHeaderSize) % kLogRecordSize, 0u);
     EXPECT_EQ(static_cast<long>((size - kLogHeaderSize) / kLogRecordSize), good);
@@ -383,8 +384,9 @@ TEST_F(EndToEndTest, NoToTheCloseConfirmationKeepsPollingAndLogging) {
     EXPECT_EQ(prompts.boxes[0].buttons, BoxButtons::YesNo);
     EXPECT_EQ(prompts.boxes[0].icon, BoxIcon::Question);
     EXPECT_TRUE(window->isVisible());
-    const long good = window->controller().goodTicks;
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->controller().goodTicks > good + 3; }, 3000));
+    const long good = window->controller().state().goodTicks;
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return window->controller().state().goodTicks > good + 3; }, 3000));
     EXPECT_TRUE(window->logWriter().isOpen());
     EXPECT_TRUE(link->isConnected());
 

@@ -197,8 +197,8 @@ TEST_F(MainWindowTest, StartUpReadsBothConfigurationFiles) {
     startPolling();
     EXPECT_EQ(link.openedName, "COM9");
     EXPECT_EQ(link.calls.back().slave, 4);
-    EXPECT_DOUBLE_EQ(window->controller().ranges.speedMin, 500);
-    EXPECT_DOUBLE_EQ(window->controller().ranges.speedMax, 2500);
+    EXPECT_DOUBLE_EQ(window->controller().state().ranges.speedMin, 500);
+    EXPECT_DOUBLE_EQ(window->controller().state().ranges.speedMax, 2500);
 }
 
 TEST_F(MainWindowTest, PortThatDoesNotOpenLeavesTheWindowWaiting) {
@@ -208,7 +208,7 @@ TEST_F(MainWindowTest, PortThatDoesNotOpenLeavesTheWindowWaiting) {
     ASSERT_EQ(prompts.boxes.size(), 1u);
     EXPECT_EQ(prompts.boxes[0].text, "Error opening communication port!\n");
     EXPECT_EQ(prompts.boxes[0].title, "Notice(B_9600)");
-    EXPECT_FALSE(window->controller().connected);
+    EXPECT_FALSE(window->controller().state().connected);
     ASSERT_TRUE(nextPaint());
     EXPECT_EQ(window->statusPart(3), "Communication Status: Waiting for data");
     QTest::qWait(500);
@@ -221,7 +221,7 @@ TEST_F(MainWindowTest, CancelInTheConnectingDialogStopsTheSequence) {
     make();
     whenModal("110", [](QWidget& d) { press(d, "2"); });
     window->startUp();
-    EXPECT_FALSE(window->controller().connected);
+    EXPECT_FALSE(window->controller().state().connected);
     EXPECT_FALSE(window->timers().isArmed(5003));
     const int reads = link.countReads('H', 1);
     QTest::qWait(600);
@@ -243,7 +243,7 @@ TEST_F(MainWindowTest, ConnectingDialogGivesUpAfter300TicksWithOneBox) {
                             "device ID settings."),
               1);
     EXPECT_EQ(prompts.boxes.at(0).title, "Communication Timeout");
-    EXPECT_FALSE(window->controller().connected);
+    EXPECT_FALSE(window->controller().state().connected);
     QTest::qWait(1500);  // the sequence must not give up a second time
     EXPECT_EQ(prompts.boxes.size(), 1u);
 }
@@ -264,7 +264,7 @@ TEST_F(MainWindowTest, GiveUpBoxLeftOpenStopsTheSequenceAtOnce) {
     ASSERT_TRUE(held);
     EXPECT_EQ(prompts.boxes.size(), 1u);
     EXPECT_EQ(prompts.boxes.at(0).title, "Communication Timeout");
-    EXPECT_FALSE(window->controller().connected);
+    EXPECT_FALSE(window->controller().state().connected);
     EXPECT_FALSE(window->timers().isArmed(5003));
 }
 
@@ -276,7 +276,7 @@ TEST_F(MainWindowTest, PollingFillsTheStatusBar) {
     EXPECT_EQ(window->statusPart(0), " Orvik Dravo Serial Nr: 2417");
     EXPECT_EQ(window->statusPart(1), " Indicator: 1");
     EXPECT_EQ(window->statusPart(2), "Alarm Status:  Overspeed ! ");
-    EXPECT_EQ(window->controller().live.engine_speed, 1200);
+    EXPECT_EQ(window->panelFeed().live.engine_speed, 1200);
 }
 
 TEST_F(MainWindowTest, StatusBarPartsFollowTheWindowWidth) {
@@ -363,9 +363,11 @@ TEST_F(MainWindowTest, StatusPartTextsFitFrom1366OrShowAsTooltip) {
 
     // What the window shows: whole, no tooltip; too long for the part, the tooltip holds it.
     window->resize(1366, 700);
-    auto& mc = window->controller();
-    mc.serialNumber = 12345;
-    mc.live.alarm_flags = 0x07FF;
+    // A controller of serial number 12345 with every alarm on, connected and polled once.
+    link.holding[3] = 12345;
+    link.input[18] = 0x07FF;
+    window->controller().connect();
+    window->controller().pollTick();
     window->panelView()->update();
     ASSERT_TRUE(nextPaint());
     EXPECT_EQ(partAt(0)->text(), QString::fromStdString(serialNumberText(12345)));
@@ -410,7 +412,8 @@ TEST_F(MainWindowTest, SerialNumberPartHoldsEveryFiveDigitNumberFrom1024Pixels) 
     }
     // What the window shows at 1024: the whole text, and no tooltip standing in for it.
     window->resize(1024, 700);
-    window->controller().serialNumber = 32767;
+    link.holding[3] = 32767;
+    window->controller().connect();  // reads the serial number
     window->panelView()->update();
     ASSERT_TRUE(nextPaint());
     EXPECT_EQ(part0->text(), " Orvik Dravo Serial Nr: 32767");

@@ -15,6 +15,15 @@
 #include "tests/support/fake_link.h"
 #include "ui/scripted_prompts.h"
 
+namespace kvx {
+
+// Past the controller's API, for a state it reaches only after a million failed Connects.
+struct MonitorControllerTestAccess {
+    static void setCommStatus(MonitorController& m, int value) { m.state_.commStatus = value; }
+};
+
+}  // namespace kvx
+
 namespace kvx::test {
 namespace {
 
@@ -81,7 +90,7 @@ class MonitorControllerTest : public ::testing::Test {
               ("kvx_mc_" + std::to_string(::getpid()) + "_" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name())),
           log((fs::create_directories(dir), dir.string()), clock.logClock()),
-          mc(link, log, prompts, host, settings, clock.clock()) {
+          mc(link, log, prompts, host, settings, feed, clock.clock()) {
         settings.slaveId = 7;
         link.holding[2] = 117;   // firmware 1.17
         link.holding[3] = 2417;  // serial number
@@ -114,13 +123,14 @@ class MonitorControllerTest : public ::testing::Test {
     FakeHost host;
     ProgramSettings settings;
     LogWriter log;
+    PanelFeed feed;  // the window's, which the controller's polling fills
     MonitorController mc;
 };
 
 TEST_F(MonitorControllerTest, CreationArmsTheSequenceTimerOnly) {
     mc.onCreate();
     EXPECT_EQ(host.armed, (std::map<int, int>{{5003, 200}}));
-    EXPECT_EQ(mc.live.vibration, -1);
+    EXPECT_EQ(feed.live.vibration, -1);
     // Nothing is read while connected is still false.
     mc.connectSequenceTick();
     EXPECT_TRUE(link.calls.empty());
@@ -130,12 +140,12 @@ TEST_F(MonitorControllerTest, StartUpSetsTheReplyTimeOutBeforeOpening) {
     EXPECT_TRUE(mc.openPortAtStartUp(3000));
     EXPECT_EQ(link.timeout, 3000);
     EXPECT_EQ(link.openedName, "COM5");
-    EXPECT_TRUE(mc.connected);
+    EXPECT_TRUE(mc.state().connected);
 
     link.closeConnection();
     link.openResult = MBR_OPEN_FAILED;
     EXPECT_FALSE(mc.openPortAtStartUp(3000));
-    EXPECT_FALSE(mc.connected);
+    EXPECT_FALSE(mc.state().connected);
     ASSERT_EQ(prompts.boxes.size(), 1u);
     EXPECT_EQ(prompts.boxes[0].text, "Error opening communication port!\n");
     EXPECT_EQ(prompts.boxes[0].title, "Notice(B_9600)");
@@ -158,14 +168,14 @@ TEST_F(MonitorControllerTest, SequenceCompletesOnTheNinthGoodIdentityRead) {
     EXPECT_EQ(host.runStopCreated, 1);
     EXPECT_EQ(host.repaints, 1);
     EXPECT_EQ(host.activated, 1);
-    EXPECT_EQ(mc.serialNumber, 2417);
+    EXPECT_EQ(mc.state().serialNumber, 2417);
     // Ranges from references 23..32 and 76..93 for slave 7.
     EXPECT_EQ(link.countReads('H', 23), 1);
     EXPECT_EQ(link.countReads('H', 76), 1);
     EXPECT_EQ(link.calls[link.calls.size() - 2].slave, 7);
-    EXPECT_DOUBLE_EQ(mc.ranges.loadMin, 10.0);
-    EXPECT_DOUBLE_EQ(mc.ranges.loadMax, 300.0);
-    EXPECT_EQ(mc.ranges.indicator_type, 1);
+    EXPECT_DOUBLE_EQ(mc.state().ranges.loadMin, 10.0);
+    EXPECT_DOUBLE_EQ(mc.state().ranges.loadMax, 300.0);
+    EXPECT_EQ(mc.state().ranges.indicator_type, 1);
     EXPECT_TRUE(prompts.boxes.empty());
 }
 
@@ -174,14 +184,14 @@ TEST_F(MonitorControllerTest, SequenceKeepsTheSpeedRangeOfTheScalingFile) {
     settings.speedMax = 2500;
     mc.applySpeedRange();
     connectThroughSequence();
-    EXPECT_DOUBLE_EQ(mc.ranges.speedMin, 500.0);
-    EXPECT_DOUBLE_EQ(mc.ranges.speedMax, 2500.0);
+    EXPECT_DOUBLE_EQ(mc.state().ranges.speedMin, 500.0);
+    EXPECT_DOUBLE_EQ(mc.state().ranges.speedMax, 2500.0);
 }
 
 TEST_F(MonitorControllerTest, SequenceTakesLocalShutoffFromOneBlockARead) {
     link.input[16] = 1;
     connectThroughSequence();
-    EXPECT_EQ(mc.live.local_shutoff, 1);
+    EXPECT_EQ(feed.live.local_shutoff, 1);
 }
 
 TEST_F(MonitorControllerTest, SilentControllerGivesUpOnTheTwentiethAttemptWithOneBox) {
@@ -200,7 +210,7 @@ TEST_F(MonitorControllerTest, SilentControllerGivesUpOnTheTwentiethAttemptWithOn
     EXPECT_EQ(host.armed.count(5003), 0u);
     EXPECT_EQ(host.dialogClosed, 1);
     EXPECT_EQ(host.armed.count(5001), 0u);
-    EXPECT_EQ(mc.identity.version, 0);
+    EXPECT_EQ(mc.state().identity.version, 0);
     EXPECT_EQ(host.title, "");  // no good read, the start title stays
 }
 
@@ -217,7 +227,7 @@ TEST_F(MonitorControllerTest, LineThatFailsAfterTheTwentiethAttemptStillGivesUp)
         mc.connectSequenceTick();
     link.silent = false;
     mc.connectSequenceTick();  // the 20th attempt is the 9th good read: done
-    EXPECT_EQ(mc.sequenceSuccesses, 9);
+    EXPECT_EQ(mc.state().sequenceSuccesses, 9);
     EXPECT_EQ(host.armed.count(5001), 1u);
 
     // A fresh sequence where the 20th read succeeds short of nine, then the line dies.
@@ -238,11 +248,11 @@ TEST_F(MonitorControllerTest, LineThatFailsAfterTheTwentiethAttemptStillGivesUp)
 
 TEST_F(MonitorControllerTest, SecondSequenceCountsAfresh) {
     connectThroughSequence();
-    EXPECT_EQ(mc.sequenceSuccesses, 9);
+    EXPECT_EQ(mc.state().sequenceSuccesses, 9);
     host.armed.clear();
     mc.commPortFinish(0);
     EXPECT_EQ(host.armed[5003], 500);
-    EXPECT_EQ(mc.sequenceAttempts, 0);
+    EXPECT_EQ(mc.state().sequenceAttempts, 0);
     mc.connectSequenceTick();
     // One good read is not enough for the second sequence.
     EXPECT_EQ(host.armed.count(5001), 0u);
@@ -261,8 +271,9 @@ TEST_F(MonitorControllerTest, PollReadsTheBlocksOfTheFirmware) {
                           {112, {1, 51}}, {113, {1, 51, 92}}, {117, {1, 51, 92}}};
     link.open = true;
     for (const auto& c : cases) {
+        link.holding[2] = static_cast<std::int16_t>(c.firmware);
+        mc.connect();  // reads the firmware version
         link.calls.clear();
-        mc.identity.version = static_cast<std::int16_t>(c.firmware);
         mc.pollTick();
         std::vector<int> refs;
         std::vector<int> counts;
@@ -288,10 +299,10 @@ TEST_F(MonitorControllerTest, GoodTickRepaintsLogsAndResetsTheCounters) {
     const std::string path = log.path();
     mc.pollTick();
     EXPECT_EQ(host.repaints, before + 2);
-    EXPECT_EQ(mc.commStatus, 0);
-    EXPECT_EQ(mc.consecutiveFailures, 0);
-    EXPECT_EQ(mc.live.exhaust_temp, 650);
-    EXPECT_EQ(mc.live.engine_speed, 1500);
+    EXPECT_EQ(mc.state().commStatus, 0);
+    EXPECT_EQ(mc.state().consecutiveFailures, 0);
+    EXPECT_EQ(feed.live.exhaust_temp, 650);
+    EXPECT_EQ(feed.live.engine_speed, 1500);
     log.closeLogFile();
     const auto bytes = fileBytes(path);
     ASSERT_EQ(bytes.size(), static_cast<std::size_t>(kLogHeaderSize + 2 * kLogRecordSize));
@@ -327,10 +338,10 @@ TEST_F(MonitorControllerTest, FailedBlockBMakesTheTickBadButBlock113DoesNot) {
     connectThroughSequence();
     link.failInput[92] = true;
     mc.pollTick();
-    EXPECT_EQ(mc.consecutiveFailures, 0);
+    EXPECT_EQ(mc.state().consecutiveFailures, 0);
     link.failInput[51] = true;
     mc.pollTick();
-    EXPECT_EQ(mc.consecutiveFailures, 1);
+    EXPECT_EQ(mc.state().consecutiveFailures, 1);
 }
 
 TEST_F(MonitorControllerTest, SixBadTicksAfterRepeatedFailedConnectsShowTheTimeOutBox) {
@@ -338,11 +349,10 @@ TEST_F(MonitorControllerTest, SixBadTicksAfterRepeatedFailedConnectsShowTheTimeO
     link.silent = true;
     for (int i = 0; i < 6; ++i)
         mc.connect();
-    EXPECT_EQ(mc.commStatus, 6);
+    EXPECT_EQ(mc.state().commStatus, 6);
     link.silent = false;
-    mc.identity.version = 117;
     mc.connect();  // succeeds; the time-out count stays, the failure count is 1
-    ASSERT_TRUE(mc.connected);
+    ASSERT_TRUE(mc.state().connected);
     prompts.boxes.clear();
     link.failInput[1] = true;
     for (int i = 0; i < 4; ++i)
@@ -354,49 +364,49 @@ TEST_F(MonitorControllerTest, SixBadTicksAfterRepeatedFailedConnectsShowTheTimeO
     EXPECT_EQ(prompts.boxes[0].title, "VUVUV_EVI: Info");
     EXPECT_EQ(prompts.boxes[0].icon, BoxIcon::Warning);
     EXPECT_TRUE(prompts.boxes[0].owned);
-    EXPECT_EQ(mc.commStatus, 10);
-    EXPECT_FALSE(mc.connected);
+    EXPECT_EQ(mc.state().commStatus, 10);
+    EXPECT_FALSE(mc.state().connected);
 }
 
 TEST_F(MonitorControllerTest, ConnectOutcomes) {
     // The port does not open.
     link.openResult = MBR_OPEN_FAILED;
     mc.connect();
-    EXPECT_FALSE(mc.connected);
+    EXPECT_FALSE(mc.state().connected);
     EXPECT_EQ(prompts.boxes.back().text, "Error opening communication port!\n");
-    EXPECT_EQ(mc.commStatus, -1);
-    EXPECT_EQ(mc.consecutiveFailures, 1);
+    EXPECT_EQ(mc.state().commStatus, -1);
+    EXPECT_EQ(mc.state().consecutiveFailures, 1);
 
     // It opens, but nothing answers: the time-out count starts at 1, not 0.
     link.openResult = 0;
     link.silent = true;
     mc.connect();
-    EXPECT_FALSE(mc.connected);
+    EXPECT_FALSE(mc.state().connected);
     EXPECT_EQ(prompts.boxes.back().text, "Communication Time-out!\n");
     EXPECT_EQ(prompts.boxes.back().title, "Notice(B_9600)");
-    EXPECT_EQ(mc.commStatus, 1);
+    EXPECT_EQ(mc.state().commStatus, 1);
     EXPECT_EQ(mc.statusTexts().parts[3], "Communication Status: Time-out");
     EXPECT_EQ(host.statusRefreshes, 2);
     mc.connect();
-    EXPECT_EQ(mc.commStatus, 2);
+    EXPECT_EQ(mc.state().commStatus, 2);
 
     // The check read alone failing is enough.
     link.silent = false;
     link.failHolding[27] = true;
     mc.connect();
-    EXPECT_FALSE(mc.connected);
-    EXPECT_EQ(mc.commStatus, 3);
+    EXPECT_FALSE(mc.state().connected);
+    EXPECT_EQ(mc.state().commStatus, 3);
 
     link.failHolding[27] = false;
     prompts.boxes.clear();
-    mc.playbackActive = true;
+    mc.enterPlayback();
     mc.connect();
-    EXPECT_TRUE(mc.connected);
-    EXPECT_FALSE(mc.playbackActive);
+    EXPECT_TRUE(mc.state().connected);
+    EXPECT_FALSE(feed.playback());
     EXPECT_TRUE(prompts.boxes.empty());
     EXPECT_EQ(host.logRequests, std::vector<int>{LogWriter::kRequestConnect});
     EXPECT_EQ(host.armed, (std::map<int, int>{{5001, 200}}));
-    EXPECT_EQ(mc.serialNumber, 2417);
+    EXPECT_EQ(mc.state().serialNumber, 2417);
     // Every Connect closed the port it had opened before opening it again.
     int opens = 0, closes = 0;
     for (const auto& c : link.calls) {
@@ -417,7 +427,7 @@ TEST_F(MonitorControllerTest, DisconnectStopsPollingAndClosesPortAndLog) {
     EXPECT_FALSE(log.isOpen());
     EXPECT_FALSE(link.isConnected());
     EXPECT_EQ(fileBytes(path).size(), static_cast<std::size_t>(kLogRecordSize));
-    EXPECT_TRUE(mc.connected);  // left as it is
+    EXPECT_TRUE(mc.state().connected);  // left as it is
 }
 
 TEST_F(MonitorControllerTest, PlaybackStopsPollingAndLoggingUntilAGoodConnect) {
@@ -428,23 +438,23 @@ TEST_F(MonitorControllerTest, PlaybackStopsPollingAndLoggingUntilAGoodConnect) {
     host.posted.clear();
     const int repaints = host.repaints;
     mc.enterPlayback();
-    EXPECT_TRUE(mc.playbackActive);
+    EXPECT_TRUE(feed.playback());
     EXPECT_EQ(host.posted, std::vector<int>{res::kCmdDisconnect});
     EXPECT_EQ(host.armed.count(5001), 0u);
     EXPECT_EQ(host.armed.count(5004), 1u);  // the log clock keeps running
     EXPECT_FALSE(log.isOpen());
     EXPECT_EQ(fileBytes(path).size(), static_cast<std::size_t>(kLogRecordSize));
-    EXPECT_EQ(mc.commStatus, 100);
+    EXPECT_EQ(mc.state().commStatus, 100);
     EXPECT_EQ(mc.statusTexts().parts[3], "Communication Status: Playback Mode");
     EXPECT_EQ(host.repaints, repaints + 1);
 
     // A failed Connect leaves playback mode; a good one ends it.
     link.failHolding[1] = true;  // the identity read
     mc.connect();
-    EXPECT_TRUE(mc.playbackActive);
+    EXPECT_TRUE(feed.playback());
     link.failHolding[1] = false;
     mc.connect();
-    EXPECT_FALSE(mc.playbackActive);
+    EXPECT_FALSE(feed.playback());
     EXPECT_EQ(host.armed.count(5001), 1u);
 }
 
@@ -491,7 +501,7 @@ struct Rig {
         ProgramSettings& settings)
         : dir((fs::create_directories(d), d)),
           log(dir.string(), clock.logClock()),
-          mc(link, log, prompts, host, settings, clock.clock()) {}
+          mc(link, log, prompts, host, settings, feed, clock.clock()) {}
     void startUp() {
         mc.onCreate();
         ASSERT_TRUE(mc.openPortAtStartUp(3000));
@@ -512,6 +522,7 @@ struct Rig {
     fs::path dir;
     FakeHost host;
     LogWriter log;
+    PanelFeed feed;
     MonitorController mc;
 };
 
@@ -559,8 +570,8 @@ TEST_F(MonitorControllerTest, EveryGoodTickIsLoggedFromTheFirstOn) {
         if (bytes.size() >= static_cast<std::size_t>(kLogHeaderSize + kLogRecordSize)) {
             EXPECT_EQ(decodeLogRecord(bytes.data() + kLogHeaderSize).time, 1767258000);
         }
-        EXPECT_EQ(rig.mc.counts.notLogged, 0);
-        EXPECT_EQ(rig.mc.counts.recordsHanded, c.wantRecords);
+        EXPECT_EQ(rig.mc.state().counts.notLogged, 0);
+        EXPECT_EQ(rig.mc.state().counts.recordsHanded, c.wantRecords);
     }
 }
 
@@ -652,7 +663,7 @@ TEST_F(MonitorControllerTest, StatusTextsFollowTheState) {
     EXPECT_EQ(t.parts[2], "Alarm Status:  Low supply pressure !  Press Xducer Failed ! ");
     EXPECT_EQ(t.parts[0], " Orvik Dravo Serial Nr: 2417");
     EXPECT_EQ(t.parts[1], " Indicator: 1");
-    mc.commStatus = 100;
+    mc.enterPlayback();
     EXPECT_EQ(mc.statusTexts().parts[3], "Communication Status: Playback Mode");
 }
 
@@ -668,9 +679,9 @@ TEST_F(MonitorControllerTest, FailedConnectCountsStepOverPlayback) {
         {limit, limit},
     };
     for (const auto& c : cases) {
-        mc.commStatus = c.before;
+        MonitorControllerTestAccess::setCommStatus(mc, c.before);
         mc.connect();
-        EXPECT_EQ(mc.commStatus, c.after) << c.before;
+        EXPECT_EQ(mc.state().commStatus, c.after) << c.before;
         EXPECT_EQ(mc.statusTexts().parts[3], "Communication Status: Time-out") << c.before;
     }
 }
@@ -678,7 +689,7 @@ TEST_F(MonitorControllerTest, FailedConnectCountsStepOverPlayback) {
 TEST_F(MonitorControllerTest, RunStopWindowRedrawsWhenReadinessOrShutoffsChange) {
     connectThroughSequence();
     mc.pollTick();  // ready now: previous external shutoff was -1, so a redraw too
-    EXPECT_EQ(mc.readyShown, 1);
+    EXPECT_EQ(mc.state().readyShown, 1);
     const int after = host.runStopRedraws;
     EXPECT_GE(after, 1);
     mc.pollTick();
@@ -686,7 +697,7 @@ TEST_F(MonitorControllerTest, RunStopWindowRedrawsWhenReadinessOrShutoffsChange)
     link.input[16] = 1;  // local shutoff: both the shutoff and the READY state change
     mc.pollTick();
     EXPECT_EQ(host.runStopRedraws, after + 2);
-    EXPECT_EQ(mc.readyShown, 0);
+    EXPECT_EQ(mc.state().readyShown, 0);
     EXPECT_FALSE(mc.ready());
 }
 
@@ -694,11 +705,11 @@ TEST_F(MonitorControllerTest, RunStopClickTogglesTheEmergencyStop) {
     connectThroughSequence();
     mc.runStopClicked();
     EXPECT_EQ(link.holding[34], 1);
-    EXPECT_EQ(mc.live.local_shutoff, 1);
+    EXPECT_EQ(feed.live.local_shutoff, 1);
     EXPECT_EQ(link.calls.back().slave, 7);
     mc.runStopClicked();
     EXPECT_EQ(link.holding[34], 0);
-    EXPECT_EQ(mc.live.local_shutoff, 0);
+    EXPECT_EQ(feed.live.local_shutoff, 0);
     EXPECT_EQ(host.activated, 3);
 }
 
@@ -755,8 +766,8 @@ TEST_F(MonitorControllerTest, CountsEveryPollByOutcomeForTheLineAtTheEnd) {
     link.open = true;
     mc.pollTick();
     mc.shutdown();
-    EXPECT_EQ(mc.counts.polls, 9);
-    EXPECT_EQ(mc.counts.line(),
+    EXPECT_EQ(mc.state().counts.polls, 9);
+    EXPECT_EQ(mc.state().counts.line(),
               "polls 9, good ticks 5, bad ticks 4 (2: 1, 132: 3), records logged 5, records lost "
               "0, good ticks without a log file 0");
 }

@@ -482,8 +482,8 @@ TEST_F(PlaybackWindowTest, ARecordedRunPlaysBackThroughThePanelUntilConnect) {
     // Some seconds of a running engine, so records differ.
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
-            return window->controller().goodTicks > 25 &&
-                   window->controller().live.engine_speed > 300;
+            return window->controller().state().goodTicks > 25 &&
+                   window->panelFeed().live.engine_speed > 300;
         },
         15000));
 
@@ -494,10 +494,10 @@ TEST_F(PlaybackWindowTest, ARecordedRunPlaysBackThroughThePanelUntilConnect) {
         auto& d = static_cast<PlaybackDialog&>(w);
         ran = true;
         // Entering playback stopped polling and closed the log file: it can be read whole.
-        EXPECT_TRUE(window->controller().playbackActive);
+        EXPECT_TRUE(window->panelFeed().playback());
         EXPECT_FALSE(window->timers().isArmed(kTimerPoll));
         EXPECT_FALSE(window->logWriter().isOpen());
-        EXPECT_EQ(window->controller().commStatus, 100);
+        EXPECT_EQ(window->controller().state().commStatus, 100);
         LogReader reader;
         ASSERT_EQ(reader.open(path), LOG_OK);
         records.resize(static_cast<std::size_t>(reader.recordCount()));
@@ -539,14 +539,14 @@ TEST_F(PlaybackWindowTest, ARecordedRunPlaysBackThroughThePanelUntilConnect) {
 
     // Playback mode outlasts the dialog: no polling, the panel stays on record 1.
     QTest::qWait(600);
-    EXPECT_TRUE(window->controller().playbackActive);
+    EXPECT_TRUE(window->panelFeed().playback());
     EXPECT_FALSE(window->timers().isArmed(kTimerPoll));
     EXPECT_EQ(window->statusPart(3), "Communication Status: Playback Mode");
     EXPECT_EQ(shown().values, records[1].values);
 
     // Connect ends it.
     window->onCommand(res::kCmdConnect);
-    EXPECT_FALSE(window->controller().playbackActive);
+    EXPECT_FALSE(window->panelFeed().playback());
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return window->statusPart(3) == "Communication Status: Receiving data"; }, 3000));
 }
@@ -664,7 +664,7 @@ TEST_F(PlaybackFileWindowTest, TheTitleIsAFilesHeaderOnlyWhileThatFileIsPlayed) 
 
     // Connect ends playback, and the log's title with it.
     window->onCommand(res::kCmdConnect);
-    ASSERT_FALSE(window->controller().playbackActive);
+    ASSERT_FALSE(window->panelFeed().playback());
     EXPECT_EQ(window->windowTitle().toStdString(), before);
 }
 

@@ -161,12 +161,12 @@ TEST_F(SettingsEndToEndTest, ChangedValuesReachTheControllerAndSurviveSaveAndRec
     ASSERT_TRUE(QTest::qWaitFor([&] { return !status.isEmpty(); }, 5000));
     EXPECT_EQ(status, "Valve settings are successfully updated!");
     EXPECT_EQ(simHolding(77), 1300);
-    EXPECT_EQ(window->controller().ranges.exhaust_temp_avg_shutdown_max, 1300);
+    EXPECT_EQ(window->controller().state().ranges.exhaust_temp_avg_shutdown_max, 1300);
     ASSERT_TRUE(polling());
     EXPECT_EQ(sim->withEngine([](sim::ControllerEngine& e) { return e.saveCount(); }),
               savesBefore + 1);
     EXPECT_EQ(simHolding(77), 1300);
-    EXPECT_EQ(window->controller().ranges.exhaust_temp_avg_shutdown_max, 1300);
+    EXPECT_EQ(window->controller().state().ranges.exhaust_temp_avg_shutdown_max, 1300);
 
     // Flow control writes a field as the user leaves it.
     bool closed = false;
@@ -289,7 +289,7 @@ TEST_F(SettingsEndToEndTest, OlderFirmwareIsToldWithoutAnyTransaction) {
 TEST_F(SettingsEndToEndTest, CommandsNeedingTheFirmwareSayNotConnectedBeforeAnyGoodConnection) {
     // The cable is out at start-up: the connecting dialog gives up, nothing was ever read.
     launch(117, {}, [this] { sim->pullCable(600000); });
-    ASSERT_EQ(window->controller().identity.version, 0);
+    ASSERT_EQ(window->controller().state().identity.version, 0);
     ASSERT_FALSE(window->timers().isArmed(5001));
     sim->pullCable(0);  // plugged in again, but no connection has been made
     prompts.boxes.clear();
@@ -328,7 +328,7 @@ TEST_F(SettingsEndToEndTest, CommandsNeedingTheFirmwareSayNotConnectedBeforeAnyG
 // backup judged by firmware 0.
 TEST_F(SettingsEndToEndTest, UploadBeforeTheFirmwareIsKnownSaysNotConnected) {
     launch(117, {}, [this] { sim->pullCable(600000); });
-    ASSERT_EQ(window->controller().identity.version, 0);
+    ASSERT_EQ(window->controller().state().identity.version, 0);
     whenModal("108", [](QWidget& d) {
         whenModal("portProperties", [](QWidget& p) { static_cast<QDialog&>(p).reject(); });
         press(d, "1");
@@ -336,7 +336,7 @@ TEST_F(SettingsEndToEndTest, UploadBeforeTheFirmwareIsKnownSaysNotConnected) {
     window->onCommand(40006);
     ASSERT_TRUE(window->timers().isArmed(5003));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !window->timers().isArmed(5003); }, 20000));
-    ASSERT_EQ(window->controller().identity.version, 0);
+    ASSERT_EQ(window->controller().state().identity.version, 0);
     sim->pullCable(0);
     prompts.boxes.clear();
     // An upload dialog would mean that it went on.
@@ -371,12 +371,12 @@ TEST_F(SettingsEndToEndTest, EventLogShowsTheHistoryWhilePollingGoesOn) {
             std::snprintf(time, sizeof time, "%d:%d.%d", t.hour, t.minute, t.second * 8 / 60);
             expected.push_back({date, time, formatEventText(ev.word)});
         }
-        ticksWhenOpen = window->controller().goodTicks;
+        ticksWhenOpen = window->controller().state().goodTicks;
         QTest::qWait(700);
         QTest::keyClick(&d, Qt::Key_Escape);
         d.close();
         escapeIgnored = d.isVisible();
-        ticksBeforeClose = window->controller().goodTicks;
+        ticksBeforeClose = window->controller().state().goodTicks;
         QTest::keyClick(&d, Qt::Key_Return);  // Close is the default button
     });
     window->onCommand(40056);
@@ -444,7 +444,7 @@ TEST_F(SettingsEndToEndTest, CalibrationChangesReachTheControllerAndTheSlaveAddr
     EXPECT_EQ(minusOneShown, "-1");
     ASSERT_TRUE(polling());
     EXPECT_EQ(simHolding(77), 1400);
-    EXPECT_EQ(window->controller().ranges.exhaust_temp_avg_shutdown_max, 1400);
+    EXPECT_EQ(window->controller().state().ranges.exhaust_temp_avg_shutdown_max, 1400);
     // The controller took the new address; the save and everything after went there.
     EXPECT_EQ(sim->withEngine([](sim::ControllerEngine& e) { return e.slaveAddress(); }), 5);
     EXPECT_EQ(window->settings().slaveId, 5);
@@ -607,9 +607,13 @@ TEST_F(SettingsEndToEndTest, UploadWritesEveryParameterAndAFailureKeepsTheOldFil
 
 TEST_F(SettingsEndToEndTest, UploadTellsWhyItCannotReadAndConnectsInEveryCase) {
     start();
-    // As after a failed reconnection.
+    // As after a failed reconnection: polling stopped, then a Connect that found no answer.
     window->timers().kill(5001);
-    window->controller().connected = false;
+    sim->pullCable(600000);
+    window->controller().connect();
+    sim->pullCable(0);
+    ASSERT_FALSE(window->controller().state().connected);
+    prompts.boxes.clear();  // the failed Connect's own box
     window->onCommand(40044);
     const sim::FaultKind noReply[] = {sim::FaultKind::noReply};
     ASSERT_TRUE(polling());

@@ -101,16 +101,18 @@ TEST_F(XServer, FunctionKeysOpenTheSettingsWindowsAndEscapeClosesThem) {
             watch.stop();
             EXPECT_EQ(title.toStdString(), c.title);
 
-            const long ticks = window.controller().goodTicks;
+            const long ticks = window.controller().state().goodTicks;
             if (!c.pollingResumes) {
                 QTest::qWait(1000);
-                EXPECT_EQ(window.controller().goodTicks, ticks) << "polling ran after Cancel";
+                EXPECT_EQ(window.controller().state().goodTicks, ticks)
+                    << "polling ran after Cancel";
                 window.activateWindow();
                 ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
                 ASSERT_TRUE(xdotoolKey("F12"));
             }
             EXPECT_TRUE(QTest::qWaitFor(
-                [&] { return window.controller().goodTicks > ticks + 3 && receiving(); }, 15000))
+                [&] { return window.controller().state().goodTicks > ticks + 3 && receiving(); },
+                15000))
                 << "polling did not resume";
         }
         EXPECT_TRUE(prompts.boxes.empty());

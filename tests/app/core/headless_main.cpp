@@ -9,6 +9,7 @@
 #include "app/core/monitor_controller.h"
 #include "app/core/monitor_host.h"
 #include "app/core/options.h"
+#include "app/core/panel_feed.h"
 #include "app/core/program_settings.h"
 #include "base/program_directory.h"
 #include "link/rtu_device_link.h"
@@ -55,7 +56,8 @@ int main(int argc, char** argv) {
     kvx::LogWriter log(dir);
     NoPrompts prompts;
     HeadlessHost host;
-    kvx::MonitorController controller(link, log, prompts, host, settings,
+    kvx::PanelFeed feed;
+    kvx::MonitorController controller(link, log, prompts, host, settings, feed,
                                       kvx::systemMonitorClock());
     controller.onCreate();
     for (const int id : host.armed)
