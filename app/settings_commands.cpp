@@ -43,6 +43,15 @@ void SettingsCommands::reconnect() {
     host_.postCommand(res::kCmdConnect);
 }
 
+void SettingsCommands::follow(const SettingsOutcome& outcome) {
+    if (outcome.slaveAddress) settings_.slaveId = *outcome.slaveAddress;
+    const FollowedRanges& r = outcome.ranges;
+    if (r.exhaustTempAvgShutdownMax)
+        controller_.ranges.exhaust_temp_avg_shutdown_max = *r.exhaustTempAvgShutdownMax;
+    if (r.overspeed) controller_.ranges.overspeed = *r.overspeed;
+    if (r.indicatorType) controller_.ranges.indicator_type = *r.indicatorType;
+}
+
 void SettingsCommands::noticeBox(const char* text) {
     prompts_.messageBox(text, t::kNotice, BoxIcon::Warning, BoxButtons::Ok, true);
 }
@@ -67,21 +76,16 @@ bool SettingsCommands::connectionCheck() {
 
 void SettingsCommands::registerScreen(const ScreenTable& table) {
     stopPolling();
-    RegisterScreen screen(table, {link_, blocks_, settings_.slaveId});
+    RegisterScreen screen(table, context());
     if (screen.readBlocks() != 0) {
         noticeBox(table.readFailure);
         return;  // polling stays stopped until the user connects again
     }
-    if (table.screen == SettingsScreen::ExhaustTemperature) {
-        // The gauge takes the new maximum at once, whether or not the controller took it.
-        screen.afterChange = [this](const RegisterScreen& s) {
-            controller_.ranges.exhaust_temp_avg_shutdown_max =
-                s.value(ref::exhaust_temp_avg_shutdown_max);
-        };
-    }
     RegisterScreenDialog dialog(
         screen, [this] { restartPolling(); }, window_);
-    if (dialog.exec() == kCloseResult) reconnect();
+    const int result = dialog.exec();
+    follow(screen.toFollow());
+    if (result == kCloseResult) reconnect();
 }
 
 void SettingsCommands::flowControl() {
@@ -93,7 +97,7 @@ void SettingsCommands::flowControl() {
         return;
     }
     stopPolling();
-    FlowControlScreen screen({link_, blocks_, settings_.slaveId});
+    FlowControlScreen screen(context());
     screen.readBlocks();  // the screen opens whatever they return, and says which failed
     {
         FlowControlDialog dialog(
@@ -106,7 +110,7 @@ void SettingsCommands::flowControl() {
 void SettingsCommands::calibrate() {
     if (!firmwareKnown()) return;
     stopPolling();
-    CalibrationEditor editor(link_, blocks_, calibration_, settings_.slaveId, firmware());
+    CalibrationEditor editor(context(), calibration_);
     if (editor.checkConnection() != 0) {
         noticeBox(t::kCalibrateCheckFailed);
         return;
@@ -114,16 +118,6 @@ void SettingsCommands::calibrate() {
     if (!passwordGate()) return;
     stopPolling();
     editor.readBlocks();  // the editor opens whatever they return, and says which failed
-    editor.afterChange = [this](const CalibrationEditor& e) {
-        // The panel's copies follow the table, but only from values the controller holds.
-        const auto follow = [&e](int reference, int& copy) {
-            if (e.known(reference - 1)) copy = e.value(parameterNames[reference - 1]);
-        };
-        follow(ref::exhaust_temp_avg_shutdown_max,
-               controller_.ranges.exhaust_temp_avg_shutdown_max);
-        follow(ref::overspeed, controller_.ranges.overspeed);
-        follow(ref::indicator_type, controller_.ranges.indicator_type);
-    };
     int result = 0;
     bool saved = false;
     {
@@ -131,6 +125,7 @@ void SettingsCommands::calibrate() {
         result = dialog.exec();
         saved = dialog.saved();
     }
+    follow(editor.toFollow());
     if (result == CalibrationDialog::kResultSaveFailed)
         prompts_.messageBox(t::kCalibrateSaveFailed, t::kNotice, BoxIcon::None, BoxButtons::Ok,
                             false);
@@ -144,7 +139,7 @@ void SettingsCommands::alarmAcknowledgment() {
     if (!connectionCheck()) {
         prompts_.messageBox(t::kNotConnected, "", BoxIcon::None, BoxButtons::Ok, false);
     } else if (passwordGate()) {
-        AcknowledgeDialog dialog(link_, settings_.slaveId, window_);
+        AcknowledgeDialog dialog(context(), window_);
         dialog.exec();
     }
     host_.postCommand(res::kCmdConnect);
@@ -157,7 +152,7 @@ void SettingsCommands::emailMessaging() {
         return;  // polling goes on
     }
     stopPolling();
-    EmailScreen screen({link_, blocks_, settings_.slaveId});
+    EmailScreen screen(context());
     if (screen.readBlock() != 0) {
         noticeBox(t::kCommTimeoutBox);
         return;
@@ -173,7 +168,7 @@ void SettingsCommands::emailMessaging() {
 
 void SettingsCommands::eventLog() {
     EventWords words{};
-    if (readEventHistory(link_, settings_.slaveId, words) != 0) {
+    if (readEventHistory(context(), words) != 0) {
         noticeBox(t::kCommTimeoutBox);
         return;
     }
@@ -187,7 +182,7 @@ void SettingsCommands::uploadSettings() {
         noticeBox(t::kNotConnected);
     } else {
         stopPolling();
-        if (readSettingsImage(link_, settings_.slaveId, firmware(), settingsImage_) != 0) {
+        if (readSettingsImage(context(), settingsImage_) != 0) {
             noticeBox(t::kUnableToRead);
         } else {
             UploadDialog dialog(settingsImage_, firmware(), prompts_, programDir_, window_);
@@ -225,7 +220,7 @@ void SettingsCommands::restoreFrom(const std::string& path) {
     }
     stopPolling();
     SettingsComparison comparison;
-    if (readAndCompareSettings(link_, settings_.slaveId, firmware(), file, comparison) != 0) {
+    if (readAndCompareSettings(context(), file, comparison) != 0) {
         noticeBox(t::kUnableToRead);
         return;
     }
@@ -234,8 +229,9 @@ void SettingsCommands::restoreFrom(const std::string& path) {
                             BoxButtons::Ok, true);
         return;
     }
-    RestoreDialog dialog(comparison, path, link_, settings_.slaveId, prompts_, window_);
+    RestoreDialog dialog(comparison, path, context(), prompts_, window_);
     dialog.exec();
+    follow(dialog.toFollow());
     const auto& written = dialog.outcome().written;
     if (dialog.saved() &&
         std::find(written.begin(), written.end(), ref::modbus_address) != written.end())
@@ -248,10 +244,10 @@ void SettingsCommands::offerAddressForNextStart() {
     readCommFile(programDir_, onFile);
     if (onFile.slaveId == settings_.slaveId) return;
     const std::string now = std::to_string(settings_.slaveId);
-    const std::string text =
-        "The controller now answers at slave address " + now + ", but " + kCommFileName +
-        " holds " + std::to_string(onFile.slaveId) + ", so the next start would poll that.\n\n" +
-        "Write address " + now + " into " + kCommFileName + "?";
+    const std::string text = "The controller now answers at slave address " + now + ", but " +
+                             kCommFileName + " holds " + std::to_string(onFile.slaveId) +
+                             ", so the next start would poll that.\n\n" + "Write address " + now +
+                             " into " + kCommFileName + "?";
     if (prompts_.messageBox(text, t::kNotice, BoxIcon::Question, BoxButtons::YesNoDefaultNo,
                             true) != kAnswerYes)
         return;

@@ -13,6 +13,7 @@
 #include "settings/calibration_editor.h"
 #include "settings/register_block.h"
 #include "settings/screen_table.h"
+#include "settings/settings_context.h"
 #include "settings/settings_file.h"
 #include "ui/prompts.h"
 
@@ -48,6 +49,11 @@ class SettingsCommands {
     // The password dialog; true when a code was accepted.
     bool passwordGate();
     int firmware() const { return controller_.identity.version; }
+    // What a settings command is handed: the link, the blocks, the address and firmware in use.
+    SettingsContext context() { return {link_, blocks_, settings_.slaveId, firmware()}; }
+    // The one place the window takes what a settings command changed: the slave address and
+    // the panel's copies of the registers it shows.
+    void follow(const SettingsOutcome& outcome);
     // For the commands that depend on the firmware version: false, with the not-connected box,
     // while no identity read has been answered.
     bool firmwareKnown();

@@ -70,6 +70,10 @@ SettingsComparison compareSettings(const SettingsImage& controller, int firmware
 int readAndCompareSettings(DeviceLink& link, int slave, int firmware,
                            const SettingsFileContents& file, SettingsComparison& comparison,
                            BlockRange* failed = nullptr);
+inline int readAndCompareSettings(const SettingsContext& context, const SettingsFileContents& file,
+                                  SettingsComparison& comparison) {
+    return readAndCompareSettings(context.link, context.slave, context.firmware, file, comparison);
+}
 
 struct RestoreWrite {
     int reference;

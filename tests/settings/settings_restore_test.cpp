@@ -279,8 +279,8 @@ TEST(SettingsRestore, RowsOlderBackupsHoldAsZeroAreShownButNotChosen) {
 
         // The dialog shows them unchecked and says why.
         test::ScriptedPrompts prompts;
-        int slave = 1;
-        RestoreDialog d(c, "old.csv", b.link, slave, prompts);
+        BlockStore blocks;
+        RestoreDialog d(c, "old.csv", {b.link, blocks, 1}, prompts);
         ASSERT_EQ(d.rowCount(), static_cast<int>(shown.size()));
         for (int row = 0; row < d.rowCount(); ++row)
             EXPECT_EQ(d.checked(row), row == 0) << shown[static_cast<std::size_t>(row)];
@@ -436,8 +436,8 @@ TEST(RestoreDialog, WritesNothingUncheckedAndTheAddressOnlyWhenChecked) {
     const SettingsComparison c = b.compare();
     b.link.calls.clear();
     test::ScriptedPrompts prompts;
-    int slave = 1;
-    RestoreDialog d(c, "unit.csv", b.link, slave, prompts);
+    BlockStore blocks;
+    RestoreDialog d(c, "unit.csv", {b.link, blocks, 1}, prompts);
     ASSERT_EQ(d.rowCount(), 2);  // modbus_address, load_sp0
     EXPECT_FALSE(d.checked(0)) << "the slave address only when asked for";
     EXPECT_TRUE(d.checked(1));
@@ -465,7 +465,7 @@ TEST(RestoreDialog, WritesNothingUncheckedAndTheAddressOnlyWhenChecked) {
     EXPECT_EQ(calls[1], std::make_tuple('W', 1, 4));
     EXPECT_EQ(calls[2], std::make_tuple('H', 5, 1));
     EXPECT_EQ(calls.back(), std::make_tuple('W', 5, 7));
-    EXPECT_EQ(slave, 5);
+    EXPECT_EQ(d.toFollow().slaveAddress.value_or(1), 5);
     ASSERT_EQ(prompts.boxes.size(), 1u);
     EXPECT_EQ(prompts.boxes[0].buttons, BoxButtons::YesNoDefaultNo);
     EXPECT_NE(d.statusText().indexOf("Saved"), -1);
@@ -507,8 +507,8 @@ TEST(RestoreDialog, OnlyACompleteRestoreIsOfferedForSavingAndNoIsTheDefault) {
         link.calls.clear();
         test::ScriptedPrompts prompts;
         prompts.answers = k.answers;
-        int slave = 1;
-        RestoreDialog d(c, "unit.csv", link, slave, prompts);
+        BlockStore blocks;
+        RestoreDialog d(c, "unit.csv", {link, blocks, 1}, prompts);
         d.findChild<QPushButton*>("1")->click();
         ASSERT_EQ(prompts.boxes.size(), k.asked ? 1u : 0u);
         if (k.asked) {
@@ -538,8 +538,8 @@ TEST(RestoreDialog, CalibrationRowsAreUncheckedWhenTheFileComesFromAnotherContro
         const SettingsComparison c = b.compare();
         ASSERT_EQ(c.differences.size(), 5u);
         test::ScriptedPrompts prompts;
-        int slave = 1;
-        RestoreDialog d(c, "unit.csv", b.link, slave, prompts);
+        BlockStore blocks;
+        RestoreDialog d(c, "unit.csv", {b.link, blocks, 1}, prompts);
         for (int row = 0; row < d.rowCount(); ++row) {
             const SettingsDifference& diff = c.differences[static_cast<std::size_t>(row)];
             SCOPED_TRACE(diff.name);
