@@ -97,12 +97,12 @@ void CalibrationEditor::select(int row) {
 bool CalibrationEditor::change(const std::string& text) {
     const int row = state_.selectedRow;
     const std::string name = rowName(row);
-    std::int16_t v = 0;
-    if (!parseRegisterWord(text, v)) {
-        status_ = "\"" + text + "\" is not a register value (-32768 to 65535); " + name +
-                  " was not written.";
+    const Parsed<std::int16_t> typed = parseRegisterWord(text);
+    if (!typed) {
+        status_ = "\"" + text + "\" is not " + typed.expected + "; " + name + " was not written.";
         return false;
     }
+    const std::int16_t v = *typed;
     // A controller told an address no master can use would be out of reach.
     if (row + 1 == ref::modbus_address && (v < 1 || v > 247)) {
         status_ = "modbus_address must be 1 to 247; it was not written.";

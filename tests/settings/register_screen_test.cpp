@@ -116,14 +116,13 @@ TEST(SettingsEntry, DecimalsAreReadDigitByDigit) {
         {"0.000000000000000000001", 10, 0},
     };
     for (const Case& c : cases) {
-        long v = kNo;
-        parseScaledDecimal(c.text, c.scale, -32768, 32767, v);
+        const long v = parseScaledDecimal(c.text, c.scale, -32768, 32767).value.value_or(kNo);
         EXPECT_EQ(v, c.value) << "\"" << c.text << "\" x " << c.scale;
     }
-    long v = 0;
-    EXPECT_FALSE(parseWholeNumber("12.0", 0, 100, v));  // a whole-number field takes no point
-    EXPECT_TRUE(parseWholeNumber("\t12\n", 0, 100, v));
-    EXPECT_EQ(v, 12);
+    EXPECT_FALSE(parseWholeNumber("12.0", 0, 100));  // a whole-number field takes no point
+    const Parsed<long> v = parseWholeNumber("\t12\n", 0, 100);
+    EXPECT_TRUE(v);
+    EXPECT_EQ(*v, 12);
 }
 
 TEST(SettingsShow, RawValuesAreShownByTheFieldsRule) {

@@ -137,6 +137,48 @@ TEST(SettingsFileReader, RefusesWithTheLineAndTheReason) {
     }
 }
 
+// The header's serial number and the rows' values are digits alone; the version is taken only
+// in the form the upload prints it.
+TEST(SettingsFileReader, NumbersAreTakenOnlyInTheUploadsOwnForm) {
+    test::FakeLink link = controller(117);
+    const std::string good = uploadOf(link, 117);
+    struct Case {
+        const char* from;
+        const char* to;
+        int line;  // 0: taken
+    };
+    const Case cases[] = {
+        {"SN: 65533", "SN: 0065533", 0},
+        {"SN: 65533", "SN: +65533", 1},
+        {"SN: 65533", "SN:  65533", 1},
+        {"SN: 65533 ver.", "SN: 65533  ver.", 1},
+        {"SN: 65533", "SN: ", 1},
+        {"SN: 65533", "SN: 6553x", 1},
+        {"ver. 1.17", "ver. +1.17", 1},
+        {"ver. 1.17", "ver.  1.17", 1},
+        {"ver. 1.17", "ver. 1.17 ", 1},
+        {"ver. 1.17", "ver. 01.17", 1},
+        {"ver. 1.17", "ver. 1.17.", 1},
+        {"ver. 1.17", "ver. 117e-2", 1},
+        {"ver. 1.17", "ver. ", 1},
+        {"load_sp0,287", "load_sp0,000287", 0},
+        {"load_sp0,287", "load_sp0,+287", 43},
+        {"load_sp0,287", "load_sp0, 287", 43},
+        {"load_sp0,287", "load_sp0,65535", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.to);
+        SettingsFileContents contents;
+        SettingsFileError e;
+        EXPECT_EQ(parseSettingsFile(replaced(good, c.from, c.to), contents, e), c.line == 0);
+        EXPECT_EQ(e.line, c.line) << e.reason;
+        if (c.line == 0) {
+            EXPECT_EQ(contents.firmware, 117);
+            EXPECT_EQ(contents.serialNumber, 65533);
+        }
+    }
+}
+
 TEST(SettingsFileReader, ReadsFilesAndRefusesWhatCannotBeRead) {
     const auto dir =
         std::filesystem::path(::testing::TempDir()) / ("kvx_reader_" + std::to_string(::getpid()));
