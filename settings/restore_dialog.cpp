@@ -79,18 +79,6 @@ FileDialogRequest restoreFileRequest(const std::string& programDir) {
             ""};
 }
 
-std::string restoreFileRefusal(const std::string& path, const SettingsFileError& error) {
-    return "This settings file cannot be restored:\n" + path + "\n" + error.text() +
-           "\nNothing was written.";
-}
-
-std::string restoreFirmwareRefusal(const SettingsComparison& c) {
-    return "The file was read from firmware " + versionText(c.fileFirmware) +
-           "; this controller runs firmware " + versionText(c.firmware) +
-           ".\nSettings are restored only onto the firmware version they were read from.\n"
-           "Nothing was written.";
-}
-
 std::string restoreSaveQuestion() {
     return "Send the save command now? The controller then keeps the written settings when it "
            "is switched off; without it they last until then.";

@@ -74,10 +74,6 @@ class RestoreDialog : public QDialog {
 
 // The open dialog that chooses the file.
 FileDialogRequest restoreFileRequest(const std::string& programDir);
-// The box for a file the reader refused.
-std::string restoreFileRefusal(const std::string& path, const SettingsFileError& error);
-// The refusal of a file made on another firmware version.
-std::string restoreFirmwareRefusal(const SettingsComparison& comparison);
 // The question asked after a complete restore (never after one that stopped short).
 std::string restoreSaveQuestion();
 

@@ -126,6 +126,11 @@ struct RestoreOutcome {
 RestoreOutcome writeRestore(DeviceLink& link, int slave, int firmware,
                             const std::vector<RestoreWrite>& plan);
 
+// The box for a file the reader refused.
+std::string restoreFileRefusal(const std::string& path, const SettingsFileError& error);
+// The refusal of a file made on another firmware version.
+std::string restoreFirmwareRefusal(const SettingsComparison& comparison);
+
 // The outcome in a few lines: what was written, what not and why, what did not hold.
 std::string restoreReport(const RestoreOutcome& outcome);
 
