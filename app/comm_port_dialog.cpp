@@ -82,14 +82,13 @@ void CommPortDialog::accept() {
         return;
     }
     const std::string deviceText = device_->text().toStdString();
-    long slave = 0;
-    if (!parseWholeNumber(deviceText, kSlaveIdMin, kSlaveIdMax, slave)) {
-        refuse(device_,
-               refusalText(kDeviceLabel, deviceText, wholeNumberAccepts(kSlaveIdMin, kSlaveIdMax)));
+    const Parsed<long> slave = parseWholeNumber(deviceText, kSlaveIdMin, kSlaveIdMax);
+    if (!slave) {
+        refuse(device_, refusalText(kDeviceLabel, deviceText, slave.expected));
         return;
     }
     settings_.portName = name;
-    settings_.slaveId = static_cast<int>(slave);
+    settings_.slaveId = static_cast<int>(*slave);
     done(kResultOk);
 }
 

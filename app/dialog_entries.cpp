@@ -18,7 +18,10 @@ bool portNameFromField(const std::string& field, const std::string& current, std
         name = current;
         return true;
     }
-    return parsePortName(text, kPortNumberMin, kPortNumberMax, name);
+    Parsed<std::string> parsed = parsePortName(text, kPortNumberMin, kPortNumberMax);
+    if (!parsed) return false;
+    name = *parsed;
+    return true;
 }
 
 std::string portFieldAccepts() {
@@ -30,9 +33,9 @@ std::string speedLimitFieldText(std::int16_t limit) {
 }
 
 bool speedLimitFromField(const std::string& field, std::int16_t& limit) {
-    long v = 0;
-    if (!parseWholeNumber(field, kSpeedLimitMin, kSpeedLimitMax, v)) return false;
-    limit = static_cast<std::int16_t>(static_cast<std::uint16_t>(v));
+    const Parsed<long> v = parseWholeNumber(field, kSpeedLimitMin, kSpeedLimitMax);
+    if (!v) return false;
+    limit = static_cast<std::int16_t>(static_cast<std::uint16_t>(*v));
     return true;
 }
 

@@ -1,10 +1,9 @@
 #include "app/settings_commands.h"
 
 #include <algorithm>
-#include <array>
+#include <utility>
 
 #include "model/registers.h"
-#include "resources/resource_ids.h"
 #include "settings/alarm_dialogs.h"
 #include "settings/calibration_dialog.h"
 #include "settings/event_log_dialog.h"
@@ -22,30 +21,9 @@ namespace t = settings_text;
 SettingsCommands::SettingsCommands(DeviceLink& link, Prompts& prompts, MonitorHost& host,
                                    ProgramSettings& settings, MonitorController& controller,
                                    QWidget* window, std::string programDir)
-    : link_(link),
+    : session_(link, prompts, host, settings, controller, std::move(programDir)),
       prompts_(prompts),
-      host_(host),
-      settings_(settings),
-      controller_(controller),
-      window_(window),
-      programDir_(std::move(programDir)) {}
-
-void SettingsCommands::stopPolling() {
-    host_.killTimer(kTimerPoll);
-}
-
-void SettingsCommands::restartPolling() {
-    host_.armTimer(kTimerPoll, MonitorController::kPollMs);
-}
-
-void SettingsCommands::reconnect() {
-    host_.postCommand(res::kCmdDisconnect);
-    host_.postCommand(res::kCmdConnect);
-}
-
-void SettingsCommands::noticeBox(const char* text) {
-    prompts_.messageBox(text, t::kNotice, BoxIcon::Warning, BoxButtons::Ok, true);
-}
+      window_(window) {}
 
 bool SettingsCommands::passwordGate() {
     PasswordDialog dialog(prompts_, window_);
@@ -53,79 +31,50 @@ bool SettingsCommands::passwordGate() {
     return dialog.passwordAccepted();
 }
 
-bool SettingsCommands::firmwareKnown() {
-    if (controller_.state().identityRead) return true;
-    // Judged by firmware 0, a screen would be refused or read the wrong blocks.
-    noticeBox(t::kNotConnected);
-    return false;
-}
-
-bool SettingsCommands::connectionCheck() {
-    std::array<std::int16_t, 40> regs{};
-    return link_.readHoldingRegisters(settings_.slaveId, 1, regs.data(), 40) == 0;
-}
-
 void SettingsCommands::registerScreen(const ScreenTable& table) {
-    stopPolling();
-    RegisterScreen screen(table, {link_, blocks_, settings_.slaveId});
+    session_.stopPolling();
+    RegisterScreen screen(table, session_.context());
     if (screen.readBlocks() != 0) {
-        noticeBox(table.readFailure);
+        session_.noticeBox(table.readFailure);
         return;  // polling stays stopped until the user connects again
     }
-    if (table.screen == SettingsScreen::ExhaustTemperature) {
-        // The gauge takes the new maximum at once, whether or not the controller took it.
-        screen.afterChange = [this](const RegisterScreen& s) {
-            DisplayRanges ranges = controller_.state().ranges;
-            ranges.exhaust_temp_avg_shutdown_max = s.value(ref::exhaust_temp_avg_shutdown_max);
-            controller_.followRanges(ranges);
-        };
-    }
     RegisterScreenDialog dialog(
-        screen, [this] { restartPolling(); }, window_);
-    if (dialog.exec() == kCloseResult) reconnect();
+        screen, [this] { session_.restartPolling(); }, window_);
+    const int result = dialog.exec();
+    session_.follow(screen.toFollow());
+    if (result == kCloseResult) session_.reconnect();
 }
 
 void SettingsCommands::flowControl() {
-    if (!firmwareKnown()) return;
+    if (!session_.firmwareKnown()) return;
     // Older controllers do not have the flow-control registers: writing them would reach
     // whatever those references hold there.
-    if (firmware() < kFlowControlMinFirmware) {
-        noticeBox(t::kFlowNotSupported);
+    if (session_.firmware() < kFlowControlMinFirmware) {
+        session_.noticeBox(t::kFlowNotSupported);
         return;
     }
-    stopPolling();
-    FlowControlScreen screen({link_, blocks_, settings_.slaveId});
+    session_.stopPolling();
+    FlowControlScreen screen(session_.context());
     screen.readBlocks();  // the screen opens whatever they return, and says which failed
     {
         FlowControlDialog dialog(
-            screen, [this] { restartPolling(); }, window_);
+            screen, [this] { session_.restartPolling(); }, window_);
         dialog.exec();
     }
-    reconnect();
+    session_.reconnect();
 }
 
 void SettingsCommands::calibrate() {
-    if (!firmwareKnown()) return;
-    stopPolling();
-    CalibrationEditor editor(link_, blocks_, calibration_, settings_.slaveId, firmware());
+    if (!session_.firmwareKnown()) return;
+    session_.stopPolling();
+    CalibrationEditor editor(session_.context(), session_.calibration());
     if (editor.checkConnection() != 0) {
-        noticeBox(t::kCalibrateCheckFailed);
+        session_.noticeBox(t::kCalibrateCheckFailed);
         return;
     }
     if (!passwordGate()) return;
-    stopPolling();
+    session_.stopPolling();
     editor.readBlocks();  // the editor opens whatever they return, and says which failed
-    editor.afterChange = [this](const CalibrationEditor& e) {
-        // The panel's copies follow the table, but only from values the controller holds.
-        const auto follow = [&e](int reference, int& copy) {
-            if (e.known(reference - 1)) copy = e.value(parameterNames[reference - 1]);
-        };
-        DisplayRanges ranges = controller_.state().ranges;
-        follow(ref::exhaust_temp_avg_shutdown_max, ranges.exhaust_temp_avg_shutdown_max);
-        follow(ref::overspeed, ranges.overspeed);
-        follow(ref::indicator_type, ranges.indicator_type);
-        controller_.followRanges(ranges);
-    };
     int result = 0;
     bool saved = false;
     {
@@ -133,138 +82,91 @@ void SettingsCommands::calibrate() {
         result = dialog.exec();
         saved = dialog.saved();
     }
+    session_.follow(editor.toFollow());
     if (result == CalibrationDialog::kResultSaveFailed)
         prompts_.messageBox(t::kCalibrateSaveFailed, t::kNotice, BoxIcon::None, BoxButtons::Ok,
                             false);
     else if (saved)
-        offerAddressForNextStart();
-    reconnect();
+        session_.offerAddressForNextStart();
+    session_.reconnect();
 }
 
 void SettingsCommands::alarmAcknowledgment() {
-    stopPolling();
-    if (!connectionCheck()) {
+    session_.stopPolling();
+    if (!session_.connectionCheck()) {
         prompts_.messageBox(t::kNotConnected, "", BoxIcon::None, BoxButtons::Ok, false);
     } else if (passwordGate()) {
-        AcknowledgeDialog dialog(link_, settings_.slaveId, window_);
+        AcknowledgeDialog dialog(session_.context(), window_);
         dialog.exec();
     }
-    host_.postCommand(res::kCmdConnect);
+    session_.connect();
 }
 
 void SettingsCommands::emailMessaging() {
-    if (!firmwareKnown()) return;
-    if (firmware() < kEmailMinFirmware) {
-        noticeBox(t::kFeatureNotSupported);
+    if (!session_.firmwareKnown()) return;
+    if (session_.firmware() < kEmailMinFirmware) {
+        session_.noticeBox(t::kFeatureNotSupported);
         return;  // polling goes on
     }
-    stopPolling();
-    EmailScreen screen({link_, blocks_, settings_.slaveId});
+    session_.stopPolling();
+    EmailScreen screen(session_.context());
     if (screen.readBlock() != 0) {
-        noticeBox(t::kCommTimeoutBox);
+        session_.noticeBox(t::kCommTimeoutBox);
         return;
     }
     if (!passwordGate()) return;
     {
         EmailDialog dialog(
-            screen, [this] { restartPolling(); }, window_);
+            screen, [this] { session_.restartPolling(); }, window_);
         dialog.exec();
     }
-    reconnect();
+    session_.reconnect();
 }
 
 void SettingsCommands::eventLog() {
     EventWords words{};
-    if (readEventHistory(link_, settings_.slaveId, words) != 0) {
-        noticeBox(t::kCommTimeoutBox);
-        return;
-    }
+    if (!session_.readEvents(words)) return;
     EventLogDialog dialog(words, window_);
     dialog.exec();
 }
 
 void SettingsCommands::uploadSettings() {
-    // A backup judged by firmware 0 would read the wrong rows and name the wrong firmware.
-    if (!controller_.state().connected || !controller_.state().identityRead) {
-        noticeBox(t::kNotConnected);
-    } else {
-        stopPolling();
-        if (readSettingsImage(link_, settings_.slaveId, firmware(), settingsImage_) != 0) {
-            noticeBox(t::kUnableToRead);
-        } else {
-            UploadDialog dialog(settingsImage_, firmware(), prompts_, programDir_, window_);
-            dialog.exec();
-        }
+    if (session_.readForUpload()) {
+        UploadDialog dialog(session_.settingsImage(), session_.firmware(), prompts_,
+                            session_.programDir(), window_);
+        dialog.exec();
     }
-    host_.postCommand(res::kCmdConnect);
+    session_.connect();
 }
 
 void SettingsCommands::downloadSettings() {
-    if (!controller_.state().connected) {
-        noticeBox(t::kNotConnected);
-        host_.postCommand(res::kCmdConnect);
+    if (!session_.connected()) {
+        session_.noticeBox(t::kNotConnected);
+        session_.connect();
         return;
     }
-    stopPolling();
+    session_.stopPolling();
     // Whatever happens from here, polling comes back with fresh connection values: a restore
     // may have moved the slave address or changed what the panel shows.
-    if (!connectionCheck()) {
-        noticeBox(t::kNotConnected);
+    if (!session_.connectionCheck()) {
+        session_.noticeBox(t::kNotConnected);
     } else if (passwordGate()) {
-        const std::string path = prompts_.openFileName(restoreFileRequest(programDir_));
+        const std::string path = prompts_.openFileName(restoreFileRequest(session_.programDir()));
         if (!path.empty()) restoreFrom(path);
     }
-    reconnect();
+    session_.reconnect();
 }
 
 void SettingsCommands::restoreFrom(const std::string& path) {
-    SettingsFileContents file;
-    SettingsFileError error;
-    if (!readSettingsFile(path, file, error)) {
-        prompts_.messageBox(restoreFileRefusal(path, error), t::kNotice, BoxIcon::Warning,
-                            BoxButtons::Ok, true);
-        return;
-    }
-    stopPolling();
     SettingsComparison comparison;
-    if (readAndCompareSettings(link_, settings_.slaveId, firmware(), file, comparison) != 0) {
-        noticeBox(t::kUnableToRead);
-        return;
-    }
-    if (!comparison.sameFirmware()) {
-        prompts_.messageBox(restoreFirmwareRefusal(comparison), t::kNotice, BoxIcon::Warning,
-                            BoxButtons::Ok, true);
-        return;
-    }
-    RestoreDialog dialog(comparison, path, link_, settings_.slaveId, prompts_, window_);
+    if (!session_.readForRestore(path, comparison)) return;
+    RestoreDialog dialog(comparison, path, session_.context(), prompts_, window_);
     dialog.exec();
+    session_.follow(dialog.toFollow());
     const auto& written = dialog.outcome().written;
     if (dialog.saved() &&
         std::find(written.begin(), written.end(), ref::modbus_address) != written.end())
-        offerAddressForNextStart();
-}
-
-void SettingsCommands::offerAddressForNextStart() {
-    // What the next start reads: the file over the built-in defaults.
-    ProgramSettings onFile;
-    readCommFile(programDir_, onFile);
-    if (onFile.slaveId == settings_.slaveId) return;
-    const std::string now = std::to_string(settings_.slaveId);
-    const std::string text =
-        "The controller now answers at slave address " + now + ", but " + kCommFileName +
-        " holds " + std::to_string(onFile.slaveId) + ", so the next start would poll that.\n\n" +
-        "Write address " + now + " into " + kCommFileName + "?";
-    if (prompts_.messageBox(text, t::kNotice, BoxIcon::Question, BoxButtons::YesNoDefaultNo,
-                            true) != kAnswerYes)
-        return;
-    const int before = onFile.slaveId;
-    onFile.slaveId = settings_.slaveId;
-    if (!writeCommFile(programDir_, onFile)) {
-        prompts_.messageBox(std::string("Failed to write ") + kCommFileName +
-                                ": the next start polls slave address " + std::to_string(before) +
-                                ".",
-                            t::kNotice, BoxIcon::Warning, BoxButtons::Ok, true);
-    }
+        session_.offerAddressForNextStart();
 }
 
 }  // namespace kvx

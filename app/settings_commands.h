@@ -1,7 +1,8 @@
 #pragma once
 // The settings commands of the main window: stop polling, read the screen's blocks, ask for
-// the access code where the command is guarded, run the screen, then reconnect. The screens
-// and their blocks are the settings layer's; this is only the order of things.
+// the access code where the command is guarded, run the screen, then reconnect. The steps
+// without a window are the core's SettingsSession; the screens and their blocks are the
+// settings layer's; this puts the dialogs between them.
 #include <QPointer>
 #include <QWidget>
 #include <string>
@@ -9,11 +10,10 @@
 #include "app/core/monitor_controller.h"
 #include "app/core/monitor_host.h"
 #include "app/core/program_settings.h"
+#include "app/core/settings_session.h"
 #include "link/device_link.h"
-#include "settings/calibration_editor.h"
 #include "settings/register_block.h"
 #include "settings/screen_table.h"
-#include "settings/settings_file.h"
 #include "ui/prompts.h"
 
 namespace kvx {
@@ -38,36 +38,16 @@ class SettingsCommands {
     void downloadSettings();
 
     // The register blocks, kept for the whole run.
-    BlockStore& blocks() { return blocks_; }
+    BlockStore& blocks() { return session_.blocks(); }
 
   private:
-    void stopPolling();
-    void restartPolling();
-    void reconnect();
-    void noticeBox(const char* text);
     // The password dialog; true when a code was accepted.
     bool passwordGate();
-    int firmware() const { return controller_.state().identity.version; }
-    // For the commands that depend on the firmware version: false, with the not-connected box,
-    // while no identity read has been answered.
-    bool firmwareKnown();
-    // The connection check of the guarded commands: references 1 to 40.
-    bool connectionCheck();
     void restoreFrom(const std::string& path);
-    // After a saved change of the slave address: offers to write the address in use into the
-    // communication file, so that the next start polls where the controller now answers.
-    void offerAddressForNextStart();
 
-    DeviceLink& link_;
+    SettingsSession session_;
     Prompts& prompts_;
-    MonitorHost& host_;
-    ProgramSettings& settings_;
-    MonitorController& controller_;
     QPointer<QWidget> window_;
-    std::string programDir_;
-    BlockStore blocks_;
-    CalibrationState calibration_;
-    SettingsImage settingsImage_{};
 };
 
 }  // namespace kvx

@@ -209,10 +209,11 @@ EntryRange rangeOf(EntryRule rule, int entryScale) {
 bool parseEntry(EntryRule rule, int entryScale, std::string_view text, std::int16_t& out) {
     if (rule == EntryRule::AsRead) return true;
     const EntryRange r = rangeOf(rule, entryScale);
-    long v = 0;
-    const bool ok = rule == EntryRule::Scaled ? parseScaledDecimal(text, r.scale, r.low, r.high, v)
-                                              : parseWholeNumber(text, r.low, r.high, v);
-    if (!ok) return false;
+    const Parsed<long> p = rule == EntryRule::Scaled
+                               ? parseScaledDecimal(text, r.scale, r.low, r.high)
+                               : parseWholeNumber(text, r.low, r.high);
+    if (!p) return false;
+    long v = *p;
     if (rule == EntryRule::IntegerTimesTen) v *= 10;
     out = static_cast<std::int16_t>(static_cast<std::uint16_t>(v & 0xFFFF));
     return true;

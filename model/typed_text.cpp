@@ -51,12 +51,28 @@ std::string_view trimmedText(std::string_view text) {
     return text;
 }
 
-bool parseWholeNumber(std::string_view text, long low, long high, long& out) {
-    return parseScaledDecimal(text, 1, low, high, out) &&
-           trimmed(text).find('.') == std::string_view::npos;
+Parsed<long> parseWholeNumber(std::string_view text, long low, long high) {
+    Parsed<long> p = parseScaledDecimal(text, 1, low, high);
+    if (p && trimmed(text).find('.') == std::string_view::npos) return p;
+    return Parsed<long>::refused(wholeNumberAccepts(low, high));
 }
 
-bool parseScaledDecimal(std::string_view text, int scale, long low, long high, long& out) {
+Parsed<long> parseDigits(std::string_view text, long high) {
+    // high is far below what a long holds, so v * 10 + 9 never overflows.
+    long v = 0;
+    for (const char c : text) {
+        if (!isDigit(c)) return Parsed<long>::refused(wholeNumberAccepts(0, high));
+        v = v * 10 + (c - '0');
+        if (v > high) return Parsed<long>::refused(wholeNumberAccepts(0, high));
+    }
+    if (text.empty()) return Parsed<long>::refused(wholeNumberAccepts(0, high));
+    return {v, {}};
+}
+
+Parsed<long> parseScaledDecimal(std::string_view text, int scale, long low, long high) {
+    const auto refused = [&] {
+        return Parsed<long>::refused(scaledDecimalAccepts(scale, low, high));
+    };
     text = trimmed(text);
     bool negative = false;
     if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
@@ -72,7 +88,7 @@ bool parseScaledDecimal(std::string_view text, int scale, long low, long high, l
             point = true;
             continue;
         }
-        if (!isDigit(c)) return false;
+        if (!isDigit(c)) return refused();
         ++digits;
         if (point) {
             // Digits past the field's places are cut, not rounded.
@@ -80,46 +96,40 @@ bool parseScaledDecimal(std::string_view text, int scale, long low, long high, l
             ++fractionDigits;
         }
         magnitude = magnitude * 10 + (c - '0');
-        if (magnitude > kCeiling) return false;
+        if (magnitude > kCeiling) return refused();
     }
-    if (digits == 0) return false;
+    if (digits == 0) return refused();
     for (; fractionDigits < places; ++fractionDigits)
         magnitude *= 10;
     const long value = negative ? -magnitude : magnitude;
-    if (value < low || value > high) return false;
-    out = value;
-    return true;
+    if (value < low || value > high) return refused();
+    return {value, {}};
 }
 
-bool parseRegisterWord(std::string_view text, std::int16_t& out) {
-    long v = 0;
-    if (!parseWholeNumber(text, -32768, 65535, v)) return false;
-    out = static_cast<std::int16_t>(static_cast<std::uint16_t>(v & 0xFFFF));
-    return true;
+Parsed<std::int16_t> parseRegisterWord(std::string_view text) {
+    const Parsed<long> v = parseWholeNumber(text, -32768, 65535);
+    if (!v) return Parsed<std::int16_t>::refused("a register value (-32768 to 65535)");
+    return {static_cast<std::int16_t>(static_cast<std::uint16_t>(*v & 0xFFFF)), {}};
 }
 
-bool parseLeadingWholeNumber(std::string_view text, long low, long high, long& out) {
+Parsed<long> parseLeadingWholeNumber(std::string_view text, long low, long high) {
     while (!text.empty() && isBlank(text.front()))
         text.remove_prefix(1);
     std::size_t end = 0;
     if (end < text.size() && (text[end] == '+' || text[end] == '-')) ++end;
     while (end < text.size() && isDigit(text[end]))
         ++end;
-    return parseWholeNumber(text.substr(0, end), low, high, out);
+    return parseWholeNumber(text.substr(0, end), low, high);
 }
 
-bool parseAccessCode(std::string_view text, std::uint32_t& out) {
+Parsed<std::uint32_t> parseAccessCode(std::string_view text) {
     while (!text.empty() && text.front() == ' ')
         text.remove_prefix(1);
     while (!text.empty() && text.back() == ' ')
         text.remove_suffix(1);
-    if (text.empty()) return false;
-    for (const char c : text)
-        if (!isDigit(c)) return false;
-    long v = 0;
-    if (!parseWholeNumber(text, 0, 0xFFFFFFFFL, v)) return false;
-    out = static_cast<std::uint32_t>(v);
-    return true;
+    const Parsed<long> v = parseDigits(text, 0xFFFFFFFFL);
+    if (!v) return Parsed<std::uint32_t>::refused("an access code (digits only)");
+    return {static_cast<std::uint32_t>(*v), {}};
 }
 
 namespace {
@@ -135,20 +145,17 @@ std::string_view comPortNumber(std::string_view name) {
     return digits;
 }
 
-bool parsePortName(std::string_view text, long low, long high, std::string& out) {
+Parsed<std::string> parsePortName(std::string_view text, long low, long high) {
     text = trimmed(text);
-    long n = 0;
-    if (parseWholeNumber(text, low, high, n)) {
-        out = std::string(kComPrefix) + std::to_string(n);
-        return true;
-    }
-    if (text.find('/') == std::string_view::npos) return false;
+    if (const Parsed<long> n = parseWholeNumber(text, low, high))
+        return {std::string(kComPrefix) + std::to_string(*n), {}};
+    const auto refused = [&] { return Parsed<std::string>::refused(portNameAccepts(low, high)); };
+    if (text.find('/') == std::string_view::npos) return refused();
     for (const char c : text) {
         const auto u = static_cast<unsigned char>(c);
-        if (u <= 0x20 || u >= 0x7F) return false;
+        if (u <= 0x20 || u >= 0x7F) return refused();
     }
-    out = std::string(text);
-    return true;
+    return {std::string(text), {}};
 }
 
 std::string portNameAccepts(long low, long high) {

@@ -13,8 +13,8 @@ constexpr const char* kContactLines = "Tel: +1 (555) 014-2280\nFax: +1 (555) 014
 }  // namespace
 
 bool accessCodeAccepted(std::string_view text) {
-    std::uint32_t code = 0;
-    return parseAccessCode(text, code) && (code == 5182 || code == 6297);
+    const Parsed<std::uint32_t> code = parseAccessCode(text);
+    return code && (*code == 5182 || *code == 6297);
 }
 
 std::string assistanceText() {

@@ -71,8 +71,8 @@ void EmailDialog::reject() {
     done(kCloseResult);
 }
 
-AcknowledgeDialog::AcknowledgeDialog(DeviceLink& link, int slave, QWidget* parent)
-    : QDialog(parent), link_(link), slave_(slave) {
+AcknowledgeDialog::AcknowledgeDialog(SettingsContext context, QWidget* parent)
+    : QDialog(parent), ctx_(context) {
     setObjectName(idName(res::kAlarmAckDialog));
     setWindowTitle(QString::fromUtf8(kAckTitle));
     auto* layout = new QVBoxLayout(this);
@@ -88,7 +88,7 @@ AcknowledgeDialog::AcknowledgeDialog(DeviceLink& link, int slave, QWidget* paren
 }
 
 void AcknowledgeDialog::acknowledge() {
-    if (acknowledgeAlarm(link_, slave_)) {
+    if (acknowledgeAlarm(ctx_.link, ctx_.slave)) {
         done(kResultAcknowledged);
         return;
     }

@@ -36,7 +36,7 @@ class AcknowledgeDialog : public QDialog {
     Q_OBJECT
   public:
     static constexpr int kResultAcknowledged = 1;
-    AcknowledgeDialog(DeviceLink& link, int slave, QWidget* parent = nullptr);
+    explicit AcknowledgeDialog(SettingsContext context, QWidget* parent = nullptr);
 
   public slots:
     void reject() override;
@@ -44,8 +44,7 @@ class AcknowledgeDialog : public QDialog {
   private:
     void acknowledge();
 
-    DeviceLink& link_;
-    int slave_;
+    SettingsContext ctx_;
     QLabel* result_ = nullptr;
 };
 

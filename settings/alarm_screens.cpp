@@ -44,15 +44,15 @@ void EmailScreen::toggle(int buttonId) {
 }
 
 bool EmailScreen::saveAndClose(const std::string& delay) {
-    long v = 0;
-    if (!parseWholeNumber(delay, 0, 65535, v)) {
-        status_ = refusalText(kEmailDelayLabel, delay, wholeNumberAccepts(0, 65535));
+    const Parsed<long> v = parseWholeNumber(delay, 0, 65535);
+    if (!v) {
+        status_ = refusalText(kEmailDelayLabel, delay, v.expected);
         refused_ = true;
         return false;
     }
     refused_ = false;
     RegisterBlock& b = ctx_.blocks.block(kEmailBlock);
-    b.set(kEmailDelayReference, static_cast<std::int16_t>(static_cast<std::uint16_t>(v)));
+    b.set(kEmailDelayReference, static_cast<std::int16_t>(static_cast<std::uint16_t>(*v)));
     const int written = ctx_.blocks.write(ctx_.link, ctx_.slave, kEmailBlock);
     const int saved = sendSaveCommand(ctx_.link, ctx_.slave);
     if (written == 0 && saved == 0) return true;

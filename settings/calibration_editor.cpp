@@ -8,14 +8,8 @@
 
 namespace kvx {
 
-CalibrationEditor::CalibrationEditor(DeviceLink& link, BlockStore& blocks, CalibrationState& state,
-                                     int& slaveId, int firmware)
-    : link_(link),
-      blocks_(blocks),
-      state_(state),
-      slaveId_(slaveId),
-      firmware_(firmware),
-      known_(kParameterCount, false) {}
+CalibrationEditor::CalibrationEditor(SettingsContext context, CalibrationState& state)
+    : ctx_(context), state_(state), known_(kParameterCount, false) {}
 
 std::vector<BlockRange> CalibrationEditor::blocksFor(int v) {
     std::vector<BlockRange> blocks = {{1, 40}, {41, 40}};
@@ -28,19 +22,19 @@ std::vector<BlockRange> CalibrationEditor::blocksFor(int v) {
 }
 
 int CalibrationEditor::checkConnection() {
-    return blocks_.read(link_, slaveId_, blocksFor(firmware_).front());
+    return ctx_.blocks.read(ctx_.link, ctx_.slave, blocksFor(ctx_.firmware).front());
 }
 
 void CalibrationEditor::readBlocks() {
-    const auto blocks = blocksFor(firmware_);
+    const auto blocks = blocksFor(ctx_.firmware);
     for (std::size_t i = 1; i < blocks.size(); ++i)
-        blocks_.read(link_, slaveId_, blocks[i]);
+        ctx_.blocks.read(ctx_.link, ctx_.slave, blocks[i]);
 }
 
 void CalibrationEditor::initialise() {
     known_.assign(kParameterCount, false);
-    for (const BlockRange& r : blocksFor(firmware_)) {
-        const RegisterBlock& b = blocks_.block(r);
+    for (const BlockRange& r : blocksFor(ctx_.firmware)) {
+        const RegisterBlock& b = ctx_.blocks.block(r);
         if (!b.read) continue;  // its rows keep the table's old value but show none
         for (int ref = r.first; ref <= r.last(); ++ref) {
             state_.parameterValues[parameterNames[ref - 1]] = b.value(ref);
@@ -76,7 +70,7 @@ void CalibrationEditor::initialise() {
 }
 
 int CalibrationEditor::rowCount() const {
-    return calibrationNameCount(firmware_);
+    return calibrationNameCount(ctx_.firmware);
 }
 
 std::string CalibrationEditor::rowName(int row) const {
@@ -103,19 +97,19 @@ void CalibrationEditor::select(int row) {
 bool CalibrationEditor::change(const std::string& text) {
     const int row = state_.selectedRow;
     const std::string name = rowName(row);
-    std::int16_t v = 0;
-    if (!parseRegisterWord(text, v)) {
-        status_ = "\"" + text + "\" is not a register value (-32768 to 65535); " + name +
-                  " was not written.";
+    const Parsed<std::int16_t> typed = parseRegisterWord(text);
+    if (!typed) {
+        status_ = "\"" + text + "\" is not " + typed.expected + "; " + name + " was not written.";
         return false;
     }
+    const std::int16_t v = *typed;
     // A controller told an address no master can use would be out of reach.
     if (row + 1 == ref::modbus_address && (v < 1 || v > 247)) {
         status_ = "modbus_address must be 1 to 247; it was not written.";
         return false;
     }
-    if (const int rc = link_.writeSingleRegister(slaveId_, row + 1, v); rc != 0) {
-        if (row + 1 == ref::modbus_address && v != slaveId_) return followAddress(v, rc);
+    if (const int rc = ctx_.link.writeSingleRegister(ctx_.slave, row + 1, v); rc != 0) {
+        if (row + 1 == ref::modbus_address && v != ctx_.slave) return followAddress(v, rc);
         status_ = "Writing " + name + " failed (result " + std::to_string(rc) +
                   "); its row is unchanged.";
         return false;
@@ -123,36 +117,53 @@ bool CalibrationEditor::change(const std::string& text) {
     // The table keeps what the register now holds, as an opening would read it back.
     state_.parameterValues[name] = v;
     known_[static_cast<std::size_t>(row)] = true;
-    if (row + 1 == ref::modbus_address) slaveId_ = v;
+    if (row + 1 == ref::modbus_address) {
+        ctx_.slave = v;
+        toFollow_.slaveAddress = v;
+    }
     status_ = name + " = " + std::to_string(v) + " written.";
-    if (afterChange) afterChange(*this);
+    written();
     return true;
 }
 
 bool CalibrationEditor::followAddress(std::int16_t address, int writeResult) {
     // The write may have reached the controller and only its reply been lost: then it answers
     // at the new address alone, and the save and the reconnect must go there.
-    const int old = slaveId_;
+    const int old = ctx_.slave;
     std::int16_t now = 0;
     const std::string at = std::to_string(address);
-    if (link_.readHoldingRegisters(address, ref::modbus_address, &now, 1) != 0 || now != address) {
+    if (ctx_.link.readHoldingRegisters(address, ref::modbus_address, &now, 1) != 0 ||
+        now != address) {
         status_ = "Writing modbus_address failed (result " + std::to_string(writeResult) +
                   ") and no controller answers at address " + at + " with modbus_address = " + at +
                   ": the viewer keeps address " + std::to_string(old) + ".";
         return false;
     }
-    slaveId_ = address;
+    ctx_.slave = address;
+    toFollow_.slaveAddress = address;
     state_.parameterValues[parameterNames[ref::modbus_address - 1]] = address;
     known_[static_cast<std::size_t>(ref::modbus_address - 1)] = true;
-    status_ = "The reply to the modbus_address write was lost, but the controller answers at "
-              "address " + at + " with modbus_address = " + at + ": the viewer now uses address " +
-              at + " (it used " + std::to_string(old) + ").";
-    if (afterChange) afterChange(*this);
+    status_ =
+        "The reply to the modbus_address write was lost, but the controller answers at "
+        "address " +
+        at + " with modbus_address = " + at + ": the viewer now uses address " + at + " (it used " +
+        std::to_string(old) + ").";
+    written();
     return true;
 }
 
+void CalibrationEditor::written() {
+    // Only from values the controller holds: a row not read keeps the window's copy.
+    const auto follow = [this](int reference, std::optional<int>& copy) {
+        if (known(reference - 1)) copy = value(parameterNames[reference - 1]);
+    };
+    follow(ref::exhaust_temp_avg_shutdown_max, toFollow_.ranges.exhaustTempAvgShutdownMax);
+    follow(ref::overspeed, toFollow_.ranges.overspeed);
+    follow(ref::indicator_type, toFollow_.ranges.indicatorType);
+}
+
 int CalibrationEditor::save() {
-    return sendSaveCommand(link_, slaveId_);
+    return sendSaveCommand(ctx_.link, ctx_.slave);
 }
 
 }  // namespace kvx

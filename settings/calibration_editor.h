@@ -2,13 +2,13 @@
 // The calibration register editor without a window: every parameter register by name with its
 // raw value, and single-register writes of a typed whole number. Rows whose register was not
 // read in this opening show no value rather than a 0 the controller may not hold.
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "link/device_link.h"
 #include "settings/register_block.h"
+#include "settings/settings_context.h"
 
 namespace kvx {
 
@@ -26,8 +26,9 @@ struct CalibrationState {
 
 class CalibrationEditor {
   public:
-    CalibrationEditor(DeviceLink& link, BlockStore& blocks, CalibrationState& state, int& slaveId,
-                      int firmware);
+    // The context's slave address is where the editor starts; a written (or followed)
+    // modbus_address moves it for every later transaction, and toFollow() reports it.
+    CalibrationEditor(SettingsContext context, CalibrationState& state);
 
     // The blocks of a firmware version, the connection check (1 x 40) first.
     static std::vector<BlockRange> blocksFor(int firmware);
@@ -63,19 +64,21 @@ class CalibrationEditor {
     const std::string& status() const { return status_; }
     // The registers of the rows shown that were not read in this opening, empty when all were.
     const std::string& notRead() const { return notRead_; }
-    int slaveId() const { return slaveId_; }
+    int slaveId() const { return ctx_.slave; }
 
-    // After each successful write: the window refreshes its copies of the registers it shows.
-    std::function<void(const CalibrationEditor&)> afterChange;
+    // What the window follows: the slave address when a write moved it, and after any
+    // successful write its copies of the registers it shows, from the rows whose values the
+    // controller holds.
+    const SettingsOutcome& toFollow() const { return toFollow_; }
 
   private:
     bool followAddress(std::int16_t address, int writeResult);
+    // After each successful write.
+    void written();
 
-    DeviceLink& link_;
-    BlockStore& blocks_;
+    SettingsContext ctx_;
     CalibrationState& state_;
-    int& slaveId_;
-    int firmware_;
+    SettingsOutcome toFollow_;
     std::vector<bool> known_;  // by name index, for this opening
     std::string notRead_;      // the registers this opening could not read
     std::string status_;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "link/device_link.h"
+#include "settings/settings_context.h"
 
 namespace kvx {
 
@@ -34,6 +35,9 @@ using EventWords = std::array<std::int16_t, kEventWords>;
 
 // Reads the history with one request. 0 or the link's result.
 int readEventHistory(DeviceLink& link, int slave, EventWords& words);
+inline int readEventHistory(const SettingsContext& context, EventWords& words) {
+    return readEventHistory(context.link, context.slave, words);
+}
 std::array<EventRow, kEventRows> eventLogRows(const EventWords& words);
 
 }  // namespace kvx

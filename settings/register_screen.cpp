@@ -96,7 +96,8 @@ int RegisterScreen::change(const std::function<std::string(int editId)>& fieldTe
     bool ok = true;
     for (const BlockRange& r : table_.writeOrder)
         ok = ctx_.blocks.write(ctx_.link, ctx_.slave, r) == 0 && ok;
-    if (afterChange) afterChange(*this);
+    if (table_.screen == SettingsScreen::ExhaustTemperature)
+        toFollow_.ranges.exhaustTempAvgShutdownMax = value(ref::exhaust_temp_avg_shutdown_max);
     status_ = ok ? settings_text::kUpdated : settings_text::kUpdateFailed;
     return 0;
 }

@@ -9,15 +9,9 @@
 #include "link/device_link.h"
 #include "settings/register_block.h"
 #include "settings/screen_table.h"
+#include "settings/settings_context.h"
 
 namespace kvx {
-
-// Where a screen talks to the controller.
-struct SettingsContext {
-    DeviceLink& link;
-    BlockStore& blocks;
-    int slave = 1;
-};
 
 class RegisterScreen {
   public:
@@ -50,8 +44,10 @@ class RegisterScreen {
     bool save();
 
     std::int16_t value(int reference) const;
-    // Runs after every Change, whatever the writes returned.
-    std::function<void(const RegisterScreen&)> afterChange;
+    // What the window follows: the exhaust screen's maximum as the last Change put it into its
+    // block, whatever the writes returned (the gauge takes it whether or not the controller
+    // did).
+    const SettingsOutcome& toFollow() const { return toFollow_; }
 
   private:
     RegisterBlock& blockOf(int reference) const;
@@ -62,6 +58,7 @@ class RegisterScreen {
     std::map<int, std::int16_t> shownRaw_;  // edit id -> value it was shown from
     bool horsepower_ = false;
     std::string status_;
+    SettingsOutcome toFollow_;
 };
 
 // The save command: 4660 to save_data_command. 0 or the link's result.

@@ -79,18 +79,6 @@ FileDialogRequest restoreFileRequest(const std::string& programDir) {
             ""};
 }
 
-std::string restoreFileRefusal(const std::string& path, const SettingsFileError& error) {
-    return "This settings file cannot be restored:\n" + path + "\n" + error.text() +
-           "\nNothing was written.";
-}
-
-std::string restoreFirmwareRefusal(const SettingsComparison& c) {
-    return "The file was read from firmware " + versionText(c.fileFirmware) +
-           "; this controller runs firmware " + versionText(c.firmware) +
-           ".\nSettings are restored only onto the firmware version they were read from.\n"
-           "Nothing was written.";
-}
-
 std::string restoreSaveQuestion() {
     return "Send the save command now? The controller then keeps the written settings when it "
            "is switched off; without it they last until then.";
@@ -268,8 +256,8 @@ void RestoreDialog::addSetApart(QVBoxLayout* layout) {
 }
 
 RestoreDialog::RestoreDialog(const SettingsComparison& comparison, const std::string& filePath,
-                             DeviceLink& link, int& slaveId, Prompts& prompts, QWidget* parent)
-    : QDialog(parent), comparison_(comparison), link_(link), slaveId_(slaveId), prompts_(prompts) {
+                             SettingsContext context, Prompts& prompts, QWidget* parent)
+    : QDialog(parent), comparison_(comparison), ctx_(context), prompts_(prompts) {
     setObjectName(idName(res::kDownloadDialog));
     setWindowTitle(QString::fromUtf8(kRestoreTitle));
     const auto& c = comparison_;
@@ -353,8 +341,9 @@ void RestoreDialog::write() {
     writeButton_->setEnabled(false);
     for (int r = 0; r < rowCount(); ++r)
         list_->item(r, 0)->setFlags(Qt::ItemIsSelectable);
-    outcome_ = writeRestore(link_, slaveId_, comparison_.firmware, plan);
-    slaveId_ = outcome_.slave;
+    outcome_ = writeRestore(ctx_.link, ctx_.slave, comparison_.firmware, plan);
+    ctx_.slave = outcome_.slave;
+    toFollow_.slaveAddress = outcome_.slave;
     std::string text = restoreReport(outcome_);
     status_->setPlainText(qs(text));
     if (outcome_.written.empty()) return;
@@ -371,7 +360,7 @@ void RestoreDialog::write() {
     const int answer = prompts_.messageBox(restoreSaveQuestion(), kRestoreTitle, BoxIcon::Question,
                                            BoxButtons::YesNoDefaultNo, true);
     if (answer == kAnswerYes) {
-        const int rc = sendSaveCommand(link_, slaveId_);
+        const int rc = sendSaveCommand(ctx_.link, ctx_.slave);
         saved_ = rc == 0;
         text += rc == 0 ? "\nSaved: the controller keeps these settings."
                         : "\nThe save command failed (result " + std::to_string(rc) +

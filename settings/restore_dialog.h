@@ -10,6 +10,7 @@
 #include <string>
 
 #include "link/device_link.h"
+#include "settings/settings_context.h"
 #include "settings/settings_restore.h"
 #include "ui/prompts.h"
 
@@ -29,9 +30,10 @@ inline constexpr int kRestoreWriteId = 1;
 class RestoreDialog : public QDialog {
     Q_OBJECT
   public:
-    // slaveId follows a written modbus_address, as every later transaction must.
+    // The context's slave address follows a written modbus_address, as every later
+    // transaction must; toFollow() reports it.
     RestoreDialog(const SettingsComparison& comparison, const std::string& filePath,
-                  DeviceLink& link, int& slaveId, Prompts& prompts, QWidget* parent = nullptr);
+                  SettingsContext context, Prompts& prompts, QWidget* parent = nullptr);
 
     // Whether the difference of row i is checked.
     bool checked(int row) const;
@@ -42,6 +44,8 @@ class RestoreDialog : public QDialog {
     const RestoreOutcome& outcome() const { return outcome_; }
     // Whether the save command went through after the writes.
     bool saved() const { return saved_; }
+    // What the window follows: the address the controller answers to after a Write.
+    const SettingsOutcome& toFollow() const { return toFollow_; }
 
   private:
     // What the differences call for in the notes under them.
@@ -57,23 +61,19 @@ class RestoreDialog : public QDialog {
     void write();
 
     const SettingsComparison& comparison_;
-    DeviceLink& link_;
-    int& slaveId_;
+    SettingsContext ctx_;
     Prompts& prompts_;
     QTableWidget* list_ = nullptr;
     QPlainTextEdit* status_ = nullptr;
     QPushButton* writeButton_ = nullptr;
     RestoreOutcome outcome_;
+    SettingsOutcome toFollow_;
     bool wrote_ = false;
     bool saved_ = false;
 };
 
 // The open dialog that chooses the file.
 FileDialogRequest restoreFileRequest(const std::string& programDir);
-// The box for a file the reader refused.
-std::string restoreFileRefusal(const std::string& path, const SettingsFileError& error);
-// The refusal of a file made on another firmware version.
-std::string restoreFirmwareRefusal(const SettingsComparison& comparison);
 // The question asked after a complete restore (never after one that stopped short).
 std::string restoreSaveQuestion();
 

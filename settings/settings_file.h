@@ -11,6 +11,7 @@
 #include "link/device_link.h"
 #include "model/registers.h"
 #include "settings/register_block.h"
+#include "settings/settings_context.h"
 
 namespace kvx {
 
@@ -27,6 +28,10 @@ int settingsFileRows(int firmware);
 // stay 0. 0 or the failing read's result; failedRange names that read.
 int readSettingsImage(DeviceLink& link, int slave, int firmware, SettingsImage& image,
                       BlockRange* failedRange = nullptr);
+// The same at the context's slave address, for its firmware.
+inline int readSettingsImage(const SettingsContext& context, SettingsImage& image) {
+    return readSettingsImage(context.link, context.slave, context.firmware, image);
+}
 
 // How many entries, from the first, the reads of a firmware version fill: the rows after them
 // are written as 0, which is no value the controller holds.

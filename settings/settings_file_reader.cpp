@@ -10,6 +10,7 @@
 
 #include "base/command_line.h"
 #include "model/registers.h"
+#include "model/typed_text.h"
 
 namespace kvx {
 namespace {
@@ -25,43 +26,20 @@ std::string quoted(std::string_view text) {
     return "\"" + shown + "\"";
 }
 
-// Digits only, 0..65535 (leading zeros allowed, as a person might type them).
-bool parseUnsigned16(std::string_view text, int& value) {
-    if (text.empty()) return false;
-    long v = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') return false;
-        v = v * 10 + (c - '0');
-        if (v > 65535) return false;
-    }
-    value = static_cast<int>(v);
-    return true;
+// A row's value and the header's serial number: digits only, 0..65535 (leading zeros allowed,
+// as a person might type them).
+Parsed<long> parseUnsigned16(std::string_view text) {
+    return parseDigits(text, 65535);
 }
 
 // The version text exactly as the upload prints some version x 100; false for any other.
 bool parseVersion(std::string_view text, int& firmware) {
-    if (text.empty() || text.size() > 12) return false;
-    std::size_t i = 0;
-    const bool negative = text[0] == '-';
-    if (negative) ++i;
-    long whole = 0, fraction = 0;
-    int fractionDigits = 0;
-    bool digits = false;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, digits = true)
-        whole = whole * 10 + (text[i] - '0');
-    if (i < text.size() && text[i] == '.') {
-        for (++i; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, digits = true) {
-            if (fractionDigits < 2) fraction = fraction * 10 + (text[i] - '0');
-            ++fractionDigits;
-        }
-    }
-    if (!digits || i != text.size() || whole > 400) return false;
-    if (fractionDigits == 1) fraction *= 10;
-    const long v = (whole * 100 + fraction) * (negative ? -1 : 1);
-    if (v < -32768 || v > 32767) return false;
-    // The printed form decides: "1.170" or "01.17" is no upload's header.
-    if (settingsVersionText(static_cast<int>(v)) != text) return false;
-    firmware = static_cast<int>(v);
+    if (text.size() > 12) return false;
+    // Read as a number with two places (the third and later cut), then the printed form
+    // decides: blanks, a '+', "1.170" or "01.17" are no upload's header.
+    const Parsed<long> v = parseScaledDecimal(text, 100, -32768, 32767);
+    if (!v || settingsVersionText(static_cast<int>(*v)) != text) return false;
+    firmware = static_cast<int>(*v);
     return true;
 }
 
@@ -70,8 +48,10 @@ bool parseHeader(std::string_view line, SettingsFileContents& c) {
     line.remove_prefix(kHeaderStart.size());
     const auto ver = line.find(kHeaderVersion);
     if (ver == std::string_view::npos) return false;
-    return parseUnsigned16(line.substr(0, ver), c.serialNumber) &&
-           parseVersion(line.substr(ver + kHeaderVersion.size()), c.firmware);
+    const Parsed<long> serial = parseUnsigned16(line.substr(0, ver));
+    if (!serial) return false;
+    c.serialNumber = static_cast<int>(*serial);
+    return parseVersion(line.substr(ver + kHeaderVersion.size()), c.firmware);
 }
 
 bool refuse(SettingsFileError& error, int line, std::string reason) {
@@ -147,15 +127,15 @@ bool parseInto(std::string_view bytes, SettingsFileContents& contents, SettingsF
                           std::string(name) + " repeated (first on line " +
                               std::to_string(lineOf[static_cast<std::size_t>(index)]) + ")");
         }
-        int v = 0;
-        if (!parseUnsigned16(value, v)) {
+        const Parsed<long> v = parseUnsigned16(value);
+        if (!v) {
             return refuse(error, lineNo,
-                          "the value of " + std::string(name) + ", " + quoted(value) +
-                              ", is not a whole number from 0 to 65535");
+                          "the value of " + std::string(name) + ", " + quoted(value) + ", is not " +
+                              v.expected);
         }
         lineOf[static_cast<std::size_t>(index)] = lineNo;
         contents.image[static_cast<std::size_t>(index)] =
-            static_cast<std::int16_t>(static_cast<std::uint16_t>(v));
+            static_cast<std::int16_t>(static_cast<std::uint16_t>(*v));
         ++rows;
     }
     if (rows < contents.rows) {

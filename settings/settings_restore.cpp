@@ -336,4 +336,16 @@ std::string referenceRanges(const std::vector<int>& references) {
     return text;
 }
 
+std::string restoreFileRefusal(const std::string& path, const SettingsFileError& error) {
+    return "This settings file cannot be restored:\n" + path + "\n" + error.text() +
+           "\nNothing was written.";
+}
+
+std::string restoreFirmwareRefusal(const SettingsComparison& c) {
+    return "The file was read from firmware " + settingsVersionText(c.fileFirmware) +
+           "; this controller runs firmware " + settingsVersionText(c.firmware) +
+           ".\nSettings are restored only onto the firmware version they were read from.\n"
+           "Nothing was written.";
+}
+
 }  // namespace kvx

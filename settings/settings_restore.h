@@ -70,6 +70,10 @@ SettingsComparison compareSettings(const SettingsImage& controller, int firmware
 int readAndCompareSettings(DeviceLink& link, int slave, int firmware,
                            const SettingsFileContents& file, SettingsComparison& comparison,
                            BlockRange* failed = nullptr);
+inline int readAndCompareSettings(const SettingsContext& context, const SettingsFileContents& file,
+                                  SettingsComparison& comparison) {
+    return readAndCompareSettings(context.link, context.slave, context.firmware, file, comparison);
+}
 
 struct RestoreWrite {
     int reference;
@@ -121,6 +125,11 @@ struct RestoreOutcome {
 // those that do not hold their value. slave follows a written modbus_address.
 RestoreOutcome writeRestore(DeviceLink& link, int slave, int firmware,
                             const std::vector<RestoreWrite>& plan);
+
+// The box for a file the reader refused.
+std::string restoreFileRefusal(const std::string& path, const SettingsFileError& error);
+// The refusal of a file made on another firmware version.
+std::string restoreFirmwareRefusal(const SettingsComparison& comparison);
 
 // The outcome in a few lines: what was written, what not and why, what did not hold.
 std::string restoreReport(const RestoreOutcome& outcome);

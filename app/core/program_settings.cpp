@@ -246,9 +246,8 @@ bool readCommFile(const std::string& dir, ProgramSettings& settings) {
     settings.portName = port;
     if (!(in >> slave)) return true;
     // Like a "%d" conversion: the leading number counts, trailing text does not.
-    long v = 0;
-    if (parseLeadingWholeNumber(slave, -2147483647L - 1, 2147483647L, v))
-        settings.slaveId = static_cast<int>(v);
+    if (const Parsed<long> v = parseLeadingWholeNumber(slave, -2147483647L - 1, 2147483647L))
+        settings.slaveId = static_cast<int>(*v);
     return true;
 }
 
@@ -266,8 +265,12 @@ bool readScalingFile(const std::string& dir, ProgramSettings& settings) {
     std::istringstream in(text);
     std::string token;
     // The dialog writes the low 16 bits as unsigned, so 65535 reads back as -1.
-    if (!(in >> token) || !parseRegisterWord(token, settings.speedMin)) return true;
-    if (in >> token) parseRegisterWord(token, settings.speedMax);
+    if (!(in >> token)) return true;
+    const Parsed<std::int16_t> min = parseRegisterWord(token);
+    if (!min) return true;
+    settings.speedMin = *min;
+    if (!(in >> token)) return true;
+    if (const Parsed<std::int16_t> max = parseRegisterWord(token)) settings.speedMax = *max;
     return true;
 }
 

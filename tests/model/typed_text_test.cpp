@@ -49,19 +49,21 @@ TEST(TypedText, EachReaderTakesItsOwnSetAndNothingElse) {
         std::string got = "untouched";
         bool ok = false;
         if (c.reader == Word) {
-            std::int16_t v = 0;
-            ok = parseRegisterWord(c.text, v);
-            if (ok) got = std::to_string(v);
+            const auto v = parseRegisterWord(c.text);
+            ok = static_cast<bool>(v);
+            if (ok) got = std::to_string(*v);
         } else if (c.reader == Leading) {
-            long v = 0;
-            ok = parseLeadingWholeNumber(c.text, -2147483647L - 1, 2147483647L, v);
-            if (ok) got = std::to_string(v);
+            const auto v = parseLeadingWholeNumber(c.text, -2147483647L - 1, 2147483647L);
+            ok = static_cast<bool>(v);
+            if (ok) got = std::to_string(*v);
         } else if (c.reader == Code) {
-            std::uint32_t v = 0;
-            ok = parseAccessCode(c.text, v);
-            if (ok) got = std::to_string(v);
+            const auto v = parseAccessCode(c.text);
+            ok = static_cast<bool>(v);
+            if (ok) got = std::to_string(*v);
         } else {
-            ok = parsePortName(c.text, 1, 255, got);
+            const auto v = parsePortName(c.text, 1, 255);
+            ok = static_cast<bool>(v);
+            if (ok) got = *v;
         }
         EXPECT_EQ(ok ? got : "refused", c.value ? c.value : "refused")
             << c.reader << " \"" << c.text << "\"";
@@ -72,6 +74,30 @@ TEST(TypedText, EachReaderTakesItsOwnSetAndNothingElse) {
     EXPECT_EQ(comPortNumber("COM12"), "12");
     EXPECT_EQ(comPortNumber("COM012"), "");  // would read back as COM12
     EXPECT_EQ(comPortNumber("/dev/ttyS0"), "");
+}
+
+// A refusal says what the reader takes, in the words the refusal lines use after "takes".
+TEST(TypedText, ARefusalSaysWhatTheReaderTakes) {
+    EXPECT_EQ(parseWholeNumber("12.0", 0, 100).expected, "a whole number from 0 to 100");
+    EXPECT_EQ(parseScaledDecimal("x", 10, -32768, 32767).expected,
+              "a number from -3276.8 to 3276.7");
+    EXPECT_EQ(parseRegisterWord("65536").expected, "a register value (-32768 to 65535)");
+    EXPECT_EQ(parsePortName("COM3", 1, 255).expected, portNameAccepts(1, 255));
+    EXPECT_EQ(parseDigits("+1", 65535).expected, "a whole number from 0 to 65535");
+    EXPECT_TRUE(parseWholeNumber("7", 0, 100).expected.empty());
+
+    // Digits alone: no sign, no blank, no point, at least one digit.
+    struct Case {
+        const char* text;
+        long value;  // -1: refused
+    };
+    const Case cases[] = {{"0", 0},         {"000065535", 65535},
+                          {"65535", 65535}, {"65536", -1},
+                          {"", -1},         {"+1", -1},
+                          {" 1", -1},       {"1 ", -1},
+                          {"1.0", -1},      {"99999999999999999999", -1}};
+    for (const Case& c : cases)
+        EXPECT_EQ(parseDigits(c.text, 65535).value.value_or(-1), c.value) << c.text;
 }
 
 }  // namespace

@@ -228,7 +228,7 @@ TEST(AlarmDialogs, EmailTogglesAndAcknowledgeResult) {
     EXPECT_EQ(writes(link), 0);
 
     link.failWrite[69] = true;
-    AcknowledgeDialog ack(link, 1);
+    AcknowledgeDialog ack({link, blocks, 1});
     EXPECT_EQ(ack.windowTitle(), "Aknowledge Alarm");
     activate(ack);
     byId<QPushButton>(ack, 1)->click();

@@ -36,26 +36,26 @@ TEST(SettingsEntry, TypedTextBecomesTheRawValueByTheFieldsRule) {
         int raw;  // or kRefused
     };
     const Case cases[] = {
-        {&pressureScheduleScreen(), 1083, "12.345", 123},       // x 10, cut
-        {&pressureScheduleScreen(), 1054, "-0.05", -5},         // x 100 toward zero
-        {&pressureScheduleScreen(), 1083, "1e2", kRefused},     // no exponents
-        {&pressureScheduleScreen(), 1054, "0.29", 29},          // exact, not 28.999...
-        {&pressureScheduleScreen(), 1054, "2.5", 250},          //
+        {&pressureScheduleScreen(), 1083, "12.345", 123},    // x 10, cut
+        {&pressureScheduleScreen(), 1054, "-0.05", -5},      // x 100 toward zero
+        {&pressureScheduleScreen(), 1083, "1e2", kRefused},  // no exponents
+        {&pressureScheduleScreen(), 1054, "0.29", 29},       // exact, not 28.999...
+        {&pressureScheduleScreen(), 1054, "2.5", 250},       //
         {&pressureScheduleScreen(), 1083, "no number", kRefused},
         {&pressureScheduleScreen(), 1083, "  3.2abc", kRefused},
         {&pressureScheduleScreen(), 1083, "1234.5678", 12345},  // the whole text, cut at one place
         {&pressureScheduleScreen(), 1083, "-3276.8", -32768},   // the register's ends
         {&pressureScheduleScreen(), 1083, "-3276.9", kRefused},
-        {&vibrationScheduleScreen(), 1102, "2.01", 2010},       // x 1000, exact
-        {&vibrationScheduleScreen(), 1102, "0.35", 350},        //
-        {&exhaustTemperatureScreen(), 1100, "70000", kRefused}, // does not fit
-        {&exhaustTemperatureScreen(), 1100, "65535", -1},       //
-        {&exhaustTemperatureScreen(), 1100, "-5", kRefused},    // not unsigned
-        {&vibrationSensorScreen(), 1100, "0.5", kRefused},      // raw counts only
-        {&exhaustTemperatureScreen(), 1100, "1300", 1300},      // the range text is not checked
-        {&substitutionScheduleScreen(), 1097, "7000", kRefused},// x 10 does not fit
-        {&substitutionScheduleScreen(), 1098, "15", 150},       //
-        {&substitutionScheduleScreen(), 1093, "12.34", 123},    //
+        {&vibrationScheduleScreen(), 1102, "2.01", 2010},         // x 1000, exact
+        {&vibrationScheduleScreen(), 1102, "0.35", 350},          //
+        {&exhaustTemperatureScreen(), 1100, "70000", kRefused},   // does not fit
+        {&exhaustTemperatureScreen(), 1100, "65535", -1},         //
+        {&exhaustTemperatureScreen(), 1100, "-5", kRefused},      // not unsigned
+        {&vibrationSensorScreen(), 1100, "0.5", kRefused},        // raw counts only
+        {&exhaustTemperatureScreen(), 1100, "1300", 1300},        // the range text is not checked
+        {&substitutionScheduleScreen(), 1097, "7000", kRefused},  // x 10 does not fit
+        {&substitutionScheduleScreen(), 1098, "15", 150},         //
+        {&substitutionScheduleScreen(), 1093, "12.34", 123},      //
     };
     for (const Case& c : cases) {
         std::int16_t v = 7;
@@ -75,9 +75,11 @@ TEST(SettingsEntry, RefusalsNameTheFieldAndWhatItTakes) {
     EXPECT_EQ(refusalText("Maximum Limit", "0.5", "a whole number from 0 to 65535"),
               "\"Maximum Limit\" takes a whole number from 0 to 65535, not \"0.5\". Nothing was "
               "written.");
-    EXPECT_EQ(refusalText("Substitution Rate \nCalculation Method", " ", "x"),
-              "\"Substitution Rate Calculation Method\" is empty; it takes x. Nothing was written.");
-    EXPECT_EQ(refusalText("F", "a\x01\xC3", "x"), "\"F\" takes x, not \"a\\x01\\xC3\". Nothing was written.");
+    EXPECT_EQ(
+        refusalText("Substitution Rate \nCalculation Method", " ", "x"),
+        "\"Substitution Rate Calculation Method\" is empty; it takes x. Nothing was written.");
+    EXPECT_EQ(refusalText("F", "a\x01\xC3", "x"),
+              "\"F\" takes x, not \"a\\x01\\xC3\". Nothing was written.");
 }
 
 TEST(SettingsEntry, DecimalsAreReadDigitByDigit) {
@@ -88,24 +90,39 @@ TEST(SettingsEntry, DecimalsAreReadDigitByDigit) {
     };
     constexpr long kNo = -99999999;
     const Case cases[] = {
-        {"12.6", 10, 126},     {"0.29", 100, 29},   {"1.15", 100, 115},  {"2.01", 1000, 2010},
-        {"15.5", 10, 155},     {"-5", 1, -5},       {"+5", 1, 5},        {".5", 10, 5},
-        {"5.", 10, 50},        {" 7 ", 1, 7},       {"x", 10, kNo},      {"1e2", 10, kNo},
-        {".", 10, kNo},        {"", 10, kNo},       {"- 5", 1, kNo},     {"1.2.3", 10, kNo},
-        {"0x10", 1, kNo},      {"inf", 1, kNo},     {"1,5", 10, kNo},    {"32767", 1, 32767},
-        {"32768", 1, kNo},     {"-32768", 1, -32768},
+        {"12.6", 10, 126},
+        {"0.29", 100, 29},
+        {"1.15", 100, 115},
+        {"2.01", 1000, 2010},
+        {"15.5", 10, 155},
+        {"-5", 1, -5},
+        {"+5", 1, 5},
+        {".5", 10, 5},
+        {"5.", 10, 50},
+        {" 7 ", 1, 7},
+        {"x", 10, kNo},
+        {"1e2", 10, kNo},
+        {".", 10, kNo},
+        {"", 10, kNo},
+        {"- 5", 1, kNo},
+        {"1.2.3", 10, kNo},
+        {"0x10", 1, kNo},
+        {"inf", 1, kNo},
+        {"1,5", 10, kNo},
+        {"32767", 1, 32767},
+        {"32768", 1, kNo},
+        {"-32768", 1, -32768},
         {"99999999999999999999999", 1, kNo},
         {"0.000000000000000000001", 10, 0},
     };
     for (const Case& c : cases) {
-        long v = kNo;
-        parseScaledDecimal(c.text, c.scale, -32768, 32767, v);
+        const long v = parseScaledDecimal(c.text, c.scale, -32768, 32767).value.value_or(kNo);
         EXPECT_EQ(v, c.value) << "\"" << c.text << "\" x " << c.scale;
     }
-    long v = 0;
-    EXPECT_FALSE(parseWholeNumber("12.0", 0, 100, v));  // a whole-number field takes no point
-    EXPECT_TRUE(parseWholeNumber("\t12\n", 0, 100, v));
-    EXPECT_EQ(v, 12);
+    EXPECT_FALSE(parseWholeNumber("12.0", 0, 100));  // a whole-number field takes no point
+    const Parsed<long> v = parseWholeNumber("\t12\n", 0, 100);
+    EXPECT_TRUE(v);
+    EXPECT_EQ(*v, 12);
 }
 
 TEST(SettingsShow, RawValuesAreShownByTheFieldsRule) {
@@ -333,11 +350,10 @@ TEST(SettingsScreens, ExhaustScreenReportsTheNewMaximumWhateverTheWriteReturned)
     for (bool fails : {false, true}) {
         Opened o(exhaustTemperatureScreen());
         ASSERT_EQ(o.open(), 0);
-        int reported = -1;
-        o.screen->afterChange = [&](const RegisterScreen& s) { reported = s.value(77); };
         o.link.failWrite[76] = fails;
         o.typed[1100] = "1300";
         o.change();
+        const int reported = o.screen->toFollow().ranges.exhaustTempAvgShutdownMax.value_or(-1);
         EXPECT_EQ(reported, 1300);
         EXPECT_EQ(o.screen->status(), fails ? t::kUpdateFailed : t::kUpdated);
     }

@@ -137,6 +137,48 @@ TEST(SettingsFileReader, RefusesWithTheLineAndTheReason) {
     }
 }
 
+// The header's serial number and the rows' values are digits alone; the version is taken only
+// in the form the upload prints it.
+TEST(SettingsFileReader, NumbersAreTakenOnlyInTheUploadsOwnForm) {
+    test::FakeLink link = controller(117);
+    const std::string good = uploadOf(link, 117);
+    struct Case {
+        const char* from;
+        const char* to;
+        int line;  // 0: taken
+    };
+    const Case cases[] = {
+        {"SN: 65533", "SN: 0065533", 0},
+        {"SN: 65533", "SN: +65533", 1},
+        {"SN: 65533", "SN:  65533", 1},
+        {"SN: 65533 ver.", "SN: 65533  ver.", 1},
+        {"SN: 65533", "SN: ", 1},
+        {"SN: 65533", "SN: 6553x", 1},
+        {"ver. 1.17", "ver. +1.17", 1},
+        {"ver. 1.17", "ver.  1.17", 1},
+        {"ver. 1.17", "ver. 1.17 ", 1},
+        {"ver. 1.17", "ver. 01.17", 1},
+        {"ver. 1.17", "ver. 1.17.", 1},
+        {"ver. 1.17", "ver. 117e-2", 1},
+        {"ver. 1.17", "ver. ", 1},
+        {"load_sp0,287", "load_sp0,000287", 0},
+        {"load_sp0,287", "load_sp0,+287", 43},
+        {"load_sp0,287", "load_sp0, 287", 43},
+        {"load_sp0,287", "load_sp0,65535", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.to);
+        SettingsFileContents contents;
+        SettingsFileError e;
+        EXPECT_EQ(parseSettingsFile(replaced(good, c.from, c.to), contents, e), c.line == 0);
+        EXPECT_EQ(e.line, c.line) << e.reason;
+        if (c.line == 0) {
+            EXPECT_EQ(contents.firmware, 117);
+            EXPECT_EQ(contents.serialNumber, 65533);
+        }
+    }
+}
+
 TEST(SettingsFileReader, ReadsFilesAndRefusesWhatCannotBeRead) {
     const auto dir =
         std::filesystem::path(::testing::TempDir()) / ("kvx_reader_" + std::to_string(::getpid()));
@@ -279,8 +321,8 @@ TEST(SettingsRestore, RowsOlderBackupsHoldAsZeroAreShownButNotChosen) {
 
         // The dialog shows them unchecked and says why.
         test::ScriptedPrompts prompts;
-        int slave = 1;
-        RestoreDialog d(c, "old.csv", b.link, slave, prompts);
+        BlockStore blocks;
+        RestoreDialog d(c, "old.csv", {b.link, blocks, 1}, prompts);
         ASSERT_EQ(d.rowCount(), static_cast<int>(shown.size()));
         for (int row = 0; row < d.rowCount(); ++row)
             EXPECT_EQ(d.checked(row), row == 0) << shown[static_cast<std::size_t>(row)];
@@ -436,8 +478,8 @@ TEST(RestoreDialog, WritesNothingUncheckedAndTheAddressOnlyWhenChecked) {
     const SettingsComparison c = b.compare();
     b.link.calls.clear();
     test::ScriptedPrompts prompts;
-    int slave = 1;
-    RestoreDialog d(c, "unit.csv", b.link, slave, prompts);
+    BlockStore blocks;
+    RestoreDialog d(c, "unit.csv", {b.link, blocks, 1}, prompts);
     ASSERT_EQ(d.rowCount(), 2);  // modbus_address, load_sp0
     EXPECT_FALSE(d.checked(0)) << "the slave address only when asked for";
     EXPECT_TRUE(d.checked(1));
@@ -465,7 +507,7 @@ TEST(RestoreDialog, WritesNothingUncheckedAndTheAddressOnlyWhenChecked) {
     EXPECT_EQ(calls[1], std::make_tuple('W', 1, 4));
     EXPECT_EQ(calls[2], std::make_tuple('H', 5, 1));
     EXPECT_EQ(calls.back(), std::make_tuple('W', 5, 7));
-    EXPECT_EQ(slave, 5);
+    EXPECT_EQ(d.toFollow().slaveAddress.value_or(1), 5);
     ASSERT_EQ(prompts.boxes.size(), 1u);
     EXPECT_EQ(prompts.boxes[0].buttons, BoxButtons::YesNoDefaultNo);
     EXPECT_NE(d.statusText().indexOf("Saved"), -1);
@@ -507,8 +549,8 @@ TEST(RestoreDialog, OnlyACompleteRestoreIsOfferedForSavingAndNoIsTheDefault) {
         link.calls.clear();
         test::ScriptedPrompts prompts;
         prompts.answers = k.answers;
-        int slave = 1;
-        RestoreDialog d(c, "unit.csv", link, slave, prompts);
+        BlockStore blocks;
+        RestoreDialog d(c, "unit.csv", {link, blocks, 1}, prompts);
         d.findChild<QPushButton*>("1")->click();
         ASSERT_EQ(prompts.boxes.size(), k.asked ? 1u : 0u);
         if (k.asked) {
@@ -538,8 +580,8 @@ TEST(RestoreDialog, CalibrationRowsAreUncheckedWhenTheFileComesFromAnotherContro
         const SettingsComparison c = b.compare();
         ASSERT_EQ(c.differences.size(), 5u);
         test::ScriptedPrompts prompts;
-        int slave = 1;
-        RestoreDialog d(c, "unit.csv", b.link, slave, prompts);
+        BlockStore blocks;
+        RestoreDialog d(c, "unit.csv", {b.link, blocks, 1}, prompts);
         for (int row = 0; row < d.rowCount(); ++row) {
             const SettingsDifference& diff = c.differences[static_cast<std::size_t>(row)];
             SCOPED_TRACE(diff.name);

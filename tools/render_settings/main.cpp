@@ -131,7 +131,7 @@ int main(int argc, char** argv) {
         save(d, dir, "screen_148");
     }
     {
-        AcknowledgeDialog d(link, 1);
+        AcknowledgeDialog d({link, blocks, 1});
         save(d, dir, "screen_144");
     }
     {
@@ -148,8 +148,7 @@ int main(int argc, char** argv) {
     {
         // One block not read, so that its note shows.
         CalibrationState state;
-        int slave = 1;
-        CalibrationEditor editor(link, blocks, state, slave, link.engine.firmware());
+        CalibrationEditor editor({link, blocks, 1, link.engine.firmware()}, state);
         editor.checkConnection();
         editor.readBlocks();
         blocks.block({153, 22}).read = false;
@@ -195,15 +194,14 @@ int main(int argc, char** argv) {
         SettingsComparison comparison;
         readAndCompareSettings(link, 1, link.engine.firmware(), file, comparison);
         NoPrompts prompts;
-        int slave = 1;
         const std::string path = "/home/tech/.local/share/Orvik_KVX/unit_2418.csv";
         {
-            RestoreDialog d(comparison, path, link, slave, prompts);
+            RestoreDialog d(comparison, path, {link, blocks, 1}, prompts);
             save(d, dir, "screen_116");
         }
         {
             // After Write, one register refused half way.
-            RestoreDialog d(comparison, path, link, slave, prompts);
+            RestoreDialog d(comparison, path, {link, blocks, 1}, prompts);
             link.failWriteRef = 104;
             QMetaObject::invokeMethod(d.findChild<QWidget*>("1"), "click");
             link.failWriteRef = 0;
