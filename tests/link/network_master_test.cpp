@@ -312,6 +312,21 @@ TEST(NetworkOpen, SaysWhyAnOpenFailed) {
     EXPECT_EQ(link.lastOpenError(), "");
 }
 
+TEST(NetworkOpen, AConnectThatIsNeverAnsweredIsGivenUp) {
+    // A listener whose queue is full and that never accepts: the system drops further
+    // connection requests, as a host behind a dead route would.
+    test::LoopbackListener listener(0);
+    std::vector<NetStream> waiting(4);
+    for (NetStream& s : waiting)
+        s.connect("127.0.0.1", listener.port(), 50);
+    RtuDeviceLink link("");
+    link.setConnectTimeout(200);
+    EXPECT_EQ(link.openConnection("modbus-tcp://127.0.0.1:" + std::to_string(listener.port())),
+              MBR_OPEN_FAILED);
+    EXPECT_THAT(link.lastOpenError(), HasSubstr("took longer than 200 ms"));
+    EXPECT_FALSE(link.isConnected());
+}
+
 TEST(NetworkOpen, ModbusTlsReadsThroughAVerifiedMutualTlsSession) {
     test::TestPki pki("link");
     const test::CertFiles ca = pki.makeCa("ca", "Plant CA");
