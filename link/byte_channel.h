@@ -3,6 +3,7 @@
 // SP_* status (serial_port.h). Reads and writes move exactly count bytes within a total
 // time-out; a short transfer is SP_TIMEOUT. On a stream, drain and RTS mean nothing and succeed.
 #include <cstdint>
+#include <string>
 
 namespace kvx {
 
@@ -21,6 +22,9 @@ class ByteChannel {
     virtual int drain() = 0;
     virtual int raiseRts() = 0;
     virtual int lowerRts() = 0;
+    // What the last failure was, in words, where the channel knows more than its status (a
+    // stream: "the peer closed the connection", a TLS alert); empty otherwise.
+    virtual std::string lastError() const { return {}; }
 };
 
 }  // namespace kvx

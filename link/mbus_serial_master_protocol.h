@@ -6,6 +6,7 @@
 // and RTS doing nothing.
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "link/mbus_master_functions.h"
 #include "link/serial_port.h"
@@ -40,6 +41,8 @@ class MbusSerialMasterProtocol : public MbusMasterFunctions {
     int getRtsTurnaroundDelay() const { return rtsDelayMs; }
     // The errno behind the last failed open, 0 after a good one (see SerialPort).
     int lastOpenError() const { return port.lastOpenError(); }
+    // What the attached channel says about its last failure (empty for the serial port).
+    std::string channelError() const { return line->lastError(); }
 
   protected:
     SerialPort port;

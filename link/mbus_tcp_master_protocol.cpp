@@ -27,6 +27,7 @@ int MbusTcpMasterProtocol::attachChannel(std::unique_ptr<ByteChannel> stream) {
     closeConnection();
     channel = std::move(stream);
     sentOnConnection = 0;
+    failure.clear();
     return MBR_SUCCESS;
 }
 
@@ -58,14 +59,20 @@ int MbusTcpMasterProtocol::sendAndReceive(int slave, int function, const std::ui
     if (!isConnected()) return MBR_WRONG_STATE;
 
     // Whatever is waiting is a late answer to an earlier attempt, or a peer that has gone.
-    if (channel->purge() != SP_OK) return MBR_IO_FAILURE;
+    if (channel->purge() != SP_OK) {
+        failure = channel->lastError();
+        return MBR_IO_FAILURE;
+    }
     if (requestSpacingMs > 0) spacingTimer.wait();
     spacingTimer.setFromNow(requestSpacingMs);
 
     transactionId = id;
     const int written = channel->write(adu.data(), length, timeoutMs);
     if (written == SP_TIMEOUT) return MBR_SEND_TIMEOUT;
-    if (written != SP_OK) return MBR_IO_FAILURE;
+    if (written != SP_OK) {
+        failure = channel->lastError();
+        return MBR_IO_FAILURE;
+    }
     if (slave == 0 || replyLength <= 0) return MBR_SUCCESS;
 
     ++sentOnConnection;
@@ -114,6 +121,14 @@ int MbusTcpMasterProtocol::sendAndReceive(int slave, int function, const std::ui
     // A damaged header, or a frame of which only a part came (a whole one is longer than its
     // header): where the next frame begins is no longer known.
     const bool cutShort = verdict == MBR_REPLY_TIMEOUT && begun && received <= kMbapHeaderLength;
+    if (verdict == MBR_IO_FAILURE) failure = channel->lastError();
+    if (damaged) {
+        MbapHeader header;
+        failure = std::string("a damaged reply (") +
+                  mbapStatusText(decodeMbapHeader(adu.data(), kMbapHeaderLength, header)) +
+                  "); the connection was closed";
+    }
+    if (cutShort) failure = "a reply cut short by the time-out; the connection was closed";
     if (damaged || cutShort) closeConnection();
     if (verdict != MBR_SUCCESS) return verdict;
     std::memcpy(replyData, adu.data() + kMbapHeaderLength + 1,

@@ -23,6 +23,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "link/byte_channel.h"
 #include "link/mbap_frame.h"
@@ -50,12 +51,16 @@ class MbusTcpMasterProtocol : public MbusMasterFunctions {
 
     // The transaction id of the last request sent (0 before the first).
     std::uint16_t lastTransactionId() const { return transactionId; }
+    // Why the last transaction that closed the connection did so, in words ("the peer closed
+    // the connection", a TLS alert, a damaged header); empty while none has.
+    const std::string& lastFailure() const { return failure; }
 
   private:
     static constexpr int kMaxLateReplies = 8;
 
     std::unique_ptr<ByteChannel> channel;
     unsigned sentOnConnection = 0;
+    std::string failure;
     std::uint16_t transactionId = 0;
     std::array<std::uint8_t, kMbapMaxAdu> adu{};
 };

@@ -205,7 +205,9 @@ int NetStream::startTls(const TlsContext& context, const std::string& serverName
         close();
         return status;
     }
-    if (!context.isServer()) {
+    server_ = context.isServer();
+    heardFromPeer_ = false;
+    if (!server_) {
         if (isIpLiteral(serverName)) {
             X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_), serverName.c_str());
         } else {
@@ -223,6 +225,7 @@ int NetStream::startTls(const TlsContext& context, const std::string& serverName
         if (events != 0) {
             const Wait w = waitFor(events, deadline);
             if (w == Wait::Ready) continue;
+            broken_ = true;  // no close_notify into a handshake that never finished
             const int status =
                 w == Wait::TimedOut
                     ? fail(SP_TIMEOUT, "the TLS handshake did not finish within " +
@@ -248,6 +251,7 @@ int NetStream::startTls(const TlsContext& context, const std::string& serverName
             reason = takeTlsError("the TLS handshake failed");
         }
         const int status = fail(SP_IO_FAILURE, "TLS: " + reason);
+        broken_ = true;
         close();
         return status;
     }
@@ -287,7 +291,11 @@ int NetStream::step(bool reading, std::uint8_t* buffer, int count, short& wantEv
     ERR_clear_error();
     errno = 0;
     const int n = reading ? SSL_read(ssl_, buffer, count) : SSL_write(ssl_, buffer, count);
-    if (n > 0) return n;
+    if (n > 0) {
+        if (reading) heardFromPeer_ = true;
+        return n;
+    }
+    std::string reason;
     switch (SSL_get_error(ssl_, n)) {
         case SSL_ERROR_WANT_READ:
             wantEvents = POLLIN;
@@ -296,21 +304,31 @@ int NetStream::step(bool reading, std::uint8_t* buffer, int count, short& wantEv
             wantEvents = POLLOUT;
             return 0;
         case SSL_ERROR_ZERO_RETURN:
-            status = fail(SP_CLOSED, "the peer closed the TLS connection");
-            return -1;
+            reason = "the peer closed the TLS connection";
+            break;
         case SSL_ERROR_SYSCALL:
             if (ERR_peek_error() == 0) {
-                status = fail(SP_CLOSED, errno != 0 ? std::string("the connection failed: ") +
-                                                          std::strerror(errno)
-                                                    : "the peer closed the connection");
-                return -1;
+                reason = errno != 0 ? std::string("the connection failed: ") + std::strerror(errno)
+                                    : "the peer closed the connection";
+                break;
             }
             [[fallthrough]];
         default:
             // A TLS alert or a damaged record: the session cannot go on.
-            status = fail(SP_CLOSED, "TLS: " + takeTlsError("the TLS connection failed"));
-            return -1;
+            reason = "TLS: " + takeTlsError("the TLS connection failed");
+            break;
     }
+    // Under TLS 1.3 a server judges our certificate after our side of the handshake is done,
+    // so its refusal (an alert, or a reset that overtakes it) is the first thing read.
+    if (!heardFromPeer_ && !server_) {
+        if (reason.rfind("TLS: ", 0) == 0) reason.erase(0, 5);
+        reason =
+            "TLS: the server ended the session before its first reply (does it accept our "
+            "certificate?): " +
+            reason;
+    }
+    status = fail(SP_CLOSED, reason);
+    return -1;
 }
 
 int NetStream::read(std::uint8_t* buffer, int count, int timeoutMs) {

@@ -53,7 +53,7 @@ class NetStream final : public ByteChannel {
 
     bool isTls() const { return ssl_ != nullptr; }
     int nativeHandle() const { return fd_; }
-    const std::string& lastError() const { return error_; }
+    std::string lastError() const override { return error_; }
 
   private:
     enum class Wait { Ready, TimedOut, Failed };
@@ -66,6 +66,8 @@ class NetStream final : public ByteChannel {
     int fd_ = -1;
     ssl_st* ssl_ = nullptr;
     bool broken_ = false;
+    bool server_ = false;         // the TLS side this stream plays
+    bool heardFromPeer_ = false;  // application data has come through TLS
     std::string error_;
 };
 

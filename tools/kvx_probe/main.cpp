@@ -100,7 +100,17 @@ int main(int argc, char** argv) {
         }
     }
     probe::Prober prober(*master, options.slave);
-    if (const int rc = prober.connect(); rc != 0) return fail("identity read failed", rc, failure);
+    // A network connection that failed says why (a TLS alert, a peer that closed); the result
+    // code alone would only say "port failure".
+    const auto networkReason = [&] {
+        const std::string why = master == &tcp ? tcp.lastFailure() : rtu.channelError();
+        if (!why.empty()) std::fprintf(stderr, "kvx-probe: %s\n", why.c_str());
+    };
+    if (const int rc = prober.connect(); rc != 0) {
+        fail("identity read failed", rc, failure);
+        networkReason();
+        return failure;
+    }
     if (!settingsFile.empty()) {
         const int firmware = prober.identity().version;
         const int rc =
@@ -158,8 +168,11 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     master->closeConnection();
     if (good == options.polls) return 0;
-    if (options.polls == 1) return fail("poll failed", lastFailure);
-    const std::string what = std::to_string(options.polls - good) + " of " +
-                             std::to_string(options.polls) + " polls failed, the last";
-    return fail(what.c_str(), lastFailure);
+    const std::string what = options.polls == 1
+                                 ? std::string("poll failed")
+                                 : std::to_string(options.polls - good) + " of " +
+                                       std::to_string(options.polls) + " polls failed, the last";
+    fail(what.c_str(), lastFailure);
+    networkReason();
+    return 1;
 }
