@@ -87,7 +87,7 @@ std::string quoted(std::string_view text) {
 
 }  // namespace
 
-bool parsePortName(std::string_view name, PortAddress& address, std::string& error) {
+bool parsePortAddress(std::string_view name, PortAddress& address, std::string& error) {
     address = PortAddress{};
     const Scheme* scheme = nullptr;
     for (const Scheme& s : kSchemes) {

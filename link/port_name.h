@@ -35,7 +35,7 @@ constexpr int kModbusTlsPort = 802;
 // False, with a reason naming the problem ("tcp:// needs a port: tcp://HOST:PORT", "port 99999
 // is out of range 1-65535"), when the name begins with a network scheme but does not parse;
 // a name with no such scheme is Serial and always parses.
-bool parsePortName(std::string_view name, PortAddress& address, std::string& error);
+bool parsePortAddress(std::string_view name, PortAddress& address, std::string& error);
 
 // "host:port", with an IPv6 address in brackets: for messages.
 std::string hostAndPort(const PortAddress& address);

@@ -22,7 +22,7 @@ int RtuDeviceLink::openConnection(const std::string& portName) {
     closeConnection();
     if (wasOpen) return MBR_WRONG_STATE;
     PortAddress address;
-    if (!overridePath_.empty() || !parsePortName(portName, address, lastOpenError_)) {
+    if (!overridePath_.empty() || !parsePortAddress(portName, address, lastOpenError_)) {
         if (overridePath_.empty()) {
             lastPath_ = portName;
             return MBR_OPEN_FAILED;  // a network name that does not parse: never a serial name

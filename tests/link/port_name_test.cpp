@@ -101,7 +101,7 @@ TEST(NetworkPortName, ParsesEachSchemeOrSaysWhatIsWrong) {
         SCOPED_TRACE(c.name);
         PortAddress address;
         std::string error;
-        const bool parsed = parsePortName(c.name, address, error);
+        const bool parsed = parsePortAddress(c.name, address, error);
         EXPECT_EQ(address.kind, c.kind);
         if (*c.error == '\0') {
             EXPECT_TRUE(parsed) << error;

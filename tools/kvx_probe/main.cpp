@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
         }
     }
     PortAddress address;
-    if (!parsePortName(options.port, address, error)) {
+    if (!parsePortAddress(options.port, address, error)) {
         fail(error.c_str(), MBR_OPEN_FAILED);
         return failure;
     }
