@@ -29,8 +29,9 @@ int openNetworkStream(const PortAddress& address, const TlsFiles& tls, int timeo
     }
     const auto start = std::chrono::steady_clock::now();
     auto candidate = std::make_unique<NetStream>();
+    // The stream's own reasons name the host already.
     if (candidate->connect(address.host, address.port, timeoutMs) != SP_OK) {
-        error = where + ": " + candidate->lastError();
+        error = candidate->lastError();
         return MBR_OPEN_FAILED;
     }
     if (context) {

@@ -16,7 +16,7 @@ namespace kvx {
 constexpr int kConnectTimeoutMs = 5000;
 
 // MBR_SUCCESS with an open stream, or MBR_OPEN_FAILED (MBR_BAD_ARGUMENT for a serial address)
-// with `error` saying what failed, beginning with host:port.
+// with `error` saying what failed and naming the host.
 int openNetworkStream(const PortAddress& address, const TlsFiles& tls, int timeoutMs,
                       std::unique_ptr<NetStream>& stream, std::string& error);
 
