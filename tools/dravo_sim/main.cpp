@@ -119,6 +119,31 @@ bool startFromSettingsFile(SimOptions& options, std::string& error) {
     return true;
 }
 
+// Listens as the options say and prints the port name a master opens; false after saying why.
+bool startListening(SimServer& server, const SimOptions& options) {
+    kvx::sim::ListenConfig config;
+    config.address = options.listenAddress;
+    config.framing = options.framing;
+    const bool tls = !options.tlsCert.empty();
+    std::string why;
+    if (!server.listen(config, why)) {
+        std::fprintf(stderr, "dravo-sim: %s\n", why.c_str());
+        return false;
+    }
+    if (!kvx::sim::isLoopbackHost(options.listenAddress.host))
+        std::fprintf(stderr, "dravo-sim: warning: %s is reachable from the network%s\n",
+                     server.listenAddress().c_str(),
+                     options.clientCa.empty()
+                         ? " and nothing authenticates a client: anyone there can read and "
+                           "write the controller"
+                         : "");
+    const char* scheme = tls                                          ? "modbus-tls://"
+                         : options.framing == kvx::sim::Framing::mbap ? "modbus-tcp://"
+                                                                      : "tcp://";
+    std::printf("%s%s\n", scheme, server.listenAddress().c_str());
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -172,16 +197,22 @@ int main(int argc, char** argv) {
             writeServedBlockA(served, request, reply, fault);
         });
     }
-    if (const int err = server.start(); err != 0) {
-        std::fprintf(stderr, "dravo-sim: cannot open a pseudo-terminal: %s\n", std::strerror(err));
-        return 1;
+    std::string device;
+    if (options.listen) {
+        if (!startListening(server, options)) return 1;
+    } else {
+        if (const int err = server.start(); err != 0) {
+            std::fprintf(stderr, "dravo-sim: cannot open a pseudo-terminal: %s\n",
+                         std::strerror(err));
+            return 1;
+        }
+        device = server.devicePath();
+        if (!options.linkPath.empty() && !makeLink(options.linkPath, device)) {
+            server.stop();
+            return 1;
+        }
+        std::printf("%s\n", device.c_str());
     }
-    const std::string device = server.devicePath();
-    if (!options.linkPath.empty() && !makeLink(options.linkPath, device)) {
-        server.stop();
-        return 1;
-    }
-    std::printf("%s\n", device.c_str());
     std::fflush(stdout);
 
     timespec deadline{};
