@@ -35,10 +35,6 @@ void closeFd(int& fd) {
     fd = -1;
 }
 
-// A client that has started an MBAP frame and sends no more of it for this long is dropped:
-// it holds the one connection, and a gateway would not wait longer either.
-constexpr std::int64_t kMbapStallUs = 5000000;
-
 // Keep-alive probes find a client whose host vanished (a cellular link gone, a cable cut)
 // within about half a minute, so it does not keep the one connection forever.
 void keepAlive(int fd) {
@@ -521,7 +517,7 @@ std::int64_t SimServer::nextWakeUs(std::int64_t now) {
     if (framerDeadline >= 0) wake = std::min(wake, framerDeadline);
     if (now < pulledUntilUs_) wake = std::min(wake, pulledUntilUs_);
     if (!outgoing_.empty() && !writeBlocked_) wake = std::min(wake, sendAtUs(outgoing_.front()));
-    if (!mbapIn_.empty()) wake = std::min(wake, mbapStartUs_ + kMbapStallUs);
+    if (!mbapIn_.empty()) wake = std::min(wake, mbapStartUs_ + stallUs_);
     return wake;
 }
 
@@ -544,6 +540,7 @@ bool SimServer::listen(const ListenConfig& config, std::string& why) {
     listenAddress_ = boundAddressText(fd);
     listenPort_ = boundPort(fd);
     framing_ = config.framing;
+    stallUs_ = static_cast<std::int64_t>(std::max(1, config.stallMs)) * 1000;
     wakeRead_ = wake[0];
     wakeWrite_ = wake[1];
     clientFd_ = -1;
@@ -577,14 +574,14 @@ void SimServer::runNetwork() {
         if (fds[0].revents & POLLIN)
             while (::read(wakeRead_, drain, sizeof drain) > 0) {
             }
-        if (fds[1].revents & POLLIN) acceptClient();
+        // The client first: one that has just left frees the line for a newcomer.
         if (clientFd_ >= 0 && fds[2].fd == clientFd_) {
             if (fds[2].revents & POLLOUT) writeBlocked_ = false;
             if (fds[2].revents & (POLLIN | POLLHUP | POLLERR)) readInput(nowUs());
         }
+        if (fds[1].revents & POLLIN) acceptClient();
         const std::int64_t t = nowUs();
-        if (clientFd_ >= 0 && !mbapIn_.empty() && t - mbapStartUs_ >= kMbapStallUs)
-            dropClient(true);
+        if (clientFd_ >= 0 && !mbapIn_.empty() && t - mbapStartUs_ >= stallUs_) dropClient(true);
         handleFrames(t);
         if (clientFd_ >= 0) flushOutput(nowUs());
     }

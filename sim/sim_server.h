@@ -47,6 +47,9 @@ struct ServerStats {
 struct ListenConfig {
     ListenAddress address;
     Framing framing = Framing::rtu;
+    // A client that has started an MBAP frame and sends no more of it for this long is
+    // dropped: it holds the one connection, and a gateway would not wait longer either.
+    int stallMs = 5000;
 };
 
 // Whether a fault can be put on a reply in this framing: MBAP carries no CRC and its length
@@ -185,6 +188,7 @@ class SimServer {
     int listenPort_ = -1;
     std::vector<std::uint8_t> mbapIn_;  // MBAP bytes not yet a whole frame
     std::int64_t mbapStartUs_ = 0;      // arrival of the first of them
+    std::int64_t stallUs_ = 0;
     std::deque<MbapRequest> mbapFrames_;
     bool dropAfterFlush_ = false;
 };
