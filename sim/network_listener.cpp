@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 
 namespace kvx::sim {
@@ -90,26 +91,37 @@ int openListener(const ListenAddress& address, std::string& why) {
     return fd;
 }
 
+namespace {
+
+std::string addressText(const sockaddr_storage& ss) {
+    char host[INET6_ADDRSTRLEN] = {};
+    char text[INET6_ADDRSTRLEN + 16] = {};
+    if (ss.ss_family == AF_INET6) {
+        const auto* s6 = reinterpret_cast<const sockaddr_in6*>(&ss);
+        ::inet_ntop(AF_INET6, &s6->sin6_addr, host, sizeof host);
+        std::snprintf(text, sizeof text, "[%s]:%u", host, ntohs(s6->sin6_port));
+    } else {
+        const auto* s4 = reinterpret_cast<const sockaddr_in*>(&ss);
+        ::inet_ntop(AF_INET, &s4->sin_addr, host, sizeof host);
+        std::snprintf(text, sizeof text, "%s:%u", host, ntohs(s4->sin_port));
+    }
+    return text;
+}
+
+}  // namespace
+
 std::string boundAddressText(int fd) {
     sockaddr_storage ss{};
     socklen_t len = sizeof ss;
     if (::getsockname(fd, reinterpret_cast<sockaddr*>(&ss), &len) != 0) return {};
-    char host[INET6_ADDRSTRLEN] = {};
-    if (ss.ss_family == AF_INET6) {
-        const auto* s6 = reinterpret_cast<const sockaddr_in6*>(&ss);
-        ::inet_ntop(AF_INET6, &s6->sin6_addr, host, sizeof host);
-        std::string text = "[";
-        text += host;
-        text += "]:";
-        text += std::to_string(ntohs(s6->sin6_port));
-        return text;
-    }
-    const auto* s4 = reinterpret_cast<const sockaddr_in*>(&ss);
-    ::inet_ntop(AF_INET, &s4->sin_addr, host, sizeof host);
-    std::string text = host;
-    text += ':';
-    text += std::to_string(ntohs(s4->sin_port));
-    return text;
+    return addressText(ss);
+}
+
+std::string peerAddressText(int fd) {
+    sockaddr_storage ss{};
+    socklen_t len = sizeof ss;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&ss), &len) != 0) return "?";
+    return addressText(ss);
 }
 
 int boundPort(int fd) {

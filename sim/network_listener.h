@@ -29,5 +29,7 @@ int openListener(const ListenAddress& address, std::string& why);
 // "HOST:PORT" (brackets round an IPv6 host) of a bound socket, and its port; -1 on failure.
 std::string boundAddressText(int fd);
 int boundPort(int fd);
+// "HOST:PORT" of a connected socket's peer.
+std::string peerAddressText(int fd);
 
 }  // namespace kvx::sim

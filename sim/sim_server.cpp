@@ -20,6 +20,8 @@
 
 #include "link/crc16.h"
 #include "link/mbap_frame.h"
+#include "link/serial_port.h"
+#include "link/tls_context.h"
 
 namespace kvx::sim {
 namespace {
@@ -148,7 +150,7 @@ void SimServer::stop() {
     closeFd(wakeWrite_);
     closeFd(slaveFd_);
     closeFd(master_);
-    closeFd(clientFd_);
+    client_.close();
     closeFd(listenFd_);
 }
 
@@ -290,30 +292,38 @@ void SimServer::clearExclusive() {
 }
 
 ssize_t SimServer::lineRead(std::uint8_t* buf, std::size_t n) {
-    return ::read(listenFd_ >= 0 ? clientFd_ : master_, buf, n);
+    if (listenFd_ < 0) return std::max<ssize_t>(0, ::read(master_, buf, n));
+    int got = 0;
+    const int rc = client_.readSome(buf, static_cast<int>(n), 0, got);
+    if (rc == SP_OK) return got;
+    return rc == SP_TIMEOUT ? 0 : -1;
 }
 
 ssize_t SimServer::lineWrite(const std::uint8_t* buf, std::size_t n) {
     if (listenFd_ < 0) return ::write(master_, buf, n);
-    return ::send(clientFd_, buf, n, MSG_NOSIGNAL);
+    // A reply is a few hundred bytes at most: a client that leaves it unread this long has
+    // stopped reading and is dropped.
+    if (client_.write(buf, static_cast<int>(n), 2000) == SP_OK) return static_cast<ssize_t>(n);
+    errno = EPIPE;
+    return -1;
 }
 
 void SimServer::readInput(std::int64_t now) {
     std::uint8_t buf[512];
     for (;;) {
         const ssize_t n = lineRead(buf, sizeof buf);
-        if (n <= 0) {
+        if (n < 0) {
             // The client closed, reset or failed: serve the next one.
-            if (listenFd_ >= 0 &&
-                (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)))
-                dropClient(false);
+            dropClient(false, "left: " + client_.lastError());
             break;
         }
+        if (n == 0) break;
         if (framing_ == Framing::mbap) {
             if (mbapIn_.empty()) mbapStartUs_ = now;
             mbapIn_.insert(mbapIn_.end(), buf, buf + n);
-            if (!takeMbapFrames(now)) {
-                dropClient(true);
+            std::string why;
+            if (!takeMbapFrames(now, why)) {
+                dropClient(true, "dropped: " + why);
                 break;
             }
             continue;
@@ -507,7 +517,7 @@ void SimServer::flushOutput(std::int64_t now) {
                 outgoing_.front().dueUs = std::max(outgoing_.front().dueUs, endUs);
         }
     }
-    if (drop) dropClient(false);
+    if (drop) dropClient(false, "closed after a truncated reply, or it stopped reading");
 }
 
 std::int64_t SimServer::nextWakeUs(std::int64_t now) {
@@ -543,7 +553,8 @@ bool SimServer::listen(const ListenConfig& config, std::string& why) {
     stallUs_ = static_cast<std::int64_t>(std::max(1, config.stallMs)) * 1000;
     wakeRead_ = wake[0];
     wakeWrite_ = wake[1];
-    clientFd_ = -1;
+    tls_ = config.tls;
+    handshakeMs_ = config.handshakeMs;
     framer_.reset();
     outgoing_.clear();
     mbapIn_.clear();
@@ -565,25 +576,23 @@ void SimServer::runNetwork() {
         pollfd fds[3] = {
             {wakeRead_, POLLIN, 0},
             {listenFd_, POLLIN, 0},
-            {clientFd_, static_cast<short>(POLLIN | (writeBlocked_ ? POLLOUT : 0)), 0},
+            {client_.nativeHandle(), POLLIN, 0},
         };
         const timespec ts{static_cast<time_t>(waitUs / 1000000),
                           static_cast<long>(waitUs % 1000000 * 1000)};
-        const int ready = ::ppoll(fds, clientFd_ >= 0 ? 3 : 2, &ts, nullptr);
+        const int ready = ::ppoll(fds, client_.isOpen() ? 3 : 2, &ts, nullptr);
         if (ready < 0 && errno != EINTR) break;
         if (fds[0].revents & POLLIN)
             while (::read(wakeRead_, drain, sizeof drain) > 0) {
             }
         // The client first: one that has just left frees the line for a newcomer.
-        if (clientFd_ >= 0 && fds[2].fd == clientFd_) {
-            if (fds[2].revents & POLLOUT) writeBlocked_ = false;
-            if (fds[2].revents & (POLLIN | POLLHUP | POLLERR)) readInput(nowUs());
-        }
+        if (client_.isOpen() && (fds[2].revents & (POLLIN | POLLHUP | POLLERR))) readInput(nowUs());
         if (fds[1].revents & POLLIN) acceptClient();
         const std::int64_t t = nowUs();
-        if (clientFd_ >= 0 && !mbapIn_.empty() && t - mbapStartUs_ >= stallUs_) dropClient(true);
+        if (client_.isOpen() && !mbapIn_.empty() && t - mbapStartUs_ >= stallUs_)
+            dropClient(true, "dropped: it stopped in the middle of a frame");
         handleFrames(t);
-        if (clientFd_ >= 0) flushOutput(nowUs());
+        if (client_.isOpen()) flushOutput(nowUs());
     }
 }
 
@@ -591,33 +600,57 @@ void SimServer::acceptClient() {
     for (;;) {
         const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) return;
-        if (clientFd_ >= 0) {
+        const std::string peer = peerAddressText(fd);
+        if (client_.isOpen()) {
             // One master at a time, as a serial device server allows: the line has one.
             refuse(fd);
-            std::lock_guard lock(mutex_);
-            ++stats_.refused;
+            {
+                std::lock_guard lock(mutex_);
+                ++stats_.refused;
+            }
+            event("client " + peer + " refused: " + peer_ + " is being served");
             continue;
         }
         keepAlive(fd);
-        clientFd_ = fd;
-        std::lock_guard lock(mutex_);
-        ++stats_.connections;
+        client_.adopt(fd);
+        peer_ = peer;
+        if (tls_ && client_.startTls(*tls_, std::string(), handshakeMs_) != SP_OK) {
+            // The stream has closed itself; nothing was read or written.
+            {
+                std::lock_guard lock(mutex_);
+                ++stats_.dropped;
+            }
+            event("client " + peer + " dropped: " + client_.lastError());
+            continue;
+        }
+        {
+            std::lock_guard lock(mutex_);
+            ++stats_.connections;
+        }
+        event("client " + peer + " connected");
     }
 }
 
-void SimServer::dropClient(bool bad) {
-    closeFd(clientFd_);
-    mbapIn_.clear();
-    std::lock_guard lock(mutex_);
-    if (bad) ++stats_.dropped;
-    // Nothing of one client's exchange may reach the next.
-    framer_.reset();
-    mbapFrames_.clear();
-    outgoing_.clear();
-    writeBlocked_ = false;
+void SimServer::event(const std::string& text) {
+    if (eventHook_) eventHook_(text);
 }
 
-bool SimServer::takeMbapFrames(std::int64_t now) {
+void SimServer::dropClient(bool bad, const std::string& why) {
+    client_.close();
+    mbapIn_.clear();
+    {
+        std::lock_guard lock(mutex_);
+        if (bad) ++stats_.dropped;
+        // Nothing of one client's exchange may reach the next.
+        framer_.reset();
+        mbapFrames_.clear();
+        outgoing_.clear();
+        writeBlocked_ = false;
+    }
+    event("client " + peer_ + " " + why);
+}
+
+bool SimServer::takeMbapFrames(std::int64_t now, std::string& why) {
     std::size_t at = 0;
     for (;;) {
         const std::size_t have = mbapIn_.size() - at;
@@ -626,7 +659,10 @@ bool SimServer::takeMbapFrames(std::int64_t now) {
             decodeMbapHeader(mbapIn_.data() + at, static_cast<int>(have), r.header);
         if (status == MbapStatus::Incomplete) break;
         // No master sends such a header, and the stream has lost where its frames begin.
-        if (status != MbapStatus::Ok) return false;
+        if (status != MbapStatus::Ok) {
+            why = mbapStatusText(status);
+            return false;
+        }
         const auto adu = static_cast<std::size_t>(r.header.aduLength());
         if (have < adu) break;
         const std::uint8_t* unit = mbapIn_.data() + at + kMbapHeaderLength - 1;

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <string>
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "link/mbap_frame.h"
+#include "link/net_stream.h"
 #include "sim/controller_engine.h"
 #include "sim/fault_injector.h"
 #include "sim/modbus_slave.h"
@@ -50,6 +52,10 @@ struct ListenConfig {
     // A client that has started an MBAP frame and sends no more of it for this long is
     // dropped: it holds the one connection, and a gateway would not wait longer either.
     int stallMs = 5000;
+    // Modbus/TCP Security: every client first completes a TLS handshake with this server
+    // context within handshakeMs, or is dropped before a byte of Modbus is read.
+    std::shared_ptr<const TlsContext> tls;
+    int handshakeMs = 5000;
 };
 
 // Whether a fault can be put on a reply in this framing: MBAP carries no CRC and its length
@@ -104,6 +110,10 @@ class SimServer {
     using ReplyHook = std::function<void(const std::vector<std::uint8_t>&,
                                          const std::vector<std::uint8_t>&, FaultKind)>;
     void setReplyHook(ReplyHook hook) { replyHook_ = std::move(hook); }
+    // Called in the server thread with a line about each network client: connected, refused,
+    // dropped (and why), left. Set before listen().
+    using EventHook = std::function<void(const std::string&)>;
+    void setEventHook(EventHook hook) { eventHook_ = std::move(hook); }
 
     ServerStats stats() const;
     // Runs f on the engine under the server's lock (the server thread uses it too).
@@ -137,11 +147,14 @@ class SimServer {
     void run();
     void runNetwork();
     void acceptClient();
-    void dropClient(bool bad);
+    void dropClient(bool bad, const std::string& why);
+    void event(const std::string& text);
+    // > 0 bytes read, 0 nothing more for now, < 0 the network client has gone.
     ssize_t lineRead(std::uint8_t* buf, std::size_t n);
     ssize_t lineWrite(const std::uint8_t* buf, std::size_t n);
-    // Cuts MBAP frames out of what arrived; false when the header is one no master sends.
-    bool takeMbapFrames(std::int64_t now);
+    // Cuts MBAP frames out of what arrived; false, with why, when the header is one no master
+    // sends.
+    bool takeMbapFrames(std::int64_t now, std::string& why);
     void handleMbapFrames(std::int64_t now);
     // When the request's last byte has crossed the line (with wire timing) or arrived.
     std::int64_t lineEndUs(const ReceivedFrame& frame) const;
@@ -183,7 +196,12 @@ class SimServer {
 
     // Network serving (server thread only, but for the statistics).
     Framing framing_ = Framing::rtu;
-    int listenFd_ = -1, clientFd_ = -1;
+    int listenFd_ = -1;
+    NetStream client_;
+    std::string peer_;  // the client's address, for the event lines
+    std::shared_ptr<const TlsContext> tls_;
+    int handshakeMs_ = 5000;
+    EventHook eventHook_;
     std::string listenAddress_;
     int listenPort_ = -1;
     std::vector<std::uint8_t> mbapIn_;  // MBAP bytes not yet a whole frame

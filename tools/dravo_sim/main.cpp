@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/command_line.h"
+#include "link/tls_context.h"
 #include "model/registers.h"
 #include "settings/settings_file_reader.h"
 #include "settings/settings_restore.h"
@@ -126,6 +127,18 @@ bool startListening(SimServer& server, const SimOptions& options) {
     config.framing = options.framing;
     const bool tls = !options.tlsCert.empty();
     std::string why;
+    if (tls) {
+        config.tls =
+            kvx::TlsContext::server(options.tlsCert, options.tlsKey, options.clientCa, why);
+        if (!config.tls) {
+            std::fprintf(stderr, "dravo-sim: %s\n", why.c_str());
+            return false;
+        }
+    }
+    // Who came, who was turned away and why: a technician's first question when a master
+    // cannot get in.
+    server.setEventHook(
+        [](const std::string& line) { std::fprintf(stderr, "dravo-sim: %s\n", line.c_str()); });
     if (!server.listen(config, why)) {
         std::fprintf(stderr, "dravo-sim: %s\n", why.c_str());
         return false;
