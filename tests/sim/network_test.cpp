@@ -11,13 +11,18 @@
 
 #include <cerrno>
 #include <chrono>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "link/crc16.h"
+#include "link/net_stream.h"
+#include "link/serial_port.h"
+#include "link/tls_context.h"
 #include "sim/network_listener.h"
 #include "sim/sim_server.h"
+#include "tests/link/test_pki.h"
 
 namespace kvx::sim {
 namespace {
@@ -314,6 +319,63 @@ TEST_F(NetworkFixture, MbapFaultsAsAGatewayWouldShowThem) {
     }
     EXPECT_EQ(server.stats().faults, static_cast<long>(std::size(cases)));
     expectServed();
+}
+
+// Over TLS a client that stalls in the handshake, or speaks plain Modbus to it, is dropped
+// before anything reaches the controller, and the next client is served.
+TEST(NetworkTls, DropsAStalledOrPlainClientBeforeAnyModbusAndServesTheNext) {
+    test::TestPki pki("sim-tls");
+    const test::CertFiles ca = pki.makeCa("ca", "Plant CA");
+    const test::CertFiles cert = pki.makeCert("server", ca, "gateway", {"IP:127.0.0.1"});
+    const test::CertFiles client = pki.makeCert("client", ca, "viewer", {});
+    std::string error;
+    ListenConfig config;
+    config.framing = Framing::mbap;
+    config.handshakeMs = 300;
+    config.tls = TlsContext::server(cert.cert, cert.key, ca.cert, error);
+    ASSERT_TRUE(config.tls) << error;
+    const auto clientContext =
+        TlsContext::client(TlsFiles{ca.cert, client.cert, client.key}, error);
+    ASSERT_TRUE(clientContext) << error;
+    SimServer server;
+    std::vector<std::string> events;
+    std::mutex eventsMutex;
+    server.setEventHook([&](const std::string& line) {
+        std::lock_guard lock(eventsMutex);
+        events.push_back(line);
+    });
+    ASSERT_TRUE(server.listen(config, error)) << error;
+
+    const Bytes plain = mbap(1, 1, kReadIdentity);
+    for (const bool sendPlain : {false, true}) {
+        SCOPED_TRACE(sendPlain ? "plain Modbus" : "stalled handshake");
+        const int fd = connectTo(server.listenPort());
+        ASSERT_GE(fd, 0);
+        if (sendPlain) sendAll(fd, plain);
+        bool closed = false;
+        receive(fd, 4096, 3000, &closed);
+        EXPECT_TRUE(closed);
+        ::close(fd);
+    }
+    NetStream good;
+    ASSERT_EQ(good.connect("127.0.0.1", server.listenPort(), 2000), SP_OK);
+    ASSERT_EQ(good.startTls(*clientContext, "127.0.0.1", 2000), SP_OK) << good.lastError();
+    ASSERT_EQ(good.write(plain.data(), static_cast<int>(plain.size()), 1000), SP_OK);
+    std::uint8_t reply[kIdentityReplyBytes];
+    ASSERT_EQ(good.read(reply, sizeof reply, 2000), SP_OK) << good.lastError();
+    EXPECT_EQ(reply[12], 117);
+    good.close();
+
+    const ServerStats s = server.stats();
+    EXPECT_EQ(s.dropped, 2);
+    EXPECT_EQ(s.requests, 1);
+    server.stop();
+    ASSERT_GE(events.size(), 3u);
+    EXPECT_NE(events[0].find("dropped: the TLS handshake did not finish within 300 ms"),
+              std::string::npos)
+        << events[0];
+    EXPECT_NE(events[1].find("dropped: TLS"), std::string::npos) << events[1];
+    EXPECT_NE(events[2].find("connected"), std::string::npos) << events[2];
 }
 
 TEST(ListenAddress, ParsesPortHostAndBracketedIpv6) {
