@@ -626,6 +626,7 @@ void SimServer::acceptClient() {
         {
             std::lock_guard lock(mutex_);
             ++stats_.connections;
+            stats_.clients = 1;
         }
         event("client " + peer + " connected");
     }
@@ -641,6 +642,7 @@ void SimServer::dropClient(bool bad, const std::string& why) {
     {
         std::lock_guard lock(mutex_);
         if (bad) ++stats_.dropped;
+        stats_.clients = 0;
         // Nothing of one client's exchange may reach the next.
         framer_.reset();
         mbapFrames_.clear();

@@ -44,6 +44,7 @@ struct ServerStats {
     long refused = 0;         // clients turned away while another was served
     long dropped = 0;         // clients dropped for a bad header, a stall or a failed handshake
     long gatewayReplies = 0;  // exceptions 10/11 for another unit id (MBAP framing)
+    int clients = 0;          // network clients being served now: 0 or 1
 };
 
 struct ListenConfig {
