@@ -99,7 +99,8 @@ TEST(DravoSimListen, PymodbusReadsAndWritesInEachPlainFraming) {
         // A gateway's answer for a unit nobody is at; the device server's line stays silent.
         EXPECT_EQ(v["unit2"], std::string(c.framing) == "mbap" ? "11" : "");
         const Result end = sim.stop();
-        EXPECT_NE(end.out.find("dravo-sim: 4 requests served, 0 faults injected"),
+        EXPECT_NE(end.out.find("dravo-sim: 4 requests served, 0 faults injected, 0 saves; 1 "
+                               "clients served, 0 refused, 0 dropped"),
                   std::string::npos)
             << end.out;
         EXPECT_NE(end.err.find("connected"), std::string::npos) << end.err;

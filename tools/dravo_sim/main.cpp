@@ -261,7 +261,11 @@ int main(int argc, char** argv) {
     const kvx::sim::ServerStats s = server.stats();
     const int saves =
         server.withEngine([](kvx::sim::ControllerEngine& e) { return e.saveCount(); });
-    std::printf("dravo-sim: %ld requests served, %ld faults injected, %d saves\n", s.requests,
+    std::printf("dravo-sim: %ld requests served, %ld faults injected, %d saves", s.requests,
                 s.faults, saves);
+    if (options.listen)
+        std::printf("; %ld clients served, %ld refused, %ld dropped", s.connections, s.refused,
+                    s.dropped);
+    std::printf("\n");
     return 0;
 }
