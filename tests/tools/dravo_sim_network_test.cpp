@@ -24,6 +24,7 @@ const std::string kSim = DRAVO_SIM_PATH;
 const std::string kPython = PYTHON3_PATH;
 const std::string kClient = PYMODBUS_CLIENT_PATH;
 const std::string kOpenssl = OPENSSL_PATH;
+const std::string kProbe = KVX_PROBE_PATH;
 
 struct TempDir {
     fs::path path;
@@ -194,6 +195,36 @@ TEST(DravoSimListen, TlsServesAVerifiedClientAndRefusesEveryOtherBeforeAnyModbus
             EXPECT_NE(end.err.find("dropped: TLS"), std::string::npos) << end.err;
             EXPECT_TRUE(slurp(served).empty());
         }
+    }
+}
+
+// Our own master (kvx-probe) on the port name the simulator prints, over each transport, with
+// a fault put on the reply to its first poll's first read, as over the pseudo-terminal.
+TEST(DravoSimListen, KvxProbePollsItOverEachTransportWithItsFaults) {
+    Pki pki;
+    const std::string dataDir = pki.dir.file("data");
+    fs::create_directories(dataDir);
+    std::ofstream(dataDir + "/kvx_settings.conf")
+        << "tls_ca_file = " << pki.pem("ca") << "\ntls_cert_file = " << pki.pem("client")
+        << "\ntls_key_file = " << pki.key("client") << "\n";
+    const std::vector<std::vector<std::string>> transports = {
+        {"--framing", "rtu"},
+        {"--framing", "mbap"},
+        {"--tls", pki.pem("server"), pki.key("server"), "--client-ca", pki.pem("ca")},
+    };
+    for (std::vector<std::string> options : transports) {
+        SCOPED_TRACE(options[1]);
+        // The identity and two range reads come first, then the polls' reads.
+        options.insert(options.end(), {"--fault", "wrong-function:at=4"});
+        ListeningSim sim(options);
+        const Result probe =
+            run({kProbe, "--port", sim.portName, "--data-dir", dataDir, "--polls", "3"});
+        EXPECT_EQ(probe.status, 1) << probe.err;
+        EXPECT_NE(probe.out.find("version=117\n"), std::string::npos) << probe.out;
+        EXPECT_NE(probe.out.find("summary: polls=3 good=2 fail_130=1 "), std::string::npos)
+            << probe.out;
+        const Result end = sim.stop();
+        EXPECT_NE(end.out.find(" 1 faults injected"), std::string::npos) << end.out;
     }
 }
 
