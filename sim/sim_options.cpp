@@ -90,7 +90,8 @@ std::string simUsage() {
         "                     bad-crc, noise and trailing mean nothing in mbap and are refused;\n"
         "                     truncated sends half the frame and closes the connection\n"
         "  --tls CERT KEY     Modbus/TCP Security (TLS 1.2 or newer, mbap framing) with this\n"
-        "                     certificate and key (PEM); a key file others can read is refused\n"
+        "                     certificate and key (PEM); a key file its group or others can\n"
+        "                     read is refused\n"
         "  --client-ca CA     with --tls: require a client certificate signed by CA\n"
         "\n"
         "  --firmware N       firmware version x 100: " +
