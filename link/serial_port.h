@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "link/byte_channel.h"
+
 namespace kvx {
 
 constexpr int SP_OK = 0;
@@ -15,6 +17,7 @@ constexpr int SP_ACCESS_DENIED = 0x1104;  // the device is held elsewhere
 constexpr int SP_NOT_OPEN = 0x1105;       // the operation needs an open device
 constexpr int SP_TIMEOUT = 0x1106;        // fewer bytes than requested within the time-out
 constexpr int SP_NOT_SUPPORTED = 0x1108;  // drain and manual RTS under hardware flow control
+constexpr int SP_CLOSED = 0x1109;         // a stream's peer closed or reset the connection
 
 // Time-outs of one call in milliseconds. Rebuilt from zero before every read, write and drain;
 // only the total constants are ever set. A total of 0 takes what can be moved at once and never
@@ -27,10 +30,10 @@ struct SerialTimeouts {
     std::uint32_t writeTotalTimeoutConstant = 0;
 };
 
-class SerialPort {
+class SerialPort final : public ByteChannel {
   public:
     SerialPort() = default;
-    ~SerialPort();
+    ~SerialPort() override;
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
 
@@ -44,18 +47,18 @@ class SerialPort {
     // 1 RTS/CTS. A refused value leaves the device as it was.
     int configure(int baudRate, int dataBits, int stopBits, int parity, int flowControl);
     // Purges, restores the settings saved at open and releases the device; never fails.
-    void close();
-    bool isOpen() const { return handle >= 0; }
+    void close() override;
+    bool isOpen() const override { return handle >= 0; }
 
     // Transfer exactly count bytes within timeoutMs in total; a short transfer is SP_TIMEOUT,
     // with whatever did arrive left in the buffer.
-    int write(const std::uint8_t* buffer, int count, int timeoutMs);
-    int read(std::uint8_t* buffer, int count, int timeoutMs);
+    int write(const std::uint8_t* buffer, int count, int timeoutMs) override;
+    int read(std::uint8_t* buffer, int count, int timeoutMs) override;
 
-    int purge();
-    int drain();
-    int raiseRts();
-    int lowerRts();
+    int purge() override;
+    int drain() override;
+    int raiseRts() override;
+    int lowerRts() override;
 
     int configuredBaudRate() const { return baudRate; }
     int configuredFlowControl() const { return flowControl; }
