@@ -4,15 +4,24 @@
 #include <cstdint>
 #include <string>
 
+#include "link/tls_context.h"
+
 namespace kvx {
 
 class DeviceLink {
   public:
     virtual ~DeviceLink() = default;
 
-    // Opens the configured port name (COMn or a device path) at 9600 baud, 8N1. 0 or an MBR_*
-    // code; a failed open leaves the link closed.
+    // Opens the configured port name (COMn or a device path at 9600 baud, 8N1, or a network
+    // address, see port_name.h) . 0 or an MBR_* code; a failed open leaves the link closed. A
+    // network open may take up to a few seconds: a window runs it off its own thread.
     virtual int openConnection(const std::string& portName) = 0;
+    // Why the last open failed, in words, for a network port ("gw:502: the connection to gw:502
+    // was refused"); empty after a good open and for a serial port, whose result code already
+    // says enough.
+    virtual std::string lastOpenError() const { return {}; }
+    // The files for Modbus/TCP Security, read by the owner from its settings file.
+    virtual void setTlsFiles(const TlsFiles& files) { (void)files; }
     virtual void closeConnection() = 0;
     virtual bool isConnected() const = 0;
     virtual int setReplyTimeout(int ms) = 0;

@@ -1,6 +1,7 @@
 #include "link/mbus_rtu_master_protocol.h"
 
 #include <cstring>
+#include <utility>
 
 #include "link/result_codes.h"
 
@@ -22,6 +23,14 @@ int MbusRtuMasterProtocol::openConnection(const char* portName, int baudRate, in
     return MbusSerialMasterProtocol::openConnection(portName, baudRate, dataBits, stopBits, parity);
 }
 
+int MbusRtuMasterProtocol::attachChannel(std::unique_ptr<ByteChannel> channel, int baudRate) {
+    if (!isConnected() && baudRate > 0) {
+        silenceMs = rtuSilenceMs(baudRate);
+        echoing = false;
+    }
+    return MbusSerialMasterProtocol::attachChannel(std::move(channel), baudRate);
+}
+
 // Reads and discards until the line has been quiet for silenceMs. A line that does not go quiet
 // within the reply time-out is given up without sending (MBR_SEND_TIMEOUT): the request could
 // not be put on the line in time, and sending into traffic would only garble it. A read that
@@ -31,7 +40,7 @@ int MbusRtuMasterProtocol::waitForSilence() {
         DeadlineTimer::nowTicks() + static_cast<std::int64_t>(timeoutMs) * 10000;
     std::uint8_t discarded = 0;
     for (;;) {
-        const int status = port.read(&discarded, 1, static_cast<int>(silenceMs));
+        const int status = line->read(&discarded, 1, static_cast<int>(silenceMs));
         if (status == SP_TIMEOUT) return MBR_SUCCESS;
         if (status != SP_OK) return MBR_IO_FAILURE;
         if (DeadlineTimer::nowTicks() >= limit) return MBR_SEND_TIMEOUT;
@@ -48,25 +57,25 @@ int MbusRtuMasterProtocol::sendAndReceive(int slave, int function, const std::ui
     const int length =
         buildRtuFrame(frame.data(), kRtuMaxFrame, slave, function, requestData, requestLength);
     if (length == 0) return MBR_BAD_ARGUMENT;
-    if (!port.isOpen()) return MBR_WRONG_STATE;
+    if (!line->isOpen()) return MBR_WRONG_STATE;
 
-    port.purge();
+    line->purge();
     if (requestSpacingMs > 0) spacingTimer.wait();
     spacingTimer.setFromNow(requestSpacingMs);
 
     const int silence = waitForSilence();
     if (silence != MBR_SUCCESS) return silence;
 
-    if (rtsControl == 1) port.raiseRts();
-    const int written = port.write(frame.data(), length, timeoutMs);
-    port.drain();
+    if (rtsControl == 1) line->raiseRts();
+    const int written = line->write(frame.data(), length, timeoutMs);
+    line->drain();
     if (rtsControl == 1) {
         if (rtsDelayMs > 0) {
             DeadlineTimer turnaround;
             turnaround.setFromNow(rtsDelayMs);
             turnaround.wait();
         }
-        port.lowerRts();
+        line->lowerRts();
     }
     if (written == SP_TIMEOUT) return MBR_SEND_TIMEOUT;
     if (written != SP_OK) return MBR_IO_FAILURE;
@@ -76,7 +85,7 @@ int MbusRtuMasterProtocol::sendAndReceive(int slave, int function, const std::ui
     // Kept for telling an adapter's echo of it from the reply.
     std::memcpy(sent.data(), frame.data(), static_cast<std::size_t>(length));
     const RtuByteReader fromPort = [this](std::uint8_t* buffer, int count) {
-        const int got = port.read(buffer, count, timeoutMs);
+        const int got = line->read(buffer, count, timeoutMs);
         if (got == SP_OK) return MBR_SUCCESS;
         return got == SP_TIMEOUT ? MBR_REPLY_TIMEOUT : MBR_IO_FAILURE;
     };

@@ -15,6 +15,8 @@ class MbusRtuMasterProtocol : public MbusSerialMasterProtocol {
     // Also computes the silence time from the baud rate; only 8 data bits are allowed.
     int openConnection(const char* portName, int baudRate, int dataBits, int stopBits,
                        int parity) override;
+    // Also computes the silence time from the rate of the line behind the channel.
+    int attachChannel(std::unique_ptr<ByteChannel> channel, int baudRate) override;
     // Purge, spacing, silence, (RTS,) write, drain, (RTS,) read 5 bytes, read the rest, judge.
     int sendAndReceive(int slave, int function, const std::uint8_t* requestData, int requestLength,
                        std::uint8_t* replyData, int replyLength) override;

@@ -2,6 +2,8 @@
 
 #include "link/result_codes.h"
 
+#include <utility>
+
 namespace kvx {
 
 MbusSerialMasterProtocol::~MbusSerialMasterProtocol() {
@@ -9,11 +11,23 @@ MbusSerialMasterProtocol::~MbusSerialMasterProtocol() {
 }
 
 int MbusSerialMasterProtocol::isConnected() const {
-    return port.isOpen() ? 1 : 0;
+    return line->isOpen() ? 1 : 0;
 }
 
 void MbusSerialMasterProtocol::closeConnection() {
     port.close();
+    line = &port;
+    attached.reset();
+}
+
+int MbusSerialMasterProtocol::attachChannel(std::unique_ptr<ByteChannel> channel, int baudRate) {
+    if (isConnected()) return MBR_WRONG_STATE;
+    if (baudRate <= 0) return MBR_BAD_ARGUMENT;
+    if (!channel || !channel->isOpen()) return MBR_OPEN_FAILED;
+    closeConnection();
+    attached = std::move(channel);
+    line = attached.get();
+    return MBR_SUCCESS;
 }
 
 int MbusSerialMasterProtocol::openConnection(const char* portName, int baudRate) {
@@ -24,6 +38,7 @@ int MbusSerialMasterProtocol::openConnection(const char* portName, int baudRate,
                                              int stopBits, int parity) {
     if (isConnected()) return MBR_WRONG_STATE;
     if (dataBits != 7 && dataBits != 8) return MBR_BAD_ARGUMENT;
+    closeConnection();  // a channel whose peer has gone
     const int status = port.open(portName);
     if (status == SP_ACCESS_DENIED) return MBR_PORT_BUSY;
     if (status != SP_OK) return MBR_OPEN_FAILED;

@@ -1,9 +1,13 @@
 #pragma once
-// The device link over the RTU master on a serial port.
+// The device link the program uses: by the port name, the RTU master on a serial port or on a
+// TCP stream (tcp://), or the Modbus TCP master on a TCP or TLS stream (modbus-tcp://,
+// modbus-tls://).
 #include <string>
 
 #include "link/device_link.h"
 #include "link/mbus_rtu_master_protocol.h"
+#include "link/mbus_tcp_master_protocol.h"
+#include "link/tls_context.h"
 
 namespace kvx {
 
@@ -23,15 +27,24 @@ class RtuDeviceLink : public DeviceLink {
     int writeSingleRegister(int slave, int ref, std::int16_t value) override;
     int writeMultipleRegisters(int slave, int startRef, const std::int16_t* values,
                                int count) override;
+    std::string lastOpenError() const override { return lastOpenError_; }
+    void setTlsFiles(const TlsFiles& files) override { tls_ = files; }
 
-    // The device path the last open used.
+    // The device path the last open used (for a network port, its name as given).
     const std::string& lastDevicePath() const { return lastPath_; }
+    // Time-out of name lookup, connect and TLS handshake together.
+    void setConnectTimeout(int ms) { connectTimeoutMs_ = ms; }
 
   private:
     std::string programDir_;
     std::string overridePath_;
     std::string lastPath_;
+    std::string lastOpenError_;
+    TlsFiles tls_;
+    int connectTimeoutMs_;
     MbusRtuMasterProtocol master_;
+    MbusTcpMasterProtocol tcpMaster_;
+    MbusMasterFunctions* active_ = &master_;
 };
 
 }  // namespace kvx

@@ -6,6 +6,7 @@
 
 #include "sim/register_map.h"
 #include "sim/scenario.h"
+#include "sim/sim_server.h"
 
 namespace kvx::sim {
 namespace {
@@ -17,6 +18,50 @@ std::string firmwareList() {
     return list;
 }
 
+const char* framingName(Framing f) {
+    return f == Framing::mbap ? "mbap" : "rtu";
+}
+
+bool checkNetworkOptions(SimOptions& o, bool framingGiven, std::string& error) {
+    const bool tls = !o.tlsCert.empty();
+    if (!o.listen && (framingGiven || tls || !o.clientCa.empty())) {
+        error = std::string(framingGiven ? "--framing"
+                            : tls        ? "--tls"
+                                         : "--client-ca") +
+                " needs --listen";
+        return false;
+    }
+    if (!o.listen) return true;
+    if (!o.linkPath.empty()) {
+        error = "--link makes a link to a pseudo-terminal; with --listen there is none";
+        return false;
+    }
+    if (!o.clientCa.empty() && !tls) {
+        error = "--client-ca needs --tls";
+        return false;
+    }
+    if (tls) {
+        // Modbus/TCP Security carries MBAP frames; no master speaks RTU frames over TLS.
+        if (framingGiven && o.framing == Framing::rtu) {
+            error = "--tls carries mbap framing only (Modbus/TCP Security), not rtu";
+            return false;
+        }
+        o.framing = Framing::mbap;
+    }
+    auto fits = [&](FaultKind kind) {
+        if (faultFitsFraming(kind, o.framing)) return true;
+        error = "--fault " + std::string(faultName(kind)) + " means nothing in " +
+                framingName(o.framing) +
+                " framing: an MBAP frame has no CRC and its length is counted";
+        return false;
+    };
+    for (const auto& [kind, rate] : o.faults)
+        if (rate > 0 && !fits(kind)) return false;
+    for (const auto& [kind, at] : o.faultsAt)
+        if (!fits(kind)) return false;
+    return true;
+}
+
 }  // namespace
 
 std::string simUsage() {
@@ -25,6 +70,29 @@ std::string simUsage() {
         "A simulated Dravo controller: a Modbus RTU slave on a pseudo-terminal. The first line\n"
         "printed is the device to open (9600 baud, 8N1); it serves until --seconds have passed\n"
         "or it gets SIGINT/SIGTERM, then prints a one-line summary.\n"
+        "\n"
+        "  --listen [HOST:]PORT  serve over TCP instead, as a serial device server or a Modbus\n"
+        "                     TCP gateway with the controller on its line would; the first line\n"
+        "                     printed is then the port name a master opens (tcp://HOST:PORT,\n"
+        "                     modbus-tcp://HOST:PORT or modbus-tls://HOST:PORT). Without HOST\n"
+        "                     it listens on 127.0.0.1; port 0 picks a free port. Plain Modbus\n"
+        "                     TCP has no authentication: a HOST other than loopback lets\n"
+        "                     anyone who reaches it read and write the controller.\n"
+        "                     One client at a time: while one is served, another connection is\n"
+        "                     refused (reset at once); the next is accepted when it leaves. A\n"
+        "                     client that sends a bad MBAP header, stops mid-frame for 5 s or\n"
+        "                     fails the TLS handshake is dropped\n"
+        "  --framing rtu|mbap rtu (default): RTU frames with their CRC, as a device server in\n"
+        "                     raw mode carries them, received as on the line; mbap: Modbus TCP\n"
+        "                     (MBAP header, transaction id echoed, unit id = slave address, 0\n"
+        "                     a broadcast); another unit id gets the gateway's exception 11 (no\n"
+        "                     reply from the target), or 10 (no path) above 247. The faults\n"
+        "                     bad-crc, noise and trailing mean nothing in mbap and are refused;\n"
+        "                     truncated sends half the frame and closes the connection\n"
+        "  --tls CERT KEY     Modbus/TCP Security (TLS 1.2 or newer, mbap framing) with this\n"
+        "                     certificate and key (PEM); a key file its group or others can\n"
+        "                     read is refused\n"
+        "  --client-ca CA     with --tls: require a client certificate signed by CA\n"
         "\n"
         "  --firmware N       firmware version x 100: " +
         firmwareList() +
@@ -37,7 +105,9 @@ std::string simUsage() {
         "                     the saved alarm); not with --firmware, --serial or --slave\n"
         "  --link PATH        also make PATH a symbolic link to the device (removed at exit);\n"
         "                     an existing symbolic link there is replaced, any other file is not\n"
-        "  --wire-timing      pace every byte at its real time on a 9600-baud line\n"
+        "  --wire-timing      pace every byte at its real time on a 9600-baud line (over TCP:\n"
+        "                     as a gateway's 9600-baud line behind it would; mbap replies leave\n"
+        "                     whole once the line has carried them)\n"
         "  --turnaround MS    delay between request and reply, 0..10000 ms (default 4 with\n"
         "                     --wire-timing, else 0)\n"
         "  --scenario NAME    what goes wrong with the engine (from 45 s, for 30 s, every 3 "
@@ -70,8 +140,9 @@ std::string simUsage() {
          "  --help             show this text\n"
          "  --version          show the program's version\n"
          "\n"
-         "Exit status: 0 after a normal end, 1 when the pseudo-terminal or the link cannot be\n"
-         "made or the settings file cannot be used, 2 for a bad option.\n";
+         "Exit status: 0 after a normal end, 1 when the pseudo-terminal, the link or the\n"
+         "listening socket cannot be made, or the settings file, certificate or key cannot be\n"
+         "used, 2 for a bad option.\n";
     return u;
 }
 
@@ -82,6 +153,7 @@ bool parseSimOptions(int argc, const char* const* argv, SimOptions& o, std::stri
         return good;
     };
     bool identityGiven = false;
+    bool framingGiven = false;
     while (args.next()) {
         const std::string_view name = args.name();
         identityGiven =
@@ -144,6 +216,32 @@ bool parseSimOptions(int argc, const char* const* argv, SimOptions& o, std::stri
             if (!ok(args.integer(1, 600000, o.faultSettings.lateDelayMs))) return false;
         } else if (name == "--pull-ms") {
             if (!ok(args.integer(1, 600000, o.faultSettings.cablePulledMs))) return false;
+        } else if (name == "--listen") {
+            if (!ok(args.value(value))) return false;
+            std::string why;
+            if (!parseListenAddress(value, o.listenAddress, why))
+                return ok(args.expected("[HOST:]PORT: " + why));
+            o.listen = true;
+        } else if (name == "--framing") {
+            if (!ok(args.value(value))) return false;
+            if (value == "rtu")
+                o.framing = Framing::rtu;
+            else if (value == "mbap")
+                o.framing = Framing::mbap;
+            else
+                return ok(args.expected("rtu or mbap"));
+            framingGiven = true;
+        } else if (name == "--tls") {
+            if (!ok(args.value(value))) return false;
+            if (value.empty()) return ok(args.expected("a certificate file, then a key file"));
+            o.tlsCert = std::string(value);
+            if (!args.next() || args.arg().empty() || args.arg()[0] == '-')
+                return ok(args.fail("--tls takes two files: CERT KEY"));
+            o.tlsKey = std::string(args.arg());
+        } else if (name == "--client-ca") {
+            if (!ok(args.value(value))) return false;
+            if (value.empty()) return ok(args.expected("a CA certificate file"));
+            o.clientCa = std::string(value);
         } else if (name == "--seconds") {
             if (!ok(args.decimal(0.001, 31536000.0, "seconds above 0", o.seconds))) return false;
         } else if (name == "--seed") {
@@ -156,7 +254,7 @@ bool parseSimOptions(int argc, const char* const* argv, SimOptions& o, std::stri
         error = "--firmware, --serial and --slave come from the --settings file";
         return false;
     }
-    return true;
+    return checkNetworkOptions(o, framingGiven, error);
 }
 
 }  // namespace kvx::sim

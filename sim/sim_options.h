@@ -6,6 +6,7 @@
 
 #include "sim/controller_engine.h"
 #include "sim/fault_injector.h"
+#include "sim/network_listener.h"
 
 namespace kvx::sim {
 
@@ -21,6 +22,12 @@ struct SimOptions {
     // --settings: a settings file to start from; the program reads it into engine (its
     // firmware, serial number and slave address come from it too).
     std::string settingsPath;
+    // --listen: serve over TCP instead of a pseudo-terminal.
+    bool listen = false;
+    ListenAddress listenAddress;
+    Framing framing = Framing::rtu;
+    // --tls CERT KEY [--client-ca CA]: Modbus/TCP Security on the listening socket.
+    std::string tlsCert, tlsKey, clientCa;
     double seconds = 0;  // 0: until a signal
     bool help = false;
     bool version = false;

@@ -4,9 +4,16 @@
 // 9600-baud wire timing paces every reply byte at its time on a real line; faults can be put
 // on the replies. The line is always read, even while a cable is "pulled", so the master's
 // writes and drains never block on the simulator.
+//
+// Or, after listen() instead of start(), on a TCP socket: one client at a time, as a serial
+// device server (RTU frames) or a Modbus TCP gateway (MBAP frames) with this controller on its
+// line serves. A client that goes away or sends what no master would is dropped and the next
+// one is accepted; the engine, faults and statistics carry on across clients.
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <string>
@@ -14,9 +21,12 @@
 #include <utility>
 #include <vector>
 
+#include "link/mbap_frame.h"
+#include "link/net_stream.h"
 #include "sim/controller_engine.h"
 #include "sim/fault_injector.h"
 #include "sim/modbus_slave.h"
+#include "sim/network_listener.h"
 #include "sim/request_framer.h"
 
 namespace kvx::sim {
@@ -29,7 +39,29 @@ struct ServerStats {
     long broadcasts = 0;
     long faults = 0;     // faults put on replies
     long discarded = 0;  // bytes read and dropped while the cable was pulled
+    // Over the network:
+    long connections = 0;     // clients accepted and served
+    long refused = 0;         // clients turned away while another was served
+    long dropped = 0;         // clients dropped for a bad header, a stall or a failed handshake
+    long gatewayReplies = 0;  // exceptions 10/11 for another unit id (MBAP framing)
+    int clients = 0;          // network clients being served now: 0 or 1
 };
+
+struct ListenConfig {
+    ListenAddress address;
+    Framing framing = Framing::rtu;
+    // A client that has started an MBAP frame and sends no more of it for this long is
+    // dropped: it holds the one connection, and a gateway would not wait longer either.
+    int stallMs = 5000;
+    // Modbus/TCP Security: every client first completes a TLS handshake with this server
+    // context within handshakeMs, or is dropped before a byte of Modbus is read.
+    std::shared_ptr<const TlsContext> tls;
+    int handshakeMs = 5000;
+};
+
+// Whether a fault can be put on a reply in this framing: MBAP carries no CRC and its length
+// is counted, so a damaged CRC, noise before a reply and bytes after it mean nothing there.
+bool faultFitsFraming(FaultKind kind, Framing framing);
 
 class SimServer {
   public:
@@ -42,6 +74,11 @@ class SimServer {
 
     // Opens the pseudo-terminal and starts serving. 0, or the errno of what failed.
     int start();
+    // Listens on a TCP socket instead and starts serving there; false with a one-line reason.
+    bool listen(const ListenConfig& config, std::string& why);
+    // "HOST:PORT" the server listens on (the chosen port when 0 was asked), after listen().
+    const std::string& listenAddress() const { return listenAddress_; }
+    int listenPort() const { return listenPort_; }
     // Stops serving and joins the thread; the device disappears. Safe to call twice.
     void stop();
     bool running() const { return running_; }
@@ -74,6 +111,10 @@ class SimServer {
     using ReplyHook = std::function<void(const std::vector<std::uint8_t>&,
                                          const std::vector<std::uint8_t>&, FaultKind)>;
     void setReplyHook(ReplyHook hook) { replyHook_ = std::move(hook); }
+    // Called in the server thread with a line about each network client: connected, refused,
+    // dropped (and why), left. Set before listen().
+    using EventHook = std::function<void(const std::string&)>;
+    void setEventHook(EventHook hook) { eventHook_ = std::move(hook); }
 
     ServerStats stats() const;
     // Runs f on the engine under the server's lock (the server thread uses it too).
@@ -90,11 +131,36 @@ class SimServer {
   private:
     struct Outgoing {
         std::vector<std::uint8_t> bytes;
-        std::int64_t dueUs = 0;  // when the first byte may leave
+        std::int64_t dueUs = 0;  // when the first byte may leave (on the line)
         std::size_t sent = 0;
+        // MBAP: the gateway sends the frame whole once lineBytes have crossed its line; the
+        // connection is closed after it when closeAfter.
+        bool whole = false;
+        std::size_t lineBytes = 0;
+        bool closeAfter = false;
+    };
+    // An MBAP request as the gateway puts it on its line: the RTU frame with its CRC.
+    struct MbapRequest {
+        MbapHeader header;
+        ReceivedFrame frame;
     };
 
     void run();
+    void runNetwork();
+    void acceptClient();
+    void dropClient(bool bad, const std::string& why);
+    void event(const std::string& text);
+    // > 0 bytes read, 0 nothing more for now, < 0 the network client has gone.
+    ssize_t lineRead(std::uint8_t* buf, std::size_t n);
+    ssize_t lineWrite(const std::uint8_t* buf, std::size_t n);
+    // Cuts MBAP frames out of what arrived; false, with why, when the header is one no master
+    // sends.
+    bool takeMbapFrames(std::int64_t now, std::string& why);
+    void handleMbapFrames(std::int64_t now);
+    // When the request's last byte has crossed the line (with wire timing) or arrived.
+    std::int64_t lineEndUs(const ReceivedFrame& frame) const;
+    // When the reply's next byte (or, MBAP, the whole frame) may leave.
+    std::int64_t sendAtUs(const Outgoing& o) const;
     std::int64_t nowUs() const;
     std::int64_t turnaroundUs() const;
     void readInput(std::int64_t now);
@@ -128,6 +194,22 @@ class SimServer {
     std::vector<Outgoing> outgoing_;
     bool writeBlocked_ = false;
     ReplyHook replyHook_;
+
+    // Network serving (server thread only, but for the statistics).
+    Framing framing_ = Framing::rtu;
+    int listenFd_ = -1;
+    NetStream client_;
+    std::string peer_;  // the client's address, for the event lines
+    std::shared_ptr<const TlsContext> tls_;
+    int handshakeMs_ = 5000;
+    EventHook eventHook_;
+    std::string listenAddress_;
+    int listenPort_ = -1;
+    std::vector<std::uint8_t> mbapIn_;  // MBAP bytes not yet a whole frame
+    std::int64_t mbapStartUs_ = 0;      // arrival of the first of them
+    std::int64_t stallUs_ = 0;
+    std::deque<MbapRequest> mbapFrames_;
+    bool dropAfterFlush_ = false;
 };
 
 }  // namespace kvx::sim

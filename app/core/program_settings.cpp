@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
+#include <utility>
 
 #include "base/command_line.h"
 #include "model/typed_text.h"
@@ -201,6 +202,17 @@ void readOptionsFile(const std::string& dir, ProgramSettings& settings,
         !parseSwitch(value, settings.reconnectAutomatically)) {
         problems.push_back(path + " line " + std::to_string(line) + ": " + kReconnectKey +
                            " is \"" + cli::printable(value) + "\", not yes or no");
+    }
+    // The files are only named here; whether they can be read (and the key is private) is
+    // checked when a modbus-tls port is opened, which says what is wrong with which.
+    const std::pair<const char*, std::string*> tlsKeys[] = {
+        {kTlsCaFileKey, &settings.tls.ca},
+        {kTlsCertFileKey, &settings.tls.cert},
+        {kTlsKeyFileKey, &settings.tls.key},
+    };
+    for (const auto& [key, target] : tlsKeys) {
+        if (!file.get(key, value) || value.empty()) continue;
+        *target = value.front() == '/' ? value : withSlash(dir) + value;
     }
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/program_directory.h"
+#include "link/tls_context.h"
 
 namespace kvx {
 
@@ -17,12 +18,18 @@ struct ProgramSettings {
     std::int16_t speedMax = 3000;
     // A failed connect is retried with growing pauses instead of waiting on a message box.
     bool reconnectAutomatically = false;
+    // Modbus/TCP Security (modbus-tls:// port names): CA file, our certificate, our key. Only
+    // ever from the settings file; a relative path is taken from the program directory.
+    TlsFiles tls;
 };
 
 inline constexpr const char* kCommFileName = "kvx_comm_config.dat";
 inline constexpr const char* kScalingFileName = "scaling_config.dat";
 inline constexpr const char* kOptionsFileName = "kvx_settings.conf";
 inline constexpr const char* kReconnectKey = "reconnect_automatically";
+inline constexpr const char* kTlsCaFileKey = "tls_ca_file";
+inline constexpr const char* kTlsCertFileKey = "tls_cert_file";
+inline constexpr const char* kTlsKeyFileKey = "tls_key_file";
 
 // Creates the directory and its missing parents; false when it is not there afterwards.
 bool createProgramDirectory(const std::string& dir);

@@ -180,6 +180,24 @@ TEST_F(ConfigFilesTest, SettingsFileReadsItsSwitchAndNamesEveryBadLine) {
     EXPECT_NE(problems[0].find("cannot be read"), std::string::npos);
 }
 
+TEST_F(ConfigFilesTest, TlsFilesComeFromTheSettingsFileRelativeToTheProgramDirectory) {
+    put(kOptionsFileName,
+        "tls_ca_file = /etc/kvx/plant-ca.pem\ntls_cert_file = certs/viewer.pem\n"
+        "tls_key_file = viewer key.pem\n");
+    ProgramSettings s;
+    std::vector<std::string> problems;
+    readOptionsFile(dir.string(), s, problems);
+    EXPECT_TRUE(problems.empty());
+    EXPECT_EQ(s.tls.ca, "/etc/kvx/plant-ca.pem");
+    EXPECT_EQ(s.tls.cert, (dir / "certs/viewer.pem").string());
+    EXPECT_EQ(s.tls.key, (dir / "viewer key.pem").string());
+    // Not given: left empty, which a modbus-tls open then refuses by name.
+    put(kOptionsFileName, "tls_ca_file =\n");
+    ProgramSettings none;
+    readOptionsFile(dir.string(), none, problems);
+    EXPECT_TRUE(none.tls.ca.empty() && none.tls.cert.empty() && none.tls.key.empty());
+}
+
 TEST_F(ConfigFilesTest, WritingASettingKeepsEveryOtherLine) {
     std::string why;
     // Created when missing.

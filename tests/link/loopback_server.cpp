@@ -53,8 +53,9 @@ int LoopbackListener::accept(int timeoutMs) const {
     return ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
 }
 
-std::vector<std::uint8_t> readFd(int fd, std::size_t count, int timeoutMs) {
+std::vector<std::uint8_t> readFd(int fd, std::size_t count, int timeoutMs, bool* closed) {
     std::vector<std::uint8_t> bytes;
+    if (closed != nullptr) *closed = false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (bytes.size() < count) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -66,7 +67,10 @@ std::vector<std::uint8_t> readFd(int fd, std::size_t count, int timeoutMs) {
         std::uint8_t buffer[512];
         const std::size_t want = std::min(sizeof buffer, count - bytes.size());
         const ssize_t n = ::recv(fd, buffer, want, 0);
-        if (n <= 0) break;
+        if (n <= 0) {
+            if (closed != nullptr) *closed = true;
+            break;
+        }
         bytes.insert(bytes.end(), buffer, buffer + n);
     }
     return bytes;

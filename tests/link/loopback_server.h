@@ -24,8 +24,9 @@ class LoopbackListener {
     int port_ = 0;
 };
 
-// On a blocking descriptor: what arrived within the time-out, up to count bytes.
-std::vector<std::uint8_t> readFd(int fd, std::size_t count, int timeoutMs);
+// On a blocking descriptor: what arrived within the time-out, up to count bytes; *closed (when
+// given) is set when the other end closed the connection.
+std::vector<std::uint8_t> readFd(int fd, std::size_t count, int timeoutMs, bool* closed = nullptr);
 void writeFd(int fd, const std::vector<std::uint8_t>& bytes);
 // Closes with an RST instead of a FIN (SO_LINGER 0): the peer sees ECONNRESET.
 void resetFd(int fd);

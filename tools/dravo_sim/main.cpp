@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/command_line.h"
+#include "link/tls_context.h"
 #include "model/registers.h"
 #include "settings/settings_file_reader.h"
 #include "settings/settings_restore.h"
@@ -119,6 +120,43 @@ bool startFromSettingsFile(SimOptions& options, std::string& error) {
     return true;
 }
 
+// Listens as the options say and prints the port name a master opens; false after saying why.
+bool startListening(SimServer& server, const SimOptions& options) {
+    kvx::sim::ListenConfig config;
+    config.address = options.listenAddress;
+    config.framing = options.framing;
+    const bool tls = !options.tlsCert.empty();
+    std::string why;
+    if (tls) {
+        config.tls =
+            kvx::TlsContext::server(options.tlsCert, options.tlsKey, options.clientCa, why);
+        if (!config.tls) {
+            std::fprintf(stderr, "dravo-sim: %s\n", why.c_str());
+            return false;
+        }
+    }
+    // Who came, who was turned away and why: a technician's first question when a master
+    // cannot get in.
+    server.setEventHook(
+        [](const std::string& line) { std::fprintf(stderr, "dravo-sim: %s\n", line.c_str()); });
+    if (!server.listen(config, why)) {
+        std::fprintf(stderr, "dravo-sim: %s\n", why.c_str());
+        return false;
+    }
+    if (!kvx::sim::isLoopbackHost(options.listenAddress.host))
+        std::fprintf(stderr, "dravo-sim: warning: %s is reachable from the network%s\n",
+                     server.listenAddress().c_str(),
+                     options.clientCa.empty()
+                         ? " and nothing authenticates a client: anyone there can read and "
+                           "write the controller"
+                         : "");
+    const char* scheme = tls                                          ? "modbus-tls://"
+                         : options.framing == kvx::sim::Framing::mbap ? "modbus-tcp://"
+                                                                      : "tcp://";
+    std::printf("%s%s\n", scheme, server.listenAddress().c_str());
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -172,16 +210,22 @@ int main(int argc, char** argv) {
             writeServedBlockA(served, request, reply, fault);
         });
     }
-    if (const int err = server.start(); err != 0) {
-        std::fprintf(stderr, "dravo-sim: cannot open a pseudo-terminal: %s\n", std::strerror(err));
-        return 1;
+    std::string device;
+    if (options.listen) {
+        if (!startListening(server, options)) return 1;
+    } else {
+        if (const int err = server.start(); err != 0) {
+            std::fprintf(stderr, "dravo-sim: cannot open a pseudo-terminal: %s\n",
+                         std::strerror(err));
+            return 1;
+        }
+        device = server.devicePath();
+        if (!options.linkPath.empty() && !makeLink(options.linkPath, device)) {
+            server.stop();
+            return 1;
+        }
+        std::printf("%s\n", device.c_str());
     }
-    const std::string device = server.devicePath();
-    if (!options.linkPath.empty() && !makeLink(options.linkPath, device)) {
-        server.stop();
-        return 1;
-    }
-    std::printf("%s\n", device.c_str());
     std::fflush(stdout);
 
     timespec deadline{};
@@ -217,7 +261,11 @@ int main(int argc, char** argv) {
     const kvx::sim::ServerStats s = server.stats();
     const int saves =
         server.withEngine([](kvx::sim::ControllerEngine& e) { return e.saveCount(); });
-    std::printf("dravo-sim: %ld requests served, %ld faults injected, %d saves\n", s.requests,
+    std::printf("dravo-sim: %ld requests served, %ld faults injected, %d saves", s.requests,
                 s.faults, saves);
+    if (options.listen)
+        std::printf("; %ld clients served, %ld refused, %ld dropped", s.connections, s.refused,
+                    s.dropped);
+    std::printf("\n");
     return 0;
 }

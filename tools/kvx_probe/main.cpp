@@ -3,13 +3,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "app/core/program_settings.h"
 #include "base/command_line.h"
 #include "base/program_directory.h"
 #include "link/mbus_rtu_master_protocol.h"
+#include "link/mbus_tcp_master_protocol.h"
+#include "link/network_open.h"
 #include "link/port_name.h"
+#include "link/result_codes.h"
 #include "settings/settings_file.h"
 #include "settings/settings_file_reader.h"
 #include "tools/kvx_probe/probe.h"
@@ -49,43 +55,73 @@ int main(int argc, char** argv) {
             return failure;
         }
     }
-    const std::string device = resolvePortName(options.port, programDirectory(options.dataDir));
-
-    MbusRtuMasterProtocol master;
-    master.setReplyTimeout(3000);
-    master.setRetryCount(0);
-    if (const int rc = master.openConnection(device.c_str(), 9600, 8, 1, 0); rc != 0) {
-        const std::string text = probe::openFailureText(device, master.lastOpenError());
-        // The result code on the first line, as for every failure; the advice after it.
-        const auto lineEnd = text.find('\n');
-        fail(text.substr(0, lineEnd).c_str(), rc);
-        if (lineEnd != std::string::npos)
-            std::fprintf(stderr, "kvx-probe: %s\n", text.substr(lineEnd + 1).c_str());
+    PortAddress address;
+    if (!parsePortName(options.port, address, error)) {
+        fail(error.c_str(), MBR_OPEN_FAILED);
         return failure;
     }
-    probe::Prober prober(master, options.slave);
+    const std::string programDir = programDirectory(options.dataDir);
+
+    MbusRtuMasterProtocol rtu;
+    MbusTcpMasterProtocol tcp;
+    MbusMasterFunctions* master =
+        address.kind == PortKind::ModbusTcp || address.kind == PortKind::ModbusTls
+            ? static_cast<MbusMasterFunctions*>(&tcp)
+            : &rtu;
+    master->setReplyTimeout(3000);
+    master->setRetryCount(0);
+    if (address.kind == PortKind::Serial) {
+        const std::string device = resolvePortName(options.port, programDir);
+        if (const int rc = rtu.openConnection(device.c_str(), 9600, 8, 1, 0); rc != 0) {
+            const std::string text = probe::openFailureText(device, rtu.lastOpenError());
+            // The result code on the first line, as for every failure; the advice after it.
+            const auto lineEnd = text.find('\n');
+            fail(text.substr(0, lineEnd).c_str(), rc);
+            if (lineEnd != std::string::npos)
+                std::fprintf(stderr, "kvx-probe: %s\n", text.substr(lineEnd + 1).c_str());
+            return failure;
+        }
+    } else {
+        // The TLS files come from the settings file of the program directory, as for the viewer.
+        ProgramSettings settings;
+        std::vector<std::string> problems;
+        readOptionsFile(programDir, settings, problems);
+        for (const std::string& p : problems)
+            std::fprintf(stderr, "kvx-probe: %s\n", p.c_str());
+        std::unique_ptr<NetStream> stream;
+        int rc = openNetworkStream(address, settings.tls, kConnectTimeoutMs, stream, error);
+        if (rc == 0) {
+            rc = address.kind == PortKind::RtuOverTcp ? rtu.attachChannel(std::move(stream), 9600)
+                                                      : tcp.attachChannel(std::move(stream));
+        }
+        if (rc != 0) {
+            fail(error.empty() ? options.port.c_str() : error.c_str(), rc);
+            return failure;
+        }
+    }
+    probe::Prober prober(*master, options.slave);
     if (const int rc = prober.connect(); rc != 0) return fail("identity read failed", rc, failure);
     if (!settingsFile.empty()) {
         const int firmware = prober.identity().version;
         const int rc =
             options.settingsDiff.empty()
-                ? probe::restoreSettings(master, options.slave, firmware, file,
+                ? probe::restoreSettings(*master, options.slave, firmware, file,
                                          {options.includeAddress, options.includeCalibration,
                                           options.includeAddedRows},
                                          options.yes, stdout, error)
-                : probe::diffSettings(master, options.slave, firmware, file,
+                : probe::diffSettings(*master, options.slave, firmware, file,
                                       {options.includeAddress, options.includeCalibration,
                                        options.includeAddedRows},
                                       stdout, error);
         std::fflush(stdout);
-        master.closeConnection();
+        master->closeConnection();
         if (!error.empty()) std::fprintf(stderr, "kvx-probe: %s\n", error.c_str());
         return rc;
     }
     if (!options.settingsCsv.empty()) {
-        const int rc = probe::backupSettings(master, options.slave, prober.identity().version,
+        const int rc = probe::backupSettings(*master, options.slave, prober.identity().version,
                                              options.settingsCsv, error);
-        master.closeConnection();
+        master->closeConnection();
         if (rc != 0) {
             std::fprintf(stderr, "kvx-probe: %s\n", error.c_str());
             return rc;
@@ -120,7 +156,7 @@ int main(int argc, char** argv) {
                                 .c_str());
     }
     std::fflush(stdout);
-    master.closeConnection();
+    master->closeConnection();
     if (good == options.polls) return 0;
     if (options.polls == 1) return fail("poll failed", lastFailure);
     const std::string what = std::to_string(options.polls - good) + " of " +

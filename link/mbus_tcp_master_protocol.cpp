@@ -1,0 +1,124 @@
+#include "link/mbus_tcp_master_protocol.h"
+
+#include <cstring>
+#include <utility>
+
+#include "link/result_codes.h"
+#include "link/serial_port.h"
+
+namespace kvx {
+
+MbusTcpMasterProtocol::~MbusTcpMasterProtocol() {
+    closeConnection();
+}
+
+int MbusTcpMasterProtocol::isConnected() const {
+    return channel && channel->isOpen() ? 1 : 0;
+}
+
+void MbusTcpMasterProtocol::closeConnection() {
+    if (channel) channel->close();
+    channel.reset();
+}
+
+int MbusTcpMasterProtocol::attachChannel(std::unique_ptr<ByteChannel> stream) {
+    if (isConnected()) return MBR_WRONG_STATE;
+    if (!stream || !stream->isOpen()) return MBR_OPEN_FAILED;
+    closeConnection();
+    channel = std::move(stream);
+    sentOnConnection = 0;
+    return MBR_SUCCESS;
+}
+
+int MbusTcpMasterProtocol::exchange(int slave, int function, const std::uint8_t* requestData,
+                                    int requestLength, std::uint8_t* replyData, int replyLength) {
+    if (!isConnected()) return MBR_WRONG_STATE;
+    int remaining = retryCount;
+    for (;;) {
+        const int result =
+            sendAndReceive(slave, function, requestData, requestLength, replyData, replyLength);
+        const bool retryable = result == MBR_CRC_MISMATCH || result == MBR_FRAME_MISMATCH ||
+                               result == MBR_REPLY_TIMEOUT;
+        if (!retryable || remaining <= 0 || !isConnected()) return result;
+        --remaining;
+    }
+}
+
+int MbusTcpMasterProtocol::sendAndReceive(int slave, int function, const std::uint8_t* requestData,
+                                          int requestLength, std::uint8_t* replyData,
+                                          int replyLength) {
+    if (function < 1 || function > 127 || slave < 0 || slave > 255) return MBR_BAD_ARGUMENT;
+    if (replyLength > kMbapMaxPdu - 1 || (replyLength > 0 && replyData == nullptr)) {
+        return MBR_BAD_ARGUMENT;
+    }
+    const std::uint16_t id = static_cast<std::uint16_t>(transactionId + 1);
+    const int length =
+        buildMbapRequest(adu.data(), kMbapMaxAdu, id, slave, function, requestData, requestLength);
+    if (length == 0) return MBR_BAD_ARGUMENT;
+    if (!isConnected()) return MBR_WRONG_STATE;
+
+    // Whatever is waiting is a late answer to an earlier attempt, or a peer that has gone.
+    if (channel->purge() != SP_OK) return MBR_IO_FAILURE;
+    if (requestSpacingMs > 0) spacingTimer.wait();
+    spacingTimer.setFromNow(requestSpacingMs);
+
+    transactionId = id;
+    const int written = channel->write(adu.data(), length, timeoutMs);
+    if (written == SP_TIMEOUT) return MBR_SEND_TIMEOUT;
+    if (written != SP_OK) return MBR_IO_FAILURE;
+    if (slave == 0 || replyLength <= 0) return MBR_SUCCESS;
+
+    ++sentOnConnection;
+    DeadlineTimer replyDeadline;
+    replyDeadline.setFromNow(timeoutMs);
+    int readTimeoutMs = timeoutMs;
+    // The first byte is read on its own, so that a time-out tells a reply that never began
+    // from one cut short.
+    bool begun = false;
+    const MbapByteReader fromStream = [&](std::uint8_t* buffer, int count) {
+        int got = SP_OK;
+        if (!begun && count > 1) {
+            got = channel->read(buffer, 1, readTimeoutMs);
+            if (got == SP_OK) {
+                begun = true;
+                got = channel->read(buffer + 1, count - 1, timeoutMs);
+            }
+        } else {
+            got = channel->read(buffer, count, timeoutMs);
+            begun = begun || got == SP_OK;
+        }
+        if (got == SP_OK) return MBR_SUCCESS;
+        return got == SP_TIMEOUT ? MBR_REPLY_TIMEOUT : MBR_IO_FAILURE;
+    };
+    int verdict = MBR_REPLY_TIMEOUT;
+    int received = 0;
+    bool damaged = false;
+    for (int skipped = 0;; ++skipped) {
+        begun = false;
+        verdict = receiveMbapReply(fromStream, id, slave, function, replyLength, adu.data(),
+                                   received, damaged);
+        if (verdict != MBR_FRAME_MISMATCH || skipped >= kMaxLateReplies) break;
+        // The answer to an attempt already given up on, arriving late: passed over, and this
+        // attempt's own answer waited for in what is left of its time-out. Any other
+        // transaction id is a reply to nothing we asked, a mismatch as on a line.
+        const unsigned other = static_cast<unsigned>(adu[0]) << 8 | adu[1];
+        const unsigned age = (id - other) & 0xFFFFU;
+        if (age == 0 || age >= sentOnConnection || age > kMaxLateReplies) break;
+        const std::int64_t left = replyDeadline.remainingMs();
+        if (left <= 0) {
+            verdict = MBR_REPLY_TIMEOUT;
+            break;
+        }
+        readTimeoutMs = static_cast<int>(left);
+    }
+    // A damaged header, or a frame of which only a part came (a whole one is longer than its
+    // header): where the next frame begins is no longer known.
+    const bool cutShort = verdict == MBR_REPLY_TIMEOUT && begun && received <= kMbapHeaderLength;
+    if (damaged || cutShort) closeConnection();
+    if (verdict != MBR_SUCCESS) return verdict;
+    std::memcpy(replyData, adu.data() + kMbapHeaderLength + 1,
+                static_cast<std::size_t>(replyLength));
+    return MBR_SUCCESS;
+}
+
+}  // namespace kvx
