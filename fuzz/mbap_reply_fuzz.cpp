@@ -60,9 +60,7 @@ bool isResultCode(int r) {
         case MBR_REPLY_TIMEOUT:
             return true;
         default:
-            return r > MBR_EXCEPTION && r <= (MBR_EXCEPTION | 0xFF) &&
-                   r != (MBR_EXCEPTION | kGatewayPathUnavailable) &&
-                   r != (MBR_EXCEPTION | kGatewayTargetFailedToRespond);
+            return r >= MBR_EXCEPTION && r <= (MBR_EXCEPTION | 0xFF);
     }
 }
 

@@ -80,7 +80,9 @@ int lookUp(const std::string& host, int port, int timeoutMs, addrinfo*& out, std
         addrinfo hints{};
         hints.ai_family = AF_UNSPEC;
         hints.ai_socktype = SOCK_STREAM;
-        hints.ai_flags = AI_ADDRCONFIG;
+        // No AI_ADDRCONFIG: on a machine whose only interface is loopback it would hide
+        // 127.0.0.1 and ::1 themselves. An address family the machine lacks fails at connect,
+        // and the next address is tried.
         addrinfo* result = nullptr;
         const int status = getaddrinfo(host.c_str(), service.c_str(), &hints, &result);
         const std::lock_guard<std::mutex> lock(lookup->mutex);

@@ -16,8 +16,11 @@ RtuDeviceLink::RtuDeviceLink(std::string programDir, std::string overridePath)
 
 int RtuDeviceLink::openConnection(const std::string& portName) {
     lastOpenError_.clear();
-    if (isConnected()) return MBR_WRONG_STATE;
-    closeConnection();  // a stream whose peer has gone
+    // An open while open is refused and leaves the link closed, as it always has; a stream
+    // whose peer has gone is closed here too.
+    const bool wasOpen = isConnected();
+    closeConnection();
+    if (wasOpen) return MBR_WRONG_STATE;
     PortAddress address;
     if (!overridePath_.empty() || !parsePortName(portName, address, lastOpenError_)) {
         if (overridePath_.empty()) {

@@ -33,9 +33,9 @@ int bindLoopback(int& port) {
 
 }  // namespace
 
-LoopbackListener::LoopbackListener() {
+LoopbackListener::LoopbackListener(int backlog) {
     fd_ = bindLoopback(port_);
-    if (::listen(fd_, 4) != 0) throw std::runtime_error("listen");
+    if (::listen(fd_, backlog) != 0) throw std::runtime_error("listen");
 }
 
 LoopbackListener::~LoopbackListener() {

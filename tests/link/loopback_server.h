@@ -9,7 +9,7 @@ namespace kvx::test {
 
 class LoopbackListener {
   public:
-    LoopbackListener();  // 127.0.0.1, a free port
+    explicit LoopbackListener(int backlog = 4);  // 127.0.0.1, a free port
     ~LoopbackListener();
     LoopbackListener(const LoopbackListener&) = delete;
     LoopbackListener& operator=(const LoopbackListener&) = delete;

@@ -1,8 +1,11 @@
 // The network transports end to end through the device link, against a scripted peer on
 // loopback: what each thing a network can do to a transaction gives, and whether the link is
 // still connected after it.
+#include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <condition_variable>
@@ -310,6 +313,42 @@ TEST(NetworkOpen, SaysWhyAnOpenFailed) {
     // A serial port keeps its result codes and says nothing more.
     EXPECT_NE(link.openConnection("/dev/kvx-no-such-port"), MBR_SUCCESS);
     EXPECT_EQ(link.lastOpenError(), "");
+}
+
+TEST(NetworkOpen, AConnectThatIsNeverAnsweredIsGivenUp) {
+    // A listener whose queue is full and that never accepts: the system drops further
+    // connection requests, as a host behind a dead route would.
+    test::LoopbackListener listener(0);
+    std::vector<NetStream> waiting(4);
+    for (NetStream& s : waiting)
+        s.connect("127.0.0.1", listener.port(), 50);
+    RtuDeviceLink link("");
+    link.setConnectTimeout(200);
+    EXPECT_EQ(link.openConnection("modbus-tcp://127.0.0.1:" + std::to_string(listener.port())),
+              MBR_OPEN_FAILED);
+    EXPECT_THAT(link.lastOpenError(), HasSubstr("took longer than 200 ms"));
+    EXPECT_FALSE(link.isConnected());
+}
+
+TEST(NetworkOpen, ReachesAnIpv6LiteralInBrackets) {
+    const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_loopback;
+    socklen_t length = sizeof address;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(fd, 1) != 0) {
+        if (fd >= 0) ::close(fd);
+        GTEST_SKIP() << "this machine has no IPv6 loopback";
+    }
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    RtuDeviceLink link("");
+    EXPECT_EQ(link.openConnection("modbus-tcp://[::1]:" + std::to_string(ntohs(address.sin6_port))),
+              MBR_SUCCESS)
+        << link.lastOpenError();
+    EXPECT_TRUE(link.isConnected());
+    link.closeConnection();
+    ::close(fd);
 }
 
 TEST(NetworkOpen, ModbusTlsReadsThroughAVerifiedMutualTlsSession) {
