@@ -333,7 +333,7 @@ void MainWindow::startUp() {
     readOptionsFile(params_.programDir, settings_, problems);
     for (const std::string& p : problems)
         std::fprintf(stderr, "orvik-kvx: %s\n", p.c_str());
-    params_.link->setTlsFiles(settings_.tls);
+    link_.setTlsFiles(settings_.tls);
     actions_[res::kCmdReconnectAutomatically]->setChecked(settings_.reconnectAutomatically);
     controller_.applySpeedRange();
     if (!controller_.openPortAtStartUp(params_.replyTimeoutMs)) return;

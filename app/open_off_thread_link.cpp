@@ -33,6 +33,14 @@ int OpenOffThreadLink::openConnection(const std::string& portName) {
     return result;
 }
 
+std::string OpenOffThreadLink::lastOpenError() const {
+    return opening_ ? std::string() : inner_.lastOpenError();
+}
+
+void OpenOffThreadLink::setTlsFiles(const TlsFiles& files) {
+    if (!opening_) inner_.setTlsFiles(files);
+}
+
 void OpenOffThreadLink::closeConnection() {
     if (!opening_) inner_.closeConnection();
 }

@@ -21,6 +21,8 @@ class OpenOffThreadLink : public DeviceLink {
     OpenOffThreadLink(DeviceLink& inner, SlowOpen slowOpen);
 
     int openConnection(const std::string& portName) override;
+    std::string lastOpenError() const override;
+    void setTlsFiles(const TlsFiles& files) override;
     void closeConnection() override;
     bool isConnected() const override;
     int setReplyTimeout(int ms) override;
