@@ -46,9 +46,10 @@ MainWindow::MainWindow(WindowParams params)
     : params_(std::move(params)),
       log_(params_.programDir, params_.logClock),
       timers_([this](int id) { onTimer(id); }),
-      controller_(*params_.link, log_, *params_.prompts, *this, settings_, feed_, params_.clock),
+      link_(*params_.link, isNetworkPortName),
+      controller_(link_, log_, *params_.prompts, *this, settings_, feed_, params_.clock),
       settingsCommands_(std::make_unique<SettingsCommands>(
-          *params_.link, *params_.prompts, static_cast<MonitorHost&>(*this), settings_, controller_,
+          link_, *params_.prompts, static_cast<MonitorHost&>(*this), settings_, controller_,
           this, params_.programDir)) {
     if (!params_.terminate) params_.terminate = terminateNow;
     setObjectName(QStringLiteral("myWindowClass"));
@@ -332,7 +333,7 @@ void MainWindow::startUp() {
     readOptionsFile(params_.programDir, settings_, problems);
     for (const std::string& p : problems)
         std::fprintf(stderr, "orvik-kvx: %s\n", p.c_str());
-    params_.link->setTlsFiles(settings_.tls);
+    link_.setTlsFiles(settings_.tls);
     actions_[res::kCmdReconnectAutomatically]->setChecked(settings_.reconnectAutomatically);
     controller_.applySpeedRange();
     if (!controller_.openPortAtStartUp(params_.replyTimeoutMs)) return;
@@ -354,6 +355,12 @@ void MainWindow::postCommand(int id) {
 }
 
 void MainWindow::onCommand(int id) {
+    // A command posted before a network open began waits for it: nothing may run on a link
+    // that is half open, or re-enter the controller in the middle of its Connect.
+    if (link_.opening()) {
+        QTimer::singleShot(kWhileOpeningMs, this, [this, id] { onCommand(id); });
+        return;
+    }
     // Any other id is ignored, as is a command without a handler yet.
     for (const CommandEntry& c : commands_) {
         if (c.id == id && id != 0) {
@@ -364,6 +371,9 @@ void MainWindow::onCommand(int id) {
 }
 
 void MainWindow::onTimer(int id) {
+    // Ticks during a network open are dropped: the poll would fail on the closed link and
+    // count against the connection, and the others find their work again on the next tick.
+    if (link_.opening()) return;
     switch (id) {
         case kTimerPoll:
             controller_.pollTick();
@@ -398,6 +408,12 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    // The question waits until a network open has ended (a few seconds at most).
+    if (link_.opening()) {
+        event->ignore();
+        QTimer::singleShot(kWhileOpeningMs, this, &QWidget::close);
+        return;
+    }
     if (params_.prompts->messageBox("Are you sure you want to close window?",
                                     "Confirm Window Close", BoxIcon::Question, BoxButtons::YesNo,
                                     false) != kAnswerYes) {

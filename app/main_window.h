@@ -20,6 +20,7 @@
 #include "app/core/panel_feed.h"
 #include "app/core/program_settings.h"
 #include "app/core/window_layout.h"
+#include "app/open_off_thread_link.h"
 #include "app/port_properties_dialog.h"
 #include "app/run_stop_window.h"
 #include "app/timer_table.h"
@@ -66,6 +67,9 @@ struct WindowParams {
 class MainWindow : public QMainWindow, private MonitorHost {
     Q_OBJECT
   public:
+    // How often a command or a close that came during a network open looks again.
+    static constexpr int kWhileOpeningMs = 50;
+
     explicit MainWindow(WindowParams params);
     ~MainWindow() override;
 
@@ -154,6 +158,8 @@ class MainWindow : public QMainWindow, private MonitorHost {
     // The panel's record and whose it is: the controller's polling fills it, and the player
     // while a file plays back.
     PanelFeed feed_;
+    // Every call of the window's own goes through this, so a network open keeps it painting.
+    OpenOffThreadLink link_;
     MonitorController controller_;
     std::unique_ptr<SettingsCommands> settingsCommands_;
     Panel panel_;

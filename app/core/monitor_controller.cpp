@@ -39,6 +39,22 @@ void MonitorController::showBox(const char* text, const char* title, BoxIcon ico
     prompts_.messageBox(text, title, icon, BoxButtons::Ok, owned);
 }
 
+std::string MonitorController::withOpenReason(const char* text) const {
+    std::string out = text;
+    // A network open says why it failed (a refused connection, a certificate not trusted); a
+    // serial one says nothing more than its box always did.
+    const std::string reason = link_.lastOpenError();
+    if (!reason.empty()) {
+        if (!out.empty() && out.back() != '\n') out += '\n';
+        out += reason + "\n";
+    }
+    return out;
+}
+
+std::string MonitorController::openFailedText() const {
+    return withOpenReason(kOpenFailed);
+}
+
 void MonitorController::connectionFailed(const char* text, const char* title, BoxIcon icon,
                                          bool owned) {
     if (!settings_.reconnectAutomatically) {
@@ -47,8 +63,12 @@ void MonitorController::connectionFailed(const char* text, const char* title, Bo
     }
     // The box's text on one line, then when the next try comes.
     std::string reason;
-    for (const char* c = text; *c; ++c)
-        if (*c != '\n') reason += *c;
+    for (const char* c = text; *c; ++c) {
+        if (*c != '\n')
+            reason += *c;
+        else if (!reason.empty() && reason.back() != ' ')
+            reason += ' ';  // a network open's reason comes on a line of its own
+    }
     while (!reason.empty() && reason.back() == ' ')
         reason.pop_back();
     const int pause = backoff_.next();
@@ -95,7 +115,7 @@ void MonitorController::restartSequence() {
     if (link_.isConnected()) link_.closeConnection();
     if (link_.openConnection(settings_.portName) != 0) {
         state_.connected = false;
-        connectionFailed(kOpenFailed, kNotice9600, BoxIcon::None, false);
+        connectionFailed(openFailedText().c_str(), kNotice9600, BoxIcon::None, false);
         return;
     }
     state_.connected = true;
@@ -114,7 +134,7 @@ bool MonitorController::openPortAtStartUp(int replyTimeoutMs) {
     link_.setReplyTimeout(replyTimeoutMs);
     if (link_.openConnection(settings_.portName) != 0) {
         state_.connected = false;
-        connectionFailed(kOpenFailed, kNotice9600, BoxIcon::None, false);
+        connectionFailed(openFailedText().c_str(), kNotice9600, BoxIcon::None, false);
         return false;
     }
     state_.connected = true;
@@ -340,7 +360,7 @@ void MonitorController::connect() {
     if (ro != 0) {
         state_.connected = false;
         host_.refreshStatusBar();
-        connectionFailed(kOpenFailed, kNotice9600, BoxIcon::None, false);
+        connectionFailed(openFailedText().c_str(), kNotice9600, BoxIcon::None, false);
     } else if (ri != 0 || rc != 0) {
         state_.connected = false;
         // Counts failed attempts; bounded so that endless retries cannot overflow it, and
@@ -385,10 +405,13 @@ void MonitorController::commPortFinish(int openResult) {
     } else if (settings_.reconnectAutomatically) {
         // The port chosen is tried from the start again, as at start-up.
         sequenceFinished_ = false;
-        connectionFailed(openResult == MBR_OPEN_FAILED ? kOpenFailed : "Connection failed.",
-                         kNotice9600, BoxIcon::None, false);
+        connectionFailed(
+            openResult == MBR_OPEN_FAILED ? openFailedText().c_str() : "Connection failed.",
+            kNotice9600, BoxIcon::None, false);
     } else if (openResult == MBR_OPEN_FAILED) {
-        showBox("The selected communication port is not available.\nFree the port and try again.",
+        showBox(withOpenReason("The selected communication port is not available.\nFree the port "
+                               "and try again.")
+                    .c_str(),
                 "Notice", BoxIcon::Warning, false);
     } else {
         showBox("Connection failed.", "ComPort Communication Timeout", BoxIcon::None, false);

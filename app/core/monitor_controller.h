@@ -139,6 +139,9 @@ class MonitorController {
     // status line and a new try planned after a growing pause.
     void connectionFailed(const char* text, const char* title, BoxIcon icon, bool owned);
     void connectionRestored();
+    // A box text followed by the link's reason for the failed open, when it gives one.
+    std::string withOpenReason(const char* text) const;
+    std::string openFailedText() const;
     void restartSequence();
     void openLogFileForRecord();
 

@@ -1,6 +1,7 @@
 // The connection logic driven through its interfaces, without a window or a port.
 #include "app/core/monitor_controller.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -415,6 +416,31 @@ TEST_F(MonitorControllerTest, ConnectOutcomes) {
     }
     EXPECT_EQ(opens, 5);
     EXPECT_EQ(closes, 3);
+}
+
+// A network open says why it failed under the box's own line; on the status line, with
+// automatic reconnection, the two read as one sentence.
+TEST_F(MonitorControllerTest, AFailedNetworkOpenGivesTheLinksReason) {
+    link.openResult = MBR_OPEN_FAILED;
+    link.openError = "gw:502: the connection was refused";
+    mc.connect();
+    ASSERT_EQ(prompts.boxes.size(), 1u);
+    EXPECT_EQ(prompts.boxes[0].text,
+              "Error opening communication port!\ngw:502: the connection was refused\n");
+
+    settings.portName = "modbus-tcp://gw";
+    mc.commPortFinish(mc.commPortReopen(dir.string() + "/"));
+    ASSERT_EQ(prompts.boxes.size(), 2u);
+    EXPECT_EQ(prompts.boxes[1].text,
+              "The selected communication port is not available.\nFree the port and try "
+              "again.\ngw:502: the connection was refused\n");
+
+    settings.reconnectAutomatically = true;
+    mc.connect();
+    EXPECT_EQ(prompts.boxes.size(), 2u);
+    EXPECT_THAT(mc.statusTexts().parts[3],
+                ::testing::StartsWith("Error opening communication port! gw:502: the connection "
+                                      "was refused Next try at "));
 }
 
 TEST_F(MonitorControllerTest, DisconnectStopsPollingAndClosesPortAndLog) {

@@ -33,6 +33,8 @@ class FakeLink : public DeviceLink {
         open = false;
     }
     bool isConnected() const override { return open; }
+    // A network link's words for a failed open; empty, as a serial link's, unless set.
+    std::string lastOpenError() const override { return open ? std::string() : openError; }
     int setReplyTimeout(int ms) override {
         timeout = ms;
         return 0;
@@ -72,6 +74,8 @@ class FakeLink : public DeviceLink {
             holding[startRef + i] = values[i];
         return 0;
     }
+
+    std::string openError;
 
     int countReads(char kind, int ref) const {
         int n = 0;
