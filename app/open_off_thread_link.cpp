@@ -86,7 +86,7 @@ bool isNetworkPortName(const std::string& portName) {
     std::string error;
     // A scheme that does not parse fails at once wherever it runs; only a parsed network
     // address looks up a name and connects.
-    return parsePortName(portName, address, error) && address.kind != PortKind::Serial;
+    return parsePortAddress(portName, address, error) && address.kind != PortKind::Serial;
 }
 
 }  // namespace kvx
