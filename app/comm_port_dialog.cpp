@@ -11,6 +11,7 @@
 
 #include "app/core/program_settings.h"
 #include "app/dialog_entries.h"
+#include "link/port_name.h"
 #include "model/typed_text.h"
 #include "resources/resource_ids.h"
 #include "ui/dialog_parts.h"
@@ -79,6 +80,14 @@ void CommPortDialog::accept() {
     std::string name;
     if (!portNameFromField(portText, settings_.portName, name)) {
         refuse(port_, refusalText(kPortLabel, portText, portFieldAccepts()));
+        return;
+    }
+    // A name with a network scheme is a network address or nothing: the open would only fail
+    // on it later, after the dialog has written it into the communication file.
+    PortAddress address;
+    std::string why;
+    if (!parsePortAddress(name, address, why)) {
+        refuse(port_, refusalText(kPortLabel, portText, "a network address in full (" + why + ")"));
         return;
     }
     const std::string deviceText = device_->text().toStdString();

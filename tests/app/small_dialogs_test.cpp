@@ -86,7 +86,7 @@ TEST(CommPortDialog, ShowsThePortNameAndOkWithoutTypingKeepsIt) {
     }
 }
 
-TEST(CommPortDialog, TakesAPortNumberOrADevicePathAndRefusesAnythingElse) {
+TEST(CommPortDialog, TakesAPortNumberADevicePathOrANetworkAddressAndRefusesAnythingElse) {
     struct Case {
         QString port;
         QString device;
@@ -107,6 +107,13 @@ TEST(CommPortDialog, TakesAPortNumberOrADevicePathAndRefusesAnythingElse) {
         {"7", "248", "Device ID", nullptr, 0},
         {"7", "x", "Device ID", nullptr, 0},
         {"abc", "x", "COM", nullptr, 0},  // the first bad field is named
+        // Network addresses: taken as typed when they parse, refused with the reason otherwise.
+        {"modbus-tcp://gw.plant:1502", "1", nullptr, "modbus-tcp://gw.plant:1502", 1},
+        {" tcp://10.0.0.5:4001 ", "1", nullptr, "tcp://10.0.0.5:4001", 1},
+        {"MODBUS-TLS://[::1]", "1", nullptr, "MODBUS-TLS://[::1]", 1},
+        {"tcp://", "1", "COM", nullptr, 0},
+        {"tcp://gw", "1", "COM", nullptr, 0},
+        {"modbus-tcp://gw:99999", "1", "COM", nullptr, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE("port \"" + c.port.toStdString() + "\", device \"" + c.device.toStdString() +
