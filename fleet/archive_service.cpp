@@ -60,7 +60,10 @@ std::string ArchiveService::start() {
                  std::to_string(kMaxPayloadBytes));
             return;
         }
-        std::lock_guard lock(mutex_);
+        // A backlog is read no faster than it is written: the network thread waits here, and the
+        // broker keeps the rest.
+        std::unique_lock lock(mutex_);
+        room_.wait(lock, [this] { return queue_.size() < kMaxQueued || workerGone_; });
         queue_.push_back({topic, std::string(payload)});
         wake_.notify_one();
     });
@@ -135,6 +138,7 @@ void ArchiveService::work() {
                          [this] { return stopping_ || republish_ || !queue_.empty(); });
         std::deque<Message> batch;
         batch.swap(queue_);
+        room_.notify_all();
         const bool stopping = stopping_;
         const bool republish = std::exchange(republish_, false);
         lock.unlock();
@@ -159,6 +163,8 @@ void ArchiveService::work() {
         lock.lock();
         if (stopping) break;
     }
+    workerGone_ = true;
+    room_.notify_all();
 }
 
 std::string ArchiveService::stop() {

@@ -70,6 +70,9 @@ class ArchiveService {
 
     std::mutex mutex_;
     std::condition_variable wake_;
+    std::condition_variable room_;  // the queue has room again
+    static constexpr std::size_t kMaxQueued = 20000;
+    bool workerGone_ = false;
     std::deque<Message> queue_;
     bool stopping_ = false;
     bool republish_ = false;  // a (re)connect: publish every unit's through again
