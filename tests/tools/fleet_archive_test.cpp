@@ -16,9 +16,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <regex>
 #include <sstream>
@@ -26,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "fleet/mqtt_client.h"
 #include "log/log_file_name.h"
 #include "log/log_writer.h"
 #include "tests/link/test_pki.h"
@@ -509,6 +513,77 @@ TEST_F(FleetArchive, OverTlsTheBrokerIsVerified) {
     EXPECT_THAT(untrusting.err(), HasSubstr("certificate verify failed"));
     EXPECT_THAT(untrusting.err(), HasSubstr("stopped: 0 records written"));
     EXPECT_FALSE(fs::exists(tmp_.path + "/other/north"));
+}
+
+// Polls cond for up to 20 s (no time is asserted: a slow machine only waits longer).
+bool eventually(const std::function<bool()>& cond) {
+    for (int i = 0; i < 800 && !cond(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    return cond();
+}
+
+TEST_F(FleetArchive, TheClientDeliversInOrderAcknowledgesAndReportsARefusedLogin) {
+    Broker broker(tmp_.path + "/broker");
+    ASSERT_TRUE(broker.start()) << broker.log();
+    auto options = [&](const std::string& user, const std::string& password) {
+        fleet::MqttOptions o;
+        o.broker = {"127.0.0.1", broker.port(), false};
+        o.clientId = "client-test-" + user;
+        o.credentials = fleet::Credentials{user, password};
+        return o;
+    };
+    std::mutex mutex;
+    std::vector<std::string> received, subscriptions, refusals;
+
+    fleet::MqttClient viewer(options("kvx-viewer", "pw-kvx-viewer"));
+    viewer.onMessage([&](const std::string& topic, std::string_view payload, bool) {
+        std::lock_guard lock(mutex);
+        received.push_back(topic + " " + std::string(payload));
+    });
+    viewer.onSubscribed([&](const std::string& filter, bool ok) {
+        std::lock_guard lock(mutex);
+        subscriptions.push_back(filter + (ok ? " ok" : " refused"));
+    });
+    viewer.subscribe("kvx/+/+/record", 1);
+    ASSERT_EQ(viewer.start(), "");
+    ASSERT_TRUE(eventually([&] {
+        std::lock_guard lock(mutex);
+        return subscriptions.size() == 1;
+    }));
+    EXPECT_EQ(subscriptions, std::vector<std::string>{"kvx/+/+/record ok"});
+
+    fleet::MqttClient agent(options("north", "pw-north"));
+    ASSERT_EQ(agent.start(), "");
+    ASSERT_TRUE(eventually([&] { return agent.connected(); }));
+    constexpr int kCount = 300;
+    std::atomic<int> acknowledged{0};
+    for (int i = 0; i < kCount; ++i) {
+        ASSERT_EQ(agent.publish("kvx/north/1/record", std::to_string(i), 1, false,
+                                [&] { ++acknowledged; }),
+                  "");
+    }
+    EXPECT_TRUE(eventually([&] { return acknowledged == kCount; })) << acknowledged;
+    EXPECT_EQ(agent.unacknowledged(), 0u);
+    ASSERT_TRUE(eventually([&] {
+        std::lock_guard lock(mutex);
+        return received.size() == kCount;
+    }));
+    for (int i = 0; i < kCount; ++i)  // in order, each once
+        EXPECT_EQ(received[i], "kvx/north/1/record " + std::to_string(i));
+
+    fleet::MqttClient intruder(options("north", "wrong"));
+    intruder.onDisconnect([&](const std::string& reason) {
+        std::lock_guard lock(mutex);
+        refusals.push_back(reason);
+    });
+    ASSERT_EQ(intruder.start(), "");
+    ASSERT_TRUE(eventually([&] {
+        std::lock_guard lock(mutex);
+        return !refusals.empty();
+    }));
+    EXPECT_THAT(refusals[0], HasSubstr("not authorised"));
+    EXPECT_FALSE(intruder.connected());
+    EXPECT_THAT(intruder.publish("kvx/north/1/record", "x", 1, false), HasSubstr("not connected"));
 }
 
 TEST_F(FleetArchive, BadOptionsAndAnOpenCredentialsFileAreRefused) {
