@@ -1,5 +1,6 @@
 #include "fleet/archive_service.h"
 
+#include <algorithm>
 #include <chrono>
 #include <utility>
 #include <vector>
@@ -91,6 +92,7 @@ void ArchiveService::handle(const Message& message) {
         switch (store_.add(topic->unit, *record, reason)) {
             case ArchiveStore::Outcome::Written:
                 ++written_;
+                if (!record->late) noteDelay(record->publishedMs);
                 return;
             case ArchiveStore::Outcome::Duplicate:
                 ++duplicates_;
@@ -188,6 +190,38 @@ std::string ArchiveService::stop() {
         handle(m);
     std::vector<std::pair<UnitId, std::uint64_t>> changed;
     return store_.flush(changed);
+}
+
+void ArchiveService::noteDelay(std::int64_t publishedMs) {
+    const std::int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::system_clock::now().time_since_epoch())
+                                 .count();
+    // Clocks of two machines may disagree: a negative delay counts as none.
+    const std::int64_t delay = std::max<std::int64_t>(0, now - publishedMs);
+    std::lock_guard lock(delayMutex_);
+    ++delays_[static_cast<std::size_t>(std::min<std::int64_t>(delay, kDelayBuckets - 1))];
+}
+
+std::string ArchiveService::delaySummary() const {
+    std::lock_guard lock(delayMutex_);
+    std::uint64_t total = 0;
+    for (std::uint64_t n : delays_)
+        total += n;
+    if (total == 0) return "no live records";
+    auto percentile = [&](double p) {
+        const auto wanted = static_cast<std::uint64_t>(p * static_cast<double>(total - 1)) + 1;
+        std::uint64_t seen = 0;
+        for (std::size_t ms = 0; ms < delays_.size(); ++ms) {
+            seen += delays_[ms];
+            if (seen >= wanted) {
+                return ms + 1 == delays_.size() ? ">= " + std::to_string(ms) + " ms"
+                                                : std::to_string(ms) + " ms";
+            }
+        }
+        return std::string("?");
+    };
+    return std::to_string(total) + " live records, publish to write: median " + percentile(0.5) +
+           ", 99th percentile " + percentile(0.99) + ", maximum " + percentile(1.0);
 }
 
 ArchiveService::Counts ArchiveService::counts() const {
