@@ -60,7 +60,10 @@ BrokerUnitDialog::BrokerUnitDialog(const ProgramSettings& settings, QWidget* par
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     list_->verticalHeader()->setVisible(false);
-    list_->horizontalHeader()->setStretchLastSection(true);
+    // Site, serial and firmware as wide as they need; the status (with a reason) takes the rest.
+    for (int c = 0; c < 3; ++c)
+        list_->horizontalHeader()->setSectionResizeMode(c, QHeaderView::ResizeToContents);
+    list_->horizontalHeader()->setSectionResizeMode(3, QHeaderView::Stretch);
     list_->setMinimumHeight(8 * list_->fontMetrics().lineSpacing());
     layout->addWidget(list_, 1);
     status_ = makeStatusLine(this);
@@ -171,8 +174,6 @@ void BrokerUnitDialog::fillList() {
         if (selected && *selected == id) selectRow = r;
         ++r;
     }
-    list_->resizeColumnsToContents();
-    list_->horizontalHeader()->setStretchLastSection(true);
     if (selectRow >= 0)
         list_->selectRow(selectRow);
     else if (list_->currentRow() < 0 && !shown_.empty())

@@ -766,7 +766,7 @@ void MainWindow::showRemoteUnit(const fleet::UnitId& unit, const fleet::Identity
     remote_ = std::make_unique<RemoteUnitFeed>(unit, identity);
     brokerLink_ = BrokerLink::Connecting;
     brokerProblem_.clear();
-    controller_.enterRemote(unit.serial);
+    controller_.enterRemote(fleet::unitName(unit));
     showRemoteTitle();
     showRemoteNote();
 }
@@ -809,18 +809,17 @@ void MainWindow::brokerConnectionChanged(bool connected, const std::string& reas
 
 void MainWindow::showRemoteNote() {
     if (!remote_) return;
-    const std::string unit = fleet::unitName(remote_->unit());
     std::string note;
     if (brokerLink_ == BrokerLink::Closed)
-        note = remoteUnitNote(unit, "disconnected", "");
+        note = remoteUnitNote("disconnected", "");
     else if (brokerLink_ == BrokerLink::Lost)
-        note = remoteUnitNote(unit, "broker lost", brokerProblem_);
+        note = remoteUnitNote("lost", brokerProblem_);
     else if (const auto& status = remote_->status())
-        note = remoteUnitNote(unit, fleet::unitStateName(status->state), status->reason);
+        note = remoteUnitNote(fleet::unitStateName(status->state), status->reason);
     else if (brokerLink_ == BrokerLink::Connecting)
-        note = remoteUnitNote(unit, "connecting", "");
+        note = remoteUnitNote("connecting", "");
     else
-        note = remoteUnitNote(unit, "", "");
+        note = remoteUnitNote("waiting for data", "");
     controller_.setRemoteNote(note);
 }
 

@@ -434,7 +434,7 @@ void MonitorController::enterPlayback() {
     state_.commStatus = kCommStatusPlayback;
 }
 
-void MonitorController::enterRemote(std::uint32_t serial) {
+void MonitorController::enterRemote(const std::string& unit) {
     cancelReconnect();
     feed_.mode = FeedMode::Remote;
     // The sequence would start polling at its end, and polling would write over the record.
@@ -447,7 +447,7 @@ void MonitorController::enterRemote(std::uint32_t serial) {
     feed_.live = LiveData{};
     state_.image = InputImage{};
     state_.status = LiveStatus{};
-    remoteSerial_ = serial;
+    remoteUnit_ = unit;
     remoteNote_.clear();
     host_.invalidatePanel();
     host_.refreshStatusBar();
@@ -494,7 +494,7 @@ StatusTexts MonitorController::statusTexts() const {
         // The record holds the alarm flags and the local shutoff; the registers behind the
         // rest of the status line are not sent.
         t.parts[2] = alarmStatusLine(feed_.live, LiveStatus{});
-        t.parts[0] = remoteSerialText(remoteSerial_);
+        t.parts[0] = remoteUnitText(remoteUnit_);
         t.parts[1] = indicatorText(state_.ranges.indicator_type);
         t.parts[3] = remoteNote_;
         return t;

@@ -42,13 +42,12 @@ std::string remoteTitle(int firmwareVersion, const std::string& unit) {
     return firmwareTitle(firmwareVersion) + " ___  " + unit + " from the broker";
 }
 
-std::string remoteSerialText(std::uint32_t serialNumber) {
-    return " Orvik Dravo Serial Nr: " + std::to_string(serialNumber);
+std::string remoteUnitText(const std::string& unit) {
+    return " Unit: " + unit;
 }
 
-std::string remoteUnitNote(const std::string& unit, const std::string& state,
-                           const std::string& reason) {
-    std::string text = "Broker: " + unit + ' ' + (state.empty() ? "waiting for data" : state);
+std::string remoteUnitNote(const std::string& state, const std::string& reason) {
+    std::string text = "Broker: " + state;
     if (!reason.empty()) text += " (" + reason + ')';
     return text;
 }
