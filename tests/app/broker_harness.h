@@ -30,6 +30,11 @@ class TestBroker {
     static constexpr const char* kViewerPassword = "viewer-secret";
 
     explicit TestBroker(std::filesystem::path dir) : dir_(std::move(dir)) {}
+    // Before start(): the listener speaks TLS with this certificate and key.
+    void useTls(std::string certFile, std::string keyFile) {
+        certFile_ = std::move(certFile);
+        keyFile_ = std::move(keyFile);
+    }
     ~TestBroker() { stop(); }
 
     // False with the reason when the broker did not come up.
@@ -54,6 +59,9 @@ class TestBroker {
         ::chmod(acl.c_str(), 0600);
         const passwd* me = ::getpwuid(::geteuid());
         std::ofstream(conf) << "listener " << port_ << " 127.0.0.1\n"
+                            << (certFile_.empty()
+                                    ? std::string()
+                                    : "certfile " + certFile_ + "\nkeyfile " + keyFile_ + '\n')
                             << "allow_anonymous false\n"
                             << "password_file " << passwordFile.string() << '\n'
                             << "acl_file " << acl.string() << '\n'
@@ -88,7 +96,10 @@ class TestBroker {
         pid_ = -1;
     }
     int port() const { return port_; }
-    std::string url() const { return "mqtt://127.0.0.1:" + std::to_string(port_); }
+    std::string url() const {
+        return (certFile_.empty() ? "mqtt://127.0.0.1:" : "mqtts://127.0.0.1:") +
+               std::to_string(port_);
+    }
 
   private:
     static int freeLoopbackPort() {
@@ -134,6 +145,7 @@ class TestBroker {
     }
 
     std::filesystem::path dir_;
+    std::string certFile_, keyFile_;
     int port_ = -1;
     pid_t pid_ = -1;
 };

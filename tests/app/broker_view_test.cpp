@@ -24,6 +24,7 @@
 #include "fleet/topics.h"
 #include "log/log_format.h"
 #include "resources/resource_ids.h"
+#include "tests/link/test_pki.h"
 #include "tests/support/fake_link.h"
 #include "ui/scripted_prompts.h"
 #include "window_harness.h"
@@ -72,9 +73,10 @@ std::string recordPayload(std::uint64_t seq, const LiveData& live) {
 // Stands where the agent does: publishes as the agent user.
 class Publisher {
   public:
-    explicit Publisher(const TestBroker& broker) {
+    explicit Publisher(const TestBroker& broker, const std::string& caFile = {}) {
         fleet::MqttOptions o;
-        o.broker = {"127.0.0.1", broker.port(), false};
+        o.broker = {"127.0.0.1", broker.port(), !caFile.empty()};
+        o.caFile = caFile;
         o.clientId = "test-agent";
         o.credentials = fleet::Credentials{TestBroker::kAgentUser, TestBroker::kAgentPassword};
         client_ = std::make_unique<fleet::MqttClient>(o);
@@ -108,6 +110,12 @@ class BrokerViewTest : public ::testing::Test {
         fs::remove_all(dir);
     }
     void SetUp() override {
+        if (tls) {
+            pki = std::make_unique<TestPki>("kvx_broker_pki");
+            ca = pki->makeCa("ca", "KVX Test CA");
+            const CertFiles server = pki->makeCert("broker", ca, "127.0.0.1", {"IP:127.0.0.1"});
+            broker.useTls(server.cert, server.key);
+        }
         std::string why;
         ASSERT_TRUE(broker.start(why)) << why;
     }
@@ -125,6 +133,9 @@ class BrokerViewTest : public ::testing::Test {
             w.grab().save(QString::fromStdString(std::string(to) + "/" + name));
     }
 
+    bool tls = false;
+    std::unique_ptr<TestPki> pki;
+    CertFiles ca;
     fs::path dir;
     TestBroker broker;
     FakeLink link;
@@ -263,6 +274,47 @@ TEST_F(BrokerViewTest, TheDialogSaysWhyABrokerIsNotListed) {
         dialog.accept();
         EXPECT_EQ(dialog.statusText(), "Choose a unit from the list first.");
         EXPECT_FALSE(dialog.choice());
+    }
+}
+
+class TlsBrokerViewTest : public BrokerViewTest {
+  protected:
+    TlsBrokerViewTest() { tls = true; }
+};
+
+// mqtts: the broker's certificate is checked against the CA file the settings file names; one
+// signed by another CA is not listed.
+TEST_F(TlsBrokerViewTest, TheBrokersCertificateIsVerifiedAgainstTheCaFile) {
+    Publisher agent(broker, ca.cert);
+    ASSERT_TRUE(agent.start());
+    ASSERT_TRUE(agent.publish(TopicKind::Identity,
+                              fleet::encodeIdentity({"north-7", 2417, 117, 1, "1.0"}), true));
+    const CertFiles otherCa = pki->makeCa("other", "Another CA");
+    struct Case {
+        const char* what;
+        std::string caFile;
+        int rows;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"the CA that signed it", ca.cert, 1, "Connected to "},
+        {"another CA", otherCa.cert, 0, "Not listed from "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ProgramSettings settings;
+        settings.brokerUrl = broker.url();
+        settings.brokerCaFile = c.caFile;
+        settings.brokerCredentialsFile = credentialsFile();
+        BrokerUnitDialog dialog(settings);
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                return dialog.unitList()->rowCount() == c.rows &&
+                       dialog.statusText().startsWith(QString::fromUtf8(c.says)) &&
+                       (c.rows || dialog.statusText().contains("certificate verify failed"));
+            },
+            10000))
+            << dialog.statusText().toStdString();
     }
 }
 
