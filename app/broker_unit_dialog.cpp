@@ -46,8 +46,10 @@ BrokerUnitDialog::BrokerUnitDialog(const ProgramSettings& settings, QWidget* par
     auto* ca =
         new QLabel(fileText(settings.brokerCaFile, "the system's certificate authorities"), group);
     auto* credentials = new QLabel(fileText(settings.brokerCredentialsFile, "none"), group);
-    for (QLabel* l : {ca, credentials})
+    for (QLabel* l : {ca, credentials}) {
+        l->setTextFormat(Qt::PlainText);
         l->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    }
     form->addRow(QStringLiteral("CA file (mqtts)"), ca);
     form->addRow(QStringLiteral("Credentials file"), credentials);
     layout->addWidget(group);
@@ -67,6 +69,8 @@ BrokerUnitDialog::BrokerUnitDialog(const ProgramSettings& settings, QWidget* par
     list_->setMinimumHeight(8 * list_->fontMetrics().lineSpacing());
     layout->addWidget(list_, 1);
     status_ = makeStatusLine(this);
+    // It shows what was typed and what the broker said: text, never markup.
+    status_->setTextFormat(Qt::PlainText);
     layout->addWidget(status_);
 
     auto* open = makeButton(res::kIdOk, QStringLiteral("Open"), this, true);
@@ -182,6 +186,11 @@ void BrokerUnitDialog::fillList() {
 }
 
 void BrokerUnitDialog::accept() {
+    // Enter in the URL field after typing a new one lists that broker's units.
+    if (url_->hasFocus() && url_->text().trimmed().toStdString() != listedUrl_) {
+        listUnits();
+        return;
+    }
     const int row = list_->currentRow();
     if (row < 0 || row >= static_cast<int>(shown_.size())) {
         status_->setText(QStringLiteral("Choose a unit from the list first."));
