@@ -19,10 +19,13 @@
 #include <cstdlib>
 #include <new>
 
+#include "app/broker_session.h"
+#include "app/broker_unit_dialog.h"
 #include "app/comm_port_dialog.h"
 #include "app/connecting_dialog.h"
 #include "app/core/window_texts.h"
 #include "app/panel_view.h"
+#include "app/remote_unit.h"
 #include "app/run_stop_window.h"
 #include "app/scaling_dialog.h"
 #include "app/settings_commands.h"
@@ -40,6 +43,14 @@ void terminateNow(int code) {
     std::_Exit(code);
 }
 
+// What cannot be done while a unit is shown from the broker, after "This unit is shown from
+// the broker: ".
+constexpr const char* kSettingsCannotBeWritten = "settings cannot be written from here.";
+constexpr const char* kSettingsCannotBeRead = "its settings cannot be read from here.";
+constexpr const char* kAlarmCannotBeAcknowledged = "its alarm cannot be acknowledged from here.";
+constexpr const char* kEventLogCannotBeRead = "its event log cannot be read from here.";
+constexpr const char* kCannotBeStopped = "it cannot be stopped or started from here.";
+
 }  // namespace
 
 MainWindow::MainWindow(WindowParams params)
@@ -49,8 +60,8 @@ MainWindow::MainWindow(WindowParams params)
       link_(*params_.link, isNetworkPortName),
       controller_(link_, log_, *params_.prompts, *this, settings_, feed_, params_.clock),
       settingsCommands_(std::make_unique<SettingsCommands>(
-          link_, *params_.prompts, static_cast<MonitorHost&>(*this), settings_, controller_,
-          this, params_.programDir)) {
+          link_, *params_.prompts, static_cast<MonitorHost&>(*this), settings_, controller_, this,
+          params_.programDir)) {
     if (!params_.terminate) params_.terminate = terminateNow;
     setObjectName(QStringLiteral("myWindowClass"));
     setTitle(startTitle());
@@ -84,18 +95,33 @@ MainWindow::~MainWindow() {
 std::vector<CommandEntry> MainWindow::commandTable() {
     auto always = [] { return true; };
     auto post = [this](int id) { return [this, id] { postCommand(id); }; };
+    // Commands that write settings; over the broker nothing can be.
     auto screen = [this](const ScreenTable& table) {
-        return [this, &table] { settingsCommands_->registerScreen(table); };
+        return controllerCommand(kSettingsCannotBeWritten,
+                                 [this, &table] { settingsCommands_->registerScreen(table); });
+    };
+    auto writes = [this](void (SettingsCommands::*command)()) {
+        return controllerCommand(kSettingsCannotBeWritten,
+                                 [this, command] { (settingsCommands_.get()->*command)(); });
     };
     // Menu path, id, caption, key, enabled, handler. Key-only entries (id 0) have no menu item.
     return {
         {"Action", res::kCmdConnect, "Connect        F12", 0, always,
          [this] {
              controller_.connect();
+             followFeedMode();
              endPlaybackTitle();
          }},
         {"Action", res::kCmdDisconnect, "Disconnect", 0, always,
-         [this] { controller_.disconnect(); }},
+         [this] {
+             controller_.disconnect();
+             // A unit shown from the broker stays on the panel, no longer fed.
+             if (remote_ && brokerSession_) {
+                 brokerSession_.reset();
+                 brokerLink_ = BrokerLink::Closed;
+                 showRemoteNote();
+             }
+         }},
         {"Action", res::kCmdPlayback, "Playback", 0, always, [this] { playback(); }},
         {"Action/Log File", res::kCmdLogEnable, "Enable", 0, always, [this] { tickLogMenu(true); },
          true},
@@ -112,15 +138,17 @@ std::vector<CommandEntry> MainWindow::commandTable() {
         {"Settings", res::kCmdVibrationSettings, "&Vibration Settings \tF5", Qt::Key_F5, always,
          screen(vibrationSensorScreen())},
         {"Settings", res::kCmdCalibrate, "&Calibrate \tF6", Qt::Key_F6, always,
-         [this] { settingsCommands_->calibrate(); }},
+         writes(&SettingsCommands::calibrate)},
         {"Settings", res::kCmdFlowControl, "&Flow Control Settings \tF8", Qt::Key_F8, always,
-         [this] { settingsCommands_->flowControl(); }},
+         writes(&SettingsCommands::flowControl)},
 
         {"Comm Setup", res::kCmdCommPort, "Comm Port", 0, always, [this] { commPort(); }},
         {"Comm Setup", res::kCmdCommPortProperties, "Comm Port Properties", 0, always,
          [this] { portProperties(); }},
         {"Comm Setup", res::kCmdReconnectAutomatically, "Reconnect automatically", 0, always,
          [this] { toggleReconnectAutomatically(); }, true},
+        {"Comm Setup", res::kCmdOpenBrokerUnit, "Open Unit from Broker...", 0, always,
+         [this] { openUnitFromBroker(); }},
 
         {"Zoom", res::kCmdZoomIn, "&Zoom In      ", 0, always,
          [this] {
@@ -134,19 +162,20 @@ std::vector<CommandEntry> MainWindow::commandTable() {
          }},
 
         {"Tools", res::kCmdUploadSettings, "Upload Settings", 0, always,
-         [this] { settingsCommands_->uploadSettings(); }},
+         controllerCommand(kSettingsCannotBeRead, [this] { settingsCommands_->uploadSettings(); })},
         {"Tools", res::kCmdDownloadSettings, "Download Settings", 0, always,
-         [this] { settingsCommands_->downloadSettings(); }},
+         writes(&SettingsCommands::downloadSettings)},
         {"Tools", res::kCmdScalingSettings, "Scaling Settings", 0, always,
          [this] { scalingSettings(); }},
         {"Tools", res::kCmdVibrationMaxSchedule, "Vibration Max Schedule", 0, always,
          screen(vibrationScheduleScreen())},
         {"Tools", res::kCmdAlarmAcknowledgment, "Alarm Acknowledgment", 0, always,
-         [this] { settingsCommands_->alarmAcknowledgment(); }},
+         controllerCommand(kAlarmCannotBeAcknowledged,
+                           [this] { settingsCommands_->alarmAcknowledgment(); })},
         {"Tools", res::kCmdEmailMessaging, "Emal Messaging", 0, always,
-         [this] { settingsCommands_->emailMessaging(); }},
+         writes(&SettingsCommands::emailMessaging)},
         {"Tools", res::kCmdEventLog, "Event Log", 0, always,
-         [this] { settingsCommands_->eventLog(); }},
+         controllerCommand(kEventLogCannotBeRead, [this] { settingsCommands_->eventLog(); })},
 
         {"View", res::kCmdLeftBank, "Left Bank", 0, always, [this] { selectedBank_ = 1; }},
         {"View", res::kCmdRightBank, "Right Bank", 0, always, [this] { selectedBank_ = 2; }},
@@ -386,6 +415,7 @@ void MainWindow::onTimer(int id) {
             break;
         case kTimerReconnect:
             controller_.reconnectTick();
+            followFeedMode();
             break;
         default:
             break;
@@ -425,6 +455,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::shutDown() {
+    brokerSession_.reset();
     controller_.shutdown();
     if (runStop_) runStop_->close();
 }
@@ -472,7 +503,7 @@ void MainWindow::setPlaybackTitle(const std::string& header) {
 }
 
 void MainWindow::endPlaybackTitle() {
-    if (!feed_.playback()) setWindowTitle(QString::fromStdString(liveTitle_));
+    if (!feed_.logRecord()) setWindowTitle(QString::fromStdString(liveTitle_));
 }
 
 void MainWindow::invalidatePanel() {
@@ -491,8 +522,9 @@ void MainWindow::closeConnectingDialog() {
 
 void MainWindow::createRunStopWindow() {
     if (!runStop_) {
-        runStop_ = new RunStopWindow([this] { return controller_.ready(); },
-                                     [this] { controller_.runStopClicked(); }, this);
+        runStop_ = new RunStopWindow(
+            [this] { return controller_.ready(); },
+            controllerCommand(kCannotBeStopped, [this] { controller_.runStopClicked(); }), this);
     }
     placeRunStop(false);
     runStop_->show();
@@ -613,8 +645,8 @@ void MainWindow::paintPanel(QWidget& view, const QRegion& region) {
 
 PanelInputs MainWindow::panelInputs() const {
     const MonitorState& state = controller_.state();
-    return {feed_.live,    state.image, state.status,    state.ranges,
-            selectedBank_, zoomed_,     feed_.playback()};
+    return {feed_.live,    state.image, state.status,     state.ranges,
+            selectedBank_, zoomed_,     feed_.playback(), feed_.remote()};
 }
 
 void MainWindow::updateStatusBar() {
@@ -628,6 +660,8 @@ void MainWindow::commPort() {
     controller_.cancelReconnect();
     CommPortDialog dialog(settings_, this);
     if (dialog.exec() != CommPortDialog::kResultOk) return;
+    // The port chosen is this computer's line: the unit from the broker gives way to it.
+    endRemote();
     const int result = controller_.commPortReopen(params_.programDir);
     portProperties();
     controller_.commPortFinish(result);
@@ -659,6 +693,7 @@ void MainWindow::scalingSettings() {
 }
 
 void MainWindow::playback() {
+    endRemote();
     controller_.enterPlayback();
     std::unique_ptr<PlaybackDialog> dialog;
     try {
@@ -672,6 +707,138 @@ void MainWindow::playback() {
         return;
     }
     dialog->exec();
+}
+
+}  // namespace kvx
+
+namespace kvx {
+
+std::function<void()> MainWindow::controllerCommand(const char* what,
+                                                    std::function<void()> command) {
+    return [this, what, command = std::move(command)] {
+        if (feed_.remote()) {
+            refuseOverBroker(what);
+            return;
+        }
+        command();
+    };
+}
+
+void MainWindow::refuseOverBroker(const char* what) {
+    const std::string text = std::string("This unit is shown from the broker: ") + what +
+                             "\nConnect (F12) to a controller on this computer's line first.";
+    params_.prompts->messageBox(text, "Open Unit from Broker", BoxIcon::Information, BoxButtons::Ok,
+                                false);
+}
+
+void MainWindow::openUnitFromBroker() {
+    BrokerUnitDialog dialog(settings_, this);
+    if (dialog.exec() != BrokerUnitDialog::kResultOpen || !dialog.choice()) return;
+    const BrokerUnitDialog::Choice& c = *dialog.choice();
+    openRemoteUnit(c.url, c.unit, c.identity);
+}
+
+bool MainWindow::openRemoteUnit(const std::string& url, const fleet::UnitId& unit,
+                                const fleet::IdentityMessage& identity) {
+    auto session = std::make_unique<BrokerSession>();
+    session->onMessage([this](const std::string& topic, const std::string& payload,
+                              std::size_t bytes) { takeRemoteMessage(topic, payload, bytes); });
+    session->onConnection([this](bool connected, const std::string& reason) {
+        brokerConnectionChanged(connected, reason);
+    });
+    std::vector<std::string> filters;
+    for (fleet::TopicKind kind : RemoteUnitFeed::kTopics)
+        filters.push_back(fleet::topicFor(unit, kind));
+    std::string why;
+    if (!session->start(url, settings_, filters, why)) {
+        params_.prompts->messageBox("The unit cannot be opened from the broker:\n" + why,
+                                    "Open Unit from Broker", BoxIcon::Warning, BoxButtons::Ok,
+                                    false);
+        return false;
+    }
+    showRemoteUnit(unit, identity);
+    brokerSession_ = std::move(session);
+    return true;
+}
+
+void MainWindow::showRemoteUnit(const fleet::UnitId& unit, const fleet::IdentityMessage& identity) {
+    endRemote();
+    remote_ = std::make_unique<RemoteUnitFeed>(unit, identity);
+    brokerLink_ = BrokerLink::Connecting;
+    brokerProblem_.clear();
+    controller_.enterRemote(fleet::unitName(unit));
+    showRemoteTitle();
+    showRemoteNote();
+}
+
+void MainWindow::takeRemoteMessage(const std::string& topic, const std::string& payload,
+                                   std::size_t bytes) {
+    // One queued before the view ended belongs to no unit shown.
+    if (!remote_ || !feed_.remote()) return;
+    std::string why;
+    switch (remote_->take(topic, payload, feed_.live, why)) {
+        case RemoteUnitFeed::Took::Skipped:
+            std::fprintf(stderr, "orvik-kvx: %s\n", skippedMessageLine(topic, bytes, why).c_str());
+            break;
+        case RemoteUnitFeed::Took::Record:
+            requestPanel();
+            invalidateRunStopWindow();
+            break;
+        case RemoteUnitFeed::Took::Status:
+            showRemoteNote();
+            break;
+        case RemoteUnitFeed::Took::Identity:
+            showRemoteTitle();
+            break;
+        case RemoteUnitFeed::Took::Ignored:
+            break;
+    }
+}
+
+void MainWindow::brokerConnectionChanged(bool connected, const std::string& reason) {
+    if (!remote_ || !brokerSession_) return;
+    // The client tries again by itself: each failed try says so, but only a new reason is
+    // worth a line.
+    if (!connected && (brokerLink_ != BrokerLink::Lost || reason != brokerProblem_))
+        std::fprintf(stderr, "orvik-kvx: broker lost for %s: %s\n",
+                     fleet::unitName(remote_->unit()).c_str(), reason.c_str());
+    brokerLink_ = connected ? BrokerLink::Connected : BrokerLink::Lost;
+    brokerProblem_ = connected ? std::string() : reason;
+    showRemoteNote();
+}
+
+void MainWindow::showRemoteNote() {
+    if (!remote_) return;
+    std::string note;
+    if (brokerLink_ == BrokerLink::Closed)
+        note = remoteUnitNote("disconnected", "");
+    else if (brokerLink_ == BrokerLink::Lost)
+        note = remoteUnitNote("lost", brokerProblem_);
+    else if (const auto& status = remote_->status())
+        note = remoteUnitNote(fleet::unitStateName(status->state), status->reason);
+    else if (brokerLink_ == BrokerLink::Connecting)
+        note = remoteUnitNote("connecting", "");
+    else
+        note = remoteUnitNote("waiting for data", "");
+    controller_.setRemoteNote(note);
+}
+
+void MainWindow::showRemoteTitle() {
+    if (!remote_) return;
+    const int firmware = remote_->identity() ? remote_->identity()->firmware : 0;
+    setWindowTitle(QString::fromStdString(remoteTitle(firmware, fleet::unitName(remote_->unit()))));
+}
+
+void MainWindow::endRemote() {
+    brokerSession_.reset();
+    const bool shown = remote_ != nullptr;
+    remote_.reset();
+    controller_.leaveRemote();
+    if (shown) setWindowTitle(QString::fromStdString(liveTitle_));
+}
+
+void MainWindow::followFeedMode() {
+    if (remote_ && !feed_.remote()) endRemote();
 }
 
 }  // namespace kvx

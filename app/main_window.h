@@ -26,6 +26,8 @@
 #include "app/timer_table.h"
 #include "app/trend_chart_feed.h"
 #include "display/panel.h"
+#include "fleet/payloads.h"
+#include "fleet/topics.h"
 #include "link/device_link.h"
 #include "log/log_clock.h"
 #include "log/log_player.h"
@@ -40,6 +42,8 @@ namespace kvx {
 class PanelView;
 class LayeredQtSurface;
 class SettingsCommands;
+class BrokerSession;
+class RemoteUnitFeed;
 
 // One command of the window: its menu item, its key and what it does. The menu, the keys and
 // the dispatch are all built from one table of these.
@@ -102,6 +106,18 @@ class MainWindow : public QMainWindow, private MonitorHost {
     // What the next paint shows.
     PanelInputs panelInputs() const;
 
+    // Shows unit from the broker at url (Open Unit from Broker after its dialog): read-only,
+    // polling and logging stopped, until a good Connect. False, with a box saying why, when
+    // the broker cannot even be tried (the URL, the credentials file).
+    bool openRemoteUnit(const std::string& url, const fleet::UnitId& unit,
+                        const fleet::IdentityMessage& identity);
+    // Tests: the same without a broker; messages then come through takeRemoteMessage.
+    void showRemoteUnit(const fleet::UnitId& unit, const fleet::IdentityMessage& identity);
+    // A message of the unit shown, on the UI thread, as the broker session hands it over.
+    void takeRemoteMessage(const std::string& topic, const std::string& payload, std::size_t bytes);
+    // The unit shown from the broker, or null.
+    const RemoteUnitFeed* remoteUnit() const { return remote_.get(); }
+
   protected:
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -147,6 +163,19 @@ class MainWindow : public QMainWindow, private MonitorHost {
     void portProperties();
     void scalingSettings();
     void playback();
+    void openUnitFromBroker();
+    // Runs command unless a remote unit is shown, where it says the command cannot reach the
+    // controller over the broker and does nothing else.
+    std::function<void()> controllerCommand(const char* what, std::function<void()> command);
+    void refuseOverBroker(const char* what);
+    // Ends the broker session (Playback, Comm Port, a good Connect); the feed's mode is the
+    // controller's.
+    void endRemote();
+    // After a Connect, by the user or by the planned new try: a good one ended the remote view.
+    void followFeedMode();
+    void brokerConnectionChanged(bool connected, const std::string& reason);
+    void showRemoteNote();
+    void showRemoteTitle();
     // The log file's header as the title while it plays; the live title back when playback ends.
     void setPlaybackTitle(const std::string& header);
     void endPlaybackTitle();
@@ -192,6 +221,13 @@ class MainWindow : public QMainWindow, private MonitorHost {
     QElapsedTimer sinceCompose_;
     // A picture composed for the paint the window asked for, not yet copied to the view.
     bool composed_ = false;
+    // The unit shown from the broker and the session that feeds it; the session goes first,
+    // so that no message is handed over while the window is being taken apart.
+    std::unique_ptr<RemoteUnitFeed> remote_;
+    enum class BrokerLink { Connecting, Connected, Lost, Closed };
+    BrokerLink brokerLink_ = BrokerLink::Connecting;
+    std::string brokerProblem_;  // why the broker was lost
+    std::unique_ptr<BrokerSession> brokerSession_;
 };
 
 }  // namespace kvx

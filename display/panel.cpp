@@ -215,7 +215,7 @@ void Panel::drawPanelInstruments(Surface& s, const PanelInputs& in, const Displa
 
     // A log record holds the left bank only: in playback the right bank's fields still have
     // the last live poll's values, which must not show as the record's.
-    const bool unlogged = in.playbackActive && in.selectedBank != 1;
+    const bool unlogged = in.logRecordOnly() && in.selectedBank != 1;
     const double unknown = std::numeric_limits<double>::quiet_NaN();
     double barValue[kBars];
     barValue[DieselFlowBar] = v.dieselFlow;
@@ -243,7 +243,7 @@ void Panel::drawPanelInstruments(Surface& s, const PanelInputs& in, const Displa
 
 void Panel::drawStatusLines(Surface& s, int width, int height, const PanelInputs& in) {
     TextLines t = computeTextLines(in.live, in.image, in.selectedBank);
-    if (in.playbackActive) {
+    if (in.logRecordOnly()) {
         // These come from registers (and, for the right bank, fields) a log record does not
         // hold; in playback they would be the last live poll's.
         t.ecuError = "ECU FLOW RX ERR: --";
@@ -296,7 +296,7 @@ void Panel::onPaint(Surface& s, int width, int height, const PanelInputs& in) {
     chart_.setChannelText(exhaustChannelName(r.exhaust_temp_avg_shutdown_max), "F", 6);
     chart_.setChannelText("VIBRATION FDBK", "in/sec", 4);
     chart_.setChannelText("VIBRATION MAX", "in/sec", 9);
-    chart_.setLabel(in.playbackActive ? playbackGasText(in.live) : gasText(in.live, in.status), 5,
+    chart_.setLabel(in.logRecordOnly() ? playbackGasText(in.live) : gasText(in.live, in.status), 5,
                     2);
 
     chart_.drawGrid(s);

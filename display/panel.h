@@ -25,6 +25,11 @@ struct PanelInputs {
     int selectedBank = 1;  // 1 left bank, anything else right bank
     bool zoomed = false;
     bool playbackActive = false;
+    // A remote unit's record (from an MQTT broker): a log record, like playback's, so the
+    // fields and registers it does not hold show as unknown; the chart runs as when polling.
+    bool remoteActive = false;
+
+    bool logRecordOnly() const { return playbackActive || remoteActive; }
 };
 
 class Panel {

@@ -27,6 +27,7 @@ inline constexpr int kRunStopWindow = 146;
 inline constexpr int kEmailDialog = 148;
 inline constexpr int kFlowControlDialog = 149;
 inline constexpr int kEventLogDialog = 151;
+inline constexpr int kBrokerUnitDialog = 160;
 
 // Controls.
 inline constexpr int kIdOk = 1;
@@ -46,6 +47,9 @@ inline constexpr int kPlaybackFastForward = 1030;
 inline constexpr int kSpeedMinimumEdit = 1051;
 inline constexpr int kSpeedMaximumEdit = 1052;
 inline constexpr int kRunStopButton = 1109;
+inline constexpr int kBrokerUrlEdit = 1210;
+inline constexpr int kBrokerUnitList = 1211;
+inline constexpr int kBrokerListButton = 1212;
 
 // Commands of menu 104.
 inline constexpr int kCmdConnect = 40001;
@@ -53,6 +57,7 @@ inline constexpr int kCmdDisconnect = 40002;
 inline constexpr int kCmdCommPort = 40006;
 inline constexpr int kCmdCommPortProperties = 40007;
 inline constexpr int kCmdReconnectAutomatically = 40100;
+inline constexpr int kCmdOpenBrokerUnit = 40101;
 inline constexpr int kCmdExit = 40009;
 inline constexpr int kCmdLogEnable = 40013;
 inline constexpr int kCmdLogDisable = 40014;

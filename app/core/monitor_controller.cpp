@@ -233,6 +233,8 @@ std::string PollCounts::line() const {
 }
 
 void MonitorController::pollTick() {
+    // A remote unit's record stays until a good Connect, which switches the feed back first.
+    if (feed_.remote()) return;
     ++state_.counts.polls;
     const std::int64_t recordTime = clock_.calendarSeconds();
     const int slave = settings_.slaveId;
@@ -432,7 +434,39 @@ void MonitorController::enterPlayback() {
     state_.commStatus = kCommStatusPlayback;
 }
 
+void MonitorController::enterRemote(const std::string& unit) {
+    cancelReconnect();
+    feed_.mode = FeedMode::Remote;
+    // The sequence would start polling at its end, and polling would write over the record.
+    host_.killTimer(kTimerSequence);
+    host_.killTimer(kTimerPoll);
+    log_.closeLogFile();
+    if (link_.isConnected()) link_.closeConnection();
+    state_.connected = false;
+    // Nothing of the last serial poll may show as the remote unit's.
+    feed_.live = LiveData{};
+    state_.image = InputImage{};
+    state_.status = LiveStatus{};
+    remoteUnit_ = unit;
+    remoteNote_.clear();
+    host_.invalidatePanel();
+    host_.refreshStatusBar();
+}
+
+void MonitorController::setRemoteNote(std::string note) {
+    remoteNote_ = std::move(note);
+    host_.refreshStatusBar();
+}
+
+void MonitorController::leaveRemote() {
+    if (!feed_.remote()) return;
+    feed_.mode = FeedMode::Polling;
+    remoteNote_.clear();
+    host_.refreshStatusBar();
+}
+
 void MonitorController::runStopClicked() {
+    if (feed_.remote()) return;
     const std::int16_t value = feed_.live.local_shutoff != 0 ? 0 : 1;
     link_.writeSingleRegister(settings_.slaveId, ref::f_emerg_stop, value);
     feed_.live.local_shutoff = value;
@@ -456,6 +490,15 @@ void MonitorController::shutdown() {
 
 StatusTexts MonitorController::statusTexts() const {
     StatusTexts t;
+    if (feed_.remote()) {
+        // The record holds the alarm flags and the local shutoff; the registers behind the
+        // rest of the status line are not sent.
+        t.parts[2] = alarmStatusLine(feed_.live, LiveStatus{});
+        t.parts[0] = remoteUnitText(remoteUnit_);
+        t.parts[1] = indicatorText(state_.ranges.indicator_type);
+        t.parts[3] = remoteNote_;
+        return t;
+    }
     t.parts[2] = alarmStatusLine(feed_.live, state_.status);
     t.parts[0] = serialNumberText(state_.serialNumber);
     t.parts[1] = indicatorText(state_.ranges.indicator_type);

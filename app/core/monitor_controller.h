@@ -111,6 +111,16 @@ class MonitorController {
     // The Playback command before its dialog: the feed in playback mode, Disconnect posted,
     // polling stopped, the log file closed, status "Playback Mode". Only a good Connect ends it.
     void enterPlayback();
+    // Open Unit from Broker, once a unit is chosen: the feed shows that unit's records from the
+    // broker. Like Playback it stops polling, the connection sequence and any planned new try,
+    // closes the log file and the port, and only a good Connect ends it. The panel starts from
+    // an empty record and the unit's name (site/serial) is on the status line.
+    void enterRemote(const std::string& unit);
+    // What the status line's last part says about the remote unit (its name and state).
+    void setRemoteNote(std::string note);
+    // Ends the remote view without a connection (Comm Port chose the serial line).
+    void leaveRemote();
+    // The run/stop button's write; never while a remote unit is shown (nothing is written).
     void runStopClicked();
     // With automatic reconnection, the planned next try of a failed connection: the connection
     // sequence again when none has finished yet, else Connect.
@@ -160,7 +170,9 @@ class MonitorController {
     int previousExtShutoff_ = -1;
     bool countsReported_ = false;
     ReconnectBackoff backoff_;
-    std::string retryNote_;          // on the status line while a new try is planned
+    std::string retryNote_;   // on the status line while a new try is planned
+    std::string remoteUnit_;  // the unit shown from the broker
+    std::string remoteNote_;
     bool sequenceFinished_ = false;  // the connection sequence has read the ranges once
     // The request the next opened log file serves; -1 before the first request of the run.
     int pendingLogRequest_ = -1;

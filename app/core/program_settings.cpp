@@ -205,15 +205,21 @@ void readOptionsFile(const std::string& dir, ProgramSettings& settings,
     }
     // The files are only named here; whether they can be read (and the key is private) is
     // checked when a modbus-tls port is opened, which says what is wrong with which.
+    // The broker's files the same way: the credentials file's permissions are checked when
+    // the broker is opened.
     const std::pair<const char*, std::string*> tlsKeys[] = {
         {kTlsCaFileKey, &settings.tls.ca},
         {kTlsCertFileKey, &settings.tls.cert},
         {kTlsKeyFileKey, &settings.tls.key},
+        {kBrokerCaFileKey, &settings.brokerCaFile},
+        {kBrokerCredentialsKey, &settings.brokerCredentialsFile},
     };
     for (const auto& [key, target] : tlsKeys) {
         if (!file.get(key, value) || value.empty()) continue;
         *target = value.front() == '/' ? value : withSlash(dir) + value;
     }
+    // The URL is checked where it is used, where the dialog can say what is wrong with it.
+    if (file.get(kBrokerUrlKey, value)) settings.brokerUrl = value;
 }
 
 bool writeOption(const std::string& dir, const std::string& key, const std::string& value,

@@ -21,6 +21,13 @@ struct ProgramSettings {
     // Modbus/TCP Security (modbus-tls:// port names): CA file, our certificate, our key. Only
     // ever from the settings file; a relative path is taken from the program directory.
     TlsFiles tls;
+    // Open Unit from Broker: the broker's URL (mqtt://HOST:PORT or mqtts://HOST:PORT), the CA
+    // file that signs an mqtts broker (empty: the system CAs) and the file holding the user name
+    // and password (empty: none). Only ever from the settings file, never from the command
+    // line; a relative path is taken from the program directory.
+    std::string brokerUrl;
+    std::string brokerCaFile;
+    std::string brokerCredentialsFile;
 };
 
 inline constexpr const char* kCommFileName = "kvx_comm_config.dat";
@@ -30,6 +37,9 @@ inline constexpr const char* kReconnectKey = "reconnect_automatically";
 inline constexpr const char* kTlsCaFileKey = "tls_ca_file";
 inline constexpr const char* kTlsCertFileKey = "tls_cert_file";
 inline constexpr const char* kTlsKeyFileKey = "tls_key_file";
+inline constexpr const char* kBrokerUrlKey = "broker_url";
+inline constexpr const char* kBrokerCaFileKey = "broker_ca_file";
+inline constexpr const char* kBrokerCredentialsKey = "broker_credentials_file";
 
 // Creates the directory and its missing parents; false when it is not there afterwards.
 bool createProgramDirectory(const std::string& dir);

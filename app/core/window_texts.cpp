@@ -38,6 +38,20 @@ std::string serialNumberText(int serialNumber) {
     return " Orvik Dravo Serial Nr: " + std::to_string(serialNumber);
 }
 
+std::string remoteTitle(int firmwareVersion, const std::string& unit) {
+    return firmwareTitle(firmwareVersion) + " ___  " + unit + " from the broker";
+}
+
+std::string remoteUnitText(const std::string& unit) {
+    return " Unit: " + unit;
+}
+
+std::string remoteUnitNote(const std::string& state, const std::string& reason) {
+    std::string text = "Broker: " + state;
+    if (!reason.empty()) text += " (" + reason + ')';
+    return text;
+}
+
 std::string indicatorText(int indicatorType) {
     return " Indicator: " + std::to_string(indicatorType);
 }

@@ -1,5 +1,6 @@
 #pragma once
 // The main window's own texts: titles and the status-bar parts.
+#include <cstdint>
 #include <string>
 
 namespace kvx {
@@ -18,6 +19,14 @@ std::string commStatusText(int commStatus);
 // Part 0 and part 1 after a repaint.
 std::string serialNumberText(int serialNumber);
 std::string indicatorText(int indicatorType);
+// The title while a unit is shown from the broker: firmwareTitle, then the unit's name.
+std::string remoteTitle(int firmwareVersion, const std::string& unit);
+// Part 0 while a unit is shown from the broker: " Unit: north-7/2417" (site/serial).
+std::string remoteUnitText(const std::string& unit);
+// Part 3 while a unit is shown from the broker: "Broker: online", "Broker: offline",
+// "Broker: no controller (cable pulled)"; state is the unit's last status (or the broker
+// connection's), reason shown when not empty. The part is narrow: the unit is in part 0.
+std::string remoteUnitNote(const std::string& state, const std::string& reason);
 
 // What the parts show when the bar is created.
 inline constexpr const char* kSerialPartAtCreation = "Velm2 Serial No.:";

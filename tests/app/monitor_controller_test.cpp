@@ -484,6 +484,42 @@ TEST_F(MonitorControllerTest, PlaybackStopsPollingAndLoggingUntilAGoodConnect) {
     EXPECT_EQ(host.armed.count(5001), 1u);
 }
 
+// A unit shown from the broker: nothing reaches the line in its place, whatever the timers or
+// the run/stop button do, until a good Connect.
+TEST_F(MonitorControllerTest, ARemoteUnitStopsEverythingOnTheLineUntilAGoodConnect) {
+    mc.onCreate();
+    ASSERT_TRUE(mc.openPortAtStartUp(3000));
+    mc.connectSequenceTick();  // the sequence is still running
+    mc.openLogFile(LogWriter::kRequestConnect);
+    mc.enterRemote("north-7/2417");
+    EXPECT_TRUE(feed.remote());
+    EXPECT_EQ(host.armed.count(5001), 0u);
+    EXPECT_EQ(host.armed.count(5003), 0u);  // the sequence would start polling at its end
+    EXPECT_FALSE(link.isConnected());
+    EXPECT_FALSE(log.isOpen());
+    feed.live.engine_speed = 1450;  // the broker's record
+    link.calls.clear();
+    mc.pollTick();
+    mc.connectSequenceTick();
+    mc.runStopClicked();
+    mc.logClockTick();
+    EXPECT_TRUE(link.calls.empty());
+    EXPECT_EQ(feed.live.engine_speed, 1450);
+    EXPECT_EQ(feed.live.local_shutoff, 0);
+    EXPECT_EQ(mc.statusTexts().parts[0], " Unit: north-7/2417");
+    mc.setRemoteNote("Broker: offline");
+    EXPECT_EQ(mc.statusTexts().parts[3], "Broker: offline");
+
+    link.failHolding[1] = true;  // a failed Connect leaves the unit shown
+    mc.connect();
+    EXPECT_TRUE(feed.remote());
+    link.failHolding[1] = false;
+    mc.connect();
+    EXPECT_FALSE(feed.remote());
+    EXPECT_EQ(host.armed.count(5001), 1u);
+    EXPECT_EQ(mc.statusTexts().parts[0], " Orvik Dravo Serial Nr: 2417");
+}
+
 TEST_F(MonitorControllerTest, LogClockRequestsTheHeaderOnceAndANewFileEachNewHour) {
     mc.onCreate();  // previous local time 09:15:00.000
     mc.logClockTick();

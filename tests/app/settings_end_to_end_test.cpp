@@ -892,5 +892,80 @@ TEST_F(RestoreEndToEndTest, ABadFileOrAnotherFirmwareIsRefusedWithoutAWrite) {
     QTest::qWait(600);  // until the last watch has given up, so that nothing of it is left
 }
 
+// A unit shown from the broker is read-only: every command that would write to a controller (or
+// read one) says so in one box, opens nothing, and not a byte goes to the controller on the
+// line; a good Connect to it then ends the remote view and polling resumes.
+TEST_F(SettingsEndToEndTest, AUnitShownFromTheBrokerRefusesEveryControllerCommand) {
+    WriteLog writes;
+    start(117, writes.hook());
+    ASSERT_NE(window->runStopWindow(), nullptr);
+    window->showRemoteUnit({"north-7", 2417}, {"north-7", 2417, 117, 1, "1.0"});
+    const long requests = sim->stats().requests;
+    const int saves = sim->withEngine([](sim::ControllerEngine& e) { return e.saveCount(); });
+    // Any dialog at all would be a fault: it is closed at once and named.
+    std::vector<std::string> dialogs;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&dialogs] {
+        if (QWidget* d = QApplication::activeModalWidget()) {
+            dialogs.push_back(d->objectName().toStdString());
+            QTest::keyClick(d, Qt::Key_Escape);
+        }
+    });
+    watch.start(10);
+
+    const std::string kBox = "This unit is shown from the broker: ";
+    struct Case {
+        int command;  // or a key
+        int key;
+        const char* says;
+    };
+    const Case cases[] = {
+        {res::kCmdPressureSchedule, 0, "settings cannot be written"},
+        {res::kCmdSubstitutionSchedule, 0, "settings cannot be written"},
+        {res::kCmdTemperatureSettings, 0, "settings cannot be written"},
+        {res::kCmdVibrationSettings, 0, "settings cannot be written"},
+        {res::kCmdCalibrate, 0, "settings cannot be written"},
+        {res::kCmdFlowControl, 0, "settings cannot be written"},
+        {res::kCmdVibrationMaxSchedule, 0, "settings cannot be written"},
+        {res::kCmdDownloadSettings, 0, "settings cannot be written"},
+        {res::kCmdEmailMessaging, 0, "settings cannot be written"},
+        {res::kCmdAlarmAcknowledgment, 0, "its alarm cannot be acknowledged"},
+        {res::kCmdUploadSettings, 0, "its settings cannot be read"},
+        {res::kCmdEventLog, 0, "its event log cannot be read"},
+        {0, Qt::Key_F2, "settings cannot be written"},
+        {0, Qt::Key_F4, "settings cannot be written"},
+        {0, Qt::Key_F6, "settings cannot be written"},
+        {0, Qt::Key_F8, "settings cannot be written"},
+        {-1, 0, "it cannot be stopped or started"},  // the run/stop button
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command ? c.command : c.key);
+        prompts.boxes.clear();
+        if (c.command > 0)
+            window->onCommand(c.command);
+        else if (c.key)
+            QTest::keyClick(window.get(), static_cast<Qt::Key>(c.key));
+        else
+            window->runStopWindow()->button()->click();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !prompts.boxes.empty(); }, 2000));
+        QTest::qWait(50);
+        ASSERT_EQ(prompts.boxes.size(), 1u);
+        EXPECT_EQ(prompts.boxes[0].text.rfind(kBox + c.says + " from here.", 0), 0u)
+            << prompts.boxes[0].text;
+        EXPECT_TRUE(window->panelFeed().remote());
+    }
+    QTest::qWait(600);  // a poll or a reconnect would have come by now
+    EXPECT_TRUE(dialogs.empty()) << dialogs.front();
+    EXPECT_EQ(sim->stats().requests, requests);
+    EXPECT_TRUE(writes.take().empty());
+    EXPECT_EQ(sim->withEngine([](sim::ControllerEngine& e) { return e.saveCount(); }), saves);
+    EXPECT_FALSE(window->timers().isArmed(5001));
+
+    window->onCommand(res::kCmdConnect);
+    EXPECT_FALSE(window->panelFeed().remote());
+    EXPECT_TRUE(polling());
+    EXPECT_TRUE(writes.take().empty());
+}
+
 }  // namespace
 }  // namespace kvx::test
