@@ -2,11 +2,19 @@
 // Allocations are counted per thread, so the scripted peer's own buffers do not count.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <new>
 
+#include <memory>
+#include <thread>
+
 #include "link/mbus_rtu_master_protocol.h"
+#include "link/mbus_tcp_master_protocol.h"
+#include "link/net_stream.h"
 #include "link/result_codes.h"
+#include "tests/link/loopback_server.h"
 #include "tests/link/pty_peer.h"
 
 namespace {
@@ -92,6 +100,68 @@ TEST(RtuMasterAllocation, TransactionsAllocateNothing) {
     for (const auto& r : results) {
         for (int i = 0; i < 6; ++i)
             EXPECT_EQ(r[i], expected[i]) << i;
+    }
+}
+
+// The same over Modbus TCP: the poll runs the same five times a second through a gateway.
+TEST(ModbusTcpMasterAllocation, TransactionsAllocateNothing) {
+    test::LoopbackListener listener;
+    constexpr int kRounds = 5;
+    constexpr int kRequestsPerRound = 4;  // a read, a write, a multiple write, an exception
+    std::thread peer([&listener] {
+        const int fd = listener.accept(5000);
+        if (fd < 0) return;
+        for (int i = 0; i < kRounds * kRequestsPerRound; ++i) {
+            Bytes request = test::readFd(fd, 7, 2000);
+            if (request.size() < 7) break;
+            const std::size_t rest = static_cast<std::size_t>((request[4] << 8 | request[5]) - 1);
+            const Bytes pdu = test::readFd(fd, rest, 2000);
+            if (pdu.size() < rest) break;
+            Bytes reply(request.begin(), request.begin() + 7);  // id, protocol, length, unit
+            switch (i % kRequestsPerRound) {
+                case 0:
+                    reply.insert(reply.end(), {0x04, 0x04, 0x12, 0x34, 0xFF, 0xFE});
+                    break;
+                case 1:
+                case 2:
+                    reply.insert(reply.end(), pdu.begin(), pdu.begin() + 5);
+                    break;
+                default:
+                    reply.insert(reply.end(), {0x83, 0x02});
+                    break;
+            }
+            const std::size_t length = reply.size() - 6;
+            reply[4] = static_cast<std::uint8_t>(length >> 8);
+            reply[5] = static_cast<std::uint8_t>(length);
+            test::writeFd(fd, reply);
+        }
+        ::close(fd);
+    });
+
+    MbusTcpMasterProtocol master;
+    ASSERT_EQ(master.setReplyTimeout(1000), MBR_SUCCESS);
+    auto stream = std::make_unique<NetStream>();
+    ASSERT_EQ(stream->connect("127.0.0.1", listener.port(), 2000), SP_OK);
+    ASSERT_EQ(master.attachChannel(std::move(stream)), MBR_SUCCESS);
+
+    std::int16_t values[2] = {};
+    const std::int16_t pair[] = {3, -4};
+    int results[kRounds][kRequestsPerRound] = {};
+    const long before = allocationsOnThisThread;
+    for (auto& r : results) {
+        r[0] = master.readInputRegisters(1, 1, values, 2);
+        r[1] = master.writeSingleRegister(1, 7, 0x1234);
+        r[2] = master.writeMultipleRegisters(1, 10, pair, 2);
+        r[3] = master.readHoldingRegisters(1, 1, values, 1);
+    }
+    const long during = allocationsOnThisThread - before;
+    peer.join();
+    EXPECT_EQ(during, 0);
+    for (const auto& r : results) {
+        EXPECT_EQ(r[0], MBR_SUCCESS);
+        EXPECT_EQ(r[1], MBR_SUCCESS);
+        EXPECT_EQ(r[2], MBR_SUCCESS);
+        EXPECT_EQ(r[3], 162);
     }
 }
 
