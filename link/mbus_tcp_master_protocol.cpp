@@ -78,21 +78,27 @@ int MbusTcpMasterProtocol::sendAndReceive(int slave, int function, const std::ui
     ++sentOnConnection;
     DeadlineTimer replyDeadline;
     replyDeadline.setFromNow(timeoutMs);
-    int readTimeoutMs = timeoutMs;
-    // The first byte is read on its own, so that a time-out tells a reply that never began
-    // from one cut short.
-    bool begun = false;
-    const MbapByteReader fromStream = [&](std::uint8_t* buffer, int count) {
+    // What the reader below keeps between its calls. The reader captures one pointer, so that it
+    // fits in std::function's own storage: a transaction allocates nothing.
+    struct ReplyRead {
+        ByteChannel* channel;
+        int readTimeoutMs;  // for a reply's first byte: what is left of the time-out
+        int timeoutMs;
+        // The first byte is read on its own, so that a time-out tells a reply that never began
+        // from one cut short.
+        bool begun = false;
+    } read{channel.get(), timeoutMs, timeoutMs};
+    const MbapByteReader fromStream = [r = &read](std::uint8_t* buffer, int count) {
         int got = SP_OK;
-        if (!begun && count > 1) {
-            got = channel->read(buffer, 1, readTimeoutMs);
+        if (!r->begun && count > 1) {
+            got = r->channel->read(buffer, 1, r->readTimeoutMs);
             if (got == SP_OK) {
-                begun = true;
-                got = channel->read(buffer + 1, count - 1, timeoutMs);
+                r->begun = true;
+                got = r->channel->read(buffer + 1, count - 1, r->timeoutMs);
             }
         } else {
-            got = channel->read(buffer, count, timeoutMs);
-            begun = begun || got == SP_OK;
+            got = r->channel->read(buffer, count, r->timeoutMs);
+            r->begun = r->begun || got == SP_OK;
         }
         if (got == SP_OK) return MBR_SUCCESS;
         return got == SP_TIMEOUT ? MBR_REPLY_TIMEOUT : MBR_IO_FAILURE;
@@ -101,7 +107,7 @@ int MbusTcpMasterProtocol::sendAndReceive(int slave, int function, const std::ui
     int received = 0;
     bool damaged = false;
     for (int skipped = 0;; ++skipped) {
-        begun = false;
+        read.begun = false;
         verdict = receiveMbapReply(fromStream, id, slave, function, replyLength, adu.data(),
                                    received, damaged);
         if (verdict != MBR_FRAME_MISMATCH || skipped >= kMaxLateReplies) break;
@@ -116,11 +122,12 @@ int MbusTcpMasterProtocol::sendAndReceive(int slave, int function, const std::ui
             verdict = MBR_REPLY_TIMEOUT;
             break;
         }
-        readTimeoutMs = static_cast<int>(left);
+        read.readTimeoutMs = static_cast<int>(left);
     }
     // A damaged header, or a frame of which only a part came (a whole one is longer than its
     // header): where the next frame begins is no longer known.
-    const bool cutShort = verdict == MBR_REPLY_TIMEOUT && begun && received <= kMbapHeaderLength;
+    const bool cutShort =
+        verdict == MBR_REPLY_TIMEOUT && read.begun && received <= kMbapHeaderLength;
     if (verdict == MBR_IO_FAILURE) failure = channel->lastError();
     if (damaged) {
         MbapHeader header;
