@@ -72,6 +72,7 @@ class HeadlessRunner final : private MonitorHost {
     const PanelFeed& feed() const { return feed_; }
     const ProgramSettings& settings() const { return settings_; }
     bool connecting() const { return connecting_; }
+    int boxesShown() const { return prompts_.boxes; }
     bool timerArmed(int id) const { return timers_.count(id) != 0; }
 
   private:
