@@ -11,6 +11,8 @@
 
 #include "app/core/program_settings.h"
 #include "base/command_line.h"
+#include "fleet/mqtt_client.h"
+#include "fleet/topics.h"
 #include "link/port_name.h"
 #include "model/typed_text.h"
 
@@ -37,29 +39,10 @@ bool isKnownKey(const std::string& key) {
     return false;
 }
 
-// The broker's address as far as the agent can tell before connecting: a scheme it speaks and
-// a host; the MQTT library checks the rest when it connects.
-bool brokerLooksRight(const std::string& url, std::string& why) {
-    const std::size_t sep = url.find("://");
-    const std::string scheme = sep == std::string::npos ? "" : url.substr(0, sep);
-    if (scheme != "mqtt" && scheme != "mqtts") {
-        why = "takes mqtt://HOST[:PORT] or mqtts://HOST[:PORT]";
-        return false;
-    }
-    if (url.size() == sep + 3) {
-        why = "names no host";
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 bool isValidSiteName(const std::string& site) {
-    if (site.empty() || site.size() > 64) return false;
-    for (unsigned char c : site)
-        if (!std::isalnum(c) && c != '_' && c != '-') return false;
-    return true;
+    return fleet::checkSite(site).empty();
 }
 
 bool parseAgentConfig(const std::string& text, const std::string& path, AgentConfig& out,
@@ -127,11 +110,11 @@ bool parseAgentConfig(const std::string& text, const std::string& path, AgentCon
             bad("site", "is not 1 to 64 letters, digits, '_' or '-'");
     }
     if (need("broker")) {
-        std::string why;
-        if (brokerLooksRight(value, why))
+        const fleet::Decoded<fleet::BrokerAddress> address = fleet::parseBrokerUrl(value);
+        if (address)
             out.broker = value;
         else
-            bad("broker", why);
+            bad("broker", "is refused: " + address.reason);
     }
     if (need("credentials_file")) out.credentialsFile = pathValue(value);
     if (file.get("ca_file", value, &line) && !value.empty()) out.caFile = pathValue(value);

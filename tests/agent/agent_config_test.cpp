@@ -54,7 +54,7 @@ TEST(AgentConfig, RefusesBadValuesNamingTheLine) {
         {"site = north-field_2", "site = a/b", "line 4: site \"a/b\""},
         {"site = north-field_2", "site = kvx/+/#", "line 4: site"},
         {"broker = mqtts://broker.example:8883", "broker = http://x", "line 5: broker"},
-        {"broker = mqtts://broker.example:8883", "broker = mqtt://", "names no host"},
+        {"broker = mqtts://broker.example:8883", "broker = mqtt://", "line 5: broker"},
         {"port = tcp://gw.local:4001", "port = tcp://gw.local", "line 2: port"},
         {"port = tcp://gw.local:4001", "port = tcp://gw.local:99999", "line 2: port"},
         {"speed_max = 65535", "speed_max = 70000", "line 11: speed_max"},

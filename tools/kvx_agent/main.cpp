@@ -1,5 +1,8 @@
 // kvx-agent: the viewer's poll cycle without a window, beside a controller on a small PC or
 // gateway: it logs the hourly files as the window does and publishes to an MQTT broker.
+#include <unistd.h>
+
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -7,7 +10,10 @@
 
 #include "agent/agent.h"
 #include "agent/agent_config.h"
+#include "agent/fleet_publisher.h"
 #include "base/command_line.h"
+#include "fleet/credentials.h"
+#include "fleet/mqtt_client.h"
 #include "link/rtu_device_link.h"
 
 namespace {
@@ -67,6 +73,23 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "kvx-agent: %s\n", p.c_str());
         return 2;
     }
+    // The broker's secrets and address are checked now too: an agent that cannot publish
+    // is refused at start, not found silent later.
+    kvx::fleet::MqttOptions mqtt;
+    mqtt.broker = *kvx::fleet::parseBrokerUrl(config.broker);
+    const kvx::fleet::Decoded<kvx::fleet::Credentials> credentials =
+        kvx::fleet::readCredentialsFile(config.credentialsFile);
+    if (!credentials) {
+        std::fprintf(stderr, "kvx-agent: %s: %s\n", configPath.c_str(), credentials.reason.c_str());
+        return 2;
+    }
+    mqtt.credentials = *credentials;
+    mqtt.caFile = config.caFile;
+    if (!config.caFile.empty() && ::access(config.caFile.c_str(), R_OK) != 0) {
+        std::fprintf(stderr, "kvx-agent: %s: ca_file %s cannot be read\n", configPath.c_str(),
+                     config.caFile.c_str());
+        return 2;
+    }
     if (checkOnly) return 0;
 
     std::signal(SIGPIPE, SIG_IGN);
@@ -83,6 +106,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "kvx-agent: %s\n", why.c_str());
         return 1;
     }
+    auto publisher = std::make_unique<kvx::agent::FleetPublisher>(agent, mqtt);
+    if (!publisher->prepare(why)) {
+        std::fprintf(stderr, "kvx-agent: %s\n", why.c_str());
+        return 1;
+    }
+    agent.setSink(std::move(publisher));
     std::fprintf(stderr, "kvx-agent: polling %s (slave %d) for site %s, logging to %s\n",
                  config.port.c_str(), config.slave, config.site.c_str(), config.logFolder.c_str());
     const int status = agent.run(stopRequested);
