@@ -207,14 +207,18 @@ std::string MqttClient::start() {
         if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_tls_insecure_set(s.mosq, false);
         if (rc != MOSQ_ERR_SUCCESS) return "TLS options: " + mosquittoError(rc);
     }
-    rc = mosquitto_connect_async(s.mosq, o.broker.host.c_str(), o.broker.port, o.keepaliveSeconds);
-    if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_ERRNO && rc != MOSQ_ERR_EAI)
-        return "cannot connect to " + o.broker.host + ": " + mosquittoError(rc);
-    if (rc != MOSQ_ERR_SUCCESS && s.disconnectHandler)
-        s.disconnectHandler("cannot reach " + o.broker.host + ": " + mosquittoError(rc));
+    // The network thread first: started after a first connect that failed (a broker still
+    // down), libmosquitto's thread waits for a connection that never begins and never retries.
     rc = mosquitto_loop_start(s.mosq);
     if (rc != MOSQ_ERR_SUCCESS) return "cannot start the network thread: " + mosquittoError(rc);
     s.looping = true;
+    rc = mosquitto_connect_async(s.mosq, o.broker.host.c_str(), o.broker.port, o.keepaliveSeconds);
+    if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_ERRNO && rc != MOSQ_ERR_EAI) {
+        stop();
+        return "cannot connect to " + o.broker.host + ": " + mosquittoError(rc);
+    }
+    if (rc != MOSQ_ERR_SUCCESS && s.disconnectHandler)
+        s.disconnectHandler("cannot reach " + o.broker.host + ": " + mosquittoError(rc));
     return {};
 }
 
