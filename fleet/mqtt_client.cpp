@@ -2,12 +2,16 @@
 
 #include <mosquitto.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <set>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -75,26 +79,105 @@ Decoded<BrokerAddress> parseBrokerUrl(std::string_view url) {
 struct MqttClient::Impl {
     MqttOptions options;
     mosquitto* mosq = nullptr;
-    bool looping = false;
+    std::thread thread;
+    std::condition_variable wake;
+    bool stopping = false;  // under mutex
     std::atomic<bool> connected{false};
+    std::string lastLibraryError;  // the library's last error line, for the reasons given
 
     ConnectHandler connectHandler;
     DisconnectHandler disconnectHandler;
     MessageHandler messageHandler;
+    SubscribedHandler subscribedHandler;
 
     mutable std::mutex mutex;
     std::vector<std::pair<std::string, int>> subscriptions;
     std::map<int, PublishedHandler> waiting;  // mid -> done
     std::set<int> earlyAcks;                  // acknowledged before publish() recorded the mid
+    std::map<int, std::string> subscribing;   // mid -> filter, until the broker answers
+
+    void sendSubscribe(const std::string& filter, int qos) {
+        // Under the mutex, so that the answer cannot come before the mid is recorded.
+        std::lock_guard lock(mutex);
+        int mid = 0;
+        if (mosquitto_subscribe(mosq, &mid, filter.c_str(), qos) == MOSQ_ERR_SUCCESS)
+            subscribing[mid] = filter;
+    }
+
+    static void onSubscribe(mosquitto*, void* obj, int mid, int count, const int* granted,
+                            const mosquitto_property*) {
+        Impl* s = self(obj);
+        std::string filter;
+        {
+            std::lock_guard lock(s->mutex);
+            const auto it = s->subscribing.find(mid);
+            if (it == s->subscribing.end()) return;
+            filter = std::move(it->second);
+            s->subscribing.erase(it);
+        }
+        const bool ok = count > 0 && granted[0] < 0x80;
+        if (s->subscribedHandler) s->subscribedHandler(filter, ok);
+    }
 
     static Impl* self(void* obj) { return static_cast<Impl*>(obj); }
 
-    static void onConnect(mosquitto* m, void* obj, int rc, int flags, const mosquitto_property*) {
+    void report(const std::string& reason) {
+        if (disconnectHandler) disconnectHandler(reason);
+    }
+
+    // Waits before the next attempt; false when stop() came meanwhile.
+    bool pause(int seconds) {
+        std::unique_lock lock(mutex);
+        return !wake.wait_for(lock, std::chrono::seconds(seconds), [this] { return stopping; });
+    }
+
+    bool stopRequested() {
+        std::lock_guard lock(mutex);
+        return stopping;
+    }
+
+    // The network thread: connects, runs the session, and after any failure (a broker away, a
+    // refused login, a certificate that does not verify) tries again after a pause that doubles
+    // up to the maximum, until stop(). Run by hand rather than by mosquitto_loop_start, whose
+    // thread ends for good at the first TLS error.
+    void run() {
+        int delay = options.reconnectMinSeconds;
+        bool first = true;
+        while (!stopRequested()) {
+            lastLibraryError.clear();
+            int rc = first ? mosquitto_connect(mosq, options.broker.host.c_str(),
+                                               options.broker.port, options.keepaliveSeconds)
+                           : mosquitto_reconnect(mosq);
+            first = rc != MOSQ_ERR_SUCCESS && first;
+            if (rc == MOSQ_ERR_SUCCESS) {
+                while ((rc = mosquitto_loop(mosq, 200, 1)) == MOSQ_ERR_SUCCESS) {
+                    if (connected) delay = options.reconnectMinSeconds;
+                    if (stopRequested()) break;
+                }
+            }
+            connected = false;
+            if (stopRequested()) break;
+            std::string reason = "cannot reach " + options.broker.host + ":" +
+                                 std::to_string(options.broker.port) + ": " + mosquittoError(rc);
+            if (!lastLibraryError.empty()) reason += " (" + lastLibraryError + ")";
+            if (rc != MOSQ_ERR_CONN_REFUSED) report(reason);  // a refusal was reported at CONNACK
+            if (!pause(delay)) break;
+            delay = std::min(delay * 2, options.reconnectMaxSeconds);
+        }
+        // Let the DISCONNECT that stop() queued go out.
+        for (int i = 0; i < 5 && mosquitto_loop(mosq, 50, 1) == MOSQ_ERR_SUCCESS; ++i) {
+        }
+    }
+
+    static void onLog(mosquitto*, void* obj, int level, const char* text) {
+        if (level == MOSQ_LOG_ERR && text) self(obj)->lastLibraryError = text;
+    }
+
+    static void onConnect(mosquitto*, void* obj, int rc, int flags, const mosquitto_property*) {
         Impl* s = self(obj);
         if (rc != 0) {
-            if (s->disconnectHandler)
-                s->disconnectHandler(std::string("broker refused the connection: ") +
-                                     mosquitto_connack_string(rc));
+            s->report(std::string("broker refused the connection: ") +
+                      mosquitto_connack_string(rc));
             return;
         }
         s->connected = true;
@@ -104,16 +187,13 @@ struct MqttClient::Impl {
             subs = s->subscriptions;
         }
         for (const auto& [filter, qos] : subs)
-            mosquitto_subscribe(m, nullptr, filter.c_str(), qos);
+            s->sendSubscribe(filter, qos);
         if (s->connectHandler) s->connectHandler((flags & 1) != 0);
     }
 
-    static void onDisconnect(mosquitto*, void* obj, int rc, const mosquitto_property*) {
-        Impl* s = self(obj);
-        s->connected = false;
-        if (s->disconnectHandler)
-            s->disconnectHandler(rc == 0 ? std::string()
-                                         : "connection lost: " + mosquittoError(rc));
+    // Why a connection ended is reported by run(), which sees the error.
+    static void onDisconnect(mosquitto*, void* obj, int, const mosquitto_property*) {
+        self(obj)->connected = false;
     }
 
     static void onPublish(mosquitto*, void* obj, int mid, int, const mosquitto_property*) {
@@ -158,6 +238,9 @@ void MqttClient::onConnect(ConnectHandler handler) {
 void MqttClient::onDisconnect(DisconnectHandler handler) {
     impl_->disconnectHandler = std::move(handler);
 }
+void MqttClient::onSubscribed(SubscribedHandler handler) {
+    impl_->subscribedHandler = std::move(handler);
+}
 void MqttClient::onMessage(MessageHandler handler) {
     impl_->messageHandler = std::move(handler);
 }
@@ -178,7 +261,8 @@ std::string MqttClient::start() {
     mosquitto_disconnect_v5_callback_set(s.mosq, &Impl::onDisconnect);
     mosquitto_publish_v5_callback_set(s.mosq, &Impl::onPublish);
     mosquitto_message_v5_callback_set(s.mosq, &Impl::onMessage);
-    mosquitto_reconnect_delay_set(s.mosq, o.reconnectMinSeconds, o.reconnectMaxSeconds, true);
+    mosquitto_log_callback_set(s.mosq, &Impl::onLog);
+    mosquitto_subscribe_v5_callback_set(s.mosq, &Impl::onSubscribe);
     mosquitto_max_inflight_messages_set(s.mosq, static_cast<unsigned>(o.maxInflight));
 
     int rc = MOSQ_ERR_SUCCESS;
@@ -207,27 +291,21 @@ std::string MqttClient::start() {
         if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_tls_insecure_set(s.mosq, false);
         if (rc != MOSQ_ERR_SUCCESS) return "TLS options: " + mosquittoError(rc);
     }
-    // The network thread first: started after a first connect that failed (a broker still
-    // down), libmosquitto's thread waits for a connection that never begins and never retries.
-    rc = mosquitto_loop_start(s.mosq);
-    if (rc != MOSQ_ERR_SUCCESS) return "cannot start the network thread: " + mosquittoError(rc);
-    s.looping = true;
-    rc = mosquitto_connect_async(s.mosq, o.broker.host.c_str(), o.broker.port, o.keepaliveSeconds);
-    if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_ERRNO && rc != MOSQ_ERR_EAI) {
-        stop();
-        return "cannot connect to " + o.broker.host + ": " + mosquittoError(rc);
-    }
-    if (rc != MOSQ_ERR_SUCCESS && s.disconnectHandler)
-        s.disconnectHandler("cannot reach " + o.broker.host + ": " + mosquittoError(rc));
+    mosquitto_threaded_set(s.mosq, true);
+    s.thread = std::thread([&s] { s.run(); });
     return {};
 }
 
 void MqttClient::stop() {
     Impl& s = *impl_;
-    if (!s.mosq || !s.looping) return;
+    if (!s.thread.joinable()) return;
+    {
+        std::lock_guard lock(s.mutex);
+        s.stopping = true;
+    }
+    s.wake.notify_all();
     mosquitto_disconnect(s.mosq);
-    mosquitto_loop_stop(s.mosq, false);
-    s.looping = false;
+    s.thread.join();
     s.connected = false;
 }
 
@@ -238,10 +316,7 @@ std::string MqttClient::subscribe(const std::string& filter, int qos) {
         s.subscriptions.emplace_back(filter, qos);
     }
     if (!s.mosq || !s.connected) return {};
-    const int rc = mosquitto_subscribe(s.mosq, nullptr, filter.c_str(), qos);
-    // Not connected after all: the next connect subscribes.
-    if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN)
-        return "subscribe " + filter + ": " + mosquittoError(rc);
+    s.sendSubscribe(filter, qos);  // when the connection is gone meanwhile, the next connect does
     return {};
 }
 

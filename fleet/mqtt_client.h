@@ -1,8 +1,9 @@
 #pragma once
 // A thin C++ face on libmosquitto shared by the agent, the archive and the viewer: one client,
-// its own network thread (mosquitto_loop_start) that reconnects by itself with a growing pause,
-// and callbacks as std::function. Callbacks run on that network thread; keep them short and
-// never destroy the client from one.
+// its own network thread that reconnects by itself with a pause doubling from
+// reconnectMinSeconds to reconnectMaxSeconds after any failure (TLS ones included), and
+// callbacks as std::function. Callbacks run on that network thread; keep them short and never
+// stop or destroy the client from one.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -48,11 +49,14 @@ class MqttClient {
   public:
     // sessionPresent: the broker still held this client id's session.
     using ConnectHandler = std::function<void(bool sessionPresent)>;
-    // reason: why the connection was refused or lost (empty after disconnect()).
+    // reason: why connecting failed, or why the broker refused or dropped the connection;
+    // called at every failed attempt (not after stop()).
     using DisconnectHandler = std::function<void(const std::string& reason)>;
     using MessageHandler =
         std::function<void(const std::string& topic, std::string_view payload, bool retained)>;
     using PublishedHandler = std::function<void()>;
+    // The broker's answer to a subscription (at every connect): ok false when it refused it.
+    using SubscribedHandler = std::function<void(const std::string& filter, bool ok)>;
 
     explicit MqttClient(MqttOptions options);
     ~MqttClient();  // disconnects and stops the network thread
@@ -63,10 +67,12 @@ class MqttClient {
     void onConnect(ConnectHandler handler);
     void onDisconnect(DisconnectHandler handler);
     void onMessage(MessageHandler handler);
+    void onSubscribed(SubscribedHandler handler);
 
     // Sets the client up and starts connecting in the background. A broker that cannot be
-    // reached is not an error here (the network thread keeps trying, onDisconnect says why);
-    // a setup fault (bad TLS files, out of memory) is: its reason is returned, empty on success.
+    // reached, or whose certificate does not verify, is not an error here (the network thread
+    // keeps trying, onDisconnect says why); a setup fault (an unreadable CA file, out of
+    // memory) is: its reason is returned, empty on success.
     std::string start();
     // Disconnects cleanly (no last will) and joins the network thread. Idempotent.
     void stop();

@@ -1,0 +1,82 @@
+#pragma once
+// kvx-archive's work: a persistent MQTT session (fixed client id, clean session off, QoS 1) on
+// kvx/+/+/record, every good record into the ArchiveStore, a flush at most 200 ms after a
+// write, and kvx/<site>/<serial>/archived {"v":1,"through":S} (retained) once records are on
+// the disk. The broker acknowledges a record when the network thread takes it; only
+// `archived` says it is on the archive's disk, and the agents resend what it does not cover.
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "fleet/archive_store.h"
+#include "fleet/mqtt_client.h"
+
+namespace kvx::fleet {
+
+struct ArchiveOptions {
+    BrokerAddress broker;
+    std::string caFile;
+    std::optional<Credentials> credentials;
+    std::string directory;
+    std::string clientId = "kvx-archive";
+    int flushIntervalMs = 200;
+};
+
+class ArchiveService {
+  public:
+    using Log = std::function<void(const std::string& line)>;
+
+    ArchiveService(ArchiveOptions options, Log log);
+    ~ArchiveService();
+    ArchiveService(const ArchiveService&) = delete;
+    ArchiveService& operator=(const ArchiveService&) = delete;
+
+    // Opens the store and starts the session; empty on success, else the reason.
+    std::string start();
+    // Writes and flushes everything received, keeps the state and disconnects. Empty on
+    // success, else why something could not be flushed.
+    std::string stop();
+
+    struct Counts {
+        std::uint64_t written = 0;
+        std::uint64_t duplicates = 0;
+        std::uint64_t refused = 0;  // bad topic or payload, or a write that failed
+    };
+    Counts counts() const;
+
+  private:
+    struct Message {
+        std::string topic;
+        std::string payload;
+    };
+
+    void work();
+    void handle(const Message& message);
+    std::string flushAndAcknowledge();
+    void publishArchived(const UnitId& unit, std::uint64_t through);
+
+    ArchiveOptions options_;
+    Log log_;
+    ArchiveStore store_;
+    MqttClient client_;
+    std::thread worker_;
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<Message> queue_;
+    bool stopping_ = false;
+    bool republish_ = false;  // a (re)connect: publish every unit's through again
+    std::set<UnitId> unpublished_;
+    std::string lastConnectProblem_;  // network thread only
+
+    std::atomic<std::uint64_t> written_{0}, duplicates_{0}, refused_{0};
+};
+
+}  // namespace kvx::fleet
