@@ -11,7 +11,9 @@ contract says). Checks:
     has drained; the same with the agent killed while the broker was away;
   - TERM: exit status 0, the log file closed, status offline (retained);
   - end to end: every record in the agent's log files is in the archive stand-in, byte for byte,
-    once, at its (file, index).
+    once, at its (file, index);
+  - with kvx-archive given, it acknowledges instead of the stand-in, is stopped for a while,
+    and its files are the agent's, byte for byte (cmp).
 Usage: fleet_agent_test.py KVX_AGENT DRAVO_SIM [KVX_ARCHIVE]
 """
 import base64
@@ -113,7 +115,8 @@ class Broker:
 class ArchiveStandIn:
     """Keeps every record by (unit, seq), acknowledges `through` the contract's way."""
 
-    def __init__(self, port):
+    def __init__(self, port, acknowledge):
+        self.acknowledge = acknowledge
         self.lock = threading.Lock()
         self.records = {}  # seq -> message
         self.duplicates = 0
@@ -157,7 +160,7 @@ class ArchiveStandIn:
             while self.through + 1 in self.records:
                 self.through += 1
             through = self.through
-        if through != self.sent_through:
+        if self.acknowledge and through != self.sent_through:
             self.sent_through = through
             client.publish("kvx/%s/%s/archived" % tuple(unit),
                            json.dumps({"v": 1, "through": through}), 1, True)
@@ -223,8 +226,24 @@ def main():
     def start_agent():
         return subprocess.Popen([AGENT, "--config", conf], stdout=agent_log, stderr=agent_log)
 
-    archive = ArchiveStandIn(broker.port)
+    # With kvx-archive built, it acknowledges and the stand-in only watches.
+    archive = ArchiveStandIn(broker.port, acknowledge=ARCHIVE is None)
+    archive_dir = os.path.join(root, "archive")
+    archive_proc = None
+
+    def start_archive():
+        if not ARCHIVE:
+            return None
+        cred_a = os.path.join(root, "archive.cred")
+        with open(cred_a, "w") as f:
+            f.write("archive\narchive-pw\n")
+        os.chmod(cred_a, 0o600)
+        return subprocess.Popen([ARCHIVE, "--broker", "mqtt://127.0.0.1:%d" % broker.port,
+                                 "--dir", archive_dir, "--credentials", cred_a],
+                                stdout=agent_log, stderr=agent_log)
+
     try:
+        archive_proc = start_archive()
         agent = start_agent()
         wait_for(lambda: archive.snapshot()[1] >= 15, 30, "first records archived")
         with archive.lock:
@@ -262,6 +281,14 @@ def main():
         wait_for(lambda: archive.snapshot()[1] >= logged_by_now + 5, 60,
                  "the backlog after a kill while the broker was away")
 
+        # The archive away for a while: the broker queues for its session, the agent resends
+        # what the archive's `through` says it lacks once it stands still.
+        if archive_proc:
+            archive_proc.terminate()
+            check(archive_proc.wait(15) == 0, "kvx-archive exit status 0 after TERM")
+            time.sleep(4)
+            archive_proc = start_archive()
+
         # TERM: a clean stop.
         agent.send_signal(signal.SIGTERM)
         check(agent.wait(15) == 0, "exit status 0 after TERM")
@@ -296,10 +323,25 @@ def main():
         speeds = [m["values"] for m in records.values()][:1]
         check(bool(speeds) and any(v == "engine_speed" for v in speeds[0]),
               "engineering values carried")
+        if archive_proc:
+            # The archive's files are the agent's, byte for byte.
+            unit_dir = os.path.join(archive_dir, SITE, "2417")
+            wait_for(lambda: all(
+                os.path.exists(os.path.join(unit_dir, n)) and
+                os.path.getsize(os.path.join(unit_dir, n)) ==
+                os.path.getsize(os.path.join(root, "logs", n))
+                for n in os.listdir(os.path.join(root, "logs"))), 30, "the archive's files")
+            for name in os.listdir(os.path.join(root, "logs")):
+                same = subprocess.run(["cmp", os.path.join(root, "logs", name),
+                                       os.path.join(unit_dir, name)]).returncode == 0
+                check(same, "cmp %s: the archive's file differs from the agent's" % name)
         print("records %d, archived through %d, late %d, duplicates on the wire %d"
               % (len(logged), through, archive.late, archive.duplicates), flush=True)
     finally:
         archive.close()
+        if archive_proc and archive_proc.poll() is None:
+            archive_proc.terminate()
+            archive_proc.wait(15)
         for p in (locals().get("agent"),):
             if p and p.poll() is None:
                 p.kill()
