@@ -39,7 +39,7 @@ class FleetPublisher final : public RecordSink {
     // The archive standing still this long behind what was published starts a resend; the
     // pause doubles while it keeps standing still, up to kMostLagSeconds.
     static constexpr int kLagSeconds = 10;
-    static constexpr int kMostLagSeconds = 600;
+    static constexpr int kMostLagSeconds = 3600;
     // After a (re)connection, how long the retained `archived` may take before resending from
     // the last one known.
     static constexpr int kArchivedWaitMs = 2000;

@@ -91,6 +91,7 @@ SeqJournal::~SeqJournal() {
 void SeqJournal::closeRun() {
     if (runFd_ >= 0) ::close(runFd_);
     runFd_ = -1;
+    runHeaderKnown_ = false;
 }
 
 bool SeqJournal::open(const std::string& stateDir, const std::string& logFolder, std::string& why) {
@@ -196,7 +197,18 @@ void SeqJournal::readNew(std::vector<LoggedRecord>& out) {
         if (runFd_ < 0) return;
     }
     std::int64_t records = 0;
-    if (!countOpen(runFd_, records, runHeader_)) return;
+    // The header is read once a run's file is long enough to hold it; after that a size is
+    // all each round needs.
+    if (!runHeaderKnown_) {
+        if (!countOpen(runFd_, records, runHeader_)) return;
+        struct stat st {};
+        runHeaderKnown_ = ::fstat(runFd_, &st) == 0 && st.st_size >= kLogHeaderSize;
+    } else {
+        struct stat st {};
+        if (::fstat(runFd_, &st) != 0) return;
+        const off_t h = runHeader_ ? kLogHeaderSize : 0;
+        records = st.st_size < h ? 0 : (st.st_size - h) / kLogRecordSize;
+    }
     const JournalLine& line = lines_.back();
     for (; consumed_ < records; ++consumed_) {
         LoggedRecord r;

@@ -77,6 +77,7 @@ class SeqJournal {
     std::string runFile_;
     std::int64_t consumed_ = 0;  // records of the run's file already numbered
     std::optional<LogHeader> runHeader_;
+    bool runHeaderKnown_ = false;
     std::optional<JournalLine> unwritten_;  // a line still to go to disk
     std::vector<LoggedRecord> drained_;     // a closed run's last records, for collect()
 };
