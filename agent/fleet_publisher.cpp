@@ -237,9 +237,13 @@ void FleetPublisher::followController() {
         return;
     }
     const bool polling = state.connected && state.consecutiveFailures == 0 && state.goodTicks > 0;
+    // Down once a connection has failed (a new try is planned) or the port is closed. A bad
+    // tick or a connection sequence still running says neither: the status stays as it was
+    // (at a start, nothing until the line has answered or failed).
+    const bool down = agent_.runner().timerArmed(kTimerReconnect) || !state.connected;
     if (polling)
         publishStatus(fleet::UnitState::Online, "");
-    else
+    else if (down)
         publishStatus(fleet::UnitState::NoController, texts.parts[3]);
     if (state.identityRead && state.identity.version != identityFirmware_) {
         fleet::IdentityMessage id{unit_->site, unit_->serial, state.identity.version,

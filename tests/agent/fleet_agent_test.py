@@ -4,7 +4,9 @@
 pseudo-terminal writing every block-A reply it served, kvx-agent, and an independent archive
 stand-in written with paho-mqtt (persistent session, acknowledges with `archived` the way the
 contract says). Checks:
+  - a bad configuration is refused at start with the line named;
   - every record published carries the registers the simulator served (a reply's values);
+  - the cable pulled: status "no controller" with the reason, then records by themselves;
   - the agent killed with SIGKILL mid-run and restarted: numbers continue without a repeat and
     the resend fills what the kill left unpublished;
   - the broker stopped and started again while the agent logs: nothing lost once the backlog
@@ -124,6 +126,7 @@ class ArchiveStandIn:
         self.through = 0
         self.sent_through = -1
         self.status = None
+        self.statuses = []
         self.identity = None
         self.client = mqtt.Client(client_id="test-archive", clean_session=False)
         self.client.username_pw_set("archive", "archive-pw")
@@ -144,6 +147,7 @@ class ArchiveStandIn:
         with self.lock:
             if msg.topic.endswith("/status"):
                 self.status = payload
+                self.statuses.append(payload)
             else:
                 self.identity = payload
 
@@ -208,7 +212,7 @@ def main():
     broker = Broker(root)
     broker.start()
     sim = subprocess.Popen([SIM, "--link", os.path.join(root, "tty"), "--served",
-                            os.path.join(root, "served.txt")], stdout=subprocess.DEVNULL,
+                            os.path.join(root, "served.txt"), "--pull-ms", "14000"], stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL)
     wait_for(lambda: os.path.exists(os.path.join(root, "tty")), 10, "the simulator's device")
     cred = os.path.join(root, "agent.cred")
@@ -227,6 +231,19 @@ def main():
         return subprocess.Popen([AGENT, "--config", conf], stdout=agent_log, stderr=agent_log)
 
     # With kvx-archive built, it acknowledges and the stand-in only watches.
+    # Refused at start, the line or the file named: a credentials file others may read, a bad
+    # value.
+    os.chmod(cred, 0o644)
+    r = subprocess.run([AGENT, "--config", conf], capture_output=True, text=True, timeout=10)
+    check(r.returncode == 2 and "agent.cred" in r.stderr, "a readable credentials file: %r"
+          % r.stderr)
+    os.chmod(cred, 0o600)
+    bad = os.path.join(root, "bad.conf")
+    with open(bad, "w") as f:
+        f.write(open(conf).read().replace("site = " + SITE, "site = kvx/#"))
+    r = subprocess.run([AGENT, "--config", bad], capture_output=True, text=True, timeout=10)
+    check(r.returncode == 2 and "line 2: site" in r.stderr, "a bad site: %r" % r.stderr)
+
     archive = ArchiveStandIn(broker.port, acknowledge=ARCHIVE is None)
     archive_dir = os.path.join(root, "archive")
     archive_proc = None
@@ -251,6 +268,23 @@ def main():
                   archive.identity["site"] == SITE, "identity retained: %r" % archive.identity)
             check(archive.status is not None and archive.status["state"] == "online",
                   "status online: %r" % archive.status)
+
+        # The cable pulled for 14 s (six bad ticks of three timed-out reads, then a failed
+        # Connect): "no controller" with the reason, then logging and publishing resume by
+        # themselves.
+        with archive.lock:
+            check([st["state"] for st in archive.statuses] == ["online"],
+                  "one status, online, after the start: %r" % archive.statuses)
+            seen = len(archive.statuses)
+        sim.send_signal(signal.SIGUSR1)
+        wait_for(lambda: any(st["state"] == "no controller" and "Next try" in st["reason"]
+                             for st in list(archive.statuses)[seen:]), 20,
+                 "status no controller with the reason")
+        with archive.lock:
+            print("while the cable was out:", archive.statuses[-1], flush=True)
+        before_plug = archive.snapshot()[1]
+        wait_for(lambda: archive.snapshot()[1] >= before_plug + 15 and
+                 archive.status["state"] == "online", 60, "records after the cable is back")
 
         # SIGKILL mid-run, a pause, and a new start: numbers continue, the gap is filled.
         agent.send_signal(signal.SIGKILL)
