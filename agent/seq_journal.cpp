@@ -61,7 +61,8 @@ bool parseLine(const std::string& text, JournalLine& out) {
     const std::size_t b = a == std::string::npos ? a : text.find(' ', a + 1);
     if (b == std::string::npos || text.find(' ', b + 1) != std::string::npos) return false;
     const Parsed<long> seq = parseDigits(text.substr(0, a), 999999999999999L);
-    const Parsed<long> index = parseDigits(text.substr(b + 1), 999999999999L);
+    // An hour's file holds 18,000 records at five a second; the payload carries up to a million.
+    const Parsed<long> index = parseDigits(text.substr(b + 1), 1000000L);
     LogFileHour hour;
     out.file = text.substr(a + 1, b - a - 1);
     if (!seq || !index || *seq < 1 || !parseLogFileName(out.file, hour) ||
