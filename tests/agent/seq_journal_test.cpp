@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "agent/fleet_publisher.h"
 #include "agent/seq_journal.h"
 #include "log/log_format.h"
 
@@ -151,6 +152,37 @@ TEST_F(SeqJournalTest, ALineCutByACrashIsDroppedAndADamagedOneRefused) {
         SeqJournal k;
         EXPECT_FALSE(openJournal(k, why)) << text;
         EXPECT_NE(why.find("line"), std::string::npos) << why;
+    }
+}
+
+TEST_F(SeqJournalTest, ThePlaceFileIsWrittenWholeAndADamagedOneRefusedWithItsLine) {
+    const std::string state = (dir / "state").string();
+    AgentState s;
+    std::string why;
+    ASSERT_TRUE(readAgentState(state, s, why)) << why;  // none yet: a first start
+    EXPECT_FALSE(s.serialKnown);
+    s.serial = 2417;
+    s.serialKnown = true;
+    s.through = 123456789012;
+    ASSERT_TRUE(writeAgentState(state, s, why)) << why;
+    EXPECT_FALSE(fs::exists(dir / "state" / "agent.state.tmp"));
+    AgentState back;
+    ASSERT_TRUE(readAgentState(state, back, why)) << why;
+    EXPECT_TRUE(back.serialKnown);
+    EXPECT_EQ(back.serial, 2417u);
+    EXPECT_EQ(back.through, 123456789012u);
+
+    const std::pair<const char*, const char*> damaged[] = {
+        {"serial = 2417\nthrough = -4\n", "line 2: through"},
+        {"serial = 99999999999\n", "line 1: serial"},
+        {"# ok\nthrough = 9007199254740992\n", "line 2: through"},
+        {"through 12\n", "line 1"},
+    };
+    for (auto [text, expected] : damaged) {
+        std::ofstream(dir / "state" / "agent.state", std::ios::trunc) << text;
+        AgentState t;
+        EXPECT_FALSE(readAgentState(state, t, why)) << text;
+        EXPECT_NE(why.find(expected), std::string::npos) << text << " gave: " << why;
     }
 }
 
