@@ -1,5 +1,6 @@
 #include "fleet/archive_service.h"
 
+#include <algorithm>
 #include <chrono>
 #include <utility>
 #include <vector>
@@ -60,7 +61,10 @@ std::string ArchiveService::start() {
                  std::to_string(kMaxPayloadBytes));
             return;
         }
-        std::lock_guard lock(mutex_);
+        // A backlog is read no faster than it is written: the network thread waits here, and the
+        // broker keeps the rest.
+        std::unique_lock lock(mutex_);
+        room_.wait(lock, [this] { return queue_.size() < kMaxQueued || workerGone_; });
         queue_.push_back({topic, std::string(payload)});
         wake_.notify_one();
     });
@@ -88,6 +92,7 @@ void ArchiveService::handle(const Message& message) {
         switch (store_.add(topic->unit, *record, reason)) {
             case ArchiveStore::Outcome::Written:
                 ++written_;
+                if (!record->late) noteDelay(record->publishedMs);
                 return;
             case ArchiveStore::Outcome::Duplicate:
                 ++duplicates_;
@@ -135,6 +140,7 @@ void ArchiveService::work() {
                          [this] { return stopping_ || republish_ || !queue_.empty(); });
         std::deque<Message> batch;
         batch.swap(queue_);
+        room_.notify_all();
         const bool stopping = stopping_;
         const bool republish = std::exchange(republish_, false);
         lock.unlock();
@@ -159,6 +165,8 @@ void ArchiveService::work() {
         lock.lock();
         if (stopping) break;
     }
+    workerGone_ = true;
+    room_.notify_all();
 }
 
 std::string ArchiveService::stop() {
@@ -182,6 +190,38 @@ std::string ArchiveService::stop() {
         handle(m);
     std::vector<std::pair<UnitId, std::uint64_t>> changed;
     return store_.flush(changed);
+}
+
+void ArchiveService::noteDelay(std::int64_t publishedMs) {
+    const std::int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::system_clock::now().time_since_epoch())
+                                 .count();
+    // Clocks of two machines may disagree: a negative delay counts as none.
+    const std::int64_t delay = std::max<std::int64_t>(0, now - publishedMs);
+    std::lock_guard lock(delayMutex_);
+    ++delays_[static_cast<std::size_t>(std::min<std::int64_t>(delay, kDelayBuckets - 1))];
+}
+
+std::string ArchiveService::delaySummary() const {
+    std::lock_guard lock(delayMutex_);
+    std::uint64_t total = 0;
+    for (std::uint64_t n : delays_)
+        total += n;
+    if (total == 0) return "no live records";
+    auto percentile = [&](double p) {
+        const auto wanted = static_cast<std::uint64_t>(p * static_cast<double>(total - 1)) + 1;
+        std::uint64_t seen = 0;
+        for (std::size_t ms = 0; ms < delays_.size(); ++ms) {
+            seen += delays_[ms];
+            if (seen >= wanted) {
+                return ms + 1 == delays_.size() ? ">= " + std::to_string(ms) + " ms"
+                                                : std::to_string(ms) + " ms";
+            }
+        }
+        return std::string("?");
+    };
+    return std::to_string(total) + " live records, publish to write: median " + percentile(0.5) +
+           ", 99th percentile " + percentile(0.99) + ", maximum " + percentile(1.0);
 }
 
 ArchiveService::Counts ArchiveService::counts() const {

@@ -14,6 +14,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "fleet/archive_store.h"
 #include "fleet/mqtt_client.h"
@@ -50,6 +51,10 @@ class ArchiveService {
         std::uint64_t refused = 0;  // bad topic or payload, or a write that failed
     };
     Counts counts() const;
+    // The delay from an agent's publish time to the record's write, over the live (not late)
+    // records written: "N live records, publish to write: median .. ms, 99th percentile .. ms,
+    // maximum .. ms". Both clocks must agree for it to mean anything (one machine in a bench).
+    std::string delaySummary() const;
 
   private:
     struct Message {
@@ -70,6 +75,9 @@ class ArchiveService {
 
     std::mutex mutex_;
     std::condition_variable wake_;
+    std::condition_variable room_;  // the queue has room again
+    static constexpr std::size_t kMaxQueued = 20000;
+    bool workerGone_ = false;
     std::deque<Message> queue_;
     bool stopping_ = false;
     bool republish_ = false;  // a (re)connect: publish every unit's through again
@@ -77,6 +85,10 @@ class ArchiveService {
     std::string lastConnectProblem_;  // network thread only
 
     std::atomic<std::uint64_t> written_{0}, duplicates_{0}, refused_{0};
+    void noteDelay(std::int64_t publishedMs);
+    static constexpr std::size_t kDelayBuckets = 60'000;  // 1 ms each, the last one "or more"
+    mutable std::mutex delayMutex_;
+    std::vector<std::uint64_t> delays_ = std::vector<std::uint64_t>(kDelayBuckets);
 };
 
 }  // namespace kvx::fleet

@@ -145,9 +145,11 @@ struct MqttClient::Impl {
         bool first = true;
         while (!stopRequested()) {
             lastLibraryError.clear();
-            int rc = first ? mosquitto_connect(mosq, options.broker.host.c_str(),
-                                               options.broker.port, options.keepaliveSeconds)
-                           : mosquitto_reconnect(mosq);
+            // Without waiting for the connection (the loop below completes it), so that stop()
+            // is never held up by a broker that does not answer.
+            int rc = first ? mosquitto_connect_async(mosq, options.broker.host.c_str(),
+                                                     options.broker.port, options.keepaliveSeconds)
+                           : mosquitto_reconnect_async(mosq);
             first = rc != MOSQ_ERR_SUCCESS && first;
             if (rc == MOSQ_ERR_SUCCESS) {
                 while ((rc = mosquitto_loop(mosq, 200, 1)) == MOSQ_ERR_SUCCESS) {

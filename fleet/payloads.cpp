@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstring>
 #include <initializer_list>
-#include <set>
 #include <utility>
 
 #include <nlohmann/json.hpp>
@@ -61,16 +60,25 @@ std::optional<json> parseObject(std::string_view payload, std::string& reason) {
             --depth;
         }
     }
-    std::vector<std::set<std::string>> keys;
+    // The keys of the objects being parsed, innermost last; objects are small, so a flat list
+    // searched from the current object's start beats a set per object.
+    std::vector<std::string> keys;
+    std::vector<std::size_t> objectStarts;
     std::string duplicate;
     const json::parser_callback_t track = [&](int, json::parse_event_t event, json& parsed) {
         if (event == json::parse_event_t::object_start) {
-            keys.emplace_back();
+            objectStarts.push_back(keys.size());
         } else if (event == json::parse_event_t::object_end) {
-            if (!keys.empty()) keys.pop_back();
-        } else if (event == json::parse_event_t::key && !keys.empty()) {
-            if (!keys.back().insert(parsed.get<std::string>()).second && duplicate.empty())
-                duplicate = parsed.get<std::string>();
+            if (!objectStarts.empty()) {
+                keys.resize(objectStarts.back());
+                objectStarts.pop_back();
+            }
+        } else if (event == json::parse_event_t::key && !objectStarts.empty()) {
+            const auto& key = parsed.get_ref<const std::string&>();
+            for (std::size_t i = objectStarts.back(); i < keys.size(); ++i) {
+                if (keys[i] == key && duplicate.empty()) duplicate = key;
+            }
+            keys.push_back(key);
         }
         return true;
     };

@@ -39,7 +39,9 @@ const char kHelp[] =
     "  --client-id ID       the broker session's id (default kvx-archive): the broker queues\n"
     "                       records for this id while the archive is away, so keep it fixed\n"
     "\n"
-    "TERM or INT: everything received is written and flushed, the state kept, exit status 0.\n"
+    "TERM or INT: everything received is written and flushed, the state kept, exit status 0;\n"
+    "the last lines count the records and give the delay from the agents' publish time to the\n"
+    "write (median, 99th percentile) over the live records.\n"
     "Exit status: 1 the archive or the broker settings cannot be used; 2 bad usage.\n";
 
 void logLine(const std::string& line) {
@@ -122,6 +124,7 @@ int main(int argc, char** argv) {
     logLine("stopped: " + std::to_string(counts.written) + " records written, " +
             std::to_string(counts.duplicates) + " duplicates skipped, " +
             std::to_string(counts.refused) + " messages refused");
+    logLine(service.delaySummary());
     if (!problem.empty()) {
         logLine("cannot flush: " + problem);
         return 1;
