@@ -163,10 +163,23 @@ bool SeqJournal::open(const std::string& stateDir, const std::string& logFolder,
 bool SeqJournal::append(const JournalLine& line, std::string& why) {
     const std::string text = std::to_string(line.firstSeq) + " " + line.file + " " +
                              std::to_string(line.firstIndex) + "\n";
+    struct stat before {};
+    const bool creating = ::stat(journalPath_.c_str(), &before) != 0;
     const int fd = ::open(journalPath_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
         why = journalPath_ + ": " + std::strerror(errno);
         return false;
+    }
+    if (creating) {
+        // A new journal's name must outlive a power cut as its first line does.
+        const std::size_t slash = journalPath_.rfind('/');
+        const std::string folder =
+            slash == std::string::npos ? "." : journalPath_.substr(0, slash + 1);
+        const int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dfd >= 0) {
+            (void)::fsync(dfd);
+            ::close(dfd);
+        }
     }
     std::size_t done = 0;
     bool ok = true;
