@@ -261,6 +261,23 @@ bool SeqJournal::fileOpened(const std::string& path, std::string& why) {
     return true;
 }
 
+bool SeqJournal::skipTo(std::int64_t seq, std::string& why) {
+    if (seq <= nextSeq_) return true;
+    if (lines_.empty() || unwritten_) {
+        // No run yet (or its line still to be written): the next line starts at seq.
+        nextSeq_ = seq;
+        if (unwritten_) unwritten_->firstSeq = seq;
+        return true;
+    }
+    // Whatever is logged already keeps its numbers; the next record starts the new run.
+    readNew(drained_);
+    const JournalLine line{seq, runFile_, consumed_};
+    if (!append(line, why)) return false;
+    lines_.push_back(line);
+    nextSeq_ = seq;
+    return true;
+}
+
 std::vector<LoggedRecord> SeqJournal::collect(std::string* why) {
     std::vector<LoggedRecord> out;
     out.swap(drained_);
