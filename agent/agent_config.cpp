@@ -11,6 +11,7 @@
 
 #include "app/core/program_settings.h"
 #include "base/command_line.h"
+#include "base/small_file.h"
 #include "fleet/mqtt_client.h"
 #include "fleet/topics.h"
 #include "link/port_name.h"
@@ -159,25 +160,15 @@ namespace kvx::agent {
 
 bool readAgentConfig(const std::string& path, AgentConfig& out,
                      std::vector<std::string>& problems) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
-        problems.push_back(path + ": " + std::strerror(errno));
+    std::string text;
+    int openErrno = 0;
+    const SmallFile read =
+        readSmallFile(path, static_cast<std::size_t>(kMaxConfigSize), text, &openErrno);
+    if (read != SmallFile::Read && openErrno != 0) {
+        problems.push_back(path + ": " + std::strerror(openErrno));
         return false;
     }
-    struct stat st {};
-    std::string text;
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxConfigSize;
-    char buf[4096];
-    while (ok) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) ok = false;
-        if (n <= 0) break;
-        text.append(buf, static_cast<std::size_t>(n));
-        if (text.size() > static_cast<std::size_t>(kMaxConfigSize)) ok = false;
-    }
-    ::close(fd);
-    if (!ok) {
+    if (read != SmallFile::Read) {
         problems.push_back(path + ": cannot be read (not a regular file of at most 64 kB)");
         return false;
     }

@@ -10,6 +10,7 @@
 
 #include "app/core/program_settings.h"
 #include "base/program_directory.h"
+#include "base/small_file.h"
 #include "base/version.h"
 #include "fleet/engineering_values.h"
 #include "model/typed_text.h"
@@ -26,31 +27,14 @@ constexpr int kFinishMs = 3000;
 constexpr int kResendPerRound = 2000;
 constexpr int kStateEverySeconds = 5;
 
-bool readSmallFile(const std::string& path, std::string& out, bool& missing) {
-    missing = false;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        missing = errno == ENOENT;
-        return false;
-    }
-    struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= 4096;
-    char buf[4097];
-    ssize_t n = ok ? ::read(fd, buf, sizeof buf) : -1;
-    ::close(fd);
-    if (n < 0 || n > 4096) return false;
-    out.assign(buf, static_cast<std::size_t>(n));
-    return ok;
-}
-
 }  // namespace
 
 bool readAgentState(const std::string& stateDir, AgentState& out, std::string& why) {
     const std::string path = joinDir(stateDir, kStateFileName);
     std::string text;
-    bool missing = false;
-    if (!readSmallFile(path, text, missing)) {
-        if (missing) return true;
+    const SmallFile read = readSmallFile(path, 4096, text);
+    if (read != SmallFile::Read) {
+        if (read == SmallFile::Missing) return true;
         why = path + ": not a regular file of at most 4 kB";
         return false;
     }

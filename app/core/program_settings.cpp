@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "base/command_line.h"
+#include "base/small_file.h"
 #include "model/typed_text.h"
 
 namespace kvx {
@@ -28,26 +29,8 @@ std::string withSlash(std::string dir) {
 // so no setting is made up from part of it.
 constexpr off_t kMaxFileSize = 64 * 1024;
 
-// Only a regular file is read: O_NONBLOCK so that a pipe in the file's place cannot stall
-// the start-up (it is refused below, as is a directory or a device).
 bool readWhole(const std::string& path, std::string& out) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) return false;
-    struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxFileSize;
-    out.clear();
-    char buf[4096];
-    while (ok) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) ok = false;
-        if (n <= 0) break;
-        out.append(buf, static_cast<std::size_t>(n));
-        // Grown since the check: still not ours.
-        if (out.size() > static_cast<std::size_t>(kMaxFileSize)) ok = false;
-    }
-    ::close(fd);
-    return ok;
+    return readSmallFile(path, kMaxFileSize, out) == SmallFile::Read;
 }
 
 // Written beside the target and renamed over it, so a failed write never leaves half a file.
