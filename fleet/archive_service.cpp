@@ -68,9 +68,13 @@ std::string ArchiveService::start() {
         queue_.push_back({topic, std::string(payload)});
         wake_.notify_one();
     });
-    if (std::string problem = client_.subscribe(topicFilter(TopicKind::Record), 1);
-        !problem.empty())
-        return problem;
+    // Identities first: at a new session the broker then hands over the retained ones before
+    // any record. At a kept session the records queued while the archive was away still come
+    // first; their units are known from the state file.
+    for (TopicKind kind : {TopicKind::Identity, TopicKind::Record}) {
+        if (std::string problem = client_.subscribe(topicFilter(kind), 1); !problem.empty())
+            return problem;
+    }
     worker_ = std::thread([this] { work(); });
     if (std::string problem = client_.start(); !problem.empty()) {
         stop();
@@ -84,8 +88,16 @@ void ArchiveService::handle(const Message& message) {
     std::string reason;
     if (!topic) {
         reason = topic.reason;
+    } else if (topic->kind == TopicKind::Identity) {
+        const auto identity = decodeIdentity(message.payload, &topic->unit);
+        if (identity) {
+            if (store_.learn(topic->unit))
+                log_("identity of " + unitName(topic->unit) + " seen: its records are archived");
+            return;
+        }
+        reason = identity.reason;
     } else if (topic->kind != TopicKind::Record) {
-        reason = "not a record topic";
+        reason = "not a record or identity topic";
     } else if (const auto record = decodeRecord(message.payload); !record) {
         reason = record.reason;
     } else {

@@ -1,6 +1,8 @@
 #pragma once
 // kvx-archive's work: a persistent MQTT session (fixed client id, clean session off, QoS 1) on
-// kvx/+/+/record, every good record into the ArchiveStore, a flush at most 200 ms after a
+// kvx/+/+/identity and kvx/+/+/record, every good record of a unit whose identity has been seen
+// into the ArchiveStore (others skipped: the agent's resend brings them once the identity has
+// come), a flush at most 200 ms after a
 // write, and kvx/<site>/<serial>/archived {"v":1,"through":S} (retained) once records are on
 // the disk. The broker acknowledges a record when the network thread takes it; only
 // `archived` says it is on the archive's disk, and the agents resend what it does not cover.
@@ -48,7 +50,7 @@ class ArchiveService {
     struct Counts {
         std::uint64_t written = 0;
         std::uint64_t duplicates = 0;
-        std::uint64_t refused = 0;  // bad topic or payload, or a write that failed
+        std::uint64_t refused = 0;  // bad topic or payload, unknown unit, or a failed write
     };
     Counts counts() const;
     // The delay from an agent's publish time to the record's write, over the live (not late)

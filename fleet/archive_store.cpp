@@ -181,9 +181,21 @@ ArchiveStore::File* ArchiveStore::openFile(const UnitId& unit, const std::string
     return &files_.emplace(path, file).first->second;
 }
 
+bool ArchiveStore::learn(const UnitId& unit) {
+    if (!units_.emplace(unit, Unit{}).second) return false;
+    unflushedUnits_ = true;  // into the state file with the next flush
+    return true;
+}
+
 ArchiveStore::Outcome ArchiveStore::add(const UnitId& id, const RecordMessage& record,
                                         std::string& reason) {
-    Unit& unit = units_[id];
+    const auto known = units_.find(id);
+    if (known == units_.end()) {
+        reason = "record " + std::to_string(record.seq) + " of " + unitName(id) +
+                 ", a unit whose identity the archive has not seen";
+        return Outcome::Refused;
+    }
+    Unit& unit = known->second;
     if (record.seq <= unit.through || unit.held.count(record.seq) != 0) return Outcome::Duplicate;
     File* file = openFile(id, record.file, reason);
     if (!file) return Outcome::Refused;

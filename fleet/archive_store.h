@@ -6,6 +6,9 @@
 // `through`, or already written, is skipped. flush() puts everything written on the disk, then
 // advances each unit's `through` (every seq up to it is on disk) and keeps it, with the seqs
 // written above it, in a state file replaced atomically.
+// Only the records of known units are taken: a unit becomes known when its identity is seen
+// (learn) and stays known, kept in the state file with its `through` (a file from before this
+// was kept lists exactly the units that had records, which count as known).
 #include <cstdint>
 #include <map>
 #include <set>
@@ -31,9 +34,15 @@ class ArchiveStore {
     // state file. Empty on success, else the reason.
     std::string open();
 
+    // The unit's identity was seen: its records are taken from now on. True when it was not
+    // known before; it is kept in the state file at the next flush.
+    bool learn(const UnitId& unit);
+    bool known(const UnitId& unit) const { return units_.count(unit) != 0; }
+
     enum class Outcome { Written, Duplicate, Refused };
-    // Writes the record into its file (not yet flushed). Refused (reason set) when the record's
-    // file and the archive's copy disagree about the header, or writing fails.
+    // Writes the record into its file (not yet flushed). Refused (reason set) when the unit is
+    // not known, the record's file and the archive's copy disagree about the header, or writing
+    // fails.
     Outcome add(const UnitId& unit, const RecordMessage& record, std::string& reason);
 
     // Flushes every file written since the last flush to the disk, advances the units'
@@ -46,7 +55,7 @@ class ArchiveStore {
     std::vector<std::pair<UnitId, std::uint64_t>> allThrough() const;
 
   private:
-    struct Unit {
+    struct Unit {  // a known unit
         std::uint64_t through = 0;
         std::set<std::uint64_t> held;  // written above through
     };

@@ -74,6 +74,8 @@ TEST(ArchiveStore, ThroughAdvancesOverGaplessFlushedRecordsOnlyAndDuplicatesAreS
     Dir dir;
     ArchiveStore store(dir.path);
     ASSERT_EQ(store.open(), "");
+    store.learn(kUnit);
+    store.learn(kOther);
     std::string why;
     // Each step: what is added, then through after a flush.
     const struct {
@@ -111,6 +113,7 @@ TEST(ArchiveStore, OutOfOrderRecordsRebuildTheFileWithOrWithoutHeader) {
         Dir dir;
         ArchiveStore store(dir.path);
         ASSERT_EQ(store.open(), "");
+        store.learn(kUnit);
         std::string why;
         for (std::uint64_t seq : {7, 2, 9, 1, 3, 8, 4, 6, 5})
             ASSERT_EQ(store.add(kUnit, record(seq, header), why), Outcome::Written) << why;
@@ -126,6 +129,8 @@ TEST(ArchiveStore, ARecordThatDisagreesWithTheFilesHeaderIsRefused) {
     Dir dir;
     ArchiveStore store(dir.path);
     ASSERT_EQ(store.open(), "");
+    store.learn(kUnit);
+    store.learn(kOther);
     std::string why;
     ASSERT_EQ(store.add(kUnit, record(2), why), Outcome::Written);
     EXPECT_EQ(store.add(kUnit, record(1, false), why), Outcome::Refused);
@@ -148,6 +153,7 @@ TEST(ArchiveStore, WhatIsKeptSurvivesANewStartAndOneArchivePerDirectory) {
     {
         ArchiveStore store(dir.path);
         ASSERT_EQ(store.open(), "");
+        store.learn(kUnit);
         for (std::uint64_t seq : {1, 2, 4})
             ASSERT_EQ(store.add(kUnit, record(seq), why), Outcome::Written);
         Changed changed;
@@ -165,6 +171,38 @@ TEST(ArchiveStore, WhatIsKeptSurvivesANewStartAndOneArchivePerDirectory) {
     ASSERT_EQ(again.flush(changed), "");
     EXPECT_EQ(changed, (Changed{{kUnit, 4}}));
     EXPECT_EQ(readFile(dir.path + "/north/2417/log_2026_12_8_21.log"), expectedFile(4));
+}
+
+TEST(ArchiveStore, OnlyKnownUnitsAreTakenAndTheyStayKnownAcrossANewStart) {
+    Dir dir;
+    // A state file kept before units were learnt: the units it holds `through` for are known.
+    std::ofstream(dir.path + "/kvx-archive.state") << "kvx-archive-state 1\nnorth 2417 3 5\n";
+    const UnitId fresh{"east", 12};
+    std::string why;
+    {
+        ArchiveStore store(dir.path);
+        ASSERT_EQ(store.open(), "");
+        EXPECT_TRUE(store.known(kUnit));
+        EXPECT_EQ(store.add(kUnit, record(4), why), Outcome::Written) << why;
+        for (const UnitId& unit : {kOther, fresh}) {
+            EXPECT_EQ(store.add(unit, record(1), why), Outcome::Refused);
+            EXPECT_THAT(why, HasSubstr(unitName(unit) + ", a unit whose identity"));
+        }
+        EXPECT_TRUE(store.learn(fresh));
+        EXPECT_FALSE(store.learn(kUnit));
+        // Learnt with no record yet: kept all the same.
+        Changed changed;
+        ASSERT_EQ(store.flush(changed), "");
+        EXPECT_EQ(changed, (Changed{{kUnit, 5}}));
+    }
+    EXPECT_FALSE(fs::exists(dir.path + "/south")) << "nothing written for an unknown unit";
+    ArchiveStore again(dir.path);
+    ASSERT_EQ(again.open(), "");
+    EXPECT_TRUE(again.known(fresh));
+    EXPECT_TRUE(again.known(kUnit));
+    EXPECT_FALSE(again.known(kOther));
+    EXPECT_EQ(again.through(kUnit), 5u);
+    EXPECT_EQ(again.add(fresh, record(1), why), Outcome::Written) << why;
 }
 
 TEST(ArchiveStore, ADamagedStateFileIsRefusedNotReset) {

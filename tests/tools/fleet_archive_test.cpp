@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "fleet/mqtt_client.h"
+#include "fleet/payloads.h"
 #include "log/log_file_name.h"
 #include "log/log_writer.h"
 #include "tests/link/test_pki.h"
@@ -61,6 +62,7 @@ pattern read kvx/%u/+/archived
 
 user kvx-archive
 topic read kvx/+/+/record
+topic read kvx/+/+/identity
 topic write kvx/+/+/archived
 
 user kvx-viewer
@@ -162,6 +164,13 @@ struct Process {
     ~Process() { stop(SIGKILL); }
     std::string err() const { return readFile(errPath); }
 };
+
+// Polls cond for up to 20 s (no time is asserted: a slow machine only waits longer).
+bool eventually(const std::function<bool()>& cond) {
+    for (int i = 0; i < 800 && !cond(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    return cond();
+}
 
 struct Tls {
     std::string cert, key;
@@ -396,8 +405,11 @@ TEST_F(FleetArchive, ARestartMidStreamLosesNothingThroughThePersistentSession) {
 
     ASSERT_EQ(publish(broker, logs, {"--last", "200"}).status, 0);
     ASSERT_EQ(archive.stop(), 0) << archive.err();  // while records may still be on the way
-    // Published while the archive is away: the broker queues them for its session.
-    ASSERT_EQ(publish(broker, logs, {"--first", "201", "--last", "450"}).status, 0);
+    // Published while the archive is away: the broker queues them for its session, and hands
+    // them over before the retained identity its new subscription brings. No identity among
+    // them: the unit is known from the archive's state file.
+    ASSERT_EQ(publish(broker, logs, {"--first", "201", "--last", "450", "--no-identity"}).status,
+              0);
     startArchive(archive, broker, url);
     ASSERT_EQ(publish(broker, logs, {"--first", "451", "--order", "shuffle:5"}).status, 0);
 
@@ -410,6 +422,46 @@ TEST_F(FleetArchive, ARestartMidStreamLosesNothingThroughThePersistentSession) {
     for (std::string::size_type at = 0; (at = err.find("stopped: ", at)) != err.npos; ++at)
         written += std::stol(err.substr(at + 9));
     EXPECT_EQ(written, logs.records);  // over both runs, each record written once
+    EXPECT_THAT(err, testing::Not(HasSubstr("skipped a message")));
+}
+
+TEST_F(FleetArchive, RecordsOfAUnitWithoutIdentityAreSkippedUntilItArrivesThenResent) {
+    const LogFiles logs = makeLogs(tmp_.path + "/agent", 150, 50);
+    Broker broker(tmp_.path + "/broker");
+    ASSERT_TRUE(broker.start()) << broker.log();
+    const std::string url = "mqtt://127.0.0.1:" + std::to_string(broker.port());
+    Process archive;
+    startArchive(archive, broker, url);
+
+    auto skippedLines = [&] {
+        const std::string err = archive.err();
+        long n = 0;
+        for (std::string::size_type at = 0; (at = err.find("skipped a message", at)) != err.npos;
+             ++at)
+            ++n;
+        return n;
+    };
+    // A unit that never published its identity: one line each, nothing on the disk.
+    ASSERT_EQ(publish(broker, logs, {"--last", "60", "--no-identity"}).status, 0);
+    ASSERT_TRUE(eventually([&] { return skippedLines() >= 60; })) << archive.err();
+    EXPECT_FALSE(fs::exists(archiveDir_ + "/north")) << archive.err();
+    EXPECT_THAT(archive.err(), HasSubstr("north/2417"));
+    EXPECT_THAT(archive.err(), HasSubstr("identity"));
+
+    // Its identity, then later records: written at their places, `through` waits for the gap.
+    ASSERT_EQ(publish(broker, logs, {"--first", "61", "--order", "shuffle:3"}).status, 0);
+    // On the disk above the gap, the gap itself still missing.
+    EXPECT_TRUE(eventually([&] {
+        return readFile(archiveDir_ + "/kvx-archive.state").find("north 2417 0 61 62 ") !=
+               std::string::npos;
+    })) << readFile(archiveDir_ + "/kvx-archive.state");
+    // The agent's resend after `archived` fills the gap.
+    ASSERT_EQ(publish(broker, logs, {"--last", "60", "--no-identity"}).status, 0);
+    EXPECT_EQ(waitThrough(broker, logs.records), logs.records) << archive.err();
+    ASSERT_EQ(archive.stop(), 0) << archive.err();
+    expectIdenticalCopies(logs);
+    EXPECT_EQ(skippedLines(), 60);
+    EXPECT_EQ(summary(archive.err()), (std::vector<long>{logs.records, 0, 60}));
 }
 
 TEST_F(FleetArchive, ABrokerRestartIsRiddenOutByReconnecting) {
@@ -443,6 +495,12 @@ TEST_F(FleetArchive, BadMessagesAreSkippedWithOneLineAndNothingWritten) {
     // A good record's JSON to spoil, from the peer's own encoding (seq 2 of the log).
     const std::string good =
         R"({"v":1,"seq":2,"file":"log_2026_12_8_21.log","header":null,"index":1,"raw":")";
+    fleet::RecordMessage m;
+    m.file = "log_2026_12_8_21.log";
+    LogRecord r;
+    r.time = 1796763600;
+    fleet::setRecord(m, r);
+    const std::string unknownUnitRecord = fleet::encodeRecord(m);
     const std::vector<std::pair<std::string, std::string>> bad = {
         {"kvx/north/2417/record", R"({"v":2,"seq":1})"},
         {"kvx/north/2417/record", R"({"seq":1})"},
@@ -456,6 +514,13 @@ TEST_F(FleetArchive, BadMessagesAreSkippedWithOneLineAndNothingWritten) {
          R"({"v":1,"seq":1,"file":"../../escape.log","header":null,"index":0,"raw":"AAAA","time":0,"values":{},"published_ms":0,"late":false})"},
         {"kvx/north/02417/record", R"({"v":1})"},
         {"kvx/no th/2417/record", R"({"v":1})"},
+        // Identities that do not fit their topic or are cut short teach the archive nothing:
+        // the good record of that unit that follows is still one of an unknown unit.
+        {"kvx/north/2418/identity",
+         R"({"v":1,"site":"north","serial":2417,"firmware":117,"slave":1,"agent":"x"})"},
+        {"kvx/north/2418/identity", R"({"v":1,"site":"north","serial":2418)"},
+        {"kvx/north/2418/identity", ""},
+        {"kvx/north/2418/record", unknownUnitRecord},
     };
     for (const auto& [topic, payload] : bad) {
         auto args = peerArgs("raw", "tester", broker.port());
@@ -521,13 +586,6 @@ TEST_F(FleetArchive, OverTlsTheBrokerIsVerified) {
     EXPECT_THAT(untrusting.err(), HasSubstr("certificate verify failed"));
     EXPECT_THAT(untrusting.err(), HasSubstr("stopped: 0 records written"));
     EXPECT_FALSE(fs::exists(tmp_.path + "/other/north"));
-}
-
-// Polls cond for up to 20 s (no time is asserted: a slow machine only waits longer).
-bool eventually(const std::function<bool()>& cond) {
-    for (int i = 0; i < 800 && !cond(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    return cond();
 }
 
 TEST_F(FleetArchive, TheClientDeliversInOrderAcknowledgesAndReportsARefusedLogin) {

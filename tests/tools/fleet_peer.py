@@ -4,12 +4,14 @@ publishes the records of real log files the way an agent does, and waits for the
 acknowledgement. Used by the kvx-archive tests.
 
   fleet_peer.py publish --port P --site S --serial N LOG... [--order forward|shuffle:SEED]
-                [--first A] [--last B] [--duplicates K] [--topic-site S2]
+                [--first A] [--last B] [--duplicates K] [--topic-site S2] [--no-identity]
   fleet_peer.py raw --port P --topic T (--payload TEXT | --size BYTES)...
   fleet_peer.py wait --port P --site S --serial N --through S [--timeout SECONDS]
 common: --user U --password-file F (second line) --ca FILE (TLS, host "localhost")
 
-Sequence numbers run 1, 2, 3, ... over the records of the files in the order given.
+Sequence numbers run 1, 2, 3, ... over the records of the files in the order given. As an agent
+does at every connection, publish sends the unit's retained identity before its records (on the
+same connection, so the broker hands it on first), unless --no-identity.
 """
 import argparse
 import base64
@@ -78,9 +80,14 @@ def publish(args):
         again = dict(rng.choice(records))
         again["late"] = True
         records.insert(rng.randrange(len(records) + 1), again)
-    topic = "kvx/%s/%d/record" % (args.topic_site or args.site, args.serial)
+    prefix = "kvx/%s/%d/" % (args.topic_site or args.site, args.serial)
     c = client(args)
-    infos = [c.publish(topic, json.dumps(r), qos=1) for r in records]
+    infos = []
+    if not args.no_identity:
+        identity = {"v": 1, "site": args.site, "serial": args.serial, "firmware": 117,
+                    "slave": 1, "agent": "fleet_peer"}
+        infos.append(c.publish(prefix + "identity", json.dumps(identity), qos=1, retain=True))
+    infos += [c.publish(prefix + "record", json.dumps(r), qos=1) for r in records]
     for info in infos:
         info.wait_for_publish(30)
         if not info.is_published():
@@ -132,6 +139,7 @@ def main():
     p.add_argument("--first", type=int, default=1)
     p.add_argument("--last", type=int, default=0)
     p.add_argument("--duplicates", type=int, default=0)
+    p.add_argument("--no-identity", action="store_true")
     p.add_argument("--topic")
     p.add_argument("--payload", action="append", default=[])
     p.add_argument("--size", action="append", type=int, default=[])
