@@ -107,6 +107,7 @@ int LogWriter::openLogFile(int requestKind, int firmwareVersion) {
             result = LOG_WRITE_FAILED;
         }
     }
+    if (openedHook_) openedHook_(path_);
     return result;
 }
 

@@ -4,6 +4,7 @@
 // closing the file (at Exit, at the hour change) also flushes it to the disk. Only while the
 // file refuses writes are records held here, and they follow once writing works again.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,13 @@ class LogWriter {
     // file open.
     int closeLogFile();
 
+    // Called with the file's path each time a file has been opened (its header written, a
+    // partial last record cut off), before any record goes into it: a program that numbers the
+    // records it logs notes there where a run of them begins.
+    void setOpenedHook(std::function<void(const std::string& path)> hook) {
+        openedHook_ = std::move(hook);
+    }
+
     bool isOpen() const { return fd_ >= 0; }
     // True when a file is open and the clock's current hour names another file.
     bool hourHasChanged() const;
@@ -64,6 +72,7 @@ class LogWriter {
     std::string path_;
     std::vector<std::uint8_t> pending_;
     std::int64_t lostRecords_ = 0;
+    std::function<void(const std::string&)> openedHook_;
 };
 
 }  // namespace kvx

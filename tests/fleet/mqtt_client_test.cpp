@@ -1,12 +1,22 @@
-// The client's settings from outside: broker addresses and the credentials file. The client
-// against a real broker is tested with the archive (tests/tools).
+// The client's settings from outside: broker addresses and the credentials file; and the
+// client reaching a real broker that was down when it started. The client against a real
+// broker is otherwise tested with the archive (tests/tools).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+
+#include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <string>
+#include <thread>
 
 #include "fleet/credentials.h"
 #include "fleet/mqtt_client.h"
@@ -81,6 +91,54 @@ TEST(FleetCredentials, OnlyAPrivateFileWithBothLinesIsRead) {
     EXPECT_THAT(readCredentialsFile(dir).reason, HasSubstr("regular"));
     ::unlink(path.c_str());
     ::rmdir(dir);
+}
+
+// A broker that is down when the client starts (a gateway booting before the network, a broker
+// being restarted) is reached once it is up: the client must keep trying from its first
+// attempt on, not only after a connection it once had.
+TEST(FleetClient, ReachesABrokerThatWasDownAtStart) {
+    int port = 0;
+    {
+        const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        ASSERT_EQ(::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len), 0);
+        port = ntohs(a.sin_port);
+        ::close(s);
+    }
+    const std::string conf = "/tmp/kvx-fleet-client-" + std::to_string(::getpid()) + ".conf";
+    {
+        std::ofstream out(conf);
+        out << "listener " << port << " 127.0.0.1\nallow_anonymous true\n";
+        if (::geteuid() == 0) out << "user root\n";
+    }
+    MqttOptions o;
+    o.broker = {"127.0.0.1", port, false};
+    o.clientId = "kvx-fleet-client-test";
+    o.reconnectMaxSeconds = 2;
+    MqttClient client(o);
+    ASSERT_EQ(client.start(), "");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_FALSE(client.connected());
+
+    pid_t broker = -1;
+    const char* argv[] = {"mosquitto", "-c", conf.c_str(), nullptr};
+    ASSERT_EQ(
+        ::posix_spawnp(&broker, "mosquitto", nullptr, nullptr, const_cast<char**>(argv), nullptr),
+        0);
+    bool reached = false;
+    for (int i = 0; i < 150 && !reached; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        reached = client.connected();
+    }
+    client.stop();
+    ::kill(broker, SIGTERM);
+    ::waitpid(broker, nullptr, 0);
+    ::unlink(conf.c_str());
+    EXPECT_TRUE(reached) << "no connection within 15 s of the broker's start";
 }
 
 }  // namespace
