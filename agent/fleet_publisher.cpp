@@ -330,6 +330,20 @@ void FleetPublisher::work() {
     }
     followController();
     const std::uint64_t through = through_.load();
+    SeqJournal& journal = agent_.journal();
+    if (through >= static_cast<std::uint64_t>(journal.nextSeq())) {
+        // The archive has numbers this agent never gave: its journal was lost. Numbering on
+        // from there keeps the next records from being taken for ones the archive has.
+        std::string why;
+        std::fprintf(stderr,
+                     "kvx-agent: the archive holds records up to %llu, the journal reached %lld "
+                     "(was the state folder lost?): numbering goes on from %llu\n",
+                     static_cast<unsigned long long>(through),
+                     static_cast<long long>(journal.nextSeq() - 1),
+                     static_cast<unsigned long long>(through + 1));
+        if (!journal.skipTo(static_cast<std::int64_t>(through + 1), why))
+            std::fprintf(stderr, "kvx-agent: %s\n", why.c_str());
+    }
     if (through != lastThrough_) {
         lastThrough_ = through;
         throughMovedAt_ = now;

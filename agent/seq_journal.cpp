@@ -163,10 +163,23 @@ bool SeqJournal::open(const std::string& stateDir, const std::string& logFolder,
 bool SeqJournal::append(const JournalLine& line, std::string& why) {
     const std::string text = std::to_string(line.firstSeq) + " " + line.file + " " +
                              std::to_string(line.firstIndex) + "\n";
+    struct stat before {};
+    const bool creating = ::stat(journalPath_.c_str(), &before) != 0;
     const int fd = ::open(journalPath_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
         why = journalPath_ + ": " + std::strerror(errno);
         return false;
+    }
+    if (creating) {
+        // A new journal's name must outlive a power cut as its first line does.
+        const std::size_t slash = journalPath_.rfind('/');
+        const std::string folder =
+            slash == std::string::npos ? "." : journalPath_.substr(0, slash + 1);
+        const int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dfd >= 0) {
+            (void)::fsync(dfd);
+            ::close(dfd);
+        }
     }
     std::size_t done = 0;
     bool ok = true;
@@ -245,6 +258,23 @@ bool SeqJournal::fileOpened(const std::string& path, std::string& why) {
     }
     unwritten_.reset();
     lines_.push_back(line);
+    return true;
+}
+
+bool SeqJournal::skipTo(std::int64_t seq, std::string& why) {
+    if (seq <= nextSeq_) return true;
+    if (lines_.empty() || unwritten_) {
+        // No run yet (or its line still to be written): the next line starts at seq.
+        nextSeq_ = seq;
+        if (unwritten_) unwritten_->firstSeq = seq;
+        return true;
+    }
+    // Whatever is logged already keeps its numbers; the next record starts the new run.
+    readNew(drained_);
+    const JournalLine line{seq, runFile_, consumed_};
+    if (!append(line, why)) return false;
+    lines_.push_back(line);
+    nextSeq_ = seq;
     return true;
 }
 

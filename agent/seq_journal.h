@@ -56,6 +56,11 @@ class SeqJournal {
     // whose line is not yet on disk.
     std::vector<LoggedRecord> collect(std::string* why = nullptr);
 
+    // Moves the next number up to seq (nothing when it is there already): the archive holds
+    // numbers this journal never gave (its state folder was lost), so the next records must
+    // not reuse them. The current file's next record starts a run at seq.
+    bool skipTo(std::int64_t seq, std::string& why);
+
     // The next number to be given; every number below it belongs to a logged record.
     std::int64_t nextSeq() const { return nextSeq_; }
     // Reads a record given out before from the log folder; false with why when its file no

@@ -12,6 +12,7 @@ contract says). Checks:
   - the broker stopped and started again while the agent logs: nothing lost once the backlog
     has drained; the same with the agent killed while the broker was away;
   - TERM: exit status 0, the log file closed, status offline (retained);
+  - the state folder lost: numbering goes on after the archive's, nothing taken twice;
   - end to end: every record in the agent's log files is in the archive stand-in, byte for byte,
     once, at its (file, index);
   - with kvx-archive given, it acknowledges instead of the stand-in, is stopped for a while,
@@ -322,6 +323,16 @@ def main():
             check(archive_proc.wait(15) == 0, "kvx-archive exit status 0 after TERM")
             time.sleep(4)
             archive_proc = start_archive()
+
+        # The state folder lost (a gateway set up again) while the archive keeps the unit: the
+        # numbers go on after the archive's, none taken for a record it has.
+        agent.send_signal(signal.SIGTERM)
+        check(agent.wait(15) == 0, "exit status 0 after TERM")
+        shutil.rmtree(os.path.join(root, "state"))
+        agent = start_agent()
+        logged_by_now = len(log_records(os.path.join(root, "logs")))
+        wait_for(lambda: archive.snapshot()[1] >= logged_by_now + 10, 30,
+                 "records after the state folder was lost")
 
         # TERM: a clean stop.
         agent.send_signal(signal.SIGTERM)

@@ -131,6 +131,32 @@ TEST_F(SeqJournalTest, NumbersRunsAcrossFilesRestartsAndFindsEveryRecordAgain) {
     EXPECT_NE(why.find("no longer holds"), std::string::npos) << why;
 }
 
+TEST_F(SeqJournalTest, NumbersSkipPastWhatTheArchiveHoldsWhenTheJournalWasLost) {
+    SeqJournal j;
+    std::string why;
+    ASSERT_TRUE(openJournal(j, why)) << why;
+    // Before any run: the first line starts where the archive stands.
+    ASSERT_TRUE(j.skipTo(501, why)) << why;
+    opened(j, A);
+    append(A, {100, 101});
+    EXPECT_EQ(seqs(j.collect()), (std::vector<std::int64_t>{501, 502}));
+    // Mid-run: logged records keep their numbers, the next one starts the new run.
+    append(A, {102});
+    ASSERT_TRUE(j.skipTo(900, why)) << why;
+    EXPECT_TRUE(j.skipTo(5, why));  // never backwards
+    EXPECT_EQ(j.nextSeq(), 900);
+    append(A, {103});
+    EXPECT_EQ(seqs(j.collect()), (std::vector<std::int64_t>{503, 900}));
+    SeqJournal k;
+    ASSERT_TRUE(openJournal(k, why)) << why;
+    EXPECT_EQ(k.nextSeq(), 901);
+    LoggedRecord r;
+    ASSERT_TRUE(k.read(900, r, why)) << why;
+    EXPECT_EQ(decodeLogRecord(r.raw.data()).time, 103);
+    ASSERT_TRUE(k.read(503, r, why)) << why;
+    EXPECT_EQ(decodeLogRecord(r.raw.data()).time, 102);
+}
+
 TEST_F(SeqJournalTest, ALineCutByACrashIsDroppedAndADamagedOneRefused) {
     const fs::path path = dir / "state" / SeqJournal::kFileName;
     append(A, {100, 101});
