@@ -32,6 +32,11 @@ bool checkNetworkOptions(SimOptions& o, bool framingGiven, std::string& error) {
         return false;
     }
     if (!o.listen) return true;
+    if (o.units > 1 || !o.linkDir.empty()) {
+        error = std::string(o.units > 1 ? "--units" : "--link-dir") +
+                " serves pseudo-terminals; with --listen there are none";
+        return false;
+    }
     if (!o.linkPath.empty()) {
         error = "--link makes a link to a pseudo-terminal; with --listen there is none";
         return false;
@@ -105,6 +110,12 @@ std::string simUsage() {
         "                     the saved alarm); not with --firmware, --serial or --slave\n"
         "  --link PATH        also make PATH a symbolic link to the device (removed at exit);\n"
         "                     an existing symbolic link there is replaced, any other file is not\n"
+        "  --units N          serve N controllers (1..1000) from one process, each on its own\n"
+        "                     pseudo-terminal, one device printed per line; unit i (from 0)\n"
+        "                     has serial number --serial + i and seed --seed + i, the other\n"
+        "                     options apply to every unit; SIGUSR1 pulls every unit's cable\n"
+        "  --link-dir DIR     make DIR/COM1 ... DIR/COMn symbolic links to the units' devices\n"
+        "                     (removed at exit; existing links replaced, other files not)\n"
         "  --wire-timing      pace every byte at its real time on a 9600-baud line (over TCP:\n"
         "                     as a gateway's 9600-baud line behind it would; mbap replies leave\n"
         "                     whole once the line has carried them)\n"
@@ -182,6 +193,12 @@ bool parseSimOptions(int argc, const char* const* argv, SimOptions& o, std::stri
             if (!ok(args.value(value))) return false;
             if (value.empty()) return ok(args.expected("a path"));
             o.linkPath = std::string(value);
+        } else if (name == "--units") {
+            if (!ok(args.integer(1, 1000, o.units))) return false;
+        } else if (name == "--link-dir") {
+            if (!ok(args.value(value))) return false;
+            if (value.empty()) return ok(args.expected("a directory"));
+            o.linkDir = std::string(value);
         } else if (name == "--settings") {
             if (!ok(args.value(value))) return false;
             if (value.empty()) return ok(args.expected("a settings file"));
@@ -252,6 +269,19 @@ bool parseSimOptions(int argc, const char* const* argv, SimOptions& o, std::stri
     }
     if (identityGiven && !o.settingsPath.empty()) {
         error = "--firmware, --serial and --slave come from the --settings file";
+        return false;
+    }
+    if (o.units > 1 && !o.linkPath.empty()) {
+        error = "--link makes one link; with --units use --link-dir";
+        return false;
+    }
+    if (o.units > 1 && !o.servedPath.empty()) {
+        error = "--served logs one unit's replies; not with --units";
+        return false;
+    }
+    if (o.settingsPath.empty() && o.engine.serialNumber + o.units - 1 > 32767) {
+        error = "--serial " + std::to_string(o.engine.serialNumber) + " with --units " +
+                std::to_string(o.units) + " goes past serial number 32767";
         return false;
     }
     return checkNetworkOptions(o, framingGiven, error);

@@ -13,6 +13,10 @@ namespace kvx::sim {
 struct SimOptions {
     EngineConfig engine;
     std::string linkPath;
+    // --units N: N controllers from one process, each on its own pseudo-terminal; unit i
+    // (from 0) has serial number engine.serialNumber + i and seed engine.seed + i.
+    int units = 1;
+    std::string linkDir;  // --link-dir: DIR/COM1..COMn links to the units' devices
     bool wireTiming = false;
     int turnaroundMs = -1;
     std::vector<std::pair<FaultKind, double>> faults;

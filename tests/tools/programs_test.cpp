@@ -61,7 +61,12 @@ TEST(DravoSim, HelpAndBadOptions) {
                                                 {kSim, "--fault", "no-reply:at=0"},
                                                 {kSim, "--seconds", "-1"},
                                                 {kSim, "--seed"},
-                                                {kSim, "--scenario", "fire"}}) {
+                                                {kSim, "--scenario", "fire"},
+                                                {kSim, "--units", "0"},
+                                                {kSim, "--units", "2", "--link", "x"},
+                                                {kSim, "--units", "2", "--served", "x"},
+                                                {kSim, "--units", "2", "--listen", "0"},
+                                                {kSim, "--serial", "32767", "--units", "2"}}) {
         const Result r = run(bad);
         EXPECT_EQ(r.status, 2) << bad[1];
         EXPECT_NE(r.err.find("dravo-sim: "), std::string::npos) << r.err;
@@ -109,6 +114,38 @@ TEST(DravoSim, ServesUntilSignalledWithItsLinkAndSummary) {
               std::string::npos)
         << r.out;
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+}
+
+// A fleet from one process: each unit on its own device with its own serial number, so agents
+// publish under distinct topics; the links go at exit and the summary counts every unit.
+TEST(DravoSim, ServesSeveralUnitsEachOnItsOwnDevice) {
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("dravo-units-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    Child c = spawn(
+        {kSim, "--units", "3", "--link-dir", dir.string(), "--serial", "700", "--seconds", "120"});
+    ASSERT_GT(c.pid, 0);
+    std::vector<std::string> devices;
+    for (int i = 0; i < 3; ++i)
+        devices.push_back(readLine(c.out, 5000));
+    for (int i = 0; i < 3; ++i) {
+        const std::filesystem::path link = dir / ("COM" + std::to_string(i + 1));
+        ASSERT_EQ(devices[i].rfind("/dev/pts/", 0), 0u) << devices[i];
+        EXPECT_EQ(std::filesystem::read_symlink(link).string(), devices[i]);
+        const Result probe = run({kProbe, "--port", link.string()});
+        EXPECT_EQ(probe.status, 0) << probe.err;
+        EXPECT_EQ(num(values(probe.out), "serial_number"), 700 + i);
+    }
+    EXPECT_NE(devices[0], devices[1]);
+    ::kill(c.pid, SIGTERM);
+    const Result r = finish(c);
+    EXPECT_EQ(r.status, 0);
+    // Every unit's requests are counted (a probe makes five or more).
+    const auto at = r.out.find("dravo-sim: ");
+    ASSERT_NE(at, std::string::npos) << r.out;
+    EXPECT_GE(std::atoi(r.out.c_str() + at + 11), 15) << r.out;
+    EXPECT_TRUE(std::filesystem::is_empty(dir));
+    std::filesystem::remove(dir);
 }
 
 TEST(DravoSim, DropsTheReplyOfTheRequestItIsToldTo) {

@@ -1,4 +1,4 @@
-// dravo-sim: a simulated Dravo controller on a pseudo-terminal, for training, demos and for
+// dravo-sim: simulated Dravo controllers on pseudo-terminals, for training, demos and for
 // testing Modbus masters without hardware.
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/command_line.h"
@@ -186,14 +188,28 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    SimServer server(options.engine);
-    server.setWireTiming(options.wireTiming);
-    server.setTurnaroundMs(options.turnaroundMs);
-    server.setFaultSettings(options.faultSettings);
-    for (const auto& [kind, rate] : options.faults)
-        server.setFaultRate(kind, rate);
-    for (const auto& [kind, request] : options.faultsAt)
-        server.faultAt(request, kind);
+    // The register holds 16 bits; a settings file may carry a number above --serial's range.
+    if (options.engine.serialNumber + options.units - 1 > 65535) {
+        std::fprintf(stderr, "dravo-sim: %s: serial number %d with --units %d goes past 65535\n",
+                     options.settingsPath.c_str(), options.engine.serialNumber, options.units);
+        return 1;
+    }
+    // One server (and thread) per unit: each is a controller on a line of its own.
+    std::vector<std::unique_ptr<SimServer>> servers;
+    for (int i = 0; i < options.units; ++i) {
+        kvx::sim::EngineConfig engine = options.engine;
+        engine.serialNumber += i;
+        engine.seed += static_cast<std::uint32_t>(i);
+        auto& server = *servers.emplace_back(std::make_unique<SimServer>(engine));
+        server.setWireTiming(options.wireTiming);
+        server.setTurnaroundMs(options.turnaroundMs);
+        server.setFaultSettings(options.faultSettings);
+        for (const auto& [kind, rate] : options.faults)
+            server.setFaultRate(kind, rate);
+        for (const auto& [kind, request] : options.faultsAt)
+            server.faultAt(request, kind);
+    }
+    SimServer& server = *servers.front();
     std::FILE* served = nullptr;
     if (!options.servedPath.empty()) {
         served = std::fopen(options.servedPath.c_str(), "w");
@@ -210,21 +226,37 @@ int main(int argc, char** argv) {
             writeServedBlockA(served, request, reply, fault);
         });
     }
-    std::string device;
+    // The links made so far with their devices, removed at exit.
+    std::vector<std::pair<std::string, std::string>> links;
+    const auto stopAll = [&] {
+        for (auto& s : servers)
+            s->stop();
+        for (const auto& [link, device] : links)
+            removeLink(link, device);
+    };
     if (options.listen) {
         if (!startListening(server, options)) return 1;
     } else {
-        if (const int err = server.start(); err != 0) {
-            std::fprintf(stderr, "dravo-sim: cannot open a pseudo-terminal: %s\n",
-                         std::strerror(err));
-            return 1;
+        for (int i = 0; i < options.units; ++i) {
+            SimServer& unit = *servers[static_cast<std::size_t>(i)];
+            if (const int err = unit.start(); err != 0) {
+                std::fprintf(stderr, "dravo-sim: cannot open a pseudo-terminal: %s\n",
+                             std::strerror(err));
+                stopAll();
+                return 1;
+            }
+            const std::string& device = unit.devicePath();
+            std::string link = options.linkPath;
+            if (!options.linkDir.empty()) link = options.linkDir + "/COM" + std::to_string(i + 1);
+            if (!link.empty()) {
+                if (!makeLink(link, device)) {
+                    stopAll();
+                    return 1;
+                }
+                links.emplace_back(link, device);
+            }
+            std::printf("%s\n", device.c_str());
         }
-        device = server.devicePath();
-        if (!options.linkPath.empty() && !makeLink(options.linkPath, device)) {
-            server.stop();
-            return 1;
-        }
-        std::printf("%s\n", device.c_str());
     }
     std::fflush(stdout);
 
@@ -249,18 +281,26 @@ int main(int argc, char** argv) {
         }
         const int sig = ::sigtimedwait(&signals, nullptr, &wait);
         if (sig == SIGUSR1) {
-            server.pullCable(options.faultSettings.cablePulledMs);
+            for (auto& unit : servers)
+                unit->pullCable(options.faultSettings.cablePulledMs);
             continue;
         }
         if (sig > 0) break;
     }
 
-    server.stop();
+    stopAll();
     if (served != nullptr) std::fclose(served);
-    if (!options.linkPath.empty()) removeLink(options.linkPath, device);
-    const kvx::sim::ServerStats s = server.stats();
-    const int saves =
-        server.withEngine([](kvx::sim::ControllerEngine& e) { return e.saveCount(); });
+    kvx::sim::ServerStats s;
+    int saves = 0;
+    for (auto& unit : servers) {
+        const kvx::sim::ServerStats u = unit->stats();
+        s.requests += u.requests;
+        s.faults += u.faults;
+        s.connections += u.connections;
+        s.refused += u.refused;
+        s.dropped += u.dropped;
+        saves += unit->withEngine([](kvx::sim::ControllerEngine& e) { return e.saveCount(); });
+    }
     std::printf("dravo-sim: %ld requests served, %ld faults injected, %d saves", s.requests,
                 s.faults, saves);
     if (options.listen)
