@@ -123,10 +123,15 @@ int SimServer::start() {
     // A client's TIOCEXCL outlives its close (the pty stays up while we hold it), and would
     // refuse the next open; watching opens and closes lets us lift it once the last client has
     // gone. Counting opens keeps a second program's refused attempt from touching the holder.
+    closeWatchProblem_.clear();
     inotify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (inotify_ >= 0 &&
-        ::inotify_add_watch(inotify_, name, IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0)
+    if (inotify_ < 0) {
+        closeWatchProblem_ = std::string("inotify: ") + std::strerror(errno);
+    } else if (::inotify_add_watch(inotify_, name, IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) <
+               0) {
+        closeWatchProblem_ = std::string("inotify watch: ") + std::strerror(errno);
         closeFd(inotify_);
+    }
     clients_ = 0;
     framer_.reset();
     outgoing_.clear();

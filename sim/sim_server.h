@@ -84,6 +84,11 @@ class SimServer {
     bool running() const { return running_; }
     // The slave device a master opens, valid after start().
     const std::string& devicePath() const { return devicePath_; }
+    // After start(): why the device's opens and closes cannot be watched (empty when they are).
+    // Without the watch a client's exclusive lock outlives its close, so the next client is
+    // refused; the usual cause is the user's limit of inotify instances
+    // (fs.inotify.max_user_instances, 128 by default), one per served device.
+    const std::string& closeWatchProblem() const { return closeWatchProblem_; }
 
     // 8N1 pacing: every reply byte leaves at its time on a 9600-baud line, and a request is
     // taken as complete only when its bytes would have arrived.
@@ -180,6 +185,7 @@ class SimServer {
     std::int64_t pulledUntilUs_ = 0;
 
     std::string devicePath_;
+    std::string closeWatchProblem_;
     int master_ = -1, slaveFd_ = -1, wakeRead_ = -1, wakeWrite_ = -1, inotify_ = -1;
     std::thread thread_;
     std::atomic<bool> stopping_{false};

@@ -257,6 +257,20 @@ int main(int argc, char** argv) {
             }
             std::printf("%s\n", device.c_str());
         }
+        // Said once: with many units the same limit stops every later one.
+        int unwatched = 0;
+        std::string why;
+        for (const auto& s : servers) {
+            if (s->closeWatchProblem().empty()) continue;
+            ++unwatched;
+            why = s->closeWatchProblem();
+        }
+        if (unwatched > 0)
+            std::fprintf(stderr,
+                         "dravo-sim: warning: %d of %d devices cannot be watched for a client's "
+                         "close (%s); a client's exclusive lock there outlives its close. Raise "
+                         "fs.inotify.max_user_instances (one per device) or serve fewer units\n",
+                         unwatched, options.units, why.c_str());
     }
     std::fflush(stdout);
 
