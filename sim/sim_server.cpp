@@ -287,6 +287,13 @@ bool SimServer::clientsLeft() {
     return closed && clients_ == 0;
 }
 
+void SimServer::pullCableByFault(std::int64_t nowUs) {
+    // The request was heard, nothing answers it, and the line stays dead for the fault's time,
+    // whichever framing carries it.
+    pulledUntilUs_ = nowUs + static_cast<std::int64_t>(faults_.settings().cablePulledMs) * 1000;
+    outgoing_.clear();
+}
+
 void SimServer::clearExclusive() {
     ::ioctl(slaveFd_, TIOCNXCL);
     // Replies a client left unread when it went away must not reach the next client.
@@ -380,9 +387,7 @@ void SimServer::handleFrames(std::int64_t now) {
         if (replyHook_) replyHook_(frame.bytes, reply_, fault);
         const int extraMs = faults_.apply(fault, reply_);
         if (fault == FaultKind::cablePulled) {
-            pulledUntilUs_ =
-                now + static_cast<std::int64_t>(faults_.settings().cablePulledMs) * 1000;
-            outgoing_.clear();
+            pullCableByFault(now);
             framer_.reset();
             return;
         }
@@ -446,9 +451,7 @@ void SimServer::handleMbapFrames(std::int64_t now) {
         if (fault == FaultKind::truncated) whole = mbapReply(request.header, reply_);
         const int extraMs = faults_.apply(fault, reply_);
         if (fault == FaultKind::cablePulled) {
-            pulledUntilUs_ =
-                now + static_cast<std::int64_t>(faults_.settings().cablePulledMs) * 1000;
-            outgoing_.clear();
+            pullCableByFault(now);
             continue;
         }
         if (reply_.empty()) continue;

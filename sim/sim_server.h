@@ -175,6 +175,8 @@ class SimServer {
     // Reads the open and close notifications; true when the last client has just closed.
     bool clientsLeft();
     void clearExclusive();
+    // A cable-pulled fault put on a reply: no reply, and the line dead for the fault's time.
+    void pullCableByFault(std::int64_t nowUs);
 
     mutable std::mutex mutex_;
     ControllerEngine engine_;
