@@ -6,6 +6,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -85,6 +86,21 @@ int waitReady(int fd, short events, std::int64_t deadlineNs) {
         if (entry.revents & POLLNVAL) return -1;
         // POLLHUP and POLLERR are left to the next transfer call, which reports them.
         return 1;
+    }
+}
+
+// Sleeps until the deadline, cut short only by a hang-up or an error on the descriptor (which
+// the next transfer call reports): incoming bytes do not wake it.
+void sleepUnlessHungUp(int fd, std::int64_t untilNs) {
+    for (;;) {
+        const std::int64_t remaining = untilNs - monotonicNs();
+        if (remaining <= 0) return;
+        pollfd entry{fd, 0, 0};
+        const timespec wait{static_cast<time_t>(remaining / 1000000000),
+                            static_cast<long>(remaining % 1000000000)};
+        const int ready = ppoll(&entry, 1, &wait, nullptr);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready != 0) return;
     }
 }
 
@@ -204,6 +220,9 @@ int SerialPort::configure(int newBaudRate, int dataBits, int stopBits, int parit
 
     baudRate = newBaudRate;
     flowControl = newFlowControl;
+    // Start bit, data bits, parity bit, stop bits.
+    const int bitsPerCharacter = 1 + dataBits + (parity != 0 ? 1 : 0) + stopBits;
+    characterNs = static_cast<std::int64_t>(bitsPerCharacter) * 1000000000 / newBaudRate;
     // Without handshake RTS is held low, as a port opened with RTS control disabled does;
     // a pseudo-terminal has no RTS, so the result is ignored.
     if (flowControl == 0) setRts(false);
@@ -248,6 +267,15 @@ int SerialPort::transfer(Direction direction, std::uint8_t* buffer, int count, i
                                                        : ::write(handle, buffer + done, want);
         if (n > 0) {
             done += static_cast<int>(n);
+            // Part of what is awaited has come and the rest is on its way: on a line at its
+            // rate it cannot all be here before one character time per byte, so sleep that
+            // long (never past the deadline) instead of waking for every byte the driver hands
+            // over. What has come by then is taken as before; a line that stops or hangs up
+            // meanwhile ends the same way, at the same deadline.
+            if (direction == Direction::Read && done < count && characterNs > 0) {
+                const std::int64_t rest = static_cast<std::int64_t>(count - done) * characterNs;
+                sleepUnlessHungUp(handle, std::min(deadline, monotonicNs() + rest));
+            }
             continue;
         }
         if (n == 0) {  // hang-up: the other end is gone

@@ -73,6 +73,7 @@ class SerialPort final : public ByteChannel {
 
     int baudRate = 0;
     int flowControl = 0;
+    std::int64_t characterNs = 0;  // one character's time on the line at the configured rate
     int handle = -1;
     int openError = 0;
     SerialTimeouts timeouts;

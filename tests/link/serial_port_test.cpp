@@ -145,6 +145,38 @@ TEST_F(SerialPortIo, TransfersExactCountsAcrossChunks) {
     EXPECT_EQ(Bytes(got, got + 5), (Bytes{10, 11, 12, 13, 14}));
 }
 
+// A read that has part of its bytes sleeps through the time the rest needs on the line instead
+// of waking for each: bytes that trickle in are still all taken, and a hang-up cuts the sleep
+// short (at 300 baud the rest of this frame would take eight seconds).
+TEST_F(SerialPortIo, TrickledBytesAreAllTakenAndHangUpCutsTheWaitForTheRestShort) {
+    Bytes sent(30);
+    for (std::size_t i = 0; i < sent.size(); ++i)
+        sent[i] = static_cast<std::uint8_t>(0x40 + i);
+    {
+        Peer peer([&] {
+            for (std::uint8_t b : sent) {
+                pty.write({b});
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
+        std::uint8_t got[30] = {};
+        EXPECT_EQ(port.read(got, 30, 2000), SP_OK);
+        EXPECT_EQ(Bytes(got, got + 30), sent);
+    }
+
+    ASSERT_EQ(port.configure(300, 8, 1, 0, 0), SP_OK);
+    Peer peer([&] {
+        pty.write({1, 2, 3});
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        pty.closeMaster();
+    });
+    std::uint8_t got[250] = {};
+    const auto start = Clock::now();
+    EXPECT_EQ(port.read(got, 250, 20000), SP_TIMEOUT);
+    EXPECT_LT(msSince(start), 5000);
+    EXPECT_EQ(Bytes(got, got + 3), (Bytes{1, 2, 3}));
+}
+
 TEST_F(SerialPortIo, ShortReadTimesOutNotBeforeItsTimeAndKeepsWhatArrived) {
     pty.write({0xA1, 0xA2, 0xA3});
     std::uint8_t got[5] = {};
