@@ -100,6 +100,43 @@ TEST(FleetPayloads, EngineeringValuesAreThePanelsWithUnits) {
     EXPECT_EQ(find(hp, "pressure_feedback").unit, "in. W.C.");
 }
 
+// Scaled values print in the payload as the panel's number with its decimals, not as the
+// nearest binary product (979 x 0.01 is 9.790000000000001).
+TEST(FleetPayloads, ScaledValuesPrintAsTheirDecimals) {
+    struct Case {
+        int field;  // in the record
+        std::int32_t raw;
+        const char* name;
+        const char* printed;
+    };
+    const Case cases[] = {
+        {13, 979, "pressure_feedback", "9.79"},
+        {13, 57, "pressure_feedback", "0.57"},
+        {13, -350, "pressure_feedback", "-3.5"},
+        {16, 3, "diesel_flow", "0.3"},
+        {10, 10003, "gas_flow", "1000.3"},
+        {2, 2505, "engine_load", "250.5"},
+        {5, -1, "engine_hp", "-0.1"},
+        {11, 333, "substitution_rate", "33.3"},
+        {4, 7, "vibration", "0.007"},
+        {19, -1, "vibration_max", "-0.001"},
+        {19, 2147483647, "vibration_max", "2147483.647"},
+        {19, -2147483647 - 1, "vibration_max", "-2147483.648"},
+        {15, 1800, "engine_speed", "1800.0"},
+        {0, -40, "exhaust_temp", "-40.0"},
+        {14, 0, "actuator", "0.0"},
+    };
+    for (const Case& c : cases) {
+        LogRecord r;
+        r.values[c.field] = c.raw;
+        RecordMessage m = sampleRecord();
+        m.values = engineeringValues(r, 0);
+        std::string want = "\"";
+        want.append(c.name).append("\":{\"value\":").append(c.printed).append(",");
+        EXPECT_THAT(encodeRecord(m), HasSubstr(want)) << c.name << " " << c.raw;
+    }
+}
+
 // A good record payload with one change made to its JSON.
 std::string mutated(const std::function<void(ordered_json&)>& change) {
     ordered_json j = ordered_json::parse(encodeRecord(sampleRecord()));
