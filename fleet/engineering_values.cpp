@@ -1,10 +1,24 @@
 #include "fleet/engineering_values.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "model/display_values.h"
 
 namespace kvx::fleet {
+namespace {
+
+// The panel scales a register by multiplying (979 x 0.01), which lands next to the decimal
+// value (9.790000000000001) and would print so. Rounded to the scale's decimals and divided by
+// its power of ten, the value is the double nearest the decimal and prints as the panel shows it.
+double atDecimals(double value, int decimals) {
+    double scale = 1;
+    for (int i = 0; i < decimals; ++i)
+        scale *= 10;
+    return std::round(value * scale) / scale;
+}
+
+}  // namespace
 
 bool isEngineeringName(std::string_view name) {
     return std::find(std::begin(kEngineeringNames), std::end(kEngineeringNames), name) !=
@@ -22,10 +36,13 @@ std::vector<EngineeringValue> engineeringValues(const LiveData& live, int select
     const char* units[kEngineeringValueCount] = {
         "rpm", "HP", "%", load, "LPH", "SCFM", "in/s", "in/s", "F", "in. W.C.", "in. W.C.", "",
     };
+    // The decimals of each register's scale (x0.1, x0.001, x0.01, ...).
+    constexpr int decimals[kEngineeringValueCount] = {0, 1, 1, 1, 1, 1, 3, 3, 0, 2, 2, 0};
     std::vector<EngineeringValue> out;
     out.reserve(kEngineeringValueCount);
     for (int i = 0; i < kEngineeringValueCount; ++i)
-        out.push_back({std::string(kEngineeringNames[i]), values[i], units[i]});
+        out.push_back(
+            {std::string(kEngineeringNames[i]), atDecimals(values[i], decimals[i]), units[i]});
     return out;
 }
 
