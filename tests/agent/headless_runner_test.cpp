@@ -128,15 +128,32 @@ TEST_F(HeadlessRunnerTest, LogsNumberedRecordsAndRecoversAPulledCableByItself) {
 
 TEST_F(HeadlessRunnerTest, AControllerMissingAtStartIsFoundWhenItAnswers) {
     sim.pullCable(12000);
+    ::testing::internal::CaptureStderr();
     agent->startUp();
     // The connection sequence gives up (the window's connecting wait would close) and a new
     // try is planned, quietly.
-    ASSERT_TRUE(runUntil([&] { return agent->runner().timerArmed(kTimerReconnect); }, 15));
+    const bool planned = runUntil([&] { return agent->runner().timerArmed(kTimerReconnect); }, 15);
+    const bool found = planned && runUntil([&] { return records.size() >= 5; }, 40);
+    agent->shutDown();
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(planned);
     EXPECT_FALSE(agent->runner().connecting());
-    EXPECT_TRUE(records.empty());
-    ASSERT_TRUE(runUntil([&] { return records.size() >= 5; }, 40));
+    ASSERT_TRUE(found);
     EXPECT_EQ(agent->runner().boxesShown(), 0);
     EXPECT_EQ(records.front().seq, 1);
+    // The shared poll cycle's lines (the failed try, the recovery, the closing counts) name the
+    // program that printed them, as every other line of the agent does.
+    EXPECT_NE(err.find("kvx-agent: "), std::string::npos) << err;
+    EXPECT_NE(err.find("(try 1 failed, next in "), std::string::npos) << err;
+    EXPECT_NE(err.find("connected again after"), std::string::npos) << err;
+    EXPECT_NE(err.find(", records logged "), std::string::npos) << err;
+    std::size_t at = 0;
+    while (at < err.size()) {
+        const std::size_t end = err.find('\n', at);
+        const std::string line = err.substr(at, end - at);
+        EXPECT_TRUE(line.starts_with("kvx-agent: ")) << line;
+        at = end == std::string::npos ? err.size() : end + 1;
+    }
 }
 
 }  // namespace
