@@ -97,6 +97,7 @@ class HeadlessRunner final : private MonitorHost {
     bool hasRunStopWindow() const override { return false; }
     void invalidateRunStopWindow() override {}
     void activateMainWindow() override {}
+    const char* programName() const override { return "kvx-agent"; }
 
     void onTimer(int id);
     void connectingTick();

@@ -79,15 +79,15 @@ void MonitorController::connectionFailed(const char* text, const char* title, Bo
                   at % 60);
     retryNote_ = reason + next;
     // Unattended runs keep a trace of every failure on standard error.
-    std::fprintf(stderr, "orvik-kvx: %s (try %d failed, next in %d s)\n", reason.c_str(),
-                 backoff_.failures(), pause);
+    std::fprintf(stderr, "%s: %s (try %d failed, next in %d s)\n", host_.programName(),
+                 reason.c_str(), backoff_.failures(), pause);
     host_.armTimer(kTimerReconnect, pause * 1000);
     host_.refreshStatusBar();
 }
 
 void MonitorController::connectionRestored() {
     if (backoff_.failures() > 0)
-        std::fprintf(stderr, "orvik-kvx: connected again after %d failed tries\n",
+        std::fprintf(stderr, "%s: connected again after %d failed tries\n", host_.programName(),
                      backoff_.failures());
     backoff_.reset();
     if (retryNote_.empty()) return;
@@ -484,7 +484,7 @@ void MonitorController::shutdown() {
     if (!countsReported_) {
         countsReported_ = true;
         state_.counts.recordsLost = log_.lostRecords();
-        std::fprintf(stderr, "orvik-kvx: %s\n", state_.counts.line().c_str());
+        std::fprintf(stderr, "%s: %s\n", host_.programName(), state_.counts.line().c_str());
     }
 }
 

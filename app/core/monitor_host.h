@@ -34,6 +34,8 @@ class MonitorHost {
     virtual bool hasRunStopWindow() const = 0;
     virtual void invalidateRunStopWindow() = 0;
     virtual void activateMainWindow() = 0;
+    // What the lines on standard error start with: the program they come from.
+    virtual const char* programName() const { return "orvik-kvx"; }
 };
 
 // A host with no window, for programs without one (a headless poller, a benchmark): every
