@@ -220,6 +220,83 @@ def log_records(folder):
     return out
 
 
+def resend_takes_only_what_was_not_sent(root, broker, conf):
+    """A unit's first start while the broker is away, with no archive acknowledging anything:
+    once the broker is back, what was logged meanwhile goes out late, once; what has been
+    published live since then is not sent again before the archive could have answered."""
+    watcher = mqtt.Client(client_id="test-resend-watch", clean_session=False)
+    watcher.username_pw_set("viewer", "viewer-pw")
+    subscribed = threading.Event()
+    watcher.on_subscribe = lambda c, u, mid, q: subscribed.set()
+    lock = threading.Lock()
+    seen = []  # (seq, late) in arrival order
+
+    def on_record(client, userdata, msg):
+        m = json.loads(msg.payload)
+        with lock:
+            seen.append((m["seq"], m["late"]))
+    watcher.on_message = on_record
+    # The broker keeps the watcher's session (persistence on) while both are away.
+    watcher.connect("127.0.0.1", broker.port)
+    watcher.subscribe("kvx/%s/+/record" % SITE, 1)
+    watcher.loop_start()
+    subscribed.wait(10)
+    watcher.loop_stop()
+    watcher.disconnect()
+    broker.stop()
+
+    logs = os.path.join(root, "logs-first")
+    conf_first = os.path.join(root, "first.conf")
+    with open(conf_first, "w") as f:
+        f.write(open(conf).read().replace(os.path.join(root, "logs"), logs)
+                .replace(os.path.join(root, "state"), os.path.join(root, "state-first")))
+    agent = subprocess.Popen([AGENT, "--config", conf_first],
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        wait_for(lambda: os.path.isdir(logs) and len(log_records(logs)) >= 5, 30,
+                 "records logged while the broker is away")
+        broker.start()
+        offline = len(log_records(logs))
+        watcher.connect("127.0.0.1", broker.port)
+        watcher.loop_start()
+        # Well before the agent's resend for an archive that stands still (ten seconds).
+        wait_for(lambda: len({s for s, _ in list(seen)}) >= offline + 15, 30,
+                 "records after the broker came back")
+        agent.send_signal(signal.SIGTERM)
+        agent.wait(15)
+        with lock:
+            got = list(seen)
+        twice = sorted({s for s, _ in got if [x for x, _ in got].count(s) > 1})
+        check(not twice, "records sent twice after the broker came back: %r" % twice[:10])
+        late = {s for s, is_late in got if is_late}
+        check(set(range(1, offline + 1)) <= late,
+              "the records logged while the broker was away went late: %r" % sorted(late)[:10])
+        print("first start without a broker: %d logged meanwhile, %d seen, %d late"
+              % (offline, len(got), len(late)), flush=True)
+    finally:
+        if agent.poll() is None:
+            agent.kill()
+            agent.wait()
+        watcher.loop_stop()
+        watcher.disconnect()
+    # Nothing of this unit's first life is left for what follows: the watcher's session, the
+    # retained status and identity, the agent's folders.
+    watcher.reinitialise(client_id="test-resend-watch", clean_session=True)
+    watcher.username_pw_set("viewer", "viewer-pw")
+    watcher.connect("127.0.0.1", broker.port)
+    watcher.disconnect()
+    cleaner = mqtt.Client(client_id="test-resend-clean")
+    cleaner.username_pw_set("agent", "agent-pw")
+    cleaner.connect("127.0.0.1", broker.port)
+    cleaner.loop_start()
+    for kind in ("status", "identity"):
+        cleaner.publish("kvx/%s/2417/%s" % (SITE, kind), b"", 1, True).wait_for_publish(10)
+    cleaner.loop_stop()
+    cleaner.disconnect()
+    shutil.rmtree(logs, ignore_errors=True)
+    shutil.rmtree(os.path.join(root, "state-first"), ignore_errors=True)
+
+
 def main():
     root = tempfile.mkdtemp(prefix="kvx-fleet-agent-")
     broker = Broker(root)
@@ -256,6 +333,8 @@ def main():
         f.write(open(conf).read().replace("site = " + SITE, "site = kvx/#"))
     r = subprocess.run([AGENT, "--config", bad], capture_output=True, text=True, timeout=10)
     check(r.returncode == 2 and "line 2: site" in r.stderr, "a bad site: %r" % r.stderr)
+
+    resend_takes_only_what_was_not_sent(root, broker, conf)
 
     archive = ArchiveStandIn(broker.port, acknowledge=ARCHIVE is None)
     archive_dir = os.path.join(root, "archive")
