@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -26,6 +27,8 @@ constexpr int kFinishMs = 3000;
 // Records resent in one round at most, so the poll keeps its pace during a long backlog.
 constexpr int kResendPerRound = 2000;
 constexpr int kStateEverySeconds = 5;
+// A resend's end when all that is logged may be missing.
+constexpr std::uint64_t kMaxSeqAll = ~std::uint64_t{0};
 
 }  // namespace
 
@@ -167,6 +170,7 @@ void FleetPublisher::publishRecord(const LoggedRecord& record, bool late) {
                                                  fleet::encodeRecord(m), 1, false);
     if (!problem.empty()) return;  // the resend brings it
     if (m.seq > publishedHigh_) publishedHigh_ = m.seq;
+    if (!late && sessionFirstLive_ == 0) sessionFirstLive_ = m.seq;
     ++(late ? counts_.late : counts_.live);
 }
 
@@ -247,9 +251,10 @@ void FleetPublisher::followController() {
     }
 }
 
-void FleetPublisher::startResend(const char* why) {
+void FleetPublisher::startResend(const char* why, std::uint64_t last) {
     const std::uint64_t from = through_.load() + 1;
-    const std::uint64_t to = static_cast<std::uint64_t>(agent_.journal().nextSeq() - 1);
+    const std::uint64_t to =
+        std::min(last, static_cast<std::uint64_t>(agent_.journal().nextSeq() - 1));
     if (from > to) return;
     resendNext_ = from;
     resendEnd_ = to;
@@ -308,6 +313,7 @@ void FleetPublisher::work() {
         // its `archived` has come (or has not, in a moment).
         haveStatus_ = false;
         identityFirmware_ = -1;
+        sessionFirstLive_ = 0;
         resendNext_ = 1;
         resendEnd_ = 0;
         resendAt_ = now + std::chrono::milliseconds(kArchivedWaitMs);
@@ -336,14 +342,17 @@ void FleetPublisher::work() {
     if (online_ && resendAt_ && (archivedEvent || now >= *resendAt_)) {
         resendAt_.reset();
         throughMovedAt_ = now;
-        startResend("connected");
+        // What was published live since the connection is on its way to the archive, which
+        // may simply not have answered for it yet: sending it again would only make
+        // duplicates. Should it still be missing, the archive standing still brings it.
+        startResend("connected", sessionFirstLive_ > 0 ? sessionFirstLive_ - 1 : kMaxSeqAll);
     }
     const bool resending = resendNext_ <= resendEnd_;
     if (online_ && !resending && !resendAt_ && through < publishedHigh_ &&
         now - throughMovedAt_ >= std::chrono::seconds(lagSeconds_)) {
         throughMovedAt_ = now;
         lagSeconds_ = std::min(lagSeconds_ * 2, kMostLagSeconds);
-        startResend("the archive stands still behind");
+        startResend("the archive stands still behind", kMaxSeqAll);
     }
     if (online_) pumpResend();
     keepState(false);

@@ -70,7 +70,8 @@ class FleetPublisher final : public RecordSink {
     void publishStatus(fleet::UnitState state, const std::string& reason);
     void followController();
     void pumpResend();
-    void startResend(const char* why);
+    // Resends every record after the archive's `through` up to `last`.
+    void startResend(const char* why, std::uint64_t last);
     void keepState(bool now);
     std::int64_t nowMs() const;
 
@@ -94,6 +95,9 @@ class FleetPublisher final : public RecordSink {
     std::optional<Clock::time_point> resendAt_;     // a resend planned after a (re)connection
     std::uint64_t resendNext_ = 0, resendEnd_ = 0;  // active when resendNext_ <= resendEnd_
     std::uint64_t publishedHigh_ = 0;
+    // The first record published live in this broker session (0 before any): from it on the
+    // broker has taken every record as it came, so a resend after the connection stops before.
+    std::uint64_t sessionFirstLive_ = 0;
     std::uint64_t lastThrough_ = 0;
     Clock::time_point throughMovedAt_ = Clock::now();
     int lagSeconds_ = kLagSeconds;
