@@ -18,7 +18,6 @@
 #include "app/core/window_texts.h"
 #include "app/main_window.h"
 #include "app/remote_unit.h"
-#include "broker_harness.h"
 #include "fleet/mqtt_client.h"
 #include "fleet/payloads.h"
 #include "fleet/topics.h"
@@ -26,6 +25,7 @@
 #include "resources/resource_ids.h"
 #include "tests/link/test_pki.h"
 #include "tests/support/fake_link.h"
+#include "tests/support/test_broker.h"
 #include "ui/scripted_prompts.h"
 #include "window_harness.h"
 
@@ -36,6 +36,20 @@ namespace fs = std::filesystem;
 using fleet::TopicKind;
 
 const fleet::UnitId kUnit{"north-7", 2417};
+constexpr const char* kAgentUser = "agent";
+constexpr const char* kAgentPassword = "agent-secret";
+constexpr const char* kViewerUser = "viewer";
+constexpr const char* kViewerPassword = "viewer-secret";
+
+// The agent may publish under kvx/, the viewer only read.
+TestBroker::Options brokerOptions() {
+    TestBroker::Options o;
+    o.users = {{kAgentUser, kAgentPassword}, {kViewerUser, kViewerPassword}};
+    o.acl = std::string("user ") + kAgentUser + "\ntopic readwrite kvx/#\nuser " + kViewerUser +
+            "\ntopic read kvx/#\n";
+    return o;
+}
+
 constexpr std::int64_t kTime = 1796000000;
 
 LiveData recordLive() {
@@ -78,7 +92,7 @@ class Publisher {
         o.broker = {"127.0.0.1", broker.port(), !caFile.empty()};
         o.caFile = caFile;
         o.clientId = "test-agent";
-        o.credentials = fleet::Credentials{TestBroker::kAgentUser, TestBroker::kAgentPassword};
+        o.credentials = fleet::Credentials{kAgentUser, kAgentPassword};
         client_ = std::make_unique<fleet::MqttClient>(o);
     }
     bool start() {
@@ -98,7 +112,7 @@ class Publisher {
 
 class BrokerViewTest : public ::testing::Test {
   protected:
-    BrokerViewTest() : dir(freshTestDir("kvx_broker_view_")), broker(dir) {
+    BrokerViewTest() : dir(freshTestDir("kvx_broker_view_")), broker(dir, brokerOptions()) {
         link.holding[2] = 117;
         link.holding[3] = 1234;
         link.input[35] = 900;
@@ -120,10 +134,9 @@ class BrokerViewTest : public ::testing::Test {
         ASSERT_TRUE(broker.start(why)) << why;
     }
     // The viewer's credentials file, private unless mode says otherwise.
-    std::string credentialsFile(const char* password = TestBroker::kViewerPassword,
-                                mode_t mode = 0600) {
+    std::string credentialsFile(const char* password = kViewerPassword, mode_t mode = 0600) {
         const fs::path p = dir / "broker.credentials";
-        std::ofstream(p) << TestBroker::kViewerUser << '\n' << password << '\n';
+        std::ofstream(p) << kViewerUser << '\n' << password << '\n';
         ::chmod(p.c_str(), mode);
         return p.string();
     }
@@ -252,12 +265,11 @@ TEST_F(BrokerViewTest, TheDialogSaysWhyABrokerIsNotListed) {
         const char* says;
     };
     const Case cases[] = {
-        {"others may read the credentials file", broker.url(), TestBroker::kViewerPassword, 0644,
+        {"others may read the credentials file", broker.url(), kViewerPassword, 0644,
          "is refused: "},
         {"a wrong password", broker.url(), "wrong", 0600, "refused"},
-        {"not a broker URL", "http://127.0.0.1:1883", TestBroker::kViewerPassword, 0600,
-         "is not one: "},
-        {"nothing listening", "mqtt://127.0.0.1:1", TestBroker::kViewerPassword, 0600,
+        {"not a broker URL", "http://127.0.0.1:1883", kViewerPassword, 0600, "is not one: "},
+        {"nothing listening", "mqtt://127.0.0.1:1", kViewerPassword, 0600,
          "Not listed from mqtt://127.0.0.1:1: "},
     };
     for (const Case& c : cases) {

@@ -6,20 +6,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
 
 #include "fleet/credentials.h"
 #include "fleet/mqtt_client.h"
+#include "tests/support/test_broker.h"
 
 namespace kvx::fleet {
 namespace {
@@ -97,47 +93,32 @@ TEST(FleetCredentials, OnlyAPrivateFileWithBothLinesIsRead) {
 // being restarted) is reached once it is up: the client must keep trying from its first
 // attempt on, not only after a connection it once had.
 TEST(FleetClient, ReachesABrokerThatWasDownAtStart) {
-    int port = 0;
-    {
-        const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-        ASSERT_EQ(::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len), 0);
-        port = ntohs(a.sin_port);
-        ::close(s);
-    }
-    const std::string conf = "/tmp/kvx-fleet-client-" + std::to_string(::getpid()) + ".conf";
-    {
-        std::ofstream out(conf);
-        out << "listener " << port << " 127.0.0.1\nallow_anonymous true\n";
-        if (::geteuid() == 0) out << "user root\n";
-    }
+    const std::string dir = "/tmp/kvx-fleet-client-" + std::to_string(::getpid());
+    test::TestBroker::Options options;
+    options.users = {{"client", "pw-client"}};
+    options.acl = "user client\ntopic readwrite kvx/#\n";
+    test::TestBroker broker(dir, options);
+    std::string why;
+    ASSERT_TRUE(broker.configure(why)) << why;
     MqttOptions o;
-    o.broker = {"127.0.0.1", port, false};
+    o.broker = {"127.0.0.1", broker.port(), false};
     o.clientId = "kvx-fleet-client-test";
+    o.credentials = Credentials{"client", "pw-client"};
     o.reconnectMaxSeconds = 2;
     MqttClient client(o);
     ASSERT_EQ(client.start(), "");
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     EXPECT_FALSE(client.connected());
 
-    pid_t broker = -1;
-    const char* argv[] = {"mosquitto", "-c", conf.c_str(), nullptr};
-    ASSERT_EQ(
-        ::posix_spawnp(&broker, "mosquitto", nullptr, nullptr, const_cast<char**>(argv), nullptr),
-        0);
+    ASSERT_TRUE(broker.start(why)) << why;
     bool reached = false;
     for (int i = 0; i < 150 && !reached; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         reached = client.connected();
     }
     client.stop();
-    ::kill(broker, SIGTERM);
-    ::waitpid(broker, nullptr, 0);
-    ::unlink(conf.c_str());
+    broker.stop();
+    std::filesystem::remove_all(dir);
     EXPECT_TRUE(reached) << "no connection within 15 s of the broker's start";
 }
 

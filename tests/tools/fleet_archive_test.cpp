@@ -34,6 +34,7 @@
 #include "log/log_file_name.h"
 #include "log/log_writer.h"
 #include "tests/link/test_pki.h"
+#include "tests/support/test_broker.h"
 #include "tests/tools/child_process.h"
 
 namespace kvx {
@@ -46,8 +47,6 @@ using testing::HasSubstr;
 const std::string kArchive = KVX_ARCHIVE_PATH;
 const std::string kPeer = FLEET_PEER_SCRIPT;
 const std::string kPython = "/usr/bin/python3";
-const std::string kMosquitto = MOSQUITTO_PATH;
-const std::string kMosquittoPasswd = MOSQUITTO_PASSWD_PATH;
 const std::string kSite = "north";
 const std::uint32_t kSerial = 2417;
 
@@ -87,41 +86,11 @@ struct TempDir {
     }
 };
 
-int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    ::close(fd);
-    return port;
-}
-
-bool portOpen(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
-}
-
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
-}
-
-void writeFile(const std::string& path, const std::string& text, mode_t mode = 0600) {
-    std::ofstream(path, std::ios::binary) << text;
-    ::chmod(path.c_str(), mode);
 }
 
 // A program started with its standard error in a file, stopped by a signal.
@@ -176,65 +145,31 @@ struct Tls {
     std::string cert, key;
 };
 
-class Broker {
+// The fleet's broker as docs/mqtt.md sets it up: its ACL, persistence, and a user per role,
+// each with a credentials file.
+class Broker : public test::TestBroker {
   public:
-    Broker(const std::string& dir, std::optional<Tls> tls = std::nullopt)
-        : dir_(dir), port_(freePort()) {
-        fs::create_directories(dir + "/data");
-        const std::string passwd = dir + "/passwd";
-        for (const char* user : {"north", "kvx-archive", "kvx-viewer", "tester"}) {
-            std::vector<std::string> args{kMosquittoPasswd, "-b"};
-            if (!fs::exists(passwd)) args.push_back("-c");
-            args.insert(args.end(), {passwd, user, std::string("pw-") + user});
-            sim::run(args);
-            credentials(user);
-        }
-        writeFile(dir + "/acl", kAcl);
-        std::string conf = "listener " + std::to_string(port_) + " 127.0.0.1\n" +
-                           "allow_anonymous false\n"
-                           "password_file " +
-                           passwd +
-                           "\n"
-                           "acl_file " +
-                           dir +
-                           "/acl\n"
-                           "persistence true\n"
-                           "persistence_location " +
-                           dir +
-                           "/data/\n"
-                           "autosave_interval 1\n"
-                           "max_queued_messages 1000000\n"
-                           "max_inflight_messages 100\n"
-                           "user root\n"
-                           "log_dest stderr\n";
-        if (tls) conf += "certfile " + tls->cert + "\nkeyfile " + tls->key + "\n";
-        writeFile(dir + "/mosquitto.conf", conf);
-    }
-    ~Broker() { stop(); }
-
+    explicit Broker(const std::string& dir, std::optional<Tls> tls = std::nullopt)
+        : TestBroker(dir, options(tls)) {}
     bool start() {
-        process_.start({kMosquitto, "-c", dir_ + "/mosquitto.conf"}, dir_ + "/mosquitto.log");
-        for (int i = 0; i < 200; ++i) {
-            if (portOpen(port_)) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(25));
-        }
-        return false;
+        std::string why;
+        return TestBroker::start(why);
     }
-    void stop() { process_.stop(); }
-    int port() const { return port_; }
-    std::string log() const { return process_.err(); }
-
-    // The credentials file of user, as the programs want it (mode 0600), written once.
-    std::string credentials(const std::string& user) const {
-        const std::string path = dir_ + "/cred-" + user;
-        if (!fs::exists(path)) writeFile(path, user + "\npw-" + user + "\n");
-        return path;
-    }
+    std::string credentials(const std::string& user) const { return credentialsFile(user); }
 
   private:
-    std::string dir_;
-    int port_;
-    Process process_;
+    static Options options(const std::optional<Tls>& tls) {
+        Options o;
+        for (const char* user : {"north", "kvx-archive", "kvx-viewer", "tester"})
+            o.users.push_back({user, std::string("pw-") + user});
+        o.acl = kAcl;
+        o.persistence = true;
+        if (tls) {
+            o.certFile = tls->cert;
+            o.keyFile = tls->key;
+        }
+        return o;
+    }
 };
 
 // Two hourly files as the viewer writes them: the first with its header, the second without
