@@ -24,7 +24,6 @@ import json
 import os
 import shutil
 import signal
-import socket
 import struct
 import subprocess
 import sys
@@ -33,6 +32,9 @@ import threading
 import time
 
 import paho.mqtt.client as mqtt
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from test_broker import TestBroker  # noqa: E402
 
 AGENT, SIM = sys.argv[1], sys.argv[2]
 ARCHIVE = sys.argv[3] if len(sys.argv) > 3 and os.path.exists(sys.argv[3]) else None
@@ -62,58 +64,14 @@ def wait_for(predicate, seconds, what):
     return False
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-class Broker:
-    def __init__(self, root):
-        self.root = root
-        self.port = free_port()
-        self.proc = None
-        passwd = os.path.join(root, "passwd")
-        for i, (user, pw) in enumerate([("agent", "agent-pw"), ("archive", "archive-pw"),
-                                        ("viewer", "viewer-pw")]):
-            subprocess.run(["mosquitto_passwd", "-b"] + (["-c"] if i == 0 else []) +
-                           [passwd, user, pw], check=True, capture_output=True)
-        with open(os.path.join(root, "acl"), "w") as f:
-            f.write("user agent\ntopic write kvx/%s/#\ntopic read kvx/%s/+/archived\n\n"
-                    "user archive\ntopic read kvx/+/+/record\ntopic read kvx/+/+/identity\n"
-                    "topic write kvx/+/+/archived\n\n"
-                    "user viewer\ntopic read kvx/#\n" % (SITE, SITE))
-        os.makedirs(os.path.join(root, "db"), exist_ok=True)
-        with open(os.path.join(root, "mosquitto.conf"), "w") as f:
-            f.write("listener %d 127.0.0.1\nallow_anonymous false\npassword_file %s\n"
-                    "acl_file %s\npersistence true\npersistence_location %s/\n"
-                    "autosave_interval 1\nmax_queued_messages 1000000\n"
-                    "max_inflight_messages 100\n" % (self.port, passwd,
-                                                     os.path.join(root, "acl"),
-                                                     os.path.join(root, "db")))
-            # Started by root (a container's test run), mosquitto would drop to its own user,
-            # which cannot read this private folder.
-            if os.geteuid() == 0:
-                f.write("user root\n")
-
-    def start(self):
-        self.proc = subprocess.Popen(["mosquitto", "-c", os.path.join(self.root, "mosquitto.conf")],
-                                     stdout=subprocess.DEVNULL,
-                                     stderr=open(os.path.join(self.root, "broker.log"), "a"))
-        deadline = time.monotonic() + 10
-        while time.monotonic() < deadline:
-            try:
-                socket.create_connection(("127.0.0.1", self.port), 0.2).close()
-                return
-            except OSError:
-                time.sleep(0.05)
-        raise RuntimeError("mosquitto did not start")
-
-    def stop(self):
-        if self.proc:
-            self.proc.terminate()  # saves its database on the way out
-            self.proc.wait(10)
-            self.proc = None
+def make_broker(root):
+    """Persistence on, a user per role, each allowed only its own topics."""
+    acl = ("user agent\ntopic write kvx/%s/#\ntopic read kvx/%s/+/archived\n\n"
+           "user archive\ntopic read kvx/+/+/record\ntopic read kvx/+/+/identity\n"
+           "topic write kvx/+/+/archived\n\n"
+           "user viewer\ntopic read kvx/#\n" % (SITE, SITE))
+    return TestBroker(root, users=[("agent", "agent-pw"), ("archive", "archive-pw"),
+                                   ("viewer", "viewer-pw")], acl=acl, persistence=True)
 
 
 class ArchiveStandIn:
@@ -299,7 +257,7 @@ def resend_takes_only_what_was_not_sent(root, broker, conf):
 
 def main():
     root = tempfile.mkdtemp(prefix="kvx-fleet-agent-")
-    broker = Broker(root)
+    broker = make_broker(root)
     broker.start()
     sim = subprocess.Popen([SIM, "--link", os.path.join(root, "tty"), "--served",
                             os.path.join(root, "served.txt"), "--pull-ms", "14000"], stdout=subprocess.DEVNULL,
