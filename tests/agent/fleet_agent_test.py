@@ -87,7 +87,7 @@ class Broker:
         with open(os.path.join(root, "mosquitto.conf"), "w") as f:
             f.write("listener %d 127.0.0.1\nallow_anonymous false\npassword_file %s\n"
                     "acl_file %s\npersistence true\npersistence_location %s/\n"
-                    "autosave_interval 1\nmax_queued_messages 1000000\n"
+                    "autosave_interval 60\nmax_queued_messages 1000000\n"
                     "max_inflight_messages 100\n" % (self.port, passwd,
                                                      os.path.join(root, "acl"),
                                                      os.path.join(root, "db")))

@@ -202,7 +202,7 @@ class Broker {
                            "persistence_location " +
                            dir +
                            "/data/\n"
-                           "autosave_interval 1\n"
+                           "autosave_interval 60\n"
                            "max_queued_messages 1000000\n"
                            "max_inflight_messages 100\n"
                            "user root\n"
