@@ -251,6 +251,8 @@ bool writeOverviewPicture(const std::string& path, PictureFormat format, int wid
     svg.setFileName(QString::fromStdString(path));
     svg.setSize(QSize(width, height));
     svg.setViewBox(QRect(0, 0, width, height));
+    // At 96 dots an inch a pixel is a CSS pixel: a browser shows the picture at its size.
+    svg.setResolution(96);
     svg.setTitle(view.title.empty() ? QStringLiteral("Orvik KVX log overview")
                                     : QString::fromStdString(view.title));
     svg.setDescription(QStringLiteral("Orvik KVX log overview"));

@@ -153,12 +153,15 @@ int runPlot(int argc, char** argv) {
     OverviewView view;
     view.from = hasFrom ? static_cast<double>(from) : set.firstTime();
     view.to = hasTo ? static_cast<double>(to) : set.endTime();
-    if (view.to <= view.from) return usage("--to must be later than the first record");
     bool any = false;
-    set.forEachRecord(view.from, view.to, [&](const LogRecord&, double) { any = true; });
+    if (view.to > view.from)
+        set.forEachRecord(view.from, view.to, [&](const LogRecord&, double) { any = true; });
     if (!any) {
-        std::fprintf(stderr, "kvx-log: no records between %s and %s (the files hold %s to %s)\n",
-                     localMinute(view.from).c_str(), localMinute(view.to).c_str(),
+        const std::string range =
+            hasFrom && hasTo ? "between " + localMinute(view.from) + " and " + localMinute(view.to)
+            : hasFrom        ? "from " + localMinute(view.from) + " on"
+                             : "before " + localMinute(view.to);
+        std::fprintf(stderr, "kvx-log: no records %s (the files hold %s to %s)\n", range.c_str(),
                      localMinute(set.firstTime()).c_str(), localMinute(set.endTime()).c_str());
         return kExitFileProblem;
     }
