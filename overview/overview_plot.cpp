@@ -111,6 +111,10 @@ int OverviewGeometry::stripAt(int y) const {
     return -1;
 }
 
+Rgb overviewTraceColour(int index) {
+    return kTraceColours[static_cast<std::size_t>(std::max(index, 0)) % std::size(kTraceColours)];
+}
+
 std::string overviewTimeText(double time, double step) {
     const double whole = std::floor(time);
     LocalDateTime l;
@@ -405,7 +409,7 @@ void drawOverview(Surface& surface, OverviewGeometry& g, const OverviewColumns& 
 
     for (std::size_t i = 0; i < g.strips.size(); ++i) {
         OverviewStrip& strip = g.strips[i];
-        const Rgb colour = kTraceColours[i % std::size(kTraceColours)];
+        const Rgb colour = overviewTraceColour(static_cast<int>(i));
         bool any = false;
         double dataLow = 0, dataHigh = 0;
         if (columnsFit) scaleStrip(strip, c, any, dataLow, dataHigh);
