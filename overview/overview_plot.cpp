@@ -94,14 +94,24 @@ double OverviewStrip::valueAt(int y) const {
     return low + (bottom - 1 - y) * (high - low) / (bottom - 1 - top);
 }
 
+// Far less than the spacing of any two records, far more than a double's rounding of a
+// calendar time (a few tenths of a microsecond): see OverviewColumns::columnOf.
+constexpr double kTimeHair = 1e-6;
+
 double OverviewGeometry::timeAt(int x) const {
     if (plotWidth() <= 0) return from;
-    return from + (x - plotLeft) * (to - from) / plotWidth();
+    return from + (x - plotLeft) * ((to - from) / plotWidth());
 }
 
 int OverviewGeometry::xOf(double time) const {
     if (to <= from || plotWidth() <= 0) return plotLeft;
-    const double q = std::floor((time - from) / (to - from) * plotWidth());
+    // The column as the reduction counts it (OverviewColumns::columnOf), so a time maps to the
+    // column whose values hold it, and a column's own start time maps back to it.
+    OverviewColumns columns;
+    columns.from = from;
+    columns.to = to;
+    columns.width = plotWidth();
+    const double q = std::floor((time - from + kTimeHair) / columns.step());
     return plotLeft + static_cast<int>(std::clamp(q, -1.0e6, 1.0e6));
 }
 
