@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <QGuiApplication>
+#include <QImage>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
