@@ -237,6 +237,31 @@ TEST_F(OverviewSetTest, AClickFindsTheRecordDrawnAtThatMoment) {
     EXPECT_FALSE(set.locate(h10 - 3600, none));
 }
 
+// The writer notices a new hour a little late, so an hour's file may hold the first records of
+// the next hour: a click there finds them, not the next file's first record.
+TEST_F(OverviewSetTest, AClickJustAfterTheHourFindsTheRecordsTheLastFileHoldsOfIt) {
+    const std::int64_t h12 = test::utc(2026, 12, 8, 11, 0, 0);
+    const std::string twelve = write(h12, test::steadyRecords(h12, 3720));  // to 13:01:59
+    const std::string thirteen = write(h12 + 3600, test::steadyRecords(h12 + 3730, 600));
+    const OverviewSet set = build({twelve, thirteen});
+    struct Click {
+        double at;  // seconds after 12:00
+        std::string file;
+        std::int64_t record;
+    };
+    const Click clicks[] = {
+        {3600, twelve, 18000}, {3660.4, twelve, 18302}, {3725, twelve, 18599},
+        {3730, thirteen, 0},   {3729.9, twelve, 18599},
+    };
+    for (const Click& click : clicks) {
+        SCOPED_TRACE("click at 12:00 + " + std::to_string(click.at) + " s");
+        OverviewLocation at;
+        ASSERT_TRUE(set.locate(h12 + click.at, at));
+        EXPECT_EQ(at.path, click.file);
+        EXPECT_EQ(at.record, click.record);
+    }
+}
+
 TEST(OverviewFolders, FindLogFilesNamesTheFilesOfTheHoursAskedForOrSaysWhyNone) {
     test::useCentralEuropeanTime();
     TempDir dir;
