@@ -84,6 +84,27 @@ TEST_F(OverviewSetTest, ASingleSpikeRecordOfADayIsInItsColumnAtEveryWidth) {
     }
 }
 
+// An alarm (alarm_flags non-zero) and the local shutoff switch, each in one record of an hour,
+// are flagged in that record's column and no other, at every width.
+TEST_F(OverviewSetTest, AlarmsAndShutoffsAreFlaggedInTheirColumnsOnly) {
+    const std::int64_t h10 = test::utc(2026, 12, 8, 9, 0, 0);
+    std::vector<LogRecord> records = test::steadyRecords(h10, 3600, 5, [](int) { return 0; });
+    const std::int64_t alarm = 7777, shutoff = 12001;
+    records[alarm].values[8] = 0x40;
+    records[shutoff].values[6] = 1;
+    const OverviewSet set = build({write(h10, records)});
+    for (const int width : {10, 1920, 50000}) {
+        SCOPED_TRACE("width " + std::to_string(width));
+        const OverviewColumns c = set.reduce(h10, h10 + 3600, width);
+        const int alarmColumn = c.columnOf(h10 + alarm / 5 + (alarm % 5) / 5.0);
+        const int shutoffColumn = c.columnOf(h10 + shutoff / 5 + (shutoff % 5) / 5.0);
+        for (int x = 0; x < width; ++x) {
+            EXPECT_EQ((c.flags[x] & kColumnAlarm) != 0, x == alarmColumn) << "column " << x;
+            EXPECT_EQ((c.flags[x] & kColumnShutdown) != 0, x == shutoffColumn) << "column " << x;
+        }
+    }
+}
+
 // Gaps: a stretch of more than kOverviewGapSeconds without records, inside a file or between
 // files (an hour not logged), is shaded and has no line across it; a shorter pause is not a gap.
 TEST_F(OverviewSetTest, GapsAreGapsAndShortPausesAreNot) {
