@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #include "log/log_reader.h"
@@ -281,6 +282,65 @@ TEST_F(OverviewSetTest, AClickJustAfterTheHourFindsTheRecordsTheLastFileHoldsOfI
         EXPECT_EQ(at.path, click.file);
         EXPECT_EQ(at.record, click.record);
     }
+}
+
+// What the window's worker does: progress after each file, and a cancel that stops the build
+// with the files done so far usable and the rest not yet summarised.
+TEST_F(OverviewSetTest, BuildReportsProgressAndStopsWhenCancelled) {
+    const std::int64_t h10 = test::utc(2026, 12, 8, 9, 0, 0);
+    std::vector<std::string> paths;
+    for (int h = 0; h < 4; ++h)
+        paths.push_back(write(h10 + h * 3600, test::steadyRecords(h10 + h * 3600, 60)));
+    OverviewSet set(std::make_shared<OverviewCache>(cacheDir_.path()));
+    set.setFiles(paths);
+    std::atomic<bool> cancel{false};
+    std::vector<std::pair<std::size_t, std::size_t>> calls;
+    EXPECT_FALSE(set.build(
+        [&](std::size_t done, std::size_t total) {
+            calls.emplace_back(done, total);
+            if (done == 2) cancel = true;
+        },
+        &cancel));
+    EXPECT_EQ(calls, (std::vector<std::pair<std::size_t, std::size_t>>{{1, 4}, {2, 4}}));
+    EXPECT_EQ(set.usableCount(), 2u);
+    EXPECT_EQ(set.files()[2].summary, nullptr);
+    EXPECT_EQ(set.files()[2].problem, "");
+    // Built again, it finishes (the first two from the cache).
+    cancel = false;
+    calls.clear();
+    EXPECT_TRUE(set.build(
+        [&](std::size_t done, std::size_t total) { calls.emplace_back(done, total); }, &cancel));
+    EXPECT_EQ(calls.size(), 4u);
+    EXPECT_EQ(set.usableCount(), 4u);
+}
+
+// The records in view, for an export: every plausible record drawn in [from, to), once, in
+// time order, across files; none of the damaged ones.
+TEST_F(OverviewSetTest, TheRecordsInViewAreEveryPlausibleRecordDrawnThereInOrder) {
+    const std::int64_t h10 = test::utc(2026, 12, 8, 9, 0, 0);
+    std::vector<LogRecord> ten = test::steadyRecords(h10 + 3000, 600);
+    for (std::size_t i = 0; i < ten.size(); ++i)
+        ten[i].values[0] = static_cast<std::int32_t>(i);
+    ten[2990].values[1] = 40000;  // damaged
+    std::vector<LogRecord> eleven = test::steadyRecords(h10 + 3600, 600);
+    for (std::size_t i = 0; i < eleven.size(); ++i)
+        eleven[i].values[0] = static_cast<std::int32_t>(3000 + i);
+    const OverviewSet set = build({write(h10, ten), write(h10 + 3600, eleven)});
+    std::vector<std::int32_t> seen;
+    double last = 0;
+    bool ordered = true;
+    EXPECT_TRUE(set.forEachRecord(h10 + 3590.4, h10 + 3610, [&](const LogRecord& r, double t) {
+        ordered = ordered && t > last && t >= h10 + 3590.4 && t < h10 + 3610;
+        last = t;
+        seen.push_back(r.values[0]);
+    }));
+    EXPECT_TRUE(ordered);
+    std::vector<std::int32_t> expected;
+    for (std::int32_t i = 2952; i < 3000; ++i)  // 10:59:50.4 on
+        if (i != 2990) expected.push_back(i);
+    for (std::int32_t i = 3000; i < 3050; ++i)  // to 11:00:10
+        expected.push_back(i);
+    EXPECT_EQ(seen, expected);
 }
 
 TEST(OverviewFolders, FindLogFilesNamesTheFilesOfTheHoursAskedForOrSaysWhyNone) {
