@@ -1,0 +1,71 @@
+#pragma once
+// The service report as a PDF through QPdfWriter: A4 or Letter, laid out so that no text runs
+// over a page edge, no table row is split (a table's headings repeat on every page it spans),
+// and no text is smaller than 9 pt. The panel is drawn by display's Panel on a QtSurface.
+#include <QFont>
+#include <QImage>
+#include <QRectF>
+#include <QString>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "display/panel.h"
+#include "report/report_content.h"
+
+class QPaintDevice;
+
+namespace kvx {
+
+enum class Paper { A4, Letter };
+
+// The smallest text on a page, in points.
+inline constexpr double kReportMinPoints = 9.0;
+
+struct ReportImages {
+    QImage panel;
+    QImage overview;
+};
+
+// One thing placed on a page, in the device's units (rect inside the page).
+struct PlacedItem {
+    enum Kind { Text, Fill, Rule, Picture } kind = Text;
+    QRectF rect;
+    QString text;              // Text
+    QFont font;                // Text
+    int table = -1, row = -1;  // a table cell's: which table of the report, which row (-1 head)
+    ReportPicture picture = ReportPicture::None;
+};
+
+struct ReportLayout {
+    double dpi = 0;
+    QRectF page;     // the whole sheet
+    QRectF content;  // inside the margins; nothing is placed outside it
+    std::vector<std::vector<PlacedItem>> pages;
+};
+
+// Lays the report out for a paper on a device whose resolution gives the fonts' metrics (the
+// PDF writer itself, or one on a buffer for a check).
+ReportLayout layoutReport(const ServiceReport& report, const ReportImages& images, Paper paper,
+                          QPaintDevice& device);
+
+// Writes the PDF to path through a temporary file in the same folder, renamed over path only
+// when the whole document was written: a failure leaves nothing under path (and an existing
+// file untouched). Empty on success, else the reason.
+std::string writeReportPdf(const ServiceReport& report, const ReportImages& images, Paper paper,
+                           const std::string& path);
+
+// The panel as the window draws it for these values (a QGuiApplication must exist).
+QImage panelPicture(const PanelInputs& in, int width = 1600, int height = 900);
+
+// The panel as playback shows the record at index of a log file, the trend holding the records
+// around it. False with error set when the file or the record cannot be read.
+bool loggedPanelPicture(const std::string& path, std::int64_t index, QImage& out,
+                        std::string& error, int width = 1600, int height = 900);
+
+// The overview plot of the visit's logged hours. A null image, with error set, when the logs
+// cannot be drawn.
+QImage overviewPicture(const ReportLogs& logs, std::string& error, int width = 1800,
+                       int height = 1100);
+
+}  // namespace kvx
