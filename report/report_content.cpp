@@ -96,22 +96,33 @@ std::vector<ReportTable> settingsTables(const SettingsImage& image, int firmware
         for (const SettingRegister& r : settingRegisters(screen))
             if (r.shown != ShowRule::AsRead) rows.push_back(&r);
         if (rows.empty()) continue;
-        ReportTable table;
-        table.caption = screenTitle(screen);
-        const bool schedule = std::any_of(rows.begin(), rows.end(),
-                                          [](const SettingRegister* r) { return *r->column; });
-        if (schedule) {
-            // The screen's table: one row per point, one column per quantity.
-            std::vector<std::string> columns;
-            std::vector<std::string> points;
+        // The screen's single fields, then its schedule: one row per point, one column per
+        // quantity, as the screen's table stands.
+        std::vector<const SettingRegister*> fields, points;
+        for (const SettingRegister* r : rows)
+            (*r->column ? points : fields).push_back(r);
+        if (!fields.empty()) {
+            ReportTable table;
+            table.caption = screenTitle(screen);
+            table.headings = {"Setting", "Value", "Unit"};
+            table.weights = {5, 3, 2};
+            for (const SettingRegister* r : fields)
+                table.rows.push_back(
+                    {fieldLabel(*r), shown(*r), std::string(settingUnit(*r, indicatorType))});
+            tables.push_back(std::move(table));
+        }
+        if (!points.empty()) {
+            ReportTable table;
+            table.caption = screenTitle(screen);
+            std::vector<std::string> columns, labels;
             std::map<std::pair<std::string, std::string>, std::string> cells;
-            for (const SettingRegister* r : rows) {
+            for (const SettingRegister* r : points) {
                 const std::string column = withUnit(r->column, settingUnit(*r, indicatorType));
                 if (std::find(columns.begin(), columns.end(), column) == columns.end())
                     columns.push_back(column);
                 const std::string point = fieldLabel(*r);
-                if (std::find(points.begin(), points.end(), point) == points.end())
-                    points.push_back(point);
+                if (std::find(labels.begin(), labels.end(), point) == labels.end())
+                    labels.push_back(point);
                 cells[{point, column}] = shown(*r);
             }
             table.headings.push_back("Point");
@@ -120,7 +131,7 @@ std::vector<ReportTable> settingsTables(const SettingsImage& image, int firmware
                 table.headings.push_back(c);
                 table.weights.push_back(3);
             }
-            for (const std::string& p : points) {
+            for (const std::string& p : labels) {
                 std::vector<std::string> row{p};
                 for (const std::string& c : columns) {
                     const auto it = cells.find({p, c});
@@ -128,14 +139,8 @@ std::vector<ReportTable> settingsTables(const SettingsImage& image, int firmware
                 }
                 table.rows.push_back(std::move(row));
             }
-        } else {
-            table.headings = {"Setting", "Value", "Unit"};
-            table.weights = {5, 3, 2};
-            for (const SettingRegister* r : rows)
-                table.rows.push_back(
-                    {fieldLabel(*r), shown(*r), std::string(settingUnit(*r, indicatorType))});
+            tables.push_back(std::move(table));
         }
-        tables.push_back(std::move(table));
     }
     // What no screen shows, as stored: calibration, counters, the controller's own records.
     const std::set<int> onScreens = shownOnScreens();

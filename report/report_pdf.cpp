@@ -1,5 +1,6 @@
 #include "report/report_pdf.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 #include <QFile>
 #include <QFontMetricsF>
@@ -18,6 +19,8 @@
 #include "display/trend_chart.h"
 #include "log/log_player.h"
 #include "log/log_result.h"
+#include "overview/channel_table.h"
+#include "overview/overview_export.h"
 
 namespace kvx {
 namespace {
@@ -33,6 +36,8 @@ static_assert(kTablePt >= kReportMinPoints && kFooterPt >= kReportMinPoints &&
 QFont reportFont(double points, bool bold = false) {
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setStyleHint(QFont::SansSerif);
+    // No ligatures: the PDF's text then reads back letter for letter ("fl", not one glyph).
+    font.setStyleStrategy(QFont::PreferNoShaping);
     font.setPointSizeF(points);
     font.setBold(bold);
     return font;
@@ -179,10 +184,14 @@ class Layouter {
     }
 
     void picture(ReportPicture which) {
-        const QImage& image = which == ReportPicture::Panel ? images_.panel : images_.overview;
-        if (image.isNull() || image.width() <= 0) return;
+        QSize size = images_.panel.size();
+        if (which == ReportPicture::Overview) {
+            if (!images_.overview) return;
+            size = images_.overviewSize;
+        }
+        if (size.width() <= 0 || size.height() <= 0) return;
         double w = out_.content.width();
-        double h = w * image.height() / image.width();
+        double h = w * size.height() / size.width();
         const double most = (bottom_ - out_.content.top()) * 0.6;
         if (h > most) {
             w *= most / h;
@@ -297,8 +306,18 @@ void paintPage(QPainter& p, const std::vector<PlacedItem>& items, const ReportIm
                 p.drawLine(item.rect.topLeft(), item.rect.topRight());
                 break;
             case PlacedItem::Picture:
-                p.drawImage(item.rect,
-                            item.picture == ReportPicture::Panel ? images.panel : images.overview);
+                if (item.picture == ReportPicture::Panel) {
+                    p.drawImage(item.rect, images.panel);
+                } else if (images.overview) {
+                    const QSize size = images.overviewSize;
+                    p.save();
+                    p.setClipRect(item.rect);
+                    p.translate(item.rect.topLeft());
+                    p.scale(item.rect.width() / size.width(), item.rect.height() / size.height());
+                    paintOverview(p, size.width(), size.height(), *images.overview,
+                                  images.overviewView);
+                    p.restore();
+                }
                 break;
             case PlacedItem::Text:
                 p.setPen(Qt::black);
@@ -327,6 +346,10 @@ std::string writeReportPdf(const ServiceReport& report, const ReportImages& imag
     std::string temp = path + ".XXXXXX";
     const int fd = mkstemp(temp.data());
     if (fd < 0) return "cannot write in " + folder + ": " + std::strerror(errno);
+    // mkstemp's file is the owner's alone; a report is an ordinary document.
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
     close(fd);
     std::string error;
     {
@@ -401,12 +424,12 @@ bool loggedPanelPicture(const std::string& path, std::int64_t index, QImage& out
     return true;
 }
 
-QImage overviewPicture(const ReportLogs& logs, std::string& error, int width, int height) {
-    (void)logs;
-    (void)width;
-    (void)height;
-    error.clear();
-    return {};
+OverviewView visitOverviewView(const ReportLogs& logs) {
+    OverviewView view;
+    view.from = static_cast<double>(logs.from);
+    view.to = static_cast<double>(logs.to) + 1;
+    view.fields = defaultOverviewFields();
+    return view;
 }
 
 }  // namespace kvx

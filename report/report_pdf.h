@@ -5,12 +5,15 @@
 #include <QFont>
 #include <QImage>
 #include <QRectF>
+#include <QSize>
 #include <QString>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "display/panel.h"
+#include "overview/overview_plot.h"
+#include "overview/overview_set.h"
 #include "report/report_content.h"
 
 class QPaintDevice;
@@ -24,8 +27,14 @@ inline constexpr double kReportMinPoints = 9.0;
 
 struct ReportImages {
     QImage panel;
-    QImage overview;
+    // The overview of the visit's hours, drawn on the page as vectors; null for none.
+    const OverviewSet* overview = nullptr;
+    OverviewView overviewView;
+    QSize overviewSize{1600, 1100};  // the picture's own units; the page scales it
 };
+
+// The overview's view of the visit: its whole time range, the default strips.
+OverviewView visitOverviewView(const ReportLogs& logs);
 
 // One thing placed on a page, in the device's units (rect inside the page).
 struct PlacedItem {
@@ -56,16 +65,11 @@ std::string writeReportPdf(const ServiceReport& report, const ReportImages& imag
                            const std::string& path);
 
 // The panel as the window draws it for these values (a QGuiApplication must exist).
-QImage panelPicture(const PanelInputs& in, int width = 1600, int height = 900);
+QImage panelPicture(const PanelInputs& in, int width = 1300, int height = 780);
 
 // The panel as playback shows the record at index of a log file, the trend holding the records
 // around it. False with error set when the file or the record cannot be read.
 bool loggedPanelPicture(const std::string& path, std::int64_t index, QImage& out,
-                        std::string& error, int width = 1600, int height = 900);
-
-// The overview plot of the visit's logged hours. A null image, with error set, when the logs
-// cannot be drawn.
-QImage overviewPicture(const ReportLogs& logs, std::string& error, int width = 1800,
-                       int height = 1100);
+                        std::string& error, int width = 1300, int height = 780);
 
 }  // namespace kvx

@@ -1,19 +1,14 @@
 #include "report/report_sources.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
+#include <limits>
 
 #include "base/small_file.h"
 #include "base/text_escape.h"
-#include "log/log_file_name.h"
 #include "log/log_reader.h"
-#include "log/log_record_check.h"
 #include "log/log_result.h"
 #include "model/registers.h"
 #include "settings/event_log.h"
@@ -21,128 +16,48 @@
 namespace kvx {
 namespace {
 
-std::int64_t localToUtc(int year, int month, int day, int hour, int minute) {
-    std::tm tm{};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_isdst = -1;
-    return static_cast<std::int64_t>(std::mktime(&tm));
-}
-
 std::string shown(const std::string& path) {
     return cli::printable(path);
 }
 
-struct HourFile {
-    std::string path;
-    std::int64_t start = 0;  // UTC seconds of the hour's start
-};
-
 }  // namespace
 
-bool parseReportTime(const std::string& text, std::int64_t& utc) {
-    int year = 0, month = 0, day = 0, hour = 0, minute = 0, used = 0;
-    char sep = 0;
-    const char* s = text.c_str();
-    if (std::sscanf(s, "%4d-%2d-%2d%c%2d%n", &year, &month, &day, &sep, &hour, &used) != 5)
-        return false;
-    if (sep != ' ' && sep != 'T') return false;
-    if (s[used] == ':') {
-        int more = 0;
-        if (std::sscanf(s + used, ":%2d%n", &minute, &more) != 1) return false;
-        used += more;
-    }
-    if (s[used] != '\0' || year < 1980 || month < 1 || month > 12 || day < 1 || day > 31 ||
-        hour < 0 || hour > 23 || minute < 0 || minute > 59)
-        return false;
-    utc = localToUtc(year, month, day, hour, minute);
-    return true;
-}
-
 bool findVisitLogs(const std::string& folder, std::int64_t from, std::int64_t to, std::int64_t at,
-                   ReportLogs& logs, std::string& error) {
+                   OverviewSet& set, ReportLogs& logs, std::string& error) {
     logs = ReportLogs{};
-    DIR* dir = opendir(folder.c_str());
-    if (!dir) {
-        error = "cannot open the log folder " + shown(folder) + ": " + std::strerror(errno);
-        return false;
-    }
-    std::vector<HourFile> files;
-    int others = 0;
-    for (dirent* e = readdir(dir); e; e = readdir(dir)) {
-        const std::string name = e->d_name;
-        if (name == "." || name == "..") continue;
-        LogFileHour hour;
-        if (!parseLogFileName(name, hour)) {
-            ++others;
-            continue;
-        }
-        const std::string path = folder + (folder.back() == '/' ? "" : "/") + name;
-        const std::int64_t start = localToUtc(hour.year, hour.month, hour.day, hour.hour, 0);
-        if ((from && start + 3600 <= from) || (to && start > to)) continue;
-        files.push_back({path, start});
-    }
-    closedir(dir);
-    if (files.empty()) {
-        error = (from || to) ? "no log files in " + shown(folder) + " for the hours asked"
-                             : shown(folder) + " holds no log files (log_<year>_<month>_<day>_" +
-                                   "<hour>.log)";
-        if (others > 0 && !(from || to))
-            error += "; its " + std::to_string(others) + " other files are not this program's logs";
-        return false;
-    }
-    std::sort(files.begin(), files.end(),
-              [](const HourFile& a, const HourFile& b) { return a.start < b.start; });
-    std::string lastProblem;
-    std::vector<LogRecord> batch(4096);
-    for (const HourFile& f : files) {
-        LogReader reader;
-        if (reader.open(f.path) != LOG_OK) {
-            lastProblem = "cannot read " + shown(f.path);
-            continue;
-        }
-        LogFileHour hour;
-        parseLogFileName(f.path, hour);
-        bool any = false;
-        for (std::int64_t first = 0; first < reader.recordCount();) {
-            const std::int64_t n =
-                reader.readRecords(first, static_cast<std::int64_t>(batch.size()), batch.data());
-            if (n <= 0) break;
-            for (std::int64_t k = 0; k < n; ++k) {
-                const LogRecord& r = batch[static_cast<std::size_t>(k)];
-                if (!isPlausibleLogRecord(r, &hour, nullptr)) continue;
-                if ((from && r.time < from) || (to && r.time > to)) continue;
-                any = true;
-                if (logs.from == 0) logs.from = r.time;
-                logs.to = r.time;
-                // The panel's moment: the first record at or after at, else the last one.
-                const bool wanted = at ? logs.panelRecord < 0 || logs.panelTime < at : true;
-                if (wanted) {
-                    logs.panelFile = f.path;
-                    logs.panelRecord = first + k;
-                    logs.panelTime = r.time;
-                }
-            }
-            first += n;
-        }
-        if (any)
+    std::vector<std::string> files =
+        findLogFiles(folder, from, to ? to : std::numeric_limits<std::int32_t>::max(), &error);
+    if (files.empty()) return false;
+    set.setFiles(std::move(files));
+    set.build();
+    std::string problem;
+    for (const OverviewFile& f : set.files()) {
+        if (f.problem.empty())
             logs.files.push_back(f.path);
-        else
-            lastProblem = shown(f.path) + " holds no record this program wrote";
+        else if (problem.empty())
+            problem = shown(f.path) + ": " + f.problem;
     }
     if (logs.files.empty()) {
         error = "no usable log records in " + shown(folder) +
-                (lastProblem.empty() ? "" : " (" + lastProblem + ")");
+                (problem.empty() ? "" : " (" + problem + ")");
         return false;
     }
-    if (at && logs.panelTime < at) {
-        error = "no logged record at or after the moment asked for (the logs end at " +
-                reportTime(logs.to, true) + ")";
+    logs.from = static_cast<std::int64_t>(set.firstTime());
+    logs.to = static_cast<std::int64_t>(set.lastTime());
+    if (at && at > logs.to + 1) {
+        error = "no logged record at " + reportTime(at, true) + ": the logs end at " +
+                reportTime(logs.to, true);
         return false;
     }
+    OverviewLocation moment;
+    if (!set.locate(at ? static_cast<double>(at) : set.lastTime(), moment)) {
+        error = "no logged record at " + reportTime(at, true) + ": the logs start at " +
+                reportTime(logs.from, true);
+        return false;
+    }
+    logs.panelFile = moment.path;
+    logs.panelRecord = moment.record;
+    logs.panelTime = moment.time;
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "link/device_link.h"
+#include "overview/overview_set.h"
 #include "report/report_content.h"
 
 namespace kvx {
@@ -13,17 +14,13 @@ namespace kvx {
 // The technician's text file is refused above this size.
 inline constexpr std::size_t kReportTextMaxBytes = 1024 * 1024;
 
-// Local times "YYYY-MM-DD HH:MM" (or with a 'T', or hours alone "YYYY-MM-DD HH") as UTC
-// seconds; false for any other text.
-bool parseReportTime(const std::string& text, std::int64_t& utc);
-
-// The log files of folder whose hour lies in from..to (UTC seconds; 0 for no bound), in time
-// order, with the first and last plausible record's times; the panel's moment is the record at
-// or after at (0: the last record). False with error naming the folder or file when there is
-// nothing to report from: no such folder, no log files in it, none in the hours, or no record
-// this program could have written in any of them.
+// The visit's log files of folder whose hour lies in from..to (UTC seconds; 0 for no bound),
+// summarised into set, with the first and last plausible record's times; the panel's moment is
+// the record the overview's lookup gives for at (0: the last record). False with error naming
+// the folder or file when there is nothing to report from: no such folder, no log files in it,
+// none in the hours, or no record this program could have written in any of them.
 bool findVisitLogs(const std::string& folder, std::int64_t from, std::int64_t to, std::int64_t at,
-                   ReportLogs& logs, std::string& error);
+                   OverviewSet& set, ReportLogs& logs, std::string& error);
 
 // The settings file as the report's settings and identity (the file's header gives the serial
 // number and firmware; its rows the product type and slave address).

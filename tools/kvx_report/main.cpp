@@ -10,6 +10,8 @@
 #include "base/program_directory.h"
 #include "display/panel.h"
 #include "link/rtu_device_link.h"
+#include "overview/overview_cache.h"
+#include "overview/overview_set.h"
 #include "report/report_pdf.h"
 #include "report/report_sources.h"
 
@@ -39,8 +41,8 @@ const char* kUsage =
     "  --slave N        its slave address 1..247 (default 1)\n"
     "  --data-dir DIR   where COMn links live; default the viewer's\n"
     "  --logs DIR       the folder of hourly log files\n"
-    "  --from TIME      the visit's first hour, local \"YYYY-MM-DD HH[:MM]\"\n"
-    "  --to TIME        its last\n"
+    "  --from TIME      the visit's start, local \"YYYY-MM-DD[THH[:MM[:SS]]]\"\n"
+    "  --to TIME        its end\n"
     "  --at TIME        the panel at this logged moment (default: offline the last record,\n"
     "                   live the controller now)\n"
     "  --before FILE    the settings backup from before the visit\n"
@@ -106,8 +108,8 @@ bool parse(int argc, char** argv, Options& o, std::string& error) {
         error = "give --settings FILE (offline) or --port NAME (live), one of them";
         return false;
     }
-    if (o.port.empty() && o.logs.empty()) {
-        error = "offline, --logs DIR is required";
+    if (!o.at.empty() && o.logs.empty()) {
+        error = "--at needs --logs DIR";
         return false;
     }
     if (o.out.empty()) {
@@ -124,9 +126,9 @@ int fail(const std::string& why) {
 
 bool timeOption(const char* name, const std::string& text, std::int64_t& utc, std::string& error) {
     if (text.empty()) return true;
-    if (parseReportTime(text, utc)) return true;
+    if (parseLocalTime(text, utc)) return true;
     error = std::string("bad value '") + cli::printable(text) + "' for " + name +
-            ": expected a local time \"YYYY-MM-DD HH[:MM]\"";
+            ": expected a local time \"YYYY-MM-DD[THH[:MM[:SS]]]\"";
     return false;
 }
 
@@ -158,7 +160,9 @@ int main(int argc, char** argv) {
     if (!o.settings.empty() && !readReportSettings(o.settings, in, error)) return fail(error);
     if (!o.before.empty() && !readReportBackup(o.before, in, error)) return fail(error);
     if (!o.text.empty() && !readReportText(o.text, in.text, error)) return fail(error);
-    if (!o.logs.empty() && !findVisitLogs(o.logs, from, to, at, in.logs, error)) return fail(error);
+    OverviewSet set(OverviewCache::shared());
+    if (!o.logs.empty() && !findVisitLogs(o.logs, from, to, at, set, in.logs, error))
+        return fail(error);
 
     ReportImages images;
     if (!o.port.empty()) {
@@ -185,13 +189,15 @@ int main(int argc, char** argv) {
             in.logs.panelFile.clear();
             images.panel = panelPicture(PanelInputs{*in.panel, image, status, ranges, 1});
         }
-    } else {
+    } else if (!in.logs.files.empty()) {
         if (!readLoggedPanel(in, error)) return fail(error);
         if (!loggedPanelPicture(in.logs.panelFile, in.logs.panelRecord, images.panel, error))
             return fail(error);
     }
-    if (!in.logs.files.empty()) images.overview = overviewPicture(in.logs, error);
-    if (!error.empty()) return fail(error);
+    if (!in.logs.files.empty()) {
+        images.overview = &set;
+        images.overviewView = visitOverviewView(in.logs);
+    }
 
     const ServiceReport report = buildServiceReport(in);
     if (const std::string why = writeReportPdf(report, images, o.paper, o.out); !why.empty())
