@@ -81,7 +81,7 @@ class Layouter {
         const double m = dots(kMarginMm);
         // The footer's line stands in the bottom margin's upper part, inside the content.
         out_.content = out_.page.adjusted(m, m, -m, -m);
-        footerHeight_ = lineHeight(reportFont(kFooterPt)) * 1.6;
+        footerHeight_ = lineHeight(reportFont(kFooterPt)) * 2.4;
         bottom_ = out_.content.bottom() - footerHeight_;
         newPage();
     }
