@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -42,17 +43,26 @@ bool findVisitLogs(const std::string& folder, std::int64_t from, std::int64_t to
                 (problem.empty() ? "" : " (" + problem + ")");
         return false;
     }
+    // The visit: the records logged within the hours asked for.
     logs.from = static_cast<std::int64_t>(set.firstTime());
-    logs.to = static_cast<std::int64_t>(set.lastTime());
-    if (at && at > logs.to + 1) {
-        error = "no logged record at " + reportTime(at, true) + ": the logs end at " +
-                reportTime(logs.to, true);
+    logs.to = static_cast<std::int64_t>(std::ceil(set.endTime())) - 1;
+    if (from) logs.from = std::max(logs.from, from);
+    if (to) logs.to = std::min(logs.to, to);
+    if (logs.to < logs.from) {
+        error = "no logged records in " + shown(folder) + " between " + reportTime(from) + " and " +
+                reportTime(to);
+        return false;
+    }
+    if (at && (at < logs.from || at > logs.to)) {
+        error = "no logged record at " + reportTime(at, true) + ": the logs run from " +
+                reportTime(logs.from, true) + " to " + reportTime(logs.to, true);
         return false;
     }
     OverviewLocation moment;
-    if (!set.locate(at ? static_cast<double>(at) : set.lastTime(), moment)) {
-        error = "no logged record at " + reportTime(at, true) + ": the logs start at " +
-                reportTime(logs.from, true);
+    // The last record at or before the moment (the end of the visit when none is asked for).
+    if (!set.locate(static_cast<double>(at ? at : logs.to) + 0.999, moment)) {
+        error =
+            "no logged record at " + reportTime(at ? at : logs.to, true) + " in " + shown(folder);
         return false;
     }
     logs.panelFile = moment.path;
