@@ -20,7 +20,6 @@
 #include "log/log_player.h"
 #include "log/log_result.h"
 #include "overview/channel_table.h"
-#include "overview/overview_export.h"
 
 namespace kvx {
 namespace {
@@ -113,7 +112,14 @@ class Layouter {
     void section(const ReportSection& s) {
         const QFont heading = reportFont(kHeadingPt, true);
         // A heading never ends a page: it stays with a few lines of what follows.
-        needs(lineHeight(heading) * 1.4 + lineHeight(reportFont(kBodyPt)) * 3);
+        // A section's picture stays with its heading and the lines above it.
+        const double body = lineHeight(reportFont(kBodyPt));
+        double keep = lineHeight(heading) * 1.4 + body * 3;
+        if (s.picture != ReportPicture::None)
+            keep = lineHeight(heading) * 1.4 + gap() +
+                   body * 1.3 * (static_cast<double>(s.paragraphs.size()) + 1) +
+                   pictureSize(s.picture).height();
+        needs(keep);
         y_ += gap() * 0.5;
         paragraph(s.title, heading);
         rule();
@@ -183,13 +189,11 @@ class Layouter {
         y_ += gap() * 0.5;
     }
 
-    void picture(ReportPicture which) {
-        QSize size = images_.panel.size();
-        if (which == ReportPicture::Overview) {
-            if (!images_.overview) return;
-            size = images_.overviewSize;
-        }
-        if (size.width() <= 0 || size.height() <= 0) return;
+    // The picture's size on the page: the content's width, at most 60 % of a page's height.
+    QSizeF pictureSize(ReportPicture which) const {
+        const QSize size =
+            (which == ReportPicture::Panel ? images_.panel : images_.overview).size();
+        if (size.width() <= 0 || size.height() <= 0) return {};
         double w = out_.content.width();
         double h = w * size.height() / size.width();
         const double most = (bottom_ - out_.content.top()) * 0.6;
@@ -197,6 +201,13 @@ class Layouter {
             w *= most / h;
             h = most;
         }
+        return {w, h};
+    }
+
+    void picture(ReportPicture which) {
+        const QSizeF size = pictureSize(which);
+        if (size.isEmpty()) return;
+        const double w = size.width(), h = size.height();
         needs(h);
         PlacedItem item = placed(PlacedItem::Picture, QRectF(out_.content.left(), y_, w, h));
         item.picture = which;
@@ -306,18 +317,8 @@ void paintPage(QPainter& p, const std::vector<PlacedItem>& items, const ReportIm
                 p.drawLine(item.rect.topLeft(), item.rect.topRight());
                 break;
             case PlacedItem::Picture:
-                if (item.picture == ReportPicture::Panel) {
-                    p.drawImage(item.rect, images.panel);
-                } else if (images.overview) {
-                    const QSize size = images.overviewSize;
-                    p.save();
-                    p.setClipRect(item.rect);
-                    p.translate(item.rect.topLeft());
-                    p.scale(item.rect.width() / size.width(), item.rect.height() / size.height());
-                    paintOverview(p, size.width(), size.height(), *images.overview,
-                                  images.overviewView);
-                    p.restore();
-                }
+                p.drawImage(item.rect,
+                            item.picture == ReportPicture::Panel ? images.panel : images.overview);
                 break;
             case PlacedItem::Text:
                 p.setPen(Qt::black);
@@ -430,6 +431,12 @@ OverviewView visitOverviewView(const ReportLogs& logs) {
     view.to = static_cast<double>(logs.to) + 1;
     view.fields = defaultOverviewFields();
     return view;
+}
+
+QImage overviewPicture(const OverviewSet& set, const OverviewView& view, int width, int height) {
+    QtSurface surface(width, height);
+    renderOverview(surface, width, height, set, view);
+    return surface.image().copy();
 }
 
 }  // namespace kvx

@@ -5,7 +5,6 @@
 #include <QFont>
 #include <QImage>
 #include <QRectF>
-#include <QSize>
 #include <QString>
 #include <cstdint>
 #include <string>
@@ -27,14 +26,15 @@ inline constexpr double kReportMinPoints = 9.0;
 
 struct ReportImages {
     QImage panel;
-    // The overview of the visit's hours, drawn on the page as vectors; null for none.
-    const OverviewSet* overview = nullptr;
-    OverviewView overviewView;
-    QSize overviewSize{1600, 1100};  // the picture's own units; the page scales it
+    QImage overview;
 };
 
 // The overview's view of the visit: its whole time range, the default strips.
 OverviewView visitOverviewView(const ReportLogs& logs);
+// The overview plot of the set for the view, drawn by the overview's strip plot on a
+// QtSurface. Small enough that its lettering stays legible at the page's width.
+QImage overviewPicture(const OverviewSet& set, const OverviewView& view, int width = 1000,
+                       int height = 760);
 
 // One thing placed on a page, in the device's units (rect inside the page).
 struct PlacedItem {

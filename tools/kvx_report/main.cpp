@@ -195,8 +195,7 @@ int main(int argc, char** argv) {
             return fail(error);
     }
     if (!in.logs.files.empty()) {
-        images.overview = &set;
-        images.overviewView = visitOverviewView(in.logs);
+        images.overview = overviewPicture(set, visitOverviewView(in.logs));
     }
 
     const ServiceReport report = buildServiceReport(in);
