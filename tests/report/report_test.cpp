@@ -216,7 +216,8 @@ TEST(ReportLayout, EveryTextStaysOnItsPageAndNoRowIsSplit) {
                     << item.text.toStdString();
                 if (item.table == 0 && item.row >= 0) pagesOfRow[item.row].insert(p);
                 if (item.table == 0 && item.row < 0 && item.text == "Text") ++headsOnPage[p];
-                if (item.table < 0) textBack += item.text.toStdString();
+                if (item.table < 0 && !item.text.startsWith("KVX serial 1"))
+                    textBack += item.text.toStdString();
             }
         }
         ASSERT_EQ(pagesOfRow.size(), 300u);
