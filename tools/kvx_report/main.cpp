@@ -28,7 +28,7 @@ struct Options {
 };
 
 const char* kUsage =
-    "Usage: kvx-report --settings FILE --logs DIR [options] --out FILE.pdf\n"
+    "Usage: kvx-report --settings FILE [--logs DIR] [options] --out FILE.pdf\n"
     "       kvx-report --port NAME [--slave N] [--logs DIR] [options] --out FILE.pdf\n"
     "\n"
     "Writes the service report: the controller's identity and the date, the panel, the\n"
