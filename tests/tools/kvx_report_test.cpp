@@ -176,6 +176,20 @@ TEST_F(KvxReport, OfflineReportHoldsEverySectionAndValueOnBothPapers) {
     }
 }
 
+// The panel of a chosen logged moment shows that record: the spike logged at 14:20:00.
+TEST_F(KvxReport, ThePanelShowsTheRecordOfTheMomentAskedFor) {
+    writeLogs();
+    const std::string pdf = dir.file("out/at.pdf");
+    const test::ToolRun r = report({"--settings", dir.file("settings.csv"), "--logs",
+                                    dir.file("logs"), "--at", "2014-05-24T14:20", "--out", pdf});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string t = text(pdf);
+    EXPECT_NE(t.find("The panel at the logged moment 2014-05-24 14:20:00 (record 600 of"),
+              std::string::npos)
+        << t;
+    EXPECT_NE(t.find("Exhaust temperature 1400.00 F"), std::string::npos) << t;
+}
+
 TEST_F(KvxReport, WithoutABackupEveryScreenIsListedInEngineeringUnits) {
     const std::string pdf = dir.file("out/report.pdf");
     const test::ToolRun r = report({"--settings", dir.file("settings.csv"), "--out", pdf});
@@ -240,8 +254,10 @@ TEST_F(KvxReport, BadInputIsRefusedByNameAndLeavesNoPdf) {
     write(dir.file("other/notes.txt"), "nothing to see");
     std::filesystem::create_directories(dir.file("fake"));
     write(dir.file("fake/log_2014_5_24_13.log"), std::string(84 * 20, '\xff'));
+    writeLogs();  // 2014-05-24 13:00 to 14:59
     const std::string out = dir.file("out/r.pdf");
     const std::string settings = dir.file("settings.csv");
+    const std::string logs = dir.file("logs");
     struct Case {
         std::vector<std::string> args;
         const char* says;
@@ -266,6 +282,14 @@ TEST_F(KvxReport, BadInputIsRefusedByNameAndLeavesNoPdf) {
          1},
         {{"--port", dir.file("no-such-port"), "--out", out}, "no-such-port", 1},
         {{"--settings", settings, "--out", dir.file("out/none/r.pdf")}, "none", 1},
+        // a day without files, a moment outside the logs
+        {{"--settings", settings, "--logs", logs, "--from", "2014-05-25", "--to", "2014-05-25T23",
+          "--out", out},
+         "no log files between",
+         1},
+        {{"--settings", settings, "--logs", logs, "--at", "2014-05-24T16:00", "--out", out},
+         "no logged record at 2014-05-24 16:00:00",
+         1},
         {{"--settings", settings, "--paper", "a5", "--out", out}, "--paper", 2},
         {{"--settings", settings}, "--out", 2},
         {{"--out", out}, "--settings", 2},
