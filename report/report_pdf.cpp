@@ -163,7 +163,12 @@ class Layouter {
         layout.beginLayout();
         for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
             line.setLineWidth(width);
-            lines.push_back(text.mid(line.textStart(), line.textLength()).trimmed());
+            // A line keeps its indent; the spaces a break falls on are dropped.
+            QString part = text.mid(line.textStart(), line.textLength());
+            while (!part.isEmpty() && part.back().isSpace())
+                part.chop(1);
+            if (!lines.empty()) part = part.trimmed();
+            lines.push_back(part);
         }
         layout.endLayout();
         return lines;
