@@ -18,7 +18,9 @@ namespace kvx {
 int OverviewColumns::columnOf(double time) const {
     const double s = step();
     if (s <= 0) return 0;
-    const double q = std::floor((time - from) / s);
+    // A microsecond's grace: a column's start time, computed as from + x * step, is in column
+    // x even where rounding a calendar time (some 1e-7 s) puts it just below.
+    const double q = std::floor((time - from + 1e-6) / s);
     // Far outside the range: clamp before the conversion, which would overflow.
     return static_cast<int>(std::clamp(q, -1.0, static_cast<double>(width)));
 }
@@ -76,18 +78,19 @@ std::string joinPath(const std::string& folder, const char* name) {
     return folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
+// The reader of the file being reduced: one file open at a time, however many the set holds
+// (a view of months touches thousands).
 struct FileReaders {
-    explicit FileReaders(std::size_t n) : readers(n), opened(n, false) {}
-    // The reader of a file, opened at first use; null when it cannot be opened.
+    // The reader of file i, opened at first use; null when it cannot be opened.
     const LogReader* get(std::size_t i, const std::string& path) {
-        if (!opened[i]) {
-            opened[i] = true;
-            readers[i].open(path);
+        if (i != current) {
+            current = i;
+            reader.open(path);
         }
-        return readers[i].isOpen() ? &readers[i] : nullptr;
+        return reader.isOpen() ? &reader : nullptr;
     }
-    std::vector<LogReader> readers;
-    std::vector<bool> opened;
+    LogReader reader;
+    std::size_t current = static_cast<std::size_t>(-1);
 };
 
 // The records of one bucket with their verdicts and plot times.
@@ -309,7 +312,7 @@ OverviewColumns OverviewSet::reduce(double from, double to, int width) const {
     };
     auto inRange = [&](int x) { return x >= 0 && x < c.width; };
 
-    FileReaders readers(files_.size());
+    FileReaders readers;
     BucketRecords raw;
 
     // The valid bucket before the current one, in file order with the files in time order.
