@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <vector>
 
+#include "app/core/program_settings.h"
 #include "base/command_line.h"
 #include "base/program_directory.h"
 #include "display/panel.h"
@@ -166,7 +168,13 @@ int main(int argc, char** argv) {
 
     ReportImages images;
     if (!o.port.empty()) {
-        RtuDeviceLink link(programDirectory(o.dataDir));
+        const std::string programDir = programDirectory(o.dataDir);
+        RtuDeviceLink link(programDir);
+        // A modbus-tls port's files come from the viewer's settings file, as for kvx-probe.
+        ProgramSettings settings;
+        std::vector<std::string> problems;
+        readOptionsFile(programDir, settings, problems);
+        link.setTlsFiles(settings.tls);
         if (link.openConnection(o.port) != 0) {
             const std::string why = link.lastOpenError();
             return fail("cannot open " + cli::printable(o.port) + (why.empty() ? "" : ": " + why));
