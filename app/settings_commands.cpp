@@ -217,7 +217,7 @@ void SettingsCommands::serviceReport() {
 
     ReportImages images;
     images.panel = panelPicture(PanelInputs{*in.panel, image, status, ranges, 1});
-    if (!in.logs.files.empty()) images.overview = overviewPicture(set, visitOverviewView(in.logs));
+    if (!in.logs.files.empty()) images.overview = overviewDrawing(set, visitOverviewView(in.logs));
     if (const std::string why = writeReportPdf(buildServiceReport(in), images, r.paper, r.output);
         !why.empty())
         return box(why);

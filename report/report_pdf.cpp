@@ -20,6 +20,7 @@
 #include "log/log_player.h"
 #include "log/log_result.h"
 #include "overview/channel_table.h"
+#include "overview/overview_export.h"
 
 namespace kvx {
 namespace {
@@ -196,8 +197,9 @@ class Layouter {
 
     // The picture's size on the page: the content's width, at most 60 % of a page's height.
     QSizeF pictureSize(ReportPicture which) const {
-        const QSize size =
-            (which == ReportPicture::Panel ? images_.panel : images_.overview).size();
+        const QSize size = which == ReportPicture::Panel ? images_.panel.size()
+                           : images_.overview            ? images_.overviewSize
+                                                         : QSize();
         if (size.width() <= 0 || size.height() <= 0) return {};
         double w = out_.content.width();
         double h = w * size.height() / size.width();
@@ -322,8 +324,17 @@ void paintPage(QPainter& p, const std::vector<PlacedItem>& items, const ReportIm
                 p.drawLine(item.rect.topLeft(), item.rect.topRight());
                 break;
             case PlacedItem::Picture:
-                p.drawImage(item.rect,
-                            item.picture == ReportPicture::Panel ? images.panel : images.overview);
+                if (item.picture == ReportPicture::Panel) {
+                    p.drawImage(item.rect, images.panel);
+                } else if (images.overview) {
+                    const QSize size = images.overviewSize;
+                    p.save();
+                    p.setClipRect(item.rect);
+                    p.translate(item.rect.topLeft());
+                    p.scale(item.rect.width() / size.width(), item.rect.height() / size.height());
+                    images.overview(p, size.width(), size.height());
+                    p.restore();
+                }
                 break;
             case PlacedItem::Text:
                 p.setPen(Qt::black);
@@ -438,10 +449,11 @@ OverviewView visitOverviewView(const ReportLogs& logs) {
     return view;
 }
 
-QImage overviewPicture(const OverviewSet& set, const OverviewView& view, int width, int height) {
-    QtSurface surface(width, height);
-    renderOverview(surface, width, height, set, view);
-    return surface.image().copy();
+std::function<void(QPainter&, int, int)> overviewDrawing(const OverviewSet& set,
+                                                         const OverviewView& view) {
+    return [&set, view](QPainter& painter, int width, int height) {
+        paintOverview(painter, width, height, set, view);
+    };
 }
 
 }  // namespace kvx

@@ -5,8 +5,10 @@
 #include <QFont>
 #include <QImage>
 #include <QRectF>
+#include <QSize>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,7 @@
 #include "report/report_content.h"
 
 class QPaintDevice;
+class QPainter;
 
 namespace kvx {
 
@@ -26,15 +29,18 @@ inline constexpr double kReportMinPoints = 9.0;
 
 struct ReportImages {
     QImage panel;
-    QImage overview;
+    // The overview of the visit, drawn on the page as vectors (its text stays text) into a
+    // picture of overviewSize units that the page scales; empty: none.
+    std::function<void(QPainter&, int width, int height)> overview;
+    QSize overviewSize{1000, 760};
 };
 
 // The overview's view of the visit: its whole time range, the default strips.
 OverviewView visitOverviewView(const ReportLogs& logs);
-// The overview plot of the set for the view, drawn by the overview's strip plot on a
-// QtSurface. Small enough that its lettering stays legible at the page's width.
-QImage overviewPicture(const OverviewSet& set, const OverviewView& view, int width = 1000,
-                       int height = 760);
+// The overview of the set for the view, as ReportImages::overview draws it. The set must
+// outlive the drawing.
+std::function<void(QPainter&, int, int)> overviewDrawing(const OverviewSet& set,
+                                                         const OverviewView& view);
 
 // One thing placed on a page, in the device's units (rect inside the page).
 struct PlacedItem {

@@ -166,9 +166,9 @@ TEST_F(KvxReport, OfflineReportHoldsEverySectionAndValueOnBothPapers) {
               "Settings changed", "Against the backup before.csv", "41 load_sp0 100.0 kW 123.4 kW",
               "107 low_batt_limit 12.0 V 12.6 V", "Event log",
               "Not read: the event log is held by the controller", "Overview of the visit",
-              "Logged from 2014-05-24 13:00 to 2014-05-24 14:59", "Technician's notes",
-              "Replaced the gas flow sensor.", "Calibrated the fuel pressure schedule.",
-              "page 1 of"}) {
+              "Logged from 2014-05-24 13:00 to 2014-05-24 14:59", "engine_speed (RPM)",
+              "exhaust_temp (F)", "Technician's notes", "Replaced the gas flow sensor.",
+              "Calibrated the fuel pressure schedule.", "page 1 of"}) {
             EXPECT_NE(t.find(expected), std::string::npos) << expected << "\n" << t;
         }
         // Unchanged settings are not listed.

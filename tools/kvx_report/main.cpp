@@ -203,7 +203,7 @@ int main(int argc, char** argv) {
             return fail(error);
     }
     if (!in.logs.files.empty()) {
-        images.overview = overviewPicture(set, visitOverviewView(in.logs));
+        images.overview = overviewDrawing(set, visitOverviewView(in.logs));
     }
 
     const ServiceReport report = buildServiceReport(in);
