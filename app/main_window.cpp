@@ -49,6 +49,8 @@ constexpr const char* kSettingsCannotBeWritten = "settings cannot be written fro
 constexpr const char* kSettingsCannotBeRead = "its settings cannot be read from here.";
 constexpr const char* kAlarmCannotBeAcknowledged = "its alarm cannot be acknowledged from here.";
 constexpr const char* kEventLogCannotBeRead = "its event log cannot be read from here.";
+constexpr const char* kServiceReportCannotBeRead =
+    "its identity, settings and event log for a service report cannot be read from here.";
 constexpr const char* kCannotBeStopped = "it cannot be stopped or started from here.";
 
 }  // namespace
@@ -176,6 +178,9 @@ std::vector<CommandEntry> MainWindow::commandTable() {
          writes(&SettingsCommands::emailMessaging)},
         {"Tools", res::kCmdEventLog, "Event Log", 0, always,
          controllerCommand(kEventLogCannotBeRead, [this] { settingsCommands_->eventLog(); })},
+        {"Tools", res::kCmdServiceReport, "Service Report...", 0, always,
+         controllerCommand(kServiceReportCannotBeRead,
+                           [this] { settingsCommands_->serviceReport(); })},
 
         {"View", res::kCmdLeftBank, "Left Bank", 0, always, [this] { selectedBank_ = 1; }},
         {"View", res::kCmdRightBank, "Right Bank", 0, always, [this] { selectedBank_ = 2; }},

@@ -13,19 +13,10 @@ bool isEngineeringName(std::string_view name) {
 
 std::vector<EngineeringValue> engineeringValues(const LiveData& live, int selectedBank,
                                                 int indicatorType) {
-    const DisplayValues d = computeDisplayValues(live, selectedBank);
-    const char* load = isKilowattIndicator(indicatorType) ? "kW" : "HP";
-    const double values[kEngineeringValueCount] = {
-        d.engineSpeed, d.engineHp,     d.substitutionRate, d.engineLoad,   d.dieselFlow, d.gasFlow,
-        d.vibration,   d.vibrationMax, d.exhaustTemp,      d.pressureFdbk, d.pressureSp, d.actuator,
-    };
-    const char* units[kEngineeringValueCount] = {
-        "rpm", "HP", "%", load, "LPH", "SCFM", "in/s", "in/s", "F", "in. W.C.", "in. W.C.", "",
-    };
     std::vector<EngineeringValue> out;
     out.reserve(kEngineeringValueCount);
-    for (int i = 0; i < kEngineeringValueCount; ++i)
-        out.push_back({std::string(kEngineeringNames[i]), values[i], units[i]});
+    for (const PanelReading& r : panelReadings(live, selectedBank, indicatorType))
+        out.push_back({r.name, r.value, r.unit});
     return out;
 }
 

@@ -76,4 +76,23 @@ std::string exhaustChannelName(int exhaustTempLimit) {
     return format("EXHAUST TEMP /%i/", exhaustTempLimit);
 }
 
+std::vector<PanelReading> panelReadings(const LiveData& live, int selectedBank, int indicatorType) {
+    const DisplayValues d = computeDisplayValues(live, selectedBank);
+    const char* load = isKilowattIndicator(indicatorType) ? "kW" : "HP";
+    return {
+        {"engine_speed", "Engine speed", d.engineSpeed, "rpm"},
+        {"engine_hp", "Engine power", d.engineHp, "HP"},
+        {"substitution_rate", "Substitution rate", d.substitutionRate, "%"},
+        {"engine_load", "Engine load", d.engineLoad, load},
+        {"diesel_flow", "Diesel flow", d.dieselFlow, "LPH"},
+        {"gas_flow", "Gas flow", d.gasFlow, "SCFM"},
+        {"vibration", "Vibration", d.vibration, "in/s"},
+        {"vibration_max", "Vibration maximum", d.vibrationMax, "in/s"},
+        {"exhaust_temp", "Exhaust temperature", d.exhaustTemp, "F"},
+        {"pressure_feedback", "Pressure feedback", d.pressureFdbk, "in. W.C."},
+        {"pressure_setpoint", "Pressure set-point", d.pressureSp, "in. W.C."},
+        {"actuator", "Actuator", d.actuator, ""},
+    };
+}
+
 }  // namespace kvx

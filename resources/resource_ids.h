@@ -79,5 +79,6 @@ inline constexpr int kCmdRightBank = 40053;
 inline constexpr int kCmdEmailMessaging = 40054;
 inline constexpr int kCmdFlowControl = 40055;
 inline constexpr int kCmdEventLog = 40056;
+inline constexpr int kCmdServiceReport = 40120;
 
 }  // namespace kvx::res
