@@ -732,6 +732,10 @@ std::string MainWindow::playRecord(const std::string& path, std::int64_t index) 
     return playbackResultText(result, path);
 }
 
+LogOverviewWindow* MainWindow::overviewWindow() const {
+    return overview_.data();
+}
+
 void MainWindow::logOverview() {
     if (!overview_) {
         overview_ = new LogOverviewWindow(

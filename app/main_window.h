@@ -124,7 +124,7 @@ class MainWindow : public QMainWindow, private MonitorHost {
     // so that the panel shows that record. Empty, or why the player could not get there.
     std::string playRecord(const std::string& path, std::int64_t index);
     // The log overview window, or null before Log Overview was first chosen.
-    LogOverviewWindow* overviewWindow() const { return overview_.data(); }
+    LogOverviewWindow* overviewWindow() const;
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
