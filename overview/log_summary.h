@@ -18,10 +18,12 @@
 // readSummary checks a cache file strictly, since it is outside bytes.
 #include <array>
 #include <atomic>
+#include <climits>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "log/log_file_name.h"
 #include "log/log_format.h"
 
 namespace kvx {
@@ -47,6 +49,7 @@ struct SummaryBucket {
 };
 
 struct LogSummary {
+    std::string source;  // the log file's path (absolute when it comes from the cache)
     // The log file as it was summarised: the summary holds while both still match.
     std::int64_t fileSize = 0;
     std::int64_t mtimeNs = 0;  // modification time, nanoseconds since 1970
@@ -60,6 +63,30 @@ struct LogSummary {
     std::vector<SummaryBucket> buckets;
 
     bool operator==(const LogSummary&) const = default;
+};
+
+// Tells damaged records from plausible ones as kvx-log does, for the records of one file:
+// isPlausibleLogRecord against the hour of the file's name when useHour, else without it. Fast
+// over a file's records in turn: the test against the hour, which breaks times down into local
+// time, is asked only near the ends of the span of times already found near the hour.
+class DamageJudge {
+  public:
+    DamageJudge(const std::string& path, bool useHour);
+    bool plausible(const LogRecord& record);
+    // Without the hour (a time from 1980 and 16-bit values): the first half of the judgement.
+    static bool plausibleAnyway(const LogRecord& record);
+    // The hour half alone; false without a named hour.
+    bool nearHour(std::int32_t time);
+    bool named() const { return named_; }
+
+  private:
+    LogFileHour hour_;
+    bool named_ = false;
+    bool useHour_ = false;
+    // Times known near the hour [nearLow, nearHigh] and known not to be: the times near an
+    // hour are one unbroken stretch, so anything between two near times is near too.
+    std::int64_t nearLow_ = 1, nearHigh_ = 0;
+    std::int64_t farBelow_ = INT64_MIN, farAbove_ = INT64_MAX;
 };
 
 // Reads the log at path and summarises it. False with *error ("cannot open: ...", "is a

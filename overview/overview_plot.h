@@ -1,8 +1,8 @@
 #pragma once
 // The strip plot on display's Surface: one strip per chosen channel (top to bottom in the
-// given order) with its name, unit and value scale, a shared time axis in local time at the
-// bottom, gaps left empty (shaded), alarm and shutdown marks in a band at each strip's top,
-// damaged records marked in red, and an optional cursor line.
+// given order) with its name, unit and the highest and lowest value in view, a shared time
+// axis in local time at the bottom, gaps left empty (shaded, no line across), a band of marks
+// above the strips (alarm, shutdown, damaged record), and an optional cursor line.
 //
 // Use (a window that redraws on every zoom or hover):
 //   OverviewGeometry g = layoutOverview(surface, width, height, view);
@@ -41,6 +41,7 @@ struct OverviewGeometry {
     int width = 0, height = 0;        // the whole picture
     int plotLeft = 0, plotRight = 0;  // plot columns [plotLeft, plotRight)
     int plotTop = 0, plotBottom = 0;  // the strips' rows
+    int bandTop = 0, bandBottom = 0;  // the marks above the strips: alarm, shutdown, damaged
     int axisTop = 0;                  // the time axis below the strips
     double from = 0, to = 0;
     std::vector<OverviewStrip> strips;
@@ -67,8 +68,10 @@ void drawOverview(Surface& surface, OverviewGeometry& geometry, const OverviewCo
 OverviewGeometry renderOverview(Surface& surface, int width, int height, const OverviewSet& set,
                                 const OverviewView& view);
 
-// The time axis text of a moment in local time: "13:05", "13:05:10" or "13:05:10.4" as the
-// range needs, and the date "2026-12-08" when days differ.
-std::string overviewTimeText(double time, double rangeSeconds);
+// A moment in local time as the axis and a hover show it: "13:05" when step (the precision
+// wanted, seconds) is a minute or more, "13:05:10" from a second, else "13:05:10.4".
+std::string overviewTimeText(double time, double step);
+// Its local date: "2026-12-08".
+std::string overviewDateText(double time);
 
 }  // namespace kvx

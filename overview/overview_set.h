@@ -12,6 +12,7 @@
 //   OverviewLocation at; set.locate(clickTime, at);         // the record to play
 // Times are UTC seconds (as records hold them) with a fraction: the records of one second are
 // spread across it (see recordPlotTimes), so a zoom can reach single records.
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -30,7 +31,8 @@ enum : std::uint8_t {
     kColumnData = 1,         // at least one plausible record falls in the column
     kColumnBreakBefore = 2,  // no line joins this column's data to the data before it (a gap
                              // lies between them, or nothing comes before)
-    kColumnGap = 4,          // part of a gap (no records for over kOverviewGapSeconds) lies here
+    kColumnGap = 4,          // part of a gap lies here (no records for over
+                             // kOverviewGapSeconds, or before the first, or after the last)
     kColumnAlarm = 8,        // a record with a non-zero alarm_flags
     kColumnShutdown = 16,    // a record with the local shutoff switch on (the panel's shutoff)
     kColumnDamaged = 32,     // a damaged record lies here
@@ -46,6 +48,11 @@ struct OverviewColumns {
     std::vector<std::uint32_t> records;  // plausible records per column
     std::vector<std::int16_t> lows;      // width * kLogValueCount, stored values
     std::vector<std::int16_t> highs;     // width * kLogValueCount
+    // The nearest plausible records just outside the range that a line joins to the data in
+    // it (no gap between), so a zoomed view draws the line on to its edges.
+    bool hasBefore = false, hasAfter = false;
+    double beforeTime = 0, afterTime = 0;
+    std::array<std::int16_t, kLogValueCount> before{}, after{};
 
     double step() const { return width > 0 ? (to - from) / width : 0; }
     // The column of a time (may be outside 0..width-1), and a column's start time.
@@ -61,7 +68,8 @@ struct OverviewFile {
     std::string path;
     std::string problem;                        // empty when usable; else why the file is left out
     std::shared_ptr<const LogSummary> summary;  // null when left out
-    double firstTime = 0, lastTime = 0;         // of its plausible records (summary only)
+    double firstTime = 0, endTime = 0;          // of its plausible records, as firstTime() and
+                                                // endTime() of the set
 };
 
 // The record at a moment: which file, which record (the player's index) and its time.
@@ -99,9 +107,11 @@ class OverviewSet {
 
     const std::vector<OverviewFile>& files() const { return files_; }
     std::size_t usableCount() const;
-    // The plot times of the first and last plausible record of all files (0, 0 when none).
+    // The span of all usable files: the first plausible record's time, and the end of the
+    // second of the last one (0, 0 when no file is usable). A whole-range view is
+    // reduce(firstTime(), endTime(), width).
     double firstTime() const;
-    double lastTime() const;
+    double endTime() const;
 
     // The range [from, to) in width columns. width < 1 or to <= from gives no columns.
     OverviewColumns reduce(double from, double to, int width) const;
@@ -118,9 +128,9 @@ class OverviewSet {
                        const std::function<void(const LogRecord&, double plotTime)>& visit) const;
 
   private:
-    struct Piece;
     std::shared_ptr<OverviewCache> cache_;
     std::vector<OverviewFile> files_;
+    std::vector<std::size_t> order_;  // the usable files by first time
 };
 
 }  // namespace kvx
