@@ -300,9 +300,10 @@ void LogOverviewWindow::startBuild(std::vector<std::string> files) {
     setStatus(QStringLiteral("Summarising %1 log file(s)...").arg(total));
     // The set is touched by the worker alone until its report comes back; the window goes on
     // showing (and zooming) what it showed before.
-    worker_ = std::thread([this, set, generation] {
+    worker_ = std::thread([this, set, generation, hook = buildHook_] {
         const bool completed = set->build(
-            [this, generation](std::size_t done, std::size_t) {
+            [this, generation, &hook](std::size_t done, std::size_t) {
+                if (hook) hook(done);
                 QMetaObject::invokeMethod(
                     this,
                     [this, generation, done] {
@@ -367,17 +368,16 @@ void LogOverviewWindow::finishBuild(unsigned generation, std::shared_ptr<Overvie
     }
     shown_ = std::move(set);
     cursorShown_ = false;
-    // The last record is drawn at its time; a fifth of a second more shows it whole.
     OverviewLimits limits;
     limits.all = {shown_->firstTime(),
-                  std::max(shown_->lastTime() + 0.2, shown_->firstTime() + kNarrowestSeconds)};
+                  std::max(shown_->endTime(), shown_->firstTime() + kNarrowestSeconds)};
     limits.narrowest = kNarrowestSeconds;
     plot_->setLimits(limits);
     QString text = QStringLiteral(
                        "%1 file(s), %2 to %3. Wheel or drag to zoom, + - arrows Home; "
                        "click a moment to play it.")
                        .arg(shown_->usableCount())
-                       .arg(localTimeText(shown_->firstTime()), localTimeText(shown_->lastTime()));
+                       .arg(localTimeText(shown_->firstTime()), localTimeText(shown_->endTime()));
     if (left > 0)
         text += QStringLiteral("\n%1 file(s) left out: ").arg(left) +
                 problems.join(QStringLiteral("; "));
@@ -430,15 +430,29 @@ std::pair<int, int> LogOverviewWindow::drawPlot(QtSurface& surface, OverviewSpan
 
 void LogOverviewWindow::showHover(int column) {
     hoverColumn_ = column;
-    const int c = column - geometry_.plotLeft;
+    int c = column - geometry_.plotLeft;
     if (!shown_ || column < 0 || c < 0 || c >= columns_.width) {
         hover_->setText(shown_ ? QStringLiteral("Point at the plot to read the values there.")
                                : QString());
         return;
     }
-    const double span = columns_.to - columns_.from;
-    QString text = QString::fromStdString(overviewTimeText(columns_.timeOf(c), span));
-    const std::uint8_t flags = columns_.flags[static_cast<std::size_t>(c)];
+    QString text = QString::fromStdString(overviewDateText(columns_.timeOf(c)) + " " +
+                                          overviewTimeText(columns_.timeOf(c), columns_.step()));
+    std::uint8_t flags = columns_.flags[static_cast<std::size_t>(c)];
+    if (!columns_.hasData(c) && !(flags & kColumnGap)) {
+        // Zoomed in to records, most columns lie between two of them: the line there is the
+        // record before (the one a click plays), unless a gap comes between.
+        int d = c;
+        while (d > 0 && !columns_.hasData(d) &&
+               !(columns_.flags[static_cast<std::size_t>(d)] & (kColumnGap | kColumnBreakBefore)))
+            --d;
+        if (columns_.hasData(d) && d < c) {
+            c = d;
+            flags = columns_.flags[static_cast<std::size_t>(c)];
+            text += QStringLiteral("  record at ") +
+                    QString::fromStdString(overviewTimeText(columns_.timeOf(c), columns_.step()));
+        }
+    }
     if (!columns_.hasData(c)) {
         text += (flags & kColumnGap) ? QStringLiteral("  no records logged (a gap)")
                                      : QStringLiteral("  no records here");

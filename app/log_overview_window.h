@@ -75,6 +75,9 @@ class LogOverviewWindow : public QWidget {
     // The plot's geometry as last drawn.
     const OverviewGeometry& geometry() const { return geometry_; }
 
+    // Tests: called on the worker after each file is summarised, before the progress shows it.
+    void setBuildHook(std::function<void(std::size_t done)> hook) { buildHook_ = std::move(hook); }
+
     enum Export { kExportPng = 0, kExportSvg = 1, kExportCsv = 2 };
 
   protected:
@@ -118,6 +121,7 @@ class LogOverviewWindow : public QWidget {
     double cursorTime_ = 0;
     int hoverColumn_ = -1;
 
+    std::function<void(std::size_t)> buildHook_;
     std::thread worker_;
     std::atomic<bool> cancelFlag_{false};
     unsigned generation_ = 0;  // of the build whose reports count
