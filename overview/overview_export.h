@@ -23,8 +23,10 @@ bool writeOverviewPicture(const std::string& path, int width, int height, const 
 bool writeOverviewPicture(const std::string& path, PictureFormat format, int width, int height,
                           const OverviewSet& set, const OverviewView& view, std::string* error);
 
-// Draws the overview through any QPainter (a PDF page, a printer): the painter's origin is
-// the picture's top-left corner, width x height in the painter's logical units.
+// Draws the overview through any QPainter (a PDF page, a printer) as vectors: the picture's
+// top-left corner at the painter's origin, width x height in its logical units, fonts in
+// pixels of those units (as on screen: 13 and 11). On a PDF page, scale the painter so that
+// width x height fill the wanted area, e.g. 1600 x 900 units into the text width.
 OverviewGeometry paintOverview(QPainter& painter, int width, int height, const OverviewSet& set,
                                const OverviewView& view);
 

@@ -94,14 +94,24 @@ double OverviewStrip::valueAt(int y) const {
     return low + (bottom - 1 - y) * (high - low) / (bottom - 1 - top);
 }
 
+// Far less than the spacing of any two records, far more than a double's rounding of a
+// calendar time (a few tenths of a microsecond): see OverviewColumns::columnOf.
+constexpr double kTimeHair = 1e-6;
+
 double OverviewGeometry::timeAt(int x) const {
     if (plotWidth() <= 0) return from;
-    return from + (x - plotLeft) * (to - from) / plotWidth();
+    return from + (x - plotLeft) * ((to - from) / plotWidth());
 }
 
 int OverviewGeometry::xOf(double time) const {
     if (to <= from || plotWidth() <= 0) return plotLeft;
-    const double q = std::floor((time - from) / (to - from) * plotWidth());
+    // The column as the reduction counts it (OverviewColumns::columnOf), so a time maps to the
+    // column whose values hold it, and a column's own start time maps back to it.
+    OverviewColumns columns;
+    columns.from = from;
+    columns.to = to;
+    columns.width = plotWidth();
+    const double q = std::floor((time - from + kTimeHair) / columns.step());
     return plotLeft + static_cast<int>(std::clamp(q, -1.0e6, 1.0e6));
 }
 
@@ -109,6 +119,10 @@ int OverviewGeometry::stripAt(int y) const {
     for (std::size_t i = 0; i < strips.size(); ++i)
         if (y >= strips[i].top && y < strips[i].bottom) return static_cast<int>(i);
     return -1;
+}
+
+Rgb overviewTraceColour(int index) {
+    return kTraceColours[static_cast<std::size_t>(std::max(index, 0)) % std::size(kTraceColours)];
 }
 
 std::string overviewTimeText(double time, double step) {
@@ -208,45 +222,69 @@ void scaleStrip(OverviewStrip& strip, const OverviewColumns& c, bool& any, doubl
     strip.high = dataHigh + pad;
 }
 
-void drawTimeAxis(Surface& s, const OverviewGeometry& g, const Fonts& f) {
+struct Tick {
+    double time;
+    int x;
+};
+
+// Ticks on round local times, the finest step whose labels do not touch. The offset is that of
+// the range's start: a change of the clocks within the range shifts later ticks by the change,
+// which their labels show.
+std::vector<Tick> timeTicks(const OverviewGeometry& g, const Fonts& f, double& step) {
+    std::vector<Tick> ticks;
     const double range = g.to - g.from;
-    if (range <= 0 || g.plotWidth() <= 0) return;
-    // The finest step whose labels do not touch.
+    step = kTickSteps[std::size(kTickSteps) - 1];
+    if (range <= 0 || g.plotWidth() <= 0) return ticks;
     const int labelWidth = textWidthOf(10, f.small) + 12;
-    double step = kTickSteps[std::size(kTickSteps) - 1];
     for (const double candidate : kTickSteps) {
         if (range / candidate * labelWidth <= g.plotWidth()) {
             step = candidate;
             break;
         }
     }
+    const double offset = static_cast<double>(utcOffsetAt(g.from));
+    const double first = std::ceil((g.from + offset) / step - 1e-9) * step - offset;
+    for (int k = 0;; ++k) {
+        const double t = first + k * step;
+        if (t >= g.to) break;
+        const int x = g.xOf(t + 1e-9);
+        if (x >= g.plotLeft && x < g.plotRight) ticks.push_back({t, x});
+    }
+    return ticks;
+}
+
+void drawTimeGrid(Surface& s, const OverviewGeometry& g, const std::vector<Tick>& ticks) {
+    s.setPen(Pen{kGrid, 1, PenStyle::Solid});
+    for (const Tick& t : ticks)
+        for (const OverviewStrip& strip : g.strips) {
+            s.moveTo(t.x, strip.top);
+            s.lineTo(t.x, strip.bottom);
+        }
+}
+
+void drawTimeAxis(Surface& s, const OverviewGeometry& g, const Fonts& f,
+                  const std::vector<Tick>& ticks, double step) {
+    if (g.plotWidth() <= 0) return;
     s.setPen(Pen{kFrame, 1, PenStyle::Solid});
     s.moveTo(g.plotLeft, g.axisTop);
     s.lineTo(g.plotRight, g.axisTop);
     s.selectFont(FontChoice::Small);
     s.setTransparentBackground(true);
-    // Ticks on round local times: the offset is that of the range's start (a change of the
-    // clocks within the range moves later ticks by the change, which the labels show).
-    const double offset = static_cast<double>(utcOffsetAt(g.from));
-    double first = std::ceil((g.from + offset) / step) * step - offset;
     std::string lastDate;
     int lastRight = -1000000;
-    for (double t = first; t < g.to; t += step) {
-        const int x = g.xOf(t);
-        if (x < g.plotLeft || x >= g.plotRight) continue;
-        s.setPen(Pen{kGrid, 1, PenStyle::Solid});
-        s.moveTo(x, g.plotTop);
-        s.lineTo(x, g.plotBottom);
+    for (const Tick& tick : ticks) {
+        const int x = tick.x;
         s.setPen(Pen{kFrame, 1, PenStyle::Solid});
         s.moveTo(x, g.axisTop);
         s.lineTo(x, g.axisTop + 4);
-        const std::string text = overviewTimeText(t, step);
+        const std::string text = overviewTimeText(tick.time, step);
         const int half = textWidthOf(text.size(), f.small) / 2;
         const int cx = std::clamp(x, half + 1, g.width - half - 1);
         if (cx - half <= lastRight) continue;
         drawText(s, cx, g.axisTop + 5, text, HAlign::Centre, kText);
         lastRight = cx + half;
-        const std::string date = overviewDateText(t);
+        // The date under the first label and wherever the day changes.
+        const std::string date = overviewDateText(tick.time);
         if (date != lastDate) {
             const int dHalf = textWidthOf(date.size(), f.small) / 2;
             drawText(s, std::clamp(x, dHalf + 1, g.width - dHalf - 1),
@@ -375,9 +413,13 @@ void drawOverview(Surface& surface, OverviewGeometry& g, const OverviewColumns& 
     s.setPen(Pen{kFrame, 1, PenStyle::Solid});
     s.rectangle(g.plotLeft - 1, g.bandTop, g.plotRight + 1, g.bandBottom + 1);
 
+    double tickStep = 1;
+    const std::vector<Tick> ticks = timeTicks(g, f, tickStep);
+    drawTimeGrid(s, g, ticks);
+
     for (std::size_t i = 0; i < g.strips.size(); ++i) {
         OverviewStrip& strip = g.strips[i];
-        const Rgb colour = kTraceColours[i % std::size(kTraceColours)];
+        const Rgb colour = overviewTraceColour(static_cast<int>(i));
         bool any = false;
         double dataLow = 0, dataHigh = 0;
         if (columnsFit) scaleStrip(strip, c, any, dataLow, dataHigh);
@@ -416,7 +458,7 @@ void drawOverview(Surface& surface, OverviewGeometry& g, const OverviewColumns& 
         drawTrace(s, g, c, strip, colour);
     }
 
-    drawTimeAxis(s, g, f);
+    drawTimeAxis(s, g, f, ticks, tickStep);
 
     if (view.showCursor) {
         const int x = g.xOf(view.cursor);

@@ -68,6 +68,10 @@ void drawOverview(Surface& surface, OverviewGeometry& geometry, const OverviewCo
 OverviewGeometry renderOverview(Surface& surface, int width, int height, const OverviewSet& set,
                                 const OverviewView& view);
 
+// The colour of the trace (and name) of the strip at index in the view: a legend or a hover
+// shows a strip's values in it.
+Rgb overviewTraceColour(int index);
+
 // A moment in local time as the axis and a hover show it: "13:05" when step (the precision
 // wanted, seconds) is a minute or more, "13:05:10" from a second, else "13:05:10.4".
 std::string overviewTimeText(double time, double step);

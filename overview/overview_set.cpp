@@ -18,7 +18,9 @@ namespace kvx {
 int OverviewColumns::columnOf(double time) const {
     const double s = step();
     if (s <= 0) return 0;
-    const double q = std::floor((time - from) / s);
+    // A microsecond's grace: a column's start time, computed as from + x * step, is in column
+    // x even where rounding a calendar time (some 1e-7 s) puts it just below.
+    const double q = std::floor((time - from + 1e-6) / s);
     // Far outside the range: clamp before the conversion, which would overflow.
     return static_cast<int>(std::clamp(q, -1.0, static_cast<double>(width)));
 }
