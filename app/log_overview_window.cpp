@@ -23,6 +23,7 @@
 #include "app/overview_plot_widget.h"
 #include "display/qt_surface.h"
 #include "log/log_csv.h"
+#include "log/log_file_name.h"
 #include "overview/channel_table.h"
 #include "settings/settings_file.h"
 
@@ -56,6 +57,30 @@ bool hasExtension(const std::string& path, const std::string& extension) {
     if (path.size() < extension.size()) return false;
     return std::equal(extension.rbegin(), extension.rend(), path.rbegin(),
                       [](char a, char b) { return std::tolower(a) == std::tolower(b); });
+}
+
+// The local hour of the newest log file in folder ("2026-12-07 23:00"), or empty: a range
+// without files then says where the logs are.
+QString newestLogHour(const std::string& folder) {
+    std::error_code ec;
+    std::filesystem::directory_iterator it(folder, ec), end;
+    bool found = false;
+    LogFileHour newest;
+    auto key = [](const LogFileHour& h) {
+        return ((static_cast<long>(h.year) * 13 + h.month) * 32 + h.day) * 24 + h.hour;
+    };
+    for (; !ec && it != end; it.increment(ec)) {
+        LogFileHour h;
+        if (!parseLogFileName(it->path().filename().string(), h)) continue;
+        if (!found || key(h) > key(newest)) newest = h;
+        found = true;
+    }
+    if (!found) return {};
+    return QStringLiteral("%1-%2-%3 %4:00")
+        .arg(newest.year, 4, 10, QLatin1Char('0'))
+        .arg(newest.month, 2, 10, QLatin1Char('0'))
+        .arg(newest.day, 2, 10, QLatin1Char('0'))
+        .arg(newest.hour, 2, 10, QLatin1Char('0'));
 }
 
 }  // namespace
@@ -96,16 +121,16 @@ LogOverviewWindow::LogOverviewWindow(Prompts& prompts, std::string logFolder, Pl
 
     auto* source = new QGridLayout;
     source->addWidget(new QLabel(QStringLiteral("Log folder"), this), 0, 0);
-    source->addWidget(folder_, 0, 1, 1, 5);
-    source->addWidget(browse, 0, 6);
+    source->addWidget(folder_, 0, 1, 1, 6);
+    source->addWidget(browse, 0, 7);
     source->addWidget(new QLabel(QStringLiteral("From"), this), 1, 0);
     source->addWidget(from_, 1, 1);
     source->addWidget(new QLabel(QStringLiteral("to"), this), 1, 2);
     source->addWidget(to_, 1, 3);
     source->addWidget(day, 1, 4);
     source->addWidget(open_, 1, 5);
-    source->addWidget(choose, 1, 6);
-    source->setColumnStretch(5, 1);
+    source->addWidget(choose, 1, 7);
+    source->setColumnStretch(6, 1);
 
     // The strips: ticked ones are shown, top to bottom in the list's order.
     strips_ = new QListWidget(this);
@@ -264,8 +289,11 @@ void LogOverviewWindow::openRange() {
     std::string error;
     std::vector<std::string> files = findLogFiles(folder, from, to, &error);
     if (files.empty()) {
-        setStatus(QString::fromStdString(error.empty() ? "No log files in " + folder : error),
-                  true);
+        QString text = QString::fromStdString(error.empty() ? "No log files in " + folder : error);
+        const QString newest = newestLogHour(folder);
+        if (!newest.isEmpty())
+            text += QStringLiteral(".\nThe newest log file in the folder is of %1.").arg(newest);
+        setStatus(text, true);
         return;
     }
     startBuild(std::move(files));
@@ -436,8 +464,10 @@ void LogOverviewWindow::showHover(int column) {
                                : QString());
         return;
     }
-    QString text = QString::fromStdString(overviewDateText(columns_.timeOf(c)) + " " +
-                                          overviewTimeText(columns_.timeOf(c), columns_.step()));
+    // The column's middle: where a click there plays from.
+    const double middle = columns_.timeOf(c) + columns_.step() / 2;
+    QString text = QString::fromStdString(overviewDateText(middle) + " " +
+                                          overviewTimeText(middle, columns_.step()));
     std::uint8_t flags = columns_.flags[static_cast<std::size_t>(c)];
     if (!columns_.hasData(c) && !(flags & kColumnGap)) {
         // Zoomed in to records, most columns lie between two of them: the line there is the
@@ -482,11 +512,15 @@ void LogOverviewWindow::showHover(int column) {
 
 void LogOverviewWindow::clicked(int column) {
     if (!shown_ || geometry_.plotWidth() <= 0) return;
-    // The last record drawn in the clicked column (or, in a column without one, the last one
-    // before it): the column's end is not its own.
-    const double end = geometry_.timeAt(column + 1);
-    OverviewLocation at;
-    if (!shown_->locate(std::nextafter(end, -std::numeric_limits<double>::infinity()), at)) {
+    // The record at the column's middle, as its hover says: the last one drawn at or before
+    // the middle when that lies in the column, else the last one drawn in the column (zoomed
+    // in to records, the one record there), else the last one before it.
+    const double start = geometry_.timeAt(column), end = geometry_.timeAt(column + 1);
+    OverviewLocation at, last;
+    const bool inColumnOrBefore =
+        shown_->locate(std::nextafter(end, -std::numeric_limits<double>::infinity()), last);
+    if (!shown_->locate((start + end) / 2, at) || at.plotTime < start) at = last;
+    if (!inColumnOrBefore) {
         setStatus(QStringLiteral("No record lies at or before that moment."), true);
         return;
     }

@@ -262,8 +262,24 @@ TEST_F(LogOverviewTest, AClickPlaysTheRecordDrawnThereAndHoverShowsItsValues) {
         EXPECT_TRUE(w.currentView().showCursor);
     }
 
-    // A click in the hour without files plays the last record before it.
+    // Zoomed out, a column holds many records: the one played lies in the column, at its
+    // middle as far as records go.
     p->showAll();
+    p->axis();  // drawn for the new span
+    {
+        const OverviewGeometry& all = w.geometry();
+        const int x = all.xOf(static_cast<double>(start + 100));
+        const double c0 = all.timeAt(x), c1 = all.timeAt(x + 1);
+        ASSERT_GT(c1 - c0, 2.0);
+        plays.clear();
+        QTest::mouseClick(p, Qt::LeftButton, Qt::NoModifier, QPoint(x, 60));
+        ASSERT_EQ(plays.size(), 1u);
+        const double played = start + plays[0].index / 5 + (plays[0].index % 5) / 5.0;
+        EXPECT_GE(played, c0);
+        EXPECT_LT(played, c1);
+        EXPECT_NEAR(played, (c0 + c1) / 2, 0.2);
+    }
+    // A click in the hour without files plays the last record before it.
     const auto [l2, r2] = p->axis();
     (void)r2;
     plays.clear();
@@ -383,7 +399,8 @@ TEST_F(LogOverviewTest, InputThatIsNotADayOfLogsGetsAMessageNotACrash) {
                  f << "PK\x03\x04 not a log at all " << i;
          },
          24, 25, "None of the 1 file(s) holds records"},
-        {"a day with no files", [] {}, 26, 27, "no log files between"},
+        {"a day with no files", [] {}, 26, 27,
+         "newest log file in the folder is of 2014-05-24 13:00"},
         {"an end before the start", [] {}, 25, 24, "must come after its start"},
     };
     for (const Case& c : cases) {
