@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QDateTimeEdit>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -90,7 +91,8 @@ LogOverviewWindow::LogOverviewWindow(Prompts& prompts, std::string logFolder, Pl
     : QWidget(parent, Qt::Window),
       prompts_(prompts),
       playRecord_(std::move(playRecord)),
-      cache_(cache ? std::move(cache) : OverviewCache::shared()) {
+      cache_(cache ? std::move(cache) : OverviewCache::shared()),
+      exportFolder_(QDir::homePath().toStdString()) {
     setObjectName(QStringLiteral("logOverview"));
     setWindowTitle(QStringLiteral("Log Overview"));
     setAttribute(Qt::WA_DeleteOnClose, false);
@@ -236,6 +238,7 @@ LogOverviewWindow::LogOverviewWindow(Prompts& prompts, std::string logFolder, Pl
         r.filters = {{"Log Files", "log_*.log"}, {"All Files", "*"}};
         r.initialDir = folder_->text().toStdString();
         std::vector<std::string> paths = prompts_.openFileNames(r);
+        backInFront();
         if (!paths.empty()) openFiles(std::move(paths));
     });
     connect(strips_, &QListWidget::itemChanged, this, [this] {
@@ -401,6 +404,8 @@ void LogOverviewWindow::finishBuild(unsigned generation, std::shared_ptr<Overvie
                   std::max(shown_->endTime(), shown_->firstTime() + kNarrowestSeconds)};
     limits.narrowest = kNarrowestSeconds;
     plot_->setLimits(limits);
+    // The keys zoom at once, without a click into the plot first.
+    plot_->setFocus(Qt::OtherFocusReason);
     QString text = QStringLiteral(
                        "%1 file(s), %2 to %3. Wheel or drag to zoom, + - arrows Home; "
                        "click a moment to play it.")
@@ -480,7 +485,8 @@ void LogOverviewWindow::showHover(int column) {
             c = d;
             flags = columns_.flags[static_cast<std::size_t>(c)];
             text += QStringLiteral("  record at ") +
-                    QString::fromStdString(overviewTimeText(columns_.timeOf(c), columns_.step()));
+                    QString::fromStdString(overviewTimeText(
+                        columns_.timeOf(c) + columns_.step() / 2, columns_.step()));
         }
     }
     if (!columns_.hasData(c)) {
@@ -553,20 +559,25 @@ std::string LogOverviewWindow::chooseSavePath(const char* title, const char* fil
     FileDialogRequest r;
     r.title = title;
     r.filters = {{filterName, std::string("*") + extension}};
-    r.initialDir = folder_->text().toStdString();
+    // Not the log folder: the archive's and the agent's may be read-only, and are read by
+    // other tools.
+    r.initialDir = exportFolder_;
     r.initialName = std::string("overview") + extension;
     // The question comes from here, with No as the default.
     r.confirmOverwrite = false;
     std::string path = prompts_.saveFileName(r);
+    backInFront();
     if (path.empty()) return {};
     if (!hasExtension(path, extension)) path += extension;
     std::error_code ec;
     if (std::filesystem::exists(path, ec)) {
         const std::string text = path + " already exists.\nDo you want to replace it?";
-        if (prompts_.messageBox(text, title, BoxIcon::Question, BoxButtons::YesNoDefaultNo,
-                                false) != kAnswerYes)
-            return {};
+        const int answer =
+            prompts_.messageBox(text, title, BoxIcon::Question, BoxButtons::YesNoDefaultNo, false);
+        backInFront();
+        if (answer != kAnswerYes) return {};
     }
+    exportFolder_ = std::filesystem::path(path).parent_path().string();
     return path;
 }
 
@@ -621,6 +632,13 @@ void LogOverviewWindow::exportCsv() {
     setStatus(QStringLiteral("Saved %1 record(s) in view as %2.")
                   .arg(rows)
                   .arg(QString::fromStdString(path)));
+}
+
+void LogOverviewWindow::backInFront() {
+    // The prompts belong to the main window, which a window manager raises with them.
+    if (!isVisible()) return;
+    raise();
+    activateWindow();
 }
 
 void LogOverviewWindow::setStatus(const QString& text, bool problem) {

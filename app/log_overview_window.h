@@ -97,11 +97,13 @@ class LogOverviewWindow : public QWidget {
     // the user stepped back.
     std::string chooseSavePath(const char* title, const char* filterName, const char* extension);
     void setStatus(const QString& text, bool problem = false);
+    void backInFront();
     void showWholeDay();
 
     Prompts& prompts_;
     PlayRecord playRecord_;
     std::shared_ptr<OverviewCache> cache_;
+    std::string exportFolder_;  // where the last export went
     QLineEdit* folder_ = nullptr;
     QDateTimeEdit* from_ = nullptr;
     QDateTimeEdit* to_ = nullptr;

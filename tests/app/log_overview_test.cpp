@@ -341,6 +341,8 @@ TEST_F(LogOverviewTest, ExportsThePictureAndTheRecordsInViewAndAsksBeforeReplaci
     ASSERT_EQ(prompts.fileDialogs.size(), 1u);
     EXPECT_TRUE(prompts.fileDialogs[0].save);
     EXPECT_FALSE(prompts.fileDialogs[0].request.confirmOverwrite);
+    // Never into the log folder unasked; then where the last export went.
+    EXPECT_NE(prompts.fileDialogs[0].request.initialDir, logs.string());
     const std::string csv = readFile(dir / "view.csv");
     std::string expected = csvHeaderRow();
     for (int n = 100; n < 150; ++n)
@@ -349,6 +351,7 @@ TEST_F(LogOverviewTest, ExportsThePictureAndTheRecordsInViewAndAsksBeforeReplaci
 
     prompts.fileAnswers.push_back((dir / "view.png").string());
     w.exportAction(LogOverviewWindow::kExportPng)->trigger();
+    EXPECT_EQ(prompts.fileDialogs.back().request.initialDir, dir.string());
     QImage png((dir / "view.png").c_str());
     ASSERT_FALSE(png.isNull()) << w.statusText().toStdString();
     EXPECT_EQ(png.size(), w.plot()->size());
