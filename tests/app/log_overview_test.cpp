@@ -22,12 +22,16 @@
 #include <iterator>
 #include <sstream>
 
+#include "app/main_window.h"
 #include "app/overview_plot_widget.h"
 #include "app/overview_span.h"
 #include "log/log_csv.h"
 #include "log/log_file_name.h"
 #include "log/log_reader.h"
+#include "log/log_result.h"
 #include "log/log_writer.h"
+#include "resources/resource_ids.h"
+#include "tests/support/fake_link.h"
 #include "ui/scripted_prompts.h"
 #include "window_harness.h"
 
@@ -463,6 +467,67 @@ TEST_F(LogOverviewTest, TheBuildRunsBehindAProgressBarAndCancelKeepsWhatWasShown
     ASSERT_TRUE(QTest::qWaitFor([&] { return !w.building(); }, 20000));
     ASSERT_NE(w.shownSet(), nullptr);
     EXPECT_EQ(w.shownSet()->usableCount(), 8u);
+}
+
+}  // namespace
+}  // namespace kvx::test
+
+namespace kvx::test {
+namespace {
+
+// The window's side of a click: Playback entered as its command enters it, the file opened,
+// the player at the record and the panel showing it.
+class OverviewPlaybackTest : public ::testing::Test {
+  protected:
+    OverviewPlaybackTest() : dir(freshTestDir("kvx_overview_play_")) {
+        WindowParams p;
+        p.programDir = dir.string() + "/";
+        p.link = &link;
+        p.prompts = &prompts;
+        p.terminate = [](int) { ADD_FAILURE() << "the window ended the process"; };
+        window = std::make_unique<MainWindow>(p);
+    }
+    ~OverviewPlaybackTest() override {
+        window.reset();
+        fs::remove_all(dir);
+    }
+    fs::path dir;
+    FakeLink link;
+    ScriptedPrompts prompts;
+    std::unique_ptr<MainWindow> window;
+};
+
+TEST_F(OverviewPlaybackTest, PlayRecordEntersPlaybackAndShowsTheRecordAlsoOfAGrownFile) {
+    // The Tools item opens the window.
+    window->onCommand(res::kCmdLogOverview);
+    ASSERT_NE(window->overviewWindow(), nullptr);
+    EXPECT_TRUE(window->overviewWindow()->isVisible());
+    EXPECT_EQ(window->action(res::kCmdLogOverview)->text(), QStringLiteral("Log Overview..."));
+
+    const std::string path = writeHour(dir, 13, 1000);
+    const std::int64_t start = hourStart(2014, 5, 24, 13);
+    EXPECT_EQ(window->playRecord(path, 700), "");
+    EXPECT_TRUE(window->panelFeed().playback());
+    EXPECT_EQ(window->player().path(), path);
+    EXPECT_EQ(window->player().playbackPosition(), 700);
+    EXPECT_EQ(window->panelFeed().live.engine_speed, engineRecord(start, 700).values[kSpeedField]);
+
+    // The hour still being logged has grown since: its new records are reached too.
+    {
+        const LocalDateTime at{2014, 5, 24, 13, 0, 0, 0, 0};
+        LogWriter writer(dir.string(), [at] { return at; });
+        writer.openLogFile(LogWriter::kRequestHeader, 113);
+        for (int n = 1000; n < 1200; ++n)
+            writer.appendLogRecord(engineRecord(start, n));
+        writer.closeLogFile();
+    }
+    EXPECT_EQ(window->playRecord(path, 1150), "");
+    EXPECT_EQ(window->player().playbackPosition(), 1150);
+    EXPECT_EQ(window->panelFeed().live.engine_speed, engineRecord(start, 1150).values[kSpeedField]);
+
+    // A file gone since the overview was built: said, and the panel keeps its record.
+    const std::string gone = (dir / "log_2014_5_24_14.log").string();
+    EXPECT_EQ(window->playRecord(gone, 5), playbackResultText(LOG_OPEN_FAILED, gone));
 }
 
 }  // namespace
