@@ -722,7 +722,9 @@ std::string MainWindow::playRecord(const std::string& path, std::int64_t index) 
         controller_.enterPlayback();
     }
     int result = LOG_OK;
-    if (!player_.loaded() || player_.path() != path) result = player_.openFile(path);
+    // The file of the hour being logged has grown since the player opened it: open it again.
+    if (!player_.loaded() || player_.path() != path || index > player_.lastRecordIndex())
+        result = player_.openFile(path);
     if (result == LOG_OK) {
         const auto position = static_cast<std::int32_t>(
             std::clamp<std::int64_t>(index, 0, std::numeric_limits<std::int32_t>::max()));
