@@ -101,6 +101,7 @@ std::shared_ptr<const LogSummary> OverviewCache::get(const std::string& path, st
         std::lock_guard lock(mutex_);
         const auto it = memory_.find(absolute);
         if (it != memory_.end() && it->second.size == size && it->second.mtimeNs == mtimeNs) {
+            it->second.used = ++tick_;
             if (fromCache) *fromCache = true;
             return it->second.summary;
         }
@@ -116,7 +117,7 @@ std::shared_ptr<const LogSummary> OverviewCache::get(const std::string& path, st
             stored.mtimeNs != 0) {
             auto summary = std::make_shared<const LogSummary>(std::move(stored));
             std::lock_guard lock(mutex_);
-            memory_[absolute] = Entry{size, mtimeNs, summary};
+            keep(absolute, size, mtimeNs, summary);
             if (fromCache) *fromCache = true;
             return summary;
         }
@@ -130,9 +131,30 @@ std::shared_ptr<const LogSummary> OverviewCache::get(const std::string& path, st
     if (summary->mtimeNs != 0) {
         if (!file.empty()) writeCacheFile(folder_, file, serialiseSummary(*summary));
         std::lock_guard lock(mutex_);
-        memory_[absolute] = Entry{summary->fileSize, summary->mtimeNs, summary};
+        keep(absolute, summary->fileSize, summary->mtimeNs, summary);
     }
     return summary;
+}
+
+void OverviewCache::keep(const std::string& path, std::int64_t size, std::int64_t mtimeNs,
+                         std::shared_ptr<const LogSummary> summary) {
+    memory_[path] = Entry{size, mtimeNs, std::move(summary), ++tick_};
+    const auto bytesOf = [](const Entry& e) {
+        return sizeof(LogSummary) + e.summary->buckets.size() * sizeof(SummaryBucket);
+    };
+    std::size_t total = 0;
+    for (const auto& [p, e] : memory_)
+        total += bytesOf(e);
+    while (total > kMemoryBudget) {
+        auto oldest = memory_.end();
+        for (auto it = memory_.begin(); it != memory_.end(); ++it)
+            if (it->second.summary.use_count() == 1 &&
+                (oldest == memory_.end() || it->second.used < oldest->second.used))
+                oldest = it;
+        if (oldest == memory_.end()) break;  // every one is in use
+        total -= bytesOf(oldest->second);
+        memory_.erase(oldest);
+    }
 }
 
 void OverviewCache::clearMemory() {

@@ -45,14 +45,24 @@ class OverviewCache {
     // Forgets the summaries kept in memory (the files stay).
     void clearMemory();
 
+    // Summaries no set holds any more are forgotten, least recently used first, beyond this
+    // many bytes (a day's are about 1.3 MB).
+    static constexpr std::size_t kMemoryBudget = 128u << 20;
+
   private:
     struct Entry {
         std::int64_t size = 0, mtimeNs = 0;
         std::shared_ptr<const LogSummary> summary;
+        std::uint64_t used = 0;
     };
+    // Under mutex_.
+    void keep(const std::string& path, std::int64_t size, std::int64_t mtimeNs,
+              std::shared_ptr<const LogSummary> summary);
+
     std::string folder_;
     std::mutex mutex_;
     std::map<std::string, Entry> memory_;
+    std::uint64_t tick_ = 0;
 };
 
 }  // namespace kvx

@@ -222,17 +222,18 @@ bool pictureFormatOf(const std::string& path, PictureFormat& out) {
 }
 
 bool writeOverviewPicture(const std::string& path, int width, int height, const OverviewSet& set,
-                          const OverviewView& view, std::string* error) {
+                          const OverviewView& view, std::string* error, OverviewGeometry* drawn) {
     PictureFormat format;
     if (!pictureFormatOf(path, format)) {
         if (error) *error = path + ": the name must end in .png or .svg";
         return false;
     }
-    return writeOverviewPicture(path, format, width, height, set, view, error);
+    return writeOverviewPicture(path, format, width, height, set, view, error, drawn);
 }
 
 bool writeOverviewPicture(const std::string& path, PictureFormat format, int width, int height,
-                          const OverviewSet& set, const OverviewView& view, std::string* error) {
+                          const OverviewSet& set, const OverviewView& view, std::string* error,
+                          OverviewGeometry* drawn) {
     if (width < 1 || height < 1) {
         if (error) *error = "the picture needs a width and a height of at least 1 pixel";
         return false;
@@ -240,7 +241,8 @@ bool writeOverviewPicture(const std::string& path, PictureFormat format, int wid
     if (!canWrite(path, error)) return false;
     if (format == PictureFormat::Png) {
         QtSurface surface(width, height);
-        renderOverview(surface, width, height, set, view);
+        const OverviewGeometry g = renderOverview(surface, width, height, set, view);
+        if (drawn) *drawn = g;
         if (!surface.savePng(path)) {
             if (error) *error = "cannot write " + path;
             return false;
@@ -261,7 +263,8 @@ bool writeOverviewPicture(const std::string& path, PictureFormat format, int wid
         if (error) *error = "cannot write " + path;
         return false;
     }
-    paintOverview(painter, width, height, set, view);
+    const OverviewGeometry g = paintOverview(painter, width, height, set, view);
+    if (drawn) *drawn = g;
     if (!painter.end()) {
         if (error) *error = "cannot write " + path;
         return false;

@@ -18,10 +18,13 @@ enum class PictureFormat { Png, Svg };
 bool pictureFormatOf(const std::string& path, PictureFormat& out);
 
 // False with *error ("cannot write FILE: ...", "FILE: the name must end in .png or .svg").
+// *drawn (when given) receives the picture's geometry: its strips are those that fitted.
 bool writeOverviewPicture(const std::string& path, int width, int height, const OverviewSet& set,
-                          const OverviewView& view, std::string* error);
+                          const OverviewView& view, std::string* error,
+                          OverviewGeometry* drawn = nullptr);
 bool writeOverviewPicture(const std::string& path, PictureFormat format, int width, int height,
-                          const OverviewSet& set, const OverviewView& view, std::string* error);
+                          const OverviewSet& set, const OverviewView& view, std::string* error,
+                          OverviewGeometry* drawn = nullptr);
 
 // Draws the overview through any QPainter (a PDF page, a printer) as vectors: the picture's
 // top-left corner at the painter's origin, width x height in its logical units, fonts in

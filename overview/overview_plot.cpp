@@ -354,6 +354,20 @@ void drawTrace(Surface& s, const OverviewGeometry& g, const OverviewColumns& c,
         prevBottom = bottom;
         prevMid = mid;
     }
+    // Zoomed in far enough that records stand apart: each is marked with a dot, so single
+    // records can be told from the lines between them.
+    std::uint64_t records = 0;
+    for (int x = 0; x < c.width; ++x)
+        records += c.records[x];
+    if (records > 0 && records * 6 <= static_cast<std::uint64_t>(c.width)) {
+        for (int x = 0; x < c.width; ++x) {
+            if (c.records[x] != 1) continue;
+            const int y = strip.yOf(c.high(x, f));
+            s.fillRect(g.plotLeft + std::max(x - 1, 0), std::max(y - 1, strip.top),
+                       g.plotLeft + std::min(x + 2, c.width), std::min(y + 2, strip.bottom),
+                       colour);
+        }
+    }
     if (c.hasAfter) {
         // The line leaves the view towards the next record, unless a gap lies between.
         bool open = prevX >= 0;

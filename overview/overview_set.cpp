@@ -78,18 +78,19 @@ std::string joinPath(const std::string& folder, const char* name) {
     return folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
+// The reader of the file being reduced: one file open at a time, however many the set holds
+// (a view of months touches thousands).
 struct FileReaders {
-    explicit FileReaders(std::size_t n) : readers(n), opened(n, false) {}
-    // The reader of a file, opened at first use; null when it cannot be opened.
+    // The reader of file i, opened at first use; null when it cannot be opened.
     const LogReader* get(std::size_t i, const std::string& path) {
-        if (!opened[i]) {
-            opened[i] = true;
-            readers[i].open(path);
+        if (i != current) {
+            current = i;
+            reader.open(path);
         }
-        return readers[i].isOpen() ? &readers[i] : nullptr;
+        return reader.isOpen() ? &reader : nullptr;
     }
-    std::vector<LogReader> readers;
-    std::vector<bool> opened;
+    LogReader reader;
+    std::size_t current = static_cast<std::size_t>(-1);
 };
 
 // The records of one bucket with their verdicts and plot times.
@@ -311,7 +312,7 @@ OverviewColumns OverviewSet::reduce(double from, double to, int width) const {
     };
     auto inRange = [&](int x) { return x >= 0 && x < c.width; };
 
-    FileReaders readers(files_.size());
+    FileReaders readers;
     BucketRecords raw;
 
     // The valid bucket before the current one, in file order with the files in time order.
@@ -450,50 +451,82 @@ OverviewColumns OverviewSet::reduce(double from, double to, int width) const {
 
 bool OverviewSet::locate(double time, OverviewLocation& out) const {
     if (order_.empty() || !std::isfinite(time)) return false;
-    // The file for the hour of the moment, by its name; else the file whose records span it,
-    // else the last one starting at or before it.
-    std::size_t chosen = files_.size();
+    // In one file: the last plausible record drawn at or before time (first: its first one).
+    const auto inFile = [&](std::size_t fi, bool first, OverviewLocation& found) {
+        const OverviewFile& file = files_[fi];
+        const LogSummary& s = *file.summary;
+        const SummaryBucket* best = nullptr;
+        for (const SummaryBucket& b : s.buckets) {
+            if (!b.valid()) continue;
+            if (first) {
+                best = &b;
+                break;
+            }
+            if (b.firstTime <= time && (!best || b.firstTime >= best->firstTime)) best = &b;
+        }
+        if (!best) return false;
+        LogReader reader;
+        if (reader.open(file.path) != LOG_OK) return false;
+        DamageJudge judge(file.path, s.checkedAgainstHour);
+        BucketRecords raw;
+        if (!raw.read(&reader, s, *best, judge)) return false;
+        std::size_t pick = raw.records.size();
+        for (std::size_t r = 0; r < raw.records.size(); ++r) {
+            if (!raw.plausible[r]) continue;
+            if (first) {
+                pick = r;
+                break;
+            }
+            if (raw.times[r] <= time) pick = r;
+        }
+        if (pick == raw.records.size()) return false;
+        found.path = file.path;
+        found.record =
+            static_cast<std::int64_t>(best->firstRecord) + static_cast<std::int64_t>(pick);
+        found.time = raw.records[pick].time;
+        found.plotTime = raw.times[pick];
+        return true;
+    };
+
+    // The record drawn last at or before the moment, in whichever file: files are tried from
+    // the one whose records may reach latest, until none can beat the record found.
+    std::vector<std::size_t> candidates;
+    for (const std::size_t i : order_)
+        if (files_[i].firstTime <= time) candidates.push_back(i);
+    const auto reach = [&](std::size_t i) { return std::min(files_[i].endTime, time); };
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [&](std::size_t a, std::size_t b) { return reach(a) > reach(b); });
+    OverviewLocation best;
+    bool found = false;
+    for (const std::size_t i : candidates) {
+        if (found && reach(i) < best.plotTime) break;
+        OverviewLocation here;
+        if (inFile(i, false, here) && (!found || here.plotTime > best.plotTime)) {
+            best = here;
+            found = true;
+        }
+    }
+
+    // A moment of an hour whose file is there, before anything drawn in that hour: that file's
+    // first record, rather than the end of the hour before.
     const auto t = static_cast<std::int64_t>(std::floor(time));
     for (const std::size_t i : order_) {
         LogFileHour hour;
         std::int64_t start = 0, end = 0;
-        if (parseLogFileName(files_[i].path, hour) && files_[i].summary->checkedAgainstHour &&
-            hourSpan(hour, start, end) && t >= start && t < end)
-            chosen = i;
+        if (!parseLogFileName(files_[i].path, hour) || !files_[i].summary->checkedAgainstHour ||
+            !hourSpan(hour, start, end) || t < start || t >= end)
+            continue;
+        if (!found || best.plotTime < static_cast<double>(start)) {
+            OverviewLocation first;
+            if (inFile(i, true, first)) {
+                out = first;
+                return true;
+            }
+        }
+        break;
     }
-    if (chosen == files_.size()) {
-        for (const std::size_t i : order_)
-            if (files_[i].firstTime <= time) chosen = i;
-        if (chosen == files_.size()) return false;
-    }
-    const OverviewFile& file = files_[chosen];
-    const LogSummary& s = *file.summary;
-    // The bucket drawn last at or before the moment (else the first), then its record.
-    const SummaryBucket* best = nullptr;
-    const SummaryBucket* firstValid = nullptr;
-    for (const SummaryBucket& b : s.buckets) {
-        if (!b.valid()) continue;
-        if (!firstValid) firstValid = &b;
-        if (b.firstTime <= time && (!best || b.firstTime >= best->firstTime)) best = &b;
-    }
-    const bool beforeAll = best == nullptr;
-    if (beforeAll) best = firstValid;
-    LogReader reader;
-    if (reader.open(file.path) != LOG_OK) return false;
-    DamageJudge judge(file.path, s.checkedAgainstHour);
-    BucketRecords raw;
-    if (!raw.read(&reader, s, *best, judge)) return false;
-    std::size_t pick = raw.records.size();
-    for (std::size_t r = 0; r < raw.records.size(); ++r) {
-        if (!raw.plausible[r]) continue;
-        if (pick == raw.records.size() || (!beforeAll && raw.times[r] <= time)) pick = r;
-        if (beforeAll) break;
-    }
-    if (pick == raw.records.size()) return false;
-    out.path = file.path;
-    out.record = static_cast<std::int64_t>(best->firstRecord) + static_cast<std::int64_t>(pick);
-    out.time = raw.records[pick].time;
-    out.plotTime = raw.times[pick];
+    if (!found) return false;
+    out = best;
     return true;
 }
 

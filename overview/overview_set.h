@@ -116,10 +116,10 @@ class OverviewSet {
     // The range [from, to) in width columns. width < 1 or to <= from gives no columns.
     OverviewColumns reduce(double from, double to, int width) const;
 
-    // The record to play for a click at time: within the file whose records span the moment
-    // (else the last file starting at or before it), the last plausible record drawn at or
-    // before time, or the file's first one when time lies before it. False when no file is
-    // usable or time lies before every file.
+    // The record to play for a click at time: the plausible record drawn last at or before it,
+    // in whichever file holds it (an hour's file may hold the first records of the next hour);
+    // but for a moment before anything drawn in its hour, when that hour has a file, that
+    // file's first record. False when no file is usable or time lies before every record.
     bool locate(double time, OverviewLocation& out) const;
 
     // The plausible records drawn within [from, to), in time order, with their plot times (for

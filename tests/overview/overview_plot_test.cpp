@@ -147,6 +147,37 @@ TEST_F(OverviewPlotTest, NoTraceCrossesAGapAndTheTraceIsUnbrokenElsewhere) {
     }
 }
 
+// The band above the strips marks an alarm in its row at the alarm's column, and the cursor is
+// a line at its moment through band and strips.
+TEST_F(OverviewPlotTest, TheBandMarksAlarmsWhereTheyAreAndTheCursorIsDrawnAtItsMoment) {
+    std::vector<LogRecord> records =
+        test::steadyRecords(h10_ + 7200, 3600, 1, [](int) { return 0; });
+    records[1800].values[8] = 2;  // 12:30:00
+    const std::string path = dir_.file(test::logNameFor(h10_ + 7200));
+    test::writeBytes(path, test::logBytes(records));
+    OverviewSet set(std::make_shared<OverviewCache>(std::string()));
+    set.setFiles({path});
+    ASSERT_TRUE(set.build());
+    MeasuringSurface s(1000, 400);
+    OverviewView view;
+    view.from = h10_ + 7200;
+    view.to = h10_ + 10800;
+    view.fields = {15};
+    view.showCursor = true;
+    view.cursor = h10_ + 7200 + 900;  // 12:15
+    const OverviewGeometry g = renderOverview(s, 1000, 400, set, view);
+    const QImage& image = s.qt().image();
+    const int alarmRow = g.bandTop + (g.bandBottom - g.bandTop) / 6;  // the first of three rows
+    const int alarmX = g.xOf(h10_ + 7200 + 1800);
+    const auto reddish = [](QRgb p) { return qRed(p) > 180 && qBlue(p) < 80; };
+    for (int x = g.plotLeft; x < g.plotRight; ++x)
+        EXPECT_EQ(reddish(image.pixel(x, alarmRow)), x == alarmX) << "column " << x;
+    const int cursorX = g.xOf(view.cursor);
+    const auto blue = [](QRgb p) { return qBlue(p) > 200 && qRed(p) < 60; };
+    for (int y = g.strips[0].top; y < g.strips[0].bottom; y += 5)
+        EXPECT_TRUE(blue(image.pixel(cursorX, y))) << "row " << y;
+}
+
 TEST_F(OverviewPlotTest, EveryTextIsInsideThePictureAndClearOfTheOthers) {
     std::vector<int> all;
     for (int f = 0; f < kLogValueCount; ++f)

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #include "log/log_reader.h"
@@ -81,6 +82,27 @@ TEST_F(OverviewSetTest, ASingleSpikeRecordOfADayIsInItsColumnAtEveryWidth) {
             EXPECT_EQ(c.low(x, kSpeed), x == highColumn && c.records[x] == 1 ? 32000 : 1015);
         }
         EXPECT_EQ(records, 24u * 7200u);
+    }
+}
+
+// An alarm (alarm_flags non-zero) and the local shutoff switch, each in one record of an hour,
+// are flagged in that record's column and no other, at every width.
+TEST_F(OverviewSetTest, AlarmsAndShutoffsAreFlaggedInTheirColumnsOnly) {
+    const std::int64_t h10 = test::utc(2026, 12, 8, 9, 0, 0);
+    std::vector<LogRecord> records = test::steadyRecords(h10, 3600, 5, [](int) { return 0; });
+    const std::int64_t alarm = 7777, shutoff = 12001;
+    records[alarm].values[8] = 0x40;
+    records[shutoff].values[6] = 1;
+    const OverviewSet set = build({write(h10, records)});
+    for (const int width : {10, 1920, 50000}) {
+        SCOPED_TRACE("width " + std::to_string(width));
+        const OverviewColumns c = set.reduce(h10, h10 + 3600, width);
+        const int alarmColumn = c.columnOf(h10 + alarm / 5 + (alarm % 5) / 5.0);
+        const int shutoffColumn = c.columnOf(h10 + shutoff / 5 + (shutoff % 5) / 5.0);
+        for (int x = 0; x < width; ++x) {
+            EXPECT_EQ((c.flags[x] & kColumnAlarm) != 0, x == alarmColumn) << "column " << x;
+            EXPECT_EQ((c.flags[x] & kColumnShutdown) != 0, x == shutoffColumn) << "column " << x;
+        }
     }
 }
 
@@ -235,6 +257,90 @@ TEST_F(OverviewSetTest, AClickFindsTheRecordDrawnAtThatMoment) {
     }
     OverviewLocation none;
     EXPECT_FALSE(set.locate(h10 - 3600, none));
+}
+
+// The writer notices a new hour a little late, so an hour's file may hold the first records of
+// the next hour: a click there finds them, not the next file's first record.
+TEST_F(OverviewSetTest, AClickJustAfterTheHourFindsTheRecordsTheLastFileHoldsOfIt) {
+    const std::int64_t h12 = test::utc(2026, 12, 8, 11, 0, 0);
+    const std::string twelve = write(h12, test::steadyRecords(h12, 3720));  // to 13:01:59
+    const std::string thirteen = write(h12 + 3600, test::steadyRecords(h12 + 3730, 600));
+    const OverviewSet set = build({twelve, thirteen});
+    struct Click {
+        double at;  // seconds after 12:00
+        std::string file;
+        std::int64_t record;
+    };
+    const Click clicks[] = {
+        {3600, twelve, 18000}, {3660.4, twelve, 18302}, {3725, twelve, 18599},
+        {3730, thirteen, 0},   {3729.9, twelve, 18599},
+    };
+    for (const Click& click : clicks) {
+        SCOPED_TRACE("click at 12:00 + " + std::to_string(click.at) + " s");
+        OverviewLocation at;
+        ASSERT_TRUE(set.locate(h12 + click.at, at));
+        EXPECT_EQ(at.path, click.file);
+        EXPECT_EQ(at.record, click.record);
+    }
+}
+
+// What the window's worker does: progress after each file, and a cancel that stops the build
+// with the files done so far usable and the rest not yet summarised.
+TEST_F(OverviewSetTest, BuildReportsProgressAndStopsWhenCancelled) {
+    const std::int64_t h10 = test::utc(2026, 12, 8, 9, 0, 0);
+    std::vector<std::string> paths;
+    for (int h = 0; h < 4; ++h)
+        paths.push_back(write(h10 + h * 3600, test::steadyRecords(h10 + h * 3600, 60)));
+    OverviewSet set(std::make_shared<OverviewCache>(cacheDir_.path()));
+    set.setFiles(paths);
+    std::atomic<bool> cancel{false};
+    std::vector<std::pair<std::size_t, std::size_t>> calls;
+    EXPECT_FALSE(set.build(
+        [&](std::size_t done, std::size_t total) {
+            calls.emplace_back(done, total);
+            if (done == 2) cancel = true;
+        },
+        &cancel));
+    EXPECT_EQ(calls, (std::vector<std::pair<std::size_t, std::size_t>>{{1, 4}, {2, 4}}));
+    EXPECT_EQ(set.usableCount(), 2u);
+    EXPECT_EQ(set.files()[2].summary, nullptr);
+    EXPECT_EQ(set.files()[2].problem, "");
+    // Built again, it finishes (the first two from the cache).
+    cancel = false;
+    calls.clear();
+    EXPECT_TRUE(set.build(
+        [&](std::size_t done, std::size_t total) { calls.emplace_back(done, total); }, &cancel));
+    EXPECT_EQ(calls.size(), 4u);
+    EXPECT_EQ(set.usableCount(), 4u);
+}
+
+// The records in view, for an export: every plausible record drawn in [from, to), once, in
+// time order, across files; none of the damaged ones.
+TEST_F(OverviewSetTest, TheRecordsInViewAreEveryPlausibleRecordDrawnThereInOrder) {
+    const std::int64_t h10 = test::utc(2026, 12, 8, 9, 0, 0);
+    std::vector<LogRecord> ten = test::steadyRecords(h10 + 3000, 600);
+    for (std::size_t i = 0; i < ten.size(); ++i)
+        ten[i].values[0] = static_cast<std::int32_t>(i);
+    ten[2990].values[1] = 40000;  // damaged
+    std::vector<LogRecord> eleven = test::steadyRecords(h10 + 3600, 600);
+    for (std::size_t i = 0; i < eleven.size(); ++i)
+        eleven[i].values[0] = static_cast<std::int32_t>(3000 + i);
+    const OverviewSet set = build({write(h10, ten), write(h10 + 3600, eleven)});
+    std::vector<std::int32_t> seen;
+    double last = 0;
+    bool ordered = true;
+    EXPECT_TRUE(set.forEachRecord(h10 + 3590.4, h10 + 3610, [&](const LogRecord& r, double t) {
+        ordered = ordered && t > last && t >= h10 + 3590.4 && t < h10 + 3610;
+        last = t;
+        seen.push_back(r.values[0]);
+    }));
+    EXPECT_TRUE(ordered);
+    std::vector<std::int32_t> expected;
+    for (std::int32_t i = 2952; i < 3000; ++i)  // 10:59:50.4 on
+        if (i != 2990) expected.push_back(i);
+    for (std::int32_t i = 3000; i < 3050; ++i)  // to 11:00:10
+        expected.push_back(i);
+    EXPECT_EQ(seen, expected);
 }
 
 TEST(OverviewFolders, FindLogFilesNamesTheFilesOfTheHoursAskedForOrSaysWhyNone) {

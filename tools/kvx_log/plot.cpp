@@ -176,9 +176,20 @@ int runPlot(int argc, char** argv) {
     char* qtArgv[] = {argv[0], nullptr};
     QGuiApplication app(qtArgc, qtArgv);
     std::string why;
-    if (!writeOverviewPicture(out, format, width, height, set, view, &why)) {
+    OverviewGeometry drawn;
+    if (!writeOverviewPicture(out, format, width, height, set, view, &why, &drawn)) {
         std::fprintf(stderr, "kvx-log: %s\n", cli::printable(why).c_str());
         return kExitFileProblem;
+    }
+    if (drawn.strips.size() < view.fields.size()) {
+        std::string left;
+        for (std::size_t i = drawn.strips.size(); i < view.fields.size(); ++i)
+            left += std::string(i == drawn.strips.size() ? "" : ", ") +
+                    std::string(overviewChannel(view.fields[i]).name);
+        std::fprintf(stderr,
+                     "kvx-log: warning: only %zu of %zu channels fit in %dx%d; left out: %s (a "
+                     "taller --size has room for them)\n",
+                     drawn.strips.size(), view.fields.size(), width, height, left.c_str());
     }
     return status;
 }
