@@ -8,6 +8,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -83,6 +84,14 @@ QString newestLogHour(const std::string& folder) {
         .arg(newest.day, 2, 10, QLatin1Char('0'))
         .arg(newest.hour, 2, 10, QLatin1Char('0'));
 }
+
+// The wait cursor while an export writes.
+struct WaitCursor {
+    WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
 
 }  // namespace
 
@@ -591,6 +600,7 @@ void LogOverviewWindow::exportPicture(PictureFormat format) {
         chooseSavePath(png ? "Export Picture as PNG" : "Export Picture as SVG",
                        png ? "PNG Pictures" : "SVG Pictures", png ? ".png" : ".svg");
     if (path.empty()) return;
+    const WaitCursor wait;
     OverviewView view = currentView();
     view.title = (QStringLiteral("Log overview, ") + localTimeText(view.from) +
                   QStringLiteral(" to ") + localTimeText(view.to))
@@ -611,6 +621,8 @@ void LogOverviewWindow::exportCsv() {
     }
     const std::string path = chooseSavePath("Export Records in View as CSV", "CSV Files", ".csv");
     if (path.empty()) return;
+    // A day of records takes a second or two.
+    const WaitCursor wait;
     const OverviewSpan span = plot_->span();
     std::string text = csvHeaderRow();
     long rows = 0;

@@ -16,6 +16,7 @@
 #include <QWheelEvent>
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -480,6 +481,8 @@ namespace {
 class OverviewPlaybackTest : public ::testing::Test {
   protected:
     OverviewPlaybackTest() : dir(freshTestDir("kvx_overview_play_")) {
+        // The window's summaries go to the process's cache: here, not the user's.
+        ::setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
         WindowParams p;
         p.programDir = dir.string() + "/";
         p.link = &link;

@@ -68,6 +68,8 @@ TEST_F(XServer, LogOverviewClickMovesThePlaybackToTheRecordDrawnThere) {
     const fs::path logs = dir / "logs";
     fs::create_directories(logs);
     writeLogs(logs);
+    // The window's summaries go to the process's cache: here, not the user's.
+    ::setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
     {
         MainWindow window(p);
         window.startUp();
