@@ -320,7 +320,7 @@ void LogOverviewWindow::openRange(const std::string& folder, std::int64_t from, 
 
 void LogOverviewWindow::openFiles(std::vector<std::string> paths) {
     if (paths.empty()) return;
-    // The files' time order is the records', whatever order they were chosen in.
+    // A file chosen twice counts once; the set puts them in the order of their records.
     std::sort(paths.begin(), paths.end());
     paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
     startBuild(std::move(paths));

@@ -430,6 +430,28 @@ TEST_F(LogOverviewTest, InputThatIsNotADayOfLogsGetsAMessageNotACrash) {
     EXPECT_TRUE(prompts.fileDialogs.empty());
 }
 
+TEST_F(LogOverviewTest, ChosenFilesAreShownInTimeOrderAndAnUnusableOneIsNamed) {
+    LogOverviewWindow& w = make();
+    const std::string late = writeHour(logs, 15), early = writeHour(logs, 13);
+    const std::string other = (dir / "notes.txt").string();
+    std::ofstream(other) << "not a log";
+    prompts.fileListAnswers.push_back({late, other, early});
+    w.findChild<QPushButton*>(QStringLiteral("chooseFiles"))->click();
+    ASSERT_EQ(prompts.fileDialogs.size(), 1u);
+    EXPECT_FALSE(prompts.fileDialogs[0].save);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.building(); }, 20000));
+    ASSERT_NE(w.shownSet(), nullptr) << w.statusText().toStdString();
+    EXPECT_EQ(w.shownSet()->usableCount(), 2u);
+    EXPECT_NEAR(w.plot()->limits().all.from, static_cast<double>(hourStart(2014, 5, 24, 13)), 1);
+    EXPECT_TRUE(w.statusText().contains(QStringLiteral("1 file(s) left out: notes.txt")))
+        << w.statusText().toStdString();
+    // Cancelled: nothing changes.
+    prompts.fileListAnswers.push_back({});
+    w.findChild<QPushButton*>(QStringLiteral("chooseFiles"))->click();
+    EXPECT_FALSE(w.building());
+    EXPECT_EQ(w.shownSet()->usableCount(), 2u);
+}
+
 TEST_F(LogOverviewTest, TheBuildRunsBehindAProgressBarAndCancelKeepsWhatWasShown) {
     LogOverviewWindow& w = make();
     openDay(w);
