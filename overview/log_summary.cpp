@@ -26,7 +26,12 @@ bool DamageJudge::nearHour(std::int32_t time) {
     const bool known = nearLow_ <= nearHigh_;
     if (known && t >= nearLow_ && t <= nearHigh_) return true;
     if (known && (t <= farBelow_ || t >= farAbove_)) return false;
+    // The records of one second share their time: a file of another zone asks once a second.
+    if (haveLast_ && t == lastTime_) return lastNear_;
     const bool near = isNearLogFileHour(t, hour_);
+    haveLast_ = true;
+    lastTime_ = t;
+    lastNear_ = near;
     if (near) {
         nearLow_ = known ? std::min(nearLow_, t) : t;
         nearHigh_ = known ? std::max(nearHigh_, t) : t;

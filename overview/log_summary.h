@@ -87,6 +87,8 @@ class DamageJudge {
     // hour are one unbroken stretch, so anything between two near times is near too.
     std::int64_t nearLow_ = 1, nearHigh_ = 0;
     std::int64_t farBelow_ = INT64_MIN, farAbove_ = INT64_MAX;
+    bool haveLast_ = false, lastNear_ = false;
+    std::int64_t lastTime_ = 0;
 };
 
 // Reads the log at path and summarises it. False with *error ("cannot open: ...", "is a

@@ -329,7 +329,9 @@ OverviewColumns OverviewSet::reduce(double from, double to, int width) const {
         // A file wholly before the range counts only through its last valid bucket (for the
         // gap or line at the left edge); one wholly after, only through its first.
         const bool before = file.endTime <= from;
-        if (afterFound) break;
+        // Past the range: only a file that starts within it can still add to it (files may
+        // overlap in time: a copy of another unit's log in the same folder).
+        if (afterFound && file.firstTime >= to) break;
         DamageJudge judge(file.path, s.checkedAgainstHour);
         std::size_t firstBucket = 0;
         if (before) {
@@ -385,7 +387,7 @@ OverviewColumns OverviewSet::reduce(double from, double to, int width) const {
                 }
             }
             if (start >= to) {
-                if (joined && prev.bucket && prev.bucket->lastTime < to) {
+                if (joined && prev.bucket && prev.bucket->lastTime < to && !c.hasAfter) {
                     if (raw.read(readers.get(fi, file.path), s, b, judge)) {
                         for (std::size_t r = 0; r < raw.records.size(); ++r) {
                             if (!raw.plausible[r]) continue;

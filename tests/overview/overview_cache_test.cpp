@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "log/log_record_check.h"
 #include "overview_test_support.h"
 
 namespace kvx {
@@ -196,6 +197,39 @@ TEST_F(OverviewCacheTest, ACacheFolderThatCannotBeWrittenLeavesTheSummaryInMemor
     EXPECT_FALSE(fromCache);
     EXPECT_EQ(cache.get(log_, &why, nullptr, &fromCache), s);
     EXPECT_TRUE(fromCache);
+}
+
+// The quick judge of a file's records says what log_record_check says of each, whatever order
+// the times come in (it remembers the span of times near the hour), and a renamed file (no
+// record in the hour of its name) is judged without the hour, as kvx-log judges it.
+TEST_F(OverviewCacheTest, RecordsAreJudgedAsTheLogCheckJudgesThem) {
+    LogFileHour hour;
+    ASSERT_TRUE(parseLogFileName(log_, hour));
+    std::vector<std::int64_t> times;
+    for (std::int64_t t = start_ - 400; t < start_ + 3600 + 400; ++t)
+        times.push_back(t);
+    std::vector<std::int64_t> shuffled = times;
+    std::uint32_t seed = 99;
+    for (std::size_t i = shuffled.size(); i > 1; --i) {
+        seed = seed * 1103515245u + 12345u;
+        std::swap(shuffled[i - 1], shuffled[(seed >> 8) % i]);
+    }
+    for (const auto* order : {&times, &shuffled}) {
+        DamageJudge judge(log_, true);
+        int disagreements = 0;
+        for (const std::int64_t t : *order)
+            disagreements += judge.plausible(test::recordAt(t)) !=
+                             isPlausibleLogRecord(test::recordAt(t), &hour, nullptr);
+        EXPECT_EQ(disagreements, 0);
+    }
+
+    const std::string renamed = logs_.file("log_2026_12_8_15.log");
+    std::filesystem::copy_file(log_, renamed);
+    LogSummary s;
+    std::string why;
+    ASSERT_TRUE(summariseLogFile(renamed, s, &why)) << why;
+    EXPECT_FALSE(s.checkedAgainstHour);
+    EXPECT_EQ(s.damagedCount, 1);  // only the record with a value no register holds
 }
 
 }  // namespace

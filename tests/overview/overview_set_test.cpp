@@ -106,6 +106,30 @@ TEST_F(OverviewSetTest, AlarmsAndShutoffsAreFlaggedInTheirColumnsOnly) {
     }
 }
 
+// Files whose times overlap (a unit's log and a copy of another's, put in one folder): every
+// record of each is in the columns of its time.
+TEST_F(OverviewSetTest, FilesThatOverlapInTimeAreAllShown) {
+    const std::int64_t h10 = test::utc(2026, 12, 8, 9, 0, 0);
+    const std::string ten = write(h10, test::steadyRecords(h10, 3780, 1));  // 10:00 to 11:03
+    const std::string other = dir_.file("other_unit.log");
+    test::writeBytes(other, test::logBytes(test::steadyRecords(
+                                h10 + 1800, 3600, 1, [](int) { return 7; })));  // 10:30 to 11:30
+    const OverviewSet set = build({ten, other});
+    ASSERT_EQ(set.usableCount(), 2u);
+    for (const int width : {9, 900, 9000}) {
+        SCOPED_TRACE("width " + std::to_string(width));
+        const OverviewColumns c = set.reduce(h10 + 900, h10 + 3720, width);  // 10:15 to 11:02
+        std::uint64_t records = 0;
+        for (int x = 0; x < c.width; ++x) {
+            records += c.records[x];
+            if (c.timeOf(x) >= h10 + 1801 && c.hasData(x)) {
+                EXPECT_EQ(c.low(x, 0), 7) << "column " << x;
+            }
+        }
+        EXPECT_EQ(records, (3720u - 900u) + (3720u - 1800u));
+    }
+}
+
 // Gaps: a stretch of more than kOverviewGapSeconds without records, inside a file or between
 // files (an hour not logged), is shaded and has no line across it; a shorter pause is not a gap.
 TEST_F(OverviewSetTest, GapsAreGapsAndShortPausesAreNot) {
