@@ -58,6 +58,7 @@ inline constexpr int kCmdCommPort = 40006;
 inline constexpr int kCmdCommPortProperties = 40007;
 inline constexpr int kCmdReconnectAutomatically = 40100;
 inline constexpr int kCmdOpenBrokerUnit = 40101;
+inline constexpr int kCmdLogOverview = 40102;
 inline constexpr int kCmdExit = 40009;
 inline constexpr int kCmdLogEnable = 40013;
 inline constexpr int kCmdLogDisable = 40014;
