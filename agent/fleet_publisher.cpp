@@ -103,7 +103,7 @@ bool FleetPublisher::prepare(std::string& why) {
     if (!readAgentState(agent_.config().stateFolder, state_, why)) return false;
     stateWritten_ = state_;
     through_ = state_.through;
-    lastThrough_ = state_.through;
+    pacer_ = ResendPacer(state_.through);
     // A controller seen before: its topics are known before the line answers, so a line that
     // is down at start is reported at once.
     if (state_.serialKnown) startClient(state_.serial);
@@ -334,24 +334,18 @@ void FleetPublisher::work() {
         if (!journal.skipTo(static_cast<std::int64_t>(through + 1), why))
             std::fprintf(stderr, "kvx-agent: %s\n", why.c_str());
     }
-    if (through != lastThrough_) {
-        lastThrough_ = through;
-        throughMovedAt_ = now;
-        lagSeconds_ = kLagSeconds;
-    }
+    pacer_.observe(through, publishedHigh_, now);
     if (online_ && resendAt_ && (archivedEvent || now >= *resendAt_)) {
         resendAt_.reset();
-        throughMovedAt_ = now;
+        pacer_.resent(now, false);
         // What was published live since the connection is on its way to the archive, which
         // may simply not have answered for it yet: sending it again would only make
         // duplicates. Should it still be missing, the archive standing still brings it.
         startResend("connected", sessionFirstLive_ > 0 ? sessionFirstLive_ - 1 : kMaxSeqAll);
     }
     const bool resending = resendNext_ <= resendEnd_;
-    if (online_ && !resending && !resendAt_ && through < publishedHigh_ &&
-        now - throughMovedAt_ >= std::chrono::seconds(lagSeconds_)) {
-        throughMovedAt_ = now;
-        lagSeconds_ = std::min(lagSeconds_ * 2, kMostLagSeconds);
+    if (online_ && !resending && !resendAt_ && pacer_.due(now)) {
+        pacer_.resent(now, true);
         startResend("the archive stands still behind", kMaxSeqAll);
     }
     if (online_) pumpResend();

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "agent/agent.h"
+#include "agent/resend_pacer.h"
 #include "fleet/mqtt_client.h"
 #include "fleet/payloads.h"
 #include "fleet/topics.h"
@@ -36,10 +37,6 @@ class FleetPublisher final : public RecordSink {
   public:
     // Resend reads this many records ahead of the broker's acknowledgements at most.
     static constexpr std::size_t kResendWindow = 400;
-    // The archive standing still this long behind what was published starts a resend; the
-    // pause doubles while it keeps standing still, up to kMostLagSeconds.
-    static constexpr int kLagSeconds = 10;
-    static constexpr int kMostLagSeconds = 3600;
     // After a (re)connection, how long the retained `archived` may take before resending from
     // the last one known.
     static constexpr int kArchivedWaitMs = 2000;
@@ -98,9 +95,7 @@ class FleetPublisher final : public RecordSink {
     // The first record published live in this broker session (0 before any): from it on the
     // broker has taken every record as it came, so a resend after the connection stops before.
     std::uint64_t sessionFirstLive_ = 0;
-    std::uint64_t lastThrough_ = 0;
-    Clock::time_point throughMovedAt_ = Clock::now();
-    int lagSeconds_ = kLagSeconds;
+    ResendPacer pacer_;
     bool haveStatus_ = false;
     fleet::UnitState statusState_ = fleet::UnitState::Offline;
     std::string statusReason_;

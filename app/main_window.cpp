@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <new>
 
 #include "app/broker_session.h"
@@ -24,12 +25,14 @@
 #include "app/comm_port_dialog.h"
 #include "app/connecting_dialog.h"
 #include "app/core/window_texts.h"
+#include "app/log_overview_window.h"
 #include "app/panel_view.h"
 #include "app/remote_unit.h"
 #include "app/run_stop_window.h"
 #include "app/scaling_dialog.h"
 #include "app/settings_commands.h"
 #include "display/layered_qt_surface.h"
+#include "log/log_result.h"
 #include "log/playback_dialog.h"
 #include "resources/program_icon.h"
 #include "resources/resource_ids.h"
@@ -49,6 +52,8 @@ constexpr const char* kSettingsCannotBeWritten = "settings cannot be written fro
 constexpr const char* kSettingsCannotBeRead = "its settings cannot be read from here.";
 constexpr const char* kAlarmCannotBeAcknowledged = "its alarm cannot be acknowledged from here.";
 constexpr const char* kEventLogCannotBeRead = "its event log cannot be read from here.";
+constexpr const char* kServiceReportCannotBeRead =
+    "its identity, settings and event log for a service report cannot be read from here.";
 constexpr const char* kCannotBeStopped = "it cannot be stopped or started from here.";
 
 }  // namespace
@@ -89,6 +94,8 @@ MainWindow::MainWindow(WindowParams params)
 }
 
 MainWindow::~MainWindow() {
+    // Its background work ends before anything it reports to goes.
+    if (overview_) delete overview_.data();
     if (runStop_) delete runStop_.data();
 }
 
@@ -176,6 +183,10 @@ std::vector<CommandEntry> MainWindow::commandTable() {
          writes(&SettingsCommands::emailMessaging)},
         {"Tools", res::kCmdEventLog, "Event Log", 0, always,
          controllerCommand(kEventLogCannotBeRead, [this] { settingsCommands_->eventLog(); })},
+        {"Tools", res::kCmdLogOverview, "Log Overview...", 0, always, [this] { logOverview(); }},
+        {"Tools", res::kCmdServiceReport, "Service Report...", 0, always,
+         controllerCommand(kServiceReportCannotBeRead,
+                           [this] { settingsCommands_->serviceReport(); })},
 
         {"View", res::kCmdLeftBank, "Left Bank", 0, always, [this] { selectedBank_ = 1; }},
         {"View", res::kCmdRightBank, "Right Bank", 0, always, [this] { selectedBank_ = 2; }},
@@ -707,6 +718,41 @@ void MainWindow::playback() {
         return;
     }
     dialog->exec();
+}
+
+std::string MainWindow::playRecord(const std::string& path, std::int64_t index) {
+    // As the Playback command enters it; once in, a further moment only moves the player.
+    if (!feed_.playback()) {
+        endRemote();
+        controller_.enterPlayback();
+    }
+    int result = LOG_OK;
+    // The file of the hour being logged has grown since the player opened it: open it again.
+    if (!player_.loaded() || player_.path() != path || index > player_.lastRecordIndex())
+        result = player_.openFile(path);
+    if (result == LOG_OK) {
+        const auto position = static_cast<std::int32_t>(
+            std::clamp<std::int64_t>(index, 0, std::numeric_limits<std::int32_t>::max()));
+        result = player_.changePosition(position);
+    }
+    requestPanel();
+    return playbackResultText(result, path);
+}
+
+LogOverviewWindow* MainWindow::overviewWindow() const {
+    return overview_.data();
+}
+
+void MainWindow::logOverview() {
+    if (!overview_) {
+        overview_ = new LogOverviewWindow(
+            *params_.prompts, params_.programDir,
+            [this](const std::string& path, std::int64_t index) { return playRecord(path, index); },
+            this);
+    }
+    overview_->show();
+    overview_->raise();
+    overview_->activateWindow();
 }
 
 }  // namespace kvx

@@ -39,6 +39,7 @@ class QLabel;
 
 namespace kvx {
 
+class LogOverviewWindow;
 class PanelView;
 class LayeredQtSurface;
 class SettingsCommands;
@@ -118,6 +119,13 @@ class MainWindow : public QMainWindow, private MonitorHost {
     // The unit shown from the broker, or null.
     const RemoteUnitFeed* remoteUnit() const { return remote_.get(); }
 
+    // A moment chosen in the log overview: Playback entered as its command enters it, path
+    // opened in the player (unless it already plays it) and the player moved to record index,
+    // so that the panel shows that record. Empty, or why the player could not get there.
+    std::string playRecord(const std::string& path, std::int64_t index);
+    // The log overview window, or null before Log Overview was first chosen.
+    LogOverviewWindow* overviewWindow() const;
+
   protected:
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -163,6 +171,7 @@ class MainWindow : public QMainWindow, private MonitorHost {
     void portProperties();
     void scalingSettings();
     void playback();
+    void logOverview();
     void openUnitFromBroker();
     // Runs command unless a remote unit is shown, where it says the command cannot reach the
     // controller over the broker and does nothing else.
@@ -211,6 +220,7 @@ class MainWindow : public QMainWindow, private MonitorHost {
     std::map<int, QAction*> actions_;
     QPointer<ConnectingDialog> connecting_;
     QPointer<RunStopWindow> runStop_;
+    QPointer<LogOverviewWindow> overview_;
     int connectingTicks_ = 0;
     bool zoomed_ = false;
     int selectedBank_ = 1;

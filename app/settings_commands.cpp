@@ -1,9 +1,15 @@
 #include "app/settings_commands.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <ctime>
 #include <utility>
 
+#include "app/service_report_dialog.h"
 #include "model/registers.h"
+#include "overview/overview_cache.h"
+#include "report/report_sources.h"
 #include "settings/alarm_dialogs.h"
 #include "settings/calibration_dialog.h"
 #include "settings/event_log_dialog.h"
@@ -167,6 +173,55 @@ void SettingsCommands::restoreFrom(const std::string& path) {
     if (dialog.saved() &&
         std::find(written.begin(), written.end(), ref::modbus_address) != written.end())
         session_.offerAddressForNextStart();
+}
+
+void SettingsCommands::serviceReport() {
+    // The report names the controller: without its identity there is nothing to report on.
+    if (!session_.connected() || !session_.identityKnown()) {
+        session_.noticeBox(t::kNotConnected);
+        return;
+    }
+    ServiceReportDialog dialog(prompts_, session_.programDir(), window_);
+    if (dialog.exec() != QDialog::Accepted) return;
+    const ServiceReportRequest& r = dialog.request();
+    const auto box = [this](const std::string& text, BoxIcon icon = BoxIcon::Warning) {
+        prompts_.messageBox(text, "Service Report", icon, BoxButtons::Ok, true);
+    };
+    ReportInputs in;
+    in.made = static_cast<std::int64_t>(std::time(nullptr));
+    in.text = r.notes;
+    std::string error;
+    // The files first: a bad one needs no transaction.
+    if (!r.backup.empty() && !readReportBackup(r.backup, in, error)) return box(error);
+    OverviewSet set(OverviewCache::shared());
+    if (!r.logs.empty() && !findVisitLogs(r.logs, r.from, r.to, 0, set, in.logs, error))
+        return box(error);
+    struct stat st {};
+    if (::stat(r.output.c_str(), &st) == 0 &&
+        prompts_.messageBox(r.output + " already exists.\nDo you want to replace it?",
+                            "Service Report", BoxIcon::Question, BoxButtons::YesNoDefaultNo,
+                            true) != kAnswerYes)
+        return;
+
+    const SettingsContext context = session_.context();
+    InputImage image;
+    LiveStatus status;
+    DisplayRanges ranges;
+    session_.stopPolling();
+    const int rc =
+        readControllerForReport(context.link, context.slave, in, image, status, ranges, error);
+    session_.restartPolling();
+    if (rc != 0) return box("The controller could not be read: " + error + ".");
+    in.source = "controller at slave address " + std::to_string(context.slave);
+    in.logs.panelFile.clear();  // the panel as it is now
+
+    ReportImages images;
+    images.panel = panelPicture(PanelInputs{*in.panel, image, status, ranges, 1});
+    if (!in.logs.files.empty()) images.overview = overviewDrawing(set, visitOverviewView(in.logs));
+    if (const std::string why = writeReportPdf(buildServiceReport(in), images, r.paper, r.output);
+        !why.empty())
+        return box(why);
+    box("The service report was written to " + r.output + ".", BoxIcon::Information);
 }
 
 }  // namespace kvx

@@ -36,6 +36,9 @@ class SettingsCommands {
     // Download Settings: a settings file compared with the controller and written back, row by
     // row, where the user keeps the difference.
     void downloadSettings();
+    // Service Report: its dialog, then the controller read with polling stopped (restarted
+    // straight after), then the PDF.
+    void serviceReport();
 
     // The register blocks, kept for the whole run.
     BlockStore& blocks() { return session_.blocks(); }

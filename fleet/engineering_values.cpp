@@ -27,22 +27,10 @@ bool isEngineeringName(std::string_view name) {
 
 std::vector<EngineeringValue> engineeringValues(const LiveData& live, int selectedBank,
                                                 int indicatorType) {
-    const DisplayValues d = computeDisplayValues(live, selectedBank);
-    const char* load = isKilowattIndicator(indicatorType) ? "kW" : "HP";
-    const double values[kEngineeringValueCount] = {
-        d.engineSpeed, d.engineHp,     d.substitutionRate, d.engineLoad,   d.dieselFlow, d.gasFlow,
-        d.vibration,   d.vibrationMax, d.exhaustTemp,      d.pressureFdbk, d.pressureSp, d.actuator,
-    };
-    const char* units[kEngineeringValueCount] = {
-        "rpm", "HP", "%", load, "LPH", "SCFM", "in/s", "in/s", "F", "in. W.C.", "in. W.C.", "",
-    };
-    // The decimals of each register's scale (x0.1, x0.001, x0.01, ...).
-    constexpr int decimals[kEngineeringValueCount] = {0, 1, 1, 1, 1, 1, 3, 3, 0, 2, 2, 0};
     std::vector<EngineeringValue> out;
     out.reserve(kEngineeringValueCount);
-    for (int i = 0; i < kEngineeringValueCount; ++i)
-        out.push_back(
-            {std::string(kEngineeringNames[i]), atDecimals(values[i], decimals[i]), units[i]});
+    for (const PanelReading& r : panelReadings(live, selectedBank, indicatorType))
+        out.push_back({r.name, atDecimals(r.value, r.decimals), r.unit});
     return out;
 }
 

@@ -76,4 +76,23 @@ std::string exhaustChannelName(int exhaustTempLimit) {
     return format("EXHAUST TEMP /%i/", exhaustTempLimit);
 }
 
+std::vector<PanelReading> panelReadings(const LiveData& live, int selectedBank, int indicatorType) {
+    const DisplayValues d = computeDisplayValues(live, selectedBank);
+    const char* load = isKilowattIndicator(indicatorType) ? "kW" : "HP";
+    return {
+        {"engine_speed", "Engine speed", d.engineSpeed, "rpm", 0},
+        {"engine_hp", "Engine power", d.engineHp, "HP", 1},
+        {"substitution_rate", "Substitution rate", d.substitutionRate, "%", 1},
+        {"engine_load", "Engine load", d.engineLoad, load, 1},
+        {"diesel_flow", "Diesel flow", d.dieselFlow, "LPH", 1},
+        {"gas_flow", "Gas flow", d.gasFlow, "SCFM", 1},
+        {"vibration", "Vibration", d.vibration, "in/s", 3},
+        {"vibration_max", "Vibration maximum", d.vibrationMax, "in/s", 3},
+        {"exhaust_temp", "Exhaust temperature", d.exhaustTemp, "F", 0},
+        {"pressure_feedback", "Pressure feedback", d.pressureFdbk, "in. W.C.", 2},
+        {"pressure_setpoint", "Pressure set-point", d.pressureSp, "in. W.C.", 2},
+        {"actuator", "Actuator", d.actuator, "", 0},
+    };
+}
+
 }  // namespace kvx

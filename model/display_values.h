@@ -1,6 +1,7 @@
 #pragma once
 // What the panel shows, derived from LiveData on every paint.
 #include <string>
+#include <vector>
 
 #include "model/live_data.h"
 
@@ -48,5 +49,19 @@ std::string gasText(const LiveData& live, const LiveStatus& status);
 // Trend channel names with their limits: "ENGINE SPEED /%i/", "EXHAUST TEMP /%i/".
 std::string speedChannelName(int overspeed);
 std::string exhaustChannelName(int exhaustTempLimit);
+
+// One of the panel's readings with its name (as the fleet's payloads spell it), a label for a
+// person, its unit and the decimals of its register's scale (x0.01: 2).
+struct PanelReading {
+    const char* name;
+    const char* label;
+    double value;
+    const char* unit;
+    int decimals;
+};
+inline constexpr int kPanelReadingCount = 12;
+// What the panel shows for live with the bank selected (1 left, else right); the load is in kW
+// for the kilowatt indicator types, else in HP.
+std::vector<PanelReading> panelReadings(const LiveData& live, int selectedBank, int indicatorType);
 
 }  // namespace kvx

@@ -161,6 +161,12 @@ const SettingRegister* findSettingRegister(SettingsScreen screen, int reference)
     return nullptr;
 }
 
+std::string_view settingUnit(const SettingRegister& field, int indicatorType) {
+    const std::string_view unit = field.unit;
+    if (unit == "kW or HP") return indicatorType == 2 ? "HP" : "kW";
+    return unit;
+}
+
 std::string showSetting(const SettingRegister& field, std::int16_t raw) {
     char buffer[64];
     switch (field.shown) {

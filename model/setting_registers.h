@@ -56,6 +56,10 @@ std::span<const SettingRegister> settingRegisters(SettingsScreen screen);
 // The row of a register on a screen; null when the screen does not edit it.
 const SettingRegister* findSettingRegister(SettingsScreen screen, int reference);
 
+// The unit shown with the register's value: the load's "kW or HP" as the schedule screens
+// head it, HP for indicator type 2, else kW.
+std::string_view settingUnit(const SettingRegister& field, int indicatorType);
+
 // The field text for a raw register value (empty for AsRead).
 std::string showSetting(const SettingRegister& field, std::int16_t raw);
 // The raw value for typed text by the field's rule: false, with out untouched, when the text

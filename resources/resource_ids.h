@@ -58,6 +58,7 @@ inline constexpr int kCmdCommPort = 40006;
 inline constexpr int kCmdCommPortProperties = 40007;
 inline constexpr int kCmdReconnectAutomatically = 40100;
 inline constexpr int kCmdOpenBrokerUnit = 40101;
+inline constexpr int kCmdLogOverview = 40102;
 inline constexpr int kCmdExit = 40009;
 inline constexpr int kCmdLogEnable = 40013;
 inline constexpr int kCmdLogDisable = 40014;
@@ -79,5 +80,6 @@ inline constexpr int kCmdRightBank = 40053;
 inline constexpr int kCmdEmailMessaging = 40054;
 inline constexpr int kCmdFlowControl = 40055;
 inline constexpr int kCmdEventLog = 40056;
+inline constexpr int kCmdServiceReport = 40120;
 
 }  // namespace kvx::res

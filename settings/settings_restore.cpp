@@ -54,8 +54,7 @@ const SettingRegister* shownBy(int reference) {
 std::string engineering(int reference, std::int16_t raw, const SettingsImage& image) {
     const SettingRegister* r = shownBy(reference);
     if (!r) return {};
-    std::string_view unit = r->unit;
-    if (unit == "kW or HP") unit = image[ref::indicator_type - 1] == 2 ? "HP" : "kW";
+    const std::string_view unit = settingUnit(*r, image[ref::indicator_type - 1]);
     const bool unitless = unit.empty() || unit == "code" || unit == "counts" || unit == "raw";
     if (r->shown == ShowRule::Integer && unitless) return {};
     std::string text = showSetting(*r, raw);

@@ -2,6 +2,7 @@
 // Message boxes and file dialogs, behind an interface so that tests can record every box and
 // dialog and answer it.
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kvx {
@@ -27,6 +28,9 @@ struct FileDialogRequest {
     std::vector<FileFilter> filters;
     std::string initialDir;
     std::string initialName;  // the file-name field's text on opening
+    // A save dialog asks before a chosen file is replaced, unless the caller asks itself
+    // (with No as the default, which not every platform dialog has).
+    bool confirmOverwrite = true;
 };
 
 class Prompts {
@@ -40,6 +44,13 @@ class Prompts {
     // The save dialog returns the path as typed: adding an extension is the caller's rule.
     virtual std::string openFileName(const FileDialogRequest& request) = 0;
     virtual std::string saveFileName(const FileDialogRequest& request) = 0;
+    // An open dialog where several files may be chosen; none when cancelled. Where a
+    // implementation has no such dialog, the one file of openFileName.
+    virtual std::vector<std::string> openFileNames(const FileDialogRequest& request) {
+        std::string one = openFileName(request);
+        if (one.empty()) return {};
+        return {std::move(one)};
+    }
 };
 
 }  // namespace kvx

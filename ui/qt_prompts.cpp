@@ -79,15 +79,28 @@ int QtPrompts::messageBox(const std::string& text, const std::string& title, Box
     return kAnswerOk;
 }
 
+namespace {
+
+std::string firstOf(const std::vector<std::string>& paths) {
+    return paths.empty() ? std::string() : paths.front();
+}
+
+}  // namespace
+
 std::string QtPrompts::openFileName(const FileDialogRequest& request) {
-    return fileDialog(false, request);
+    return firstOf(fileDialog(false, false, request));
 }
 
 std::string QtPrompts::saveFileName(const FileDialogRequest& request) {
-    return fileDialog(true, request);
+    return firstOf(fileDialog(true, false, request));
 }
 
-std::string QtPrompts::fileDialog(bool save, const FileDialogRequest& request) {
+std::vector<std::string> QtPrompts::openFileNames(const FileDialogRequest& request) {
+    return fileDialog(false, true, request);
+}
+
+std::vector<std::string> QtPrompts::fileDialog(bool save, bool several,
+                                               const FileDialogRequest& request) {
     QFileDialog dialog(mainWindow_.data(), QString::fromStdString(request.title),
                        QString::fromStdString(request.initialDir));
     QStringList filters;
@@ -102,13 +115,19 @@ std::string QtPrompts::fileDialog(bool save, const FileDialogRequest& request) {
     }
     if (!filters.isEmpty()) dialog.setNameFilters(filters);
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog.setFileMode(save      ? QFileDialog::AnyFile
+                       : several ? QFileDialog::ExistingFiles
+                                 : QFileDialog::ExistingFile);
     // The caller adds an extension by its own rule, so the dialog must not.
     dialog.setDefaultSuffix(QString());
+    if (save && !request.confirmOverwrite) dialog.setOption(QFileDialog::DontConfirmOverwrite);
     if (!request.initialName.empty())
         dialog.selectFile(QString::fromStdString(request.initialName));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
-    return dialog.selectedFiles().front().toStdString();
+    if (dialog.exec() != QDialog::Accepted) return {};
+    std::vector<std::string> paths;
+    for (const QString& f : dialog.selectedFiles())
+        paths.push_back(f.toStdString());
+    return paths;
 }
 
 }  // namespace kvx

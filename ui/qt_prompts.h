@@ -15,9 +15,10 @@ class QtPrompts : public Prompts {
                    BoxButtons buttons, bool ownedByMainWindow) override;
     std::string openFileName(const FileDialogRequest& request) override;
     std::string saveFileName(const FileDialogRequest& request) override;
+    std::vector<std::string> openFileNames(const FileDialogRequest& request) override;
 
   private:
-    std::string fileDialog(bool save, const FileDialogRequest& request);
+    std::vector<std::string> fileDialog(bool save, bool several, const FileDialogRequest& request);
     QPointer<QWidget> mainWindow_;
 };
 

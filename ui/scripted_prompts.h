@@ -52,6 +52,14 @@ class ScriptedPrompts : public Prompts {
     std::string saveFileName(const FileDialogRequest& request) override {
         return fileDialog(true, request);
     }
+    // Several files when fileListAnswers holds an answer, else one from fileAnswers.
+    std::vector<std::string> openFileNames(const FileDialogRequest& request) override {
+        if (fileListAnswers.empty()) return Prompts::openFileNames(request);
+        fileDialogs.push_back({false, request});
+        std::vector<std::string> a = fileListAnswers.front();
+        fileListAnswers.pop_front();
+        return a;
+    }
     int count(const std::string& text) const {
         int n = 0;
         for (const auto& b : boxes)
@@ -64,6 +72,7 @@ class ScriptedPrompts : public Prompts {
     std::function<void(const RecordedBox&)> holdBox;
     std::vector<RecordedFileDialog> fileDialogs;
     std::deque<std::string> fileAnswers;  // "" cancels
+    std::deque<std::vector<std::string>> fileListAnswers;
 
   private:
     std::string fileDialog(bool save, const FileDialogRequest& request) {

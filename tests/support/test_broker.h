@@ -142,9 +142,10 @@ class TestBroker {
              << "password_file " << passwordFile.string() << '\n'
              << "acl_file " << acl.string() << '\n';
         if (options_.persistence) {
-            // What the fleet's brokers need: a queue for a long absence, saved often.
+            // What the fleet's brokers need (docs/mqtt.md): a queue for a long absence, saved
+            // once a minute and at a stop.
             conf << "persistence true\npersistence_location " << (dir_ / "data").string()
-                 << "/\nautosave_interval 1\nmax_queued_messages 1000000\n"
+                 << "/\nautosave_interval 60\nmax_queued_messages 1000000\n"
                  << "max_inflight_messages 100\n";
         } else {
             conf << "persistence false\n";

@@ -32,7 +32,7 @@ class TestBroker:
     __test__ = False  # a harness, not a test case
 
     def __init__(self, root, users=(), acl=None, persistence=False, cert=None, key=None,
-                 autosave_interval=1, max_queued_messages=1000000, max_inflight_messages=100):
+                 autosave_interval=60, max_queued_messages=1000000, max_inflight_messages=100):
         """users: (name, password) pairs, none for an anonymous broker; acl: the ACL file's
         text; persistence: kept in root/data, saved every autosave_interval seconds, with a
         queue of max_queued_messages per client."""

@@ -1,4 +1,5 @@
-// kvx-log: looks into the hourly log files and turns them into CSV for a spreadsheet.
+// kvx-log: looks into the hourly log files, turns them into CSV for a spreadsheet and plots
+// them as a picture.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include "log/log_csv.h"
 #include "log/log_file_name.h"
 #include "log/log_reader.h"
+#include "plot.h"
 
 namespace {
 
@@ -22,6 +24,8 @@ constexpr int kExitSomeSkipped = 3;  // damaged records skipped, the others give
 const char kUsage[] =
     "Usage: kvx-log info FILE...\n"
     "  or:  kvx-log csv FILE [--raw]\n"
+    "  or:  kvx-log plot FILE|FOLDER... [--from TIME] [--to TIME] [--channels LIST]\n"
+    "                    [--size WxH] --out FILE.png|FILE.svg\n"
     "  or:  kvx-log --help | --version\n";
 
 const char kHelp[] =
@@ -36,6 +40,24 @@ const char kHelp[] =
     "                   engineering units (tenths, hundredths, thousandths written out with\n"
     "                   fixed decimals)\n"
     "  csv FILE --raw   the same with the values as stored (integers)\n"
+    "  plot FILE|FOLDER...\n"
+    "                   the overview picture of the files (a folder stands for its log files):\n"
+    "                   one strip per channel against local time, each pixel column showing\n"
+    "                   the lowest and highest value of its records, so no single record is\n"
+    "                   lost; gaps without records are shaded and not joined; a band above\n"
+    "                   the strips marks alarms, shutoffs and damaged records\n"
+    "    --from TIME, --to TIME\n"
+    "                   the range shown, local time: 2026-12-08, 2026-12-08T13 or\n"
+    "                   2026-12-08T13:30[:15] (default: all the records of the files)\n"
+    "    --channels LIST\n"
+    "                   the strips, top to bottom: field names as in the CSV header, comma-\n"
+    "                   separated, or all (default: engine_speed, engine_load, diesel_flow,\n"
+    "                   gas_flow, substitution_rate, exhaust_temp, vibration, alarm_flags)\n"
+    "    --size WxH     the picture in pixels (default 1920x1080)\n"
+    "    --out FILE     the picture: FILE.png or FILE.svg\n"
+    "                   Summaries of the files are kept in $XDG_CACHE_HOME/orvik-kvx/overview\n"
+    "                   (or ~/.cache/orvik-kvx/overview), so a second plot of the same files\n"
+    "                   reads only their summaries.\n"
     "\n"
     "A file without the KVX header is read as records from its first byte. A record is damaged\n"
     "when its time is before 1980 or more than five minutes outside the hour its file is named\n"
@@ -51,7 +73,10 @@ const char kHelp[] =
     "\n"
     "Exit status: 0 every record read (even when a file ends in a partial record); 3 some\n"
     "records were damaged and skipped; 1 a file could not be read at all, is not a log or has\n"
-    "no readable record (this wins over 3 for several files); 2 bad usage.\n";
+    "no readable record (this wins over 3 for several files); 2 bad usage. For plot: 0 the\n"
+    "picture holds every record; 3 it was written but some files were left out or some\n"
+    "records were damaged (each named on standard error); 1 no picture (no readable file, no\n"
+    "record in the range, or the picture could not be written).\n";
 
 void complain(const std::string& path, const std::string& message) {
     std::fprintf(stderr, "kvx-log: %s: %s\n", path.c_str(), message.c_str());
@@ -59,7 +84,9 @@ void complain(const std::string& path, const std::string& message) {
 
 // One line, as every program of the project reports a bad command line.
 int usageError(const std::string& message) {
-    std::fprintf(stderr, "kvx-log: %s (usage: kvx-log info FILE... | csv FILE [--raw])\n",
+    std::fprintf(stderr,
+                 "kvx-log: %s (usage: kvx-log info FILE... | csv FILE [--raw] | plot FILE... "
+                 "--out FILE.png)\n",
                  message.c_str());
     return cli::kExitUsage;
 }
@@ -297,6 +324,17 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
     if (command == "--version") return cli::printVersion("kvx-log");
+    if (command == "plot") {
+        for (int i = 2; i < argc; ++i) {
+            const std::string arg = argv[i];
+            if (arg == "--") break;
+            if (arg == "--help" || arg == "-h") {
+                std::printf("%s%s", kUsage, kHelp);
+                return kExitOk;
+            }
+        }
+        return runPlot(argc, argv);
+    }
     if (command != "info" && command != "csv")
         return usageError("unknown command '" + command + "'");
 
