@@ -119,7 +119,7 @@ class Layouter {
         if (s.picture != ReportPicture::None)
             keep = lineHeight(heading) * 1.4 + gap() +
                    body * 1.3 * (static_cast<double>(s.paragraphs.size()) + 1) +
-                   pictureSize(s.picture).height();
+                   pictureSize(s.picture).page.height();
         needs(keep);
         y_ += gap() * 0.5;
         paragraph(s.title, heading);
@@ -195,29 +195,43 @@ class Layouter {
         y_ += gap() * 0.5;
     }
 
+    struct PictureSize {
+        QSizeF page;  // on the page
+        QSize units;  // what it is drawn at
+    };
+
     // The picture's size on the page: the content's width, at most 60 % of a page's height.
-    QSizeF pictureSize(ReportPicture which) const {
-        const QSize size = which == ReportPicture::Panel ? images_.panel.size()
-                           : images_.overview            ? images_.overviewSize
-                                                         : QSize();
+    // The panel is an image scaled to that; the overview is laid out for it, at the scale that
+    // sets its smallest lettering at kReportMinPoints, as tall as the page lets it (the plot
+    // keeps the strips that fit).
+    PictureSize pictureSize(ReportPicture which) const {
+        const double most = (bottom_ - out_.content.top()) * 0.6;
+        if (which == ReportPicture::Overview) {
+            if (!images_.overview) return {};
+            const double perUnit = kReportMinPoints / overviewSmallestTextSize() * kDpi / 72.0;
+            const int w = static_cast<int>(out_.content.width() / perUnit);
+            const int h = static_cast<int>(std::min(w * 0.85, most / perUnit));
+            return {QSizeF(w * perUnit, h * perUnit), QSize(w, h)};
+        }
+        const QSize size = images_.panel.size();
         if (size.width() <= 0 || size.height() <= 0) return {};
         double w = out_.content.width();
         double h = w * size.height() / size.width();
-        const double most = (bottom_ - out_.content.top()) * 0.6;
         if (h > most) {
             w *= most / h;
             h = most;
         }
-        return {w, h};
+        return {QSizeF(w, h), size};
     }
 
     void picture(ReportPicture which) {
-        const QSizeF size = pictureSize(which);
-        if (size.isEmpty()) return;
-        const double w = size.width(), h = size.height();
+        const PictureSize size = pictureSize(which);
+        if (size.page.isEmpty()) return;
+        const double w = size.page.width(), h = size.page.height();
         needs(h);
         PlacedItem item = placed(PlacedItem::Picture, QRectF(out_.content.left(), y_, w, h));
         item.picture = which;
+        item.units = size.units;
         page().push_back(item);
         y_ += h + gap();
     }
@@ -326,8 +340,8 @@ void paintPage(QPainter& p, const std::vector<PlacedItem>& items, const ReportIm
             case PlacedItem::Picture:
                 if (item.picture == ReportPicture::Panel) {
                     p.drawImage(item.rect, images.panel);
-                } else if (images.overview) {
-                    const QSize size = images.overviewSize;
+                } else if (images.overview && !item.units.isEmpty()) {
+                    const QSize size = item.units;
                     p.save();
                     p.setClipRect(item.rect);
                     p.translate(item.rect.topLeft());

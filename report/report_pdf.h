@@ -30,9 +30,10 @@ inline constexpr double kReportMinPoints = 9.0;
 struct ReportImages {
     QImage panel;
     // The overview of the visit, drawn on the page as vectors (its text stays text) into a
-    // picture of overviewSize units that the page scales; empty: none.
+    // picture of width x height units that the page scales; empty: none. The layout picks
+    // the units so that the overview's smallest lettering (overviewSmallestTextSize()) comes
+    // out at kReportMinPoints: the plot is laid out for the page, not shrunk from a screen.
     std::function<void(QPainter&, int width, int height)> overview;
-    QSize overviewSize{1000, 760};
 };
 
 // The overview's view of the visit: its whole time range, the default strips.
@@ -50,6 +51,7 @@ struct PlacedItem {
     QFont font;                // Text
     int table = -1, row = -1;  // a table cell's: which table of the report, which row (-1 head)
     ReportPicture picture = ReportPicture::None;
+    QSize units;  // Picture: the size the picture is drawn at (scaled to rect)
 };
 
 struct ReportLayout {
