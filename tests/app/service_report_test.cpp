@@ -189,5 +189,19 @@ TEST_F(ServiceReportTest, TheDialogRefusesWhatIsNotATimeOrAFile) {
     EXPECT_FALSE(fs::exists(dir / "r.pdf"));
 }
 
+// The report's panel is of the bank the window shows.
+TEST_F(ServiceReportTest, ThePanelIsOfTheBankTheWindowShows) {
+    start();
+    window->onCommand(res::kCmdRightBank);
+    const fs::path out = dir / "right.pdf";
+    answerDialog(fs::path(), out, "");
+    window->onCommand(res::kCmdServiceReport);
+    ASSERT_FALSE(prompts.boxes.empty());
+    ASSERT_EQ(prompts.boxes.back().icon, BoxIcon::Information) << prompts.boxes.back().text;
+    const std::string t = pdfText(out);
+    EXPECT_NE(t.find("Mode (right bank)"), std::string::npos) << t;
+    EXPECT_EQ(t.find("Mode (left bank)"), std::string::npos) << t;
+}
+
 }  // namespace
 }  // namespace kvx::test
