@@ -175,7 +175,7 @@ void SettingsCommands::restoreFrom(const std::string& path) {
         session_.offerAddressForNextStart();
 }
 
-void SettingsCommands::serviceReport() {
+void SettingsCommands::serviceReport(int selectedBank) {
     // The report names the controller: without its identity there is nothing to report on.
     if (!session_.connected() || !session_.identityKnown()) {
         session_.noticeBox(t::kNotConnected);
@@ -190,6 +190,7 @@ void SettingsCommands::serviceReport() {
     ReportInputs in;
     in.made = static_cast<std::int64_t>(std::time(nullptr));
     in.text = r.notes;
+    in.selectedBank = selectedBank;
     std::string error;
     // The files first: a bad one needs no transaction.
     if (!r.backup.empty() && !readReportBackup(r.backup, in, error)) return box(error);
@@ -216,7 +217,7 @@ void SettingsCommands::serviceReport() {
     in.logs.panelFile.clear();  // the panel as it is now
 
     ReportImages images;
-    images.panel = panelPicture(PanelInputs{*in.panel, image, status, ranges, 1});
+    images.panel = panelPicture(PanelInputs{*in.panel, image, status, ranges, in.selectedBank});
     if (!in.logs.files.empty()) images.overview = overviewDrawing(set, visitOverviewView(in.logs));
     if (const std::string why = writeReportPdf(buildServiceReport(in), images, r.paper, r.output);
         !why.empty())

@@ -37,8 +37,8 @@ class SettingsCommands {
     // row, where the user keeps the difference.
     void downloadSettings();
     // Service Report: its dialog, then the controller read with polling stopped (restarted
-    // straight after), then the PDF.
-    void serviceReport();
+    // straight after), then the PDF; its panel of the bank the window shows (1 left, 2 right).
+    void serviceReport(int selectedBank);
 
     // The register blocks, kept for the whole run.
     BlockStore& blocks() { return session_.blocks(); }
