@@ -195,7 +195,10 @@ void SettingsCommands::serviceReport(int selectedBank) {
     // The files first: a bad one needs no transaction.
     if (!r.backup.empty() && !readReportBackup(r.backup, in, error)) return box(error);
     OverviewSet set(OverviewCache::shared());
-    if (!r.logs.empty() && !findVisitLogs(r.logs, r.from, r.to, 0, set, in.logs, error))
+    if (!r.logs.empty() && !findVisitLogs(r.logs, r.from, r.to, 0, set, in.logs, error,
+                                          [this](std::size_t done, std::size_t) {
+                                              if (reportBuildHook_) reportBuildHook_(done);
+                                          }))
         return box(error);
     struct stat st {};
     if (::stat(r.output.c_str(), &st) == 0 &&

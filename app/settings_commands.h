@@ -5,6 +5,8 @@
 // settings layer's; this puts the dialogs between them.
 #include <QPointer>
 #include <QWidget>
+#include <cstddef>
+#include <functional>
 #include <string>
 
 #include "app/core/monitor_controller.h"
@@ -40,6 +42,11 @@ class SettingsCommands {
     // straight after), then the PDF; its panel of the bank the window shows (1 left, 2 right).
     void serviceReport(int selectedBank);
 
+    // Tests: called on the report's worker after each log file is summarised.
+    void setReportBuildHook(std::function<void(std::size_t done)> hook) {
+        reportBuildHook_ = std::move(hook);
+    }
+
     // The register blocks, kept for the whole run.
     BlockStore& blocks() { return session_.blocks(); }
 
@@ -51,6 +58,7 @@ class SettingsCommands {
     SettingsSession session_;
     Prompts& prompts_;
     QPointer<QWidget> window_;
+    std::function<void(std::size_t)> reportBuildHook_;
 };
 
 }  // namespace kvx
