@@ -13,6 +13,7 @@
 #include "app/core/monitor_host.h"
 #include "app/core/program_settings.h"
 #include "app/core/settings_session.h"
+#include "app/service_report_dialog.h"
 #include "link/device_link.h"
 #include "settings/register_block.h"
 #include "settings/screen_table.h"
@@ -54,6 +55,10 @@ class SettingsCommands {
     // The password dialog; true when a code was accepted.
     bool passwordGate();
     void restoreFrom(const std::string& path);
+    // The visit's log files summarised on a worker behind a progress dialog with Cancel, the
+    // window going on meanwhile. False with error, or with error empty when cancelled.
+    bool summariseVisit(const ServiceReportRequest& request, OverviewSet& set, ReportLogs& logs,
+                        std::string& error);
 
     SettingsSession session_;
     Prompts& prompts_;
