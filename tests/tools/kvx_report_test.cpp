@@ -115,6 +115,25 @@ class KvxReport : public ::testing::Test {
         return sizes;
     }
 
+    // The resolution (pixels per inch across the page) each picture of the PDF is shown at;
+    // empty when pdfimages fails.
+    std::vector<double> pictureResolutions(const std::string& pdf) {
+        const test::ToolRun r = test::runProgram(PDFIMAGES_PATH, {"-list", pdf}, dir);
+        std::vector<double> ppi;
+        if (r.status != 0) return ppi;
+        std::istringstream lines(r.out);
+        std::string line;
+        while (std::getline(lines, line)) {
+            // page num type width height color comp bpc enc interp object ID x-ppi ...
+            std::istringstream fields(line);
+            std::vector<std::string> f;
+            for (std::string word; fields >> word;)
+                f.push_back(word);
+            if (f.size() > 12 && f[2] == "image") ppi.push_back(std::atof(f[12].c_str()));
+        }
+        return ppi;
+    }
+
     std::string pageSize(const std::string& pdf) {
         const test::ToolRun r = test::runProgram(PDFINFO_PATH, {pdf}, dir);
         const auto at = r.out.find("Page size:");
@@ -202,6 +221,11 @@ TEST_F(KvxReport, OfflineReportHoldsEverySectionAndValueOnBothPapers) {
         const std::vector<double> sizes = fontSizes(pdf);
         ASSERT_FALSE(sizes.empty());
         EXPECT_GE(*std::min_element(sizes.begin(), sizes.end()), 9.0);
+        // The panel is a picture: its smallest lettering (the window's 11-pixel font) is 9 pt
+        // or more on the page when the picture is shown at 11 / 9 inch per 72 pixels or less.
+        const std::vector<double> ppi = pictureResolutions(pdf);
+        ASSERT_EQ(ppi.size(), 1u);
+        EXPECT_LE(ppi[0], 72.0 * 11 / 9);
         // Unchanged settings are not listed.
         EXPECT_EQ(t.find("pressure_sp0"), std::string::npos);
         std::filesystem::remove(pdf);
