@@ -264,7 +264,8 @@ void SettingsCommands::serviceReport(int selectedBank) {
     in.logs.panelFile.clear();  // the panel as it is now
 
     ReportImages images;
-    images.panel = panelPicture(PanelInputs{*in.panel, image, status, ranges, in.selectedBank});
+    images.panel = panelPicture(PanelInputs{*in.panel, image, status, ranges, in.selectedBank},
+                                panelPictureSize(r.paper));
     if (!in.logs.files.empty()) images.overview = overviewDrawing(set, visitOverviewView(in.logs));
     if (const std::string why = writeReportPdf(buildServiceReport(in), images, r.paper, r.output);
         !why.empty())
