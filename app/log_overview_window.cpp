@@ -269,7 +269,7 @@ LogOverviewWindow::LogOverviewWindow(Prompts& prompts, std::string logFolder, Pl
 }
 
 LogOverviewWindow::~LogOverviewWindow() {
-    stopWorker();
+    build_.stop();
 }
 
 void LogOverviewWindow::closeEvent(QCloseEvent* event) {
@@ -327,11 +327,10 @@ void LogOverviewWindow::openFiles(std::vector<std::string> paths) {
 }
 
 void LogOverviewWindow::startBuild(std::vector<std::string> files) {
-    stopWorker();
+    build_.stop();
     auto set = std::make_shared<OverviewSet>(cache_);
     set->setFiles(std::move(files));
     const std::size_t total = set->files().size();
-    const unsigned generation = ++generation_;
     progress_->setRange(0, static_cast<int>(total));
     progress_->setValue(0);
     progress_->setVisible(true);
@@ -340,43 +339,28 @@ void LogOverviewWindow::startBuild(std::vector<std::string> files) {
     setStatus(QStringLiteral("Summarising %1 log file(s)...").arg(total));
     // The set is touched by the worker alone until its report comes back; the window goes on
     // showing (and zooming) what it showed before.
-    worker_ = std::thread([this, set, generation, hook = buildHook_] {
-        const bool completed = set->build(
-            [this, generation, &hook](std::size_t done, std::size_t) {
-                if (hook) hook(done);
-                QMetaObject::invokeMethod(
-                    this,
-                    [this, generation, done] {
-                        if (generation == generation_) progress_->setValue(static_cast<int>(done));
-                    },
-                    Qt::QueuedConnection);
-            },
-            &cancelFlag_);
-        QMetaObject::invokeMethod(
-            this, [this, set, generation, completed] { finishBuild(generation, set, completed); },
-            Qt::QueuedConnection);
-    });
-}
-
-void LogOverviewWindow::stopWorker() {
-    if (!worker_.joinable()) return;
-    cancelFlag_ = true;
-    worker_.join();
-    cancelFlag_ = false;
+    build_.start(
+        [set, hook = buildHook_](const BackgroundBuild::Progress& progress,
+                                 const std::atomic<bool>& cancel) {
+            return set->build(
+                [&](std::size_t done, std::size_t all) {
+                    if (hook) hook(done);
+                    progress(done, all);
+                },
+                &cancel);
+        },
+        [this](std::size_t done, std::size_t) { progress_->setValue(static_cast<int>(done)); },
+        [this, set](bool completed) { finishBuild(set, completed); });
 }
 
 void LogOverviewWindow::cancelBuild() {
-    if (!worker_.joinable()) return;
+    if (!build_.running()) return;
     // The worker's report still comes, and says it was cancelled.
-    cancelFlag_ = true;
+    build_.cancel();
     cancel_->setEnabled(false);
 }
 
-void LogOverviewWindow::finishBuild(unsigned generation, std::shared_ptr<OverviewSet> set,
-                                    bool completed) {
-    if (generation != generation_) return;
-    if (worker_.joinable()) worker_.join();
-    cancelFlag_ = false;
+void LogOverviewWindow::finishBuild(std::shared_ptr<OverviewSet> set, bool completed) {
     progress_->setVisible(false);
     cancel_->setVisible(false);
     const std::size_t total = set->files().size();

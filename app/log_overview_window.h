@@ -10,9 +10,9 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "app/background_build.h"
 #include "app/overview_span.h"
 #include "overview/overview_cache.h"
 #include "overview/overview_export.h"
@@ -58,7 +58,7 @@ class LogOverviewWindow : public QWidget {
     // Stops a build in progress; what was shown stays.
     void cancelBuild();
 
-    bool building() const { return worker_.joinable(); }
+    bool building() const { return build_.running(); }
     // The set shown, or null before a build succeeded.
     const OverviewSet* shownSet() const { return shown_.get(); }
     OverviewPlotWidget* plot() const { return plot_; }
@@ -85,8 +85,7 @@ class LogOverviewWindow : public QWidget {
 
   private:
     void startBuild(std::vector<std::string> files);
-    void finishBuild(unsigned generation, std::shared_ptr<OverviewSet> set, bool completed);
-    void stopWorker();
+    void finishBuild(std::shared_ptr<OverviewSet> set, bool completed);
     std::pair<int, int> drawPlot(QtSurface& surface, OverviewSpan span);
     void showHover(int column);
     void clicked(int column);
@@ -124,9 +123,7 @@ class LogOverviewWindow : public QWidget {
     int hoverColumn_ = -1;
 
     std::function<void(std::size_t)> buildHook_;
-    std::thread worker_;
-    std::atomic<bool> cancelFlag_{false};
-    unsigned generation_ = 0;  // of the build whose reports count
+    BackgroundBuild build_{this};
 };
 
 }  // namespace kvx

@@ -186,7 +186,7 @@ std::vector<CommandEntry> MainWindow::commandTable() {
         {"Tools", res::kCmdLogOverview, "Log Overview...", 0, always, [this] { logOverview(); }},
         {"Tools", res::kCmdServiceReport, "Service Report...", 0, always,
          controllerCommand(kServiceReportCannotBeRead,
-                           [this] { settingsCommands_->serviceReport(); })},
+                           [this] { settingsCommands_->serviceReport(selectedBank_); })},
 
         {"View", res::kCmdLeftBank, "Left Bank", 0, always, [this] { selectedBank_ = 1; }},
         {"View", res::kCmdRightBank, "Right Bank", 0, always, [this] { selectedBank_ = 2; }},

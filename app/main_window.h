@@ -94,6 +94,7 @@ class MainWindow : public QMainWindow, private MonitorHost {
     LogWriter& logWriter() { return log_; }
     LogPlayer& player() { return player_; }
     TimerTable& timers() { return timers_; }
+    SettingsCommands& settingsCommands() { return *settingsCommands_; }
     bool zoomed() const { return zoomed_; }
     int selectedBank() const { return selectedBank_; }
     QString statusPart(int i) const;

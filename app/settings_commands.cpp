@@ -1,11 +1,14 @@
 #include "app/settings_commands.h"
 
 #include <sys/stat.h>
+#include <QEventLoop>
+#include <QProgressDialog>
 
 #include <algorithm>
 #include <ctime>
 #include <utility>
 
+#include "app/background_build.h"
 #include "app/service_report_dialog.h"
 #include "model/registers.h"
 #include "overview/overview_cache.h"
@@ -175,7 +178,49 @@ void SettingsCommands::restoreFrom(const std::string& path) {
         session_.offerAddressForNextStart();
 }
 
-void SettingsCommands::serviceReport() {
+bool SettingsCommands::summariseVisit(const ServiceReportRequest& r, OverviewSet& set,
+                                      ReportLogs& logs, std::string& error) {
+    QProgressDialog progress(QStringLiteral("Summarising the visit's log files..."),
+                             QStringLiteral("Cancel"), 0, 0, window_.data());
+    progress.setObjectName(QStringLiteral("serviceReportProgress"));
+    progress.setWindowTitle(QStringLiteral("Service Report"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(0);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    QEventLoop loop;
+    bool found = false, completed = false;
+    BackgroundBuild build(&progress);
+    QObject::connect(&progress, &QProgressDialog::canceled, &progress,
+                     [&build] { build.cancel(); });
+    // The worker alone touches set, logs and error until its end is reported.
+    build.start(
+        [&, hook = reportBuildHook_](const BackgroundBuild::Progress& report,
+                                     const std::atomic<bool>& cancel) {
+            found = findVisitLogs(
+                r.logs, r.from, r.to, 0, set, logs, error,
+                [&](std::size_t done, std::size_t total) {
+                    if (hook) hook(done);
+                    report(done, total);
+                },
+                &cancel);
+            return !cancel;
+        },
+        [&progress](std::size_t done, std::size_t total) {
+            progress.setMaximum(static_cast<int>(total));
+            progress.setValue(static_cast<int>(done));
+        },
+        [&](bool ranToTheEnd) {
+            completed = ranToTheEnd;
+            loop.quit();
+        });
+    progress.show();
+    loop.exec();
+    if (!completed) error.clear();
+    return completed && found;
+}
+
+void SettingsCommands::serviceReport(int selectedBank) {
     // The report names the controller: without its identity there is nothing to report on.
     if (!session_.connected() || !session_.identityKnown()) {
         session_.noticeBox(t::kNotConnected);
@@ -190,12 +235,15 @@ void SettingsCommands::serviceReport() {
     ReportInputs in;
     in.made = static_cast<std::int64_t>(std::time(nullptr));
     in.text = r.notes;
+    in.selectedBank = selectedBank;
     std::string error;
     // The files first: a bad one needs no transaction.
     if (!r.backup.empty() && !readReportBackup(r.backup, in, error)) return box(error);
     OverviewSet set(OverviewCache::shared());
-    if (!r.logs.empty() && !findVisitLogs(r.logs, r.from, r.to, 0, set, in.logs, error))
-        return box(error);
+    if (!r.logs.empty() && !summariseVisit(r, set, in.logs, error)) {
+        if (!error.empty()) box(error);
+        return;
+    }
     struct stat st {};
     if (::stat(r.output.c_str(), &st) == 0 &&
         prompts_.messageBox(r.output + " already exists.\nDo you want to replace it?",
@@ -216,7 +264,8 @@ void SettingsCommands::serviceReport() {
     in.logs.panelFile.clear();  // the panel as it is now
 
     ReportImages images;
-    images.panel = panelPicture(PanelInputs{*in.panel, image, status, ranges, 1});
+    images.panel = panelPicture(PanelInputs{*in.panel, image, status, ranges, in.selectedBank},
+                                panelPictureSize(r.paper));
     if (!in.logs.files.empty()) images.overview = overviewDrawing(set, visitOverviewView(in.logs));
     if (const std::string why = writeReportPdf(buildServiceReport(in), images, r.paper, r.output);
         !why.empty())

@@ -5,12 +5,15 @@
 // settings layer's; this puts the dialogs between them.
 #include <QPointer>
 #include <QWidget>
+#include <cstddef>
+#include <functional>
 #include <string>
 
 #include "app/core/monitor_controller.h"
 #include "app/core/monitor_host.h"
 #include "app/core/program_settings.h"
 #include "app/core/settings_session.h"
+#include "app/service_report_dialog.h"
 #include "link/device_link.h"
 #include "settings/register_block.h"
 #include "settings/screen_table.h"
@@ -37,8 +40,13 @@ class SettingsCommands {
     // row, where the user keeps the difference.
     void downloadSettings();
     // Service Report: its dialog, then the controller read with polling stopped (restarted
-    // straight after), then the PDF.
-    void serviceReport();
+    // straight after), then the PDF; its panel of the bank the window shows (1 left, 2 right).
+    void serviceReport(int selectedBank);
+
+    // Tests: called on the report's worker after each log file is summarised.
+    void setReportBuildHook(std::function<void(std::size_t done)> hook) {
+        reportBuildHook_ = std::move(hook);
+    }
 
     // The register blocks, kept for the whole run.
     BlockStore& blocks() { return session_.blocks(); }
@@ -47,10 +55,15 @@ class SettingsCommands {
     // The password dialog; true when a code was accepted.
     bool passwordGate();
     void restoreFrom(const std::string& path);
+    // The visit's log files summarised on a worker behind a progress dialog with Cancel, the
+    // window going on meanwhile. False with error, or with error empty when cancelled.
+    bool summariseVisit(const ServiceReportRequest& request, OverviewSet& set, ReportLogs& logs,
+                        std::string& error);
 
     SettingsSession session_;
     Prompts& prompts_;
     QPointer<QWidget> window_;
+    std::function<void(std::size_t)> reportBuildHook_;
 };
 
 }  // namespace kvx

@@ -244,6 +244,10 @@ void QtSurface::reset() {
     d.painter.setRenderHints(d.freshHints, true);
 }
 
+int QtSurface::smallestTextSize() {
+    return makeFont(FontChoice::Small).pixelSize();
+}
+
 int QtSurface::width() const {
     return d_->image.width();
 }

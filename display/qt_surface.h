@@ -43,6 +43,9 @@ class QtSurface : public Surface {
 
     int width() const;
     int height() const;
+    // The smallest lettering the surface sets, in pixels: a picture that must show no text under
+    // N points on paper is printed at this / N pixels per point or fewer.
+    static int smallestTextSize();
     TextMetrics metricsOf(FontChoice font) const;
     // The advance width text() gives this text in a font.
     int textWidth(FontChoice font, std::string_view text) const;

@@ -28,6 +28,9 @@ QColor toQColor(Rgb c) {
 QFont makeFont(FontChoice choice) {
     QFont f(QStringLiteral("DejaVu Sans Condensed"));
     f.setStyleHint(QFont::SansSerif);
+    // No ligatures: a PDF's or SVG's text then reads back letter for letter ("diesel_flow",
+    // not "diesel_\uFB02ow") when searched or copied.
+    f.setStyleStrategy(QFont::PreferNoShaping);
     if (choice == FontChoice::Small) {
         f.setPixelSize(11);
         f.setWeight(QFont::Normal);
@@ -270,6 +273,10 @@ bool writeOverviewPicture(const std::string& path, PictureFormat format, int wid
         return false;
     }
     return true;
+}
+
+int overviewSmallestTextSize() {
+    return makeFont(FontChoice::Small).pixelSize();
 }
 
 OverviewGeometry paintOverview(QPainter& painter, int width, int height, const OverviewSet& set,

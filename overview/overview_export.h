@@ -30,6 +30,10 @@ bool writeOverviewPicture(const std::string& path, PictureFormat format, int wid
 // top-left corner at the painter's origin, width x height in its logical units, fonts in
 // pixels of those units (as on screen: 13 and 11). On a PDF page, scale the painter so that
 // width x height fill the wanted area, e.g. 1600 x 900 units into the text width.
+// The smallest lettering paintOverview sets, in the picture's units: a page that must show no
+// text under N points draws the picture at N / this points per unit or more.
+int overviewSmallestTextSize();
+
 OverviewGeometry paintOverview(QPainter& painter, int width, int height, const OverviewSet& set,
                                const OverviewView& view);
 

@@ -32,6 +32,9 @@ constexpr double kTitlePt = 18, kHeadingPt = 14, kCaptionPt = 11, kBodyPt = 10, 
                  kFooterPt = 9;
 static_assert(kTablePt >= kReportMinPoints && kFooterPt >= kReportMinPoints &&
               kBodyPt >= kReportMinPoints);
+// What the panel's landscape page holds besides the picture: the footer and a caption line,
+// with room to spare (the layout checks; a smaller picture is never scaled up past the width).
+constexpr double kPanelPageReservePt = 52;
 
 QFont reportFont(double points, bool bold = false) {
     QFont font(QStringLiteral("DejaVu Sans"));
@@ -82,7 +85,6 @@ class Layouter {
         // The footer's line stands in the bottom margin's upper part, inside the content.
         out_.content = out_.page.adjusted(m, m, -m, -m);
         footerHeight_ = lineHeight(reportFont(kFooterPt)) * 2.4;
-        bottom_ = out_.content.bottom() - footerHeight_;
         newPage();
     }
 
@@ -91,8 +93,8 @@ class Layouter {
         const int n = static_cast<int>(out_.pages.size());
         for (int i = 0; i < n; ++i) {
             const double h = lineHeight(font);
-            const QRectF rect(out_.content.left(), out_.content.bottom() - h, out_.content.width(),
-                              h);
+            const QRectF content = out_.contentRect(static_cast<std::size_t>(i));
+            const QRectF rect(content.left(), content.bottom() - h, content.width(), h);
             PlacedItem rule = placed(PlacedItem::Rule,
                                      QRectF(rect.left(), rect.top() - h * 0.3, rect.width(), 0));
             out_.pages[static_cast<std::size_t>(i)].push_back(rule);
@@ -116,19 +118,22 @@ class Layouter {
         // A section's picture stays with its heading and the lines above it.
         const double body = lineHeight(reportFont(kBodyPt));
         double keep = lineHeight(heading) * 1.4 + body * 3;
-        if (s.picture != ReportPicture::None)
+        // The panel's picture comes after the section's text and readings, on a page of its own.
+        const bool panelPage = s.picture == ReportPicture::Panel && !images_.panel.isNull();
+        if (s.picture != ReportPicture::None && !panelPage)
             keep = lineHeight(heading) * 1.4 + gap() +
                    body * 1.3 * (static_cast<double>(s.paragraphs.size()) + 1) +
-                   pictureSize(s.picture).height();
+                   pictureSize(s.picture).page.height();
         needs(keep);
         y_ += gap() * 0.5;
         paragraph(s.title, heading);
         rule();
         for (const std::string& p : s.paragraphs)
             paragraph(p, reportFont(kBodyPt));
-        if (s.picture != ReportPicture::None) picture(s.picture);
+        if (s.picture != ReportPicture::None && !panelPage) picture(s.picture);
         for (const ReportTable& t : s.tables)
             table(t);
+        if (panelPage) panelOnItsPage(s.title);
         y_ += gap();
     }
 
@@ -140,13 +145,36 @@ class Layouter {
     }
 
     std::vector<PlacedItem>& page() { return out_.pages.back(); }
-    void newPage() {
+    void newPage(bool landscape = false) {
         out_.pages.emplace_back();
-        y_ = out_.content.top();
+        out_.landscape.push_back(landscape);
+        content_ = out_.contentRect(out_.pages.size() - 1);
+        bottom_ = content_.bottom() - footerHeight_;
+        y_ = content_.top();
     }
     // Starts a new page unless height fits below the cursor (or the page is still empty).
     void needs(double height) {
-        if (y_ + height > bottom_ && y_ > out_.content.top()) newPage();
+        if (y_ + height > bottom_ && y_ > content_.top()) newPage();
+    }
+
+    // The panel across a landscape page, under a caption, at the scale that fills the width (or
+    // the height left); what follows starts a new upright page.
+    void panelOnItsPage(const std::string& caption) {
+        if (page().empty()) {
+            out_.pages.pop_back();
+            out_.landscape.pop_back();
+        }
+        newPage(true);
+        paragraph(caption, reportFont(kCaptionPt, true));
+        const QSize px = images_.panel.size();
+        const double scale = std::min(content_.width() / px.width(), (bottom_ - y_) / px.height());
+        PlacedItem item =
+            placed(PlacedItem::Picture,
+                   QRectF(content_.left(), y_, px.width() * scale, px.height() * scale));
+        item.picture = ReportPicture::Panel;
+        item.units = px;
+        page().push_back(item);
+        y_ = bottom_ + 1;
     }
 
     // The text broken into lines no wider than width (a word longer than a line is broken
@@ -177,10 +205,10 @@ class Layouter {
 
     void paragraph(const std::string& text, const QFont& font) {
         const double h = lineHeight(font);
-        for (const QString& line : wrap(QString::fromStdString(text), font, out_.content.width())) {
+        for (const QString& line : wrap(QString::fromStdString(text), font, content_.width())) {
             needs(h);
             PlacedItem item =
-                placed(PlacedItem::Text, QRectF(out_.content.left(), y_, out_.content.width(), h));
+                placed(PlacedItem::Text, QRectF(content_.left(), y_, content_.width(), h));
             item.text = line;
             item.font = font;
             page().push_back(item);
@@ -191,33 +219,47 @@ class Layouter {
 
     void rule() {
         page().push_back(
-            placed(PlacedItem::Rule, QRectF(out_.content.left(), y_, out_.content.width(), 0)));
+            placed(PlacedItem::Rule, QRectF(content_.left(), y_, content_.width(), 0)));
         y_ += gap() * 0.5;
     }
 
+    struct PictureSize {
+        QSizeF page;  // on the page
+        QSize units;  // what it is drawn at
+    };
+
     // The picture's size on the page: the content's width, at most 60 % of a page's height.
-    QSizeF pictureSize(ReportPicture which) const {
-        const QSize size = which == ReportPicture::Panel ? images_.panel.size()
-                           : images_.overview            ? images_.overviewSize
-                                                         : QSize();
+    // The panel is an image scaled to that; the overview is laid out for it, at the scale that
+    // sets its smallest lettering at kReportMinPoints, as tall as the page lets it (the plot
+    // keeps the strips that fit).
+    PictureSize pictureSize(ReportPicture which) const {
+        const double most = (bottom_ - content_.top()) * 0.6;
+        if (which == ReportPicture::Overview) {
+            if (!images_.overview) return {};
+            const double perUnit = kReportMinPoints / overviewSmallestTextSize() * kDpi / 72.0;
+            const int w = static_cast<int>(content_.width() / perUnit);
+            const int h = static_cast<int>(std::min(w * 0.85, most / perUnit));
+            return {QSizeF(w * perUnit, h * perUnit), QSize(w, h)};
+        }
+        const QSize size = images_.panel.size();
         if (size.width() <= 0 || size.height() <= 0) return {};
-        double w = out_.content.width();
+        double w = content_.width();
         double h = w * size.height() / size.width();
-        const double most = (bottom_ - out_.content.top()) * 0.6;
         if (h > most) {
             w *= most / h;
             h = most;
         }
-        return {w, h};
+        return {QSizeF(w, h), size};
     }
 
     void picture(ReportPicture which) {
-        const QSizeF size = pictureSize(which);
-        if (size.isEmpty()) return;
-        const double w = size.width(), h = size.height();
+        const PictureSize size = pictureSize(which);
+        if (size.page.isEmpty()) return;
+        const double w = size.page.width(), h = size.page.height();
         needs(h);
-        PlacedItem item = placed(PlacedItem::Picture, QRectF(out_.content.left(), y_, w, h));
+        PlacedItem item = placed(PlacedItem::Picture, QRectF(content_.left(), y_, w, h));
         item.picture = which;
+        item.units = size.units;
         page().push_back(item);
         y_ += h + gap();
     }
@@ -247,9 +289,9 @@ class Layouter {
         const double h = lineHeight(font);
         const double pad = dots(1.2);
         if (head)
-            page().push_back(placed(
-                PlacedItem::Fill, QRectF(out_.content.left(), y_, out_.content.width(), c.height)));
-        double x = out_.content.left();
+            page().push_back(
+                placed(PlacedItem::Fill, QRectF(content_.left(), y_, content_.width(), c.height)));
+        double x = content_.left();
         for (std::size_t i = 0; i < widths.size(); ++i) {
             double ly = y_ + pad;
             for (const QString& line : c.lines[i]) {
@@ -266,7 +308,7 @@ class Layouter {
         }
         y_ += c.height;
         PlacedItem under =
-            placed(PlacedItem::Rule, QRectF(out_.content.left(), y_, out_.content.width(), 0));
+            placed(PlacedItem::Rule, QRectF(content_.left(), y_, content_.width(), 0));
         under.table = tableIndex_;
         under.row = row;
         page().push_back(under);
@@ -281,7 +323,7 @@ class Layouter {
             total += i < t.weights.size() && t.weights[i] > 0 ? t.weights[i] : 1;
         std::vector<double> widths;
         for (std::size_t i = 0; i < columns; ++i)
-            widths.push_back(out_.content.width() *
+            widths.push_back(content_.width() *
                              (i < t.weights.size() && t.weights[i] > 0 ? t.weights[i] : 1) / total);
         const QFont body = reportFont(kTablePt), bold = reportFont(kTablePt, true);
         const QFont captionFont = reportFont(kCaptionPt, true);
@@ -306,6 +348,7 @@ class Layouter {
     QPaintDevice& device_;
     ReportLayout out_;
     double y_ = 0;
+    QRectF content_;  // the current page's
     double bottom_ = 0;
     double footerHeight_ = 0;
     int tableIndex_ = -1;
@@ -326,8 +369,8 @@ void paintPage(QPainter& p, const std::vector<PlacedItem>& items, const ReportIm
             case PlacedItem::Picture:
                 if (item.picture == ReportPicture::Panel) {
                     p.drawImage(item.rect, images.panel);
-                } else if (images.overview) {
-                    const QSize size = images.overviewSize;
+                } else if (images.overview && !item.units.isEmpty()) {
+                    const QSize size = item.units;
                     p.save();
                     p.setClipRect(item.rect);
                     p.translate(item.rect.topLeft());
@@ -382,7 +425,12 @@ std::string writeReportPdf(const ServiceReport& report, const ReportImages& imag
         } else {
             const ReportLayout layout = layoutReport(report, images, paper, writer);
             for (std::size_t i = 0; i < layout.pages.size(); ++i) {
-                if (i > 0) writer.newPage();
+                if (i > 0) {
+                    // Takes effect from the page newPage() starts.
+                    writer.setPageOrientation(layout.landscape[i] ? QPageLayout::Landscape
+                                                                  : QPageLayout::Portrait);
+                    writer.newPage();
+                }
                 paintPage(painter, layout.pages[i], images, layout.dpi);
             }
             if (!painter.end()) error = "cannot write " + path;
@@ -404,7 +452,28 @@ std::string writeReportPdf(const ServiceReport& report, const ReportImages& imag
     return error;
 }
 
-QImage panelPicture(const PanelInputs& in, int width, int height) {
+QRectF ReportLayout::pageRect(std::size_t index) const {
+    const bool turned = index < landscape.size() && landscape[index];
+    return turned ? QRectF(0, 0, page.height(), page.width()) : page;
+}
+
+QRectF ReportLayout::contentRect(std::size_t index) const {
+    const double m = content.left() - page.left();
+    return pageRect(index).adjusted(m, m, -m, -m);
+}
+
+QSize panelPictureSize(Paper paper) {
+    const QSizeF mm = pageSize(paper).size(QPageSize::Millimeter);
+    const auto points = [](double mm) { return mm / 25.4 * 72; };
+    const double width = points(std::max(mm.width(), mm.height()) - 2 * kMarginMm);
+    const double height =
+        points(std::min(mm.width(), mm.height()) - 2 * kMarginMm) - kPanelPageReservePt;
+    const double perPoint = QtSurface::smallestTextSize() / kReportMinPoints;
+    return {static_cast<int>(width * perPoint), static_cast<int>(height * perPoint)};
+}
+
+QImage panelPicture(const PanelInputs& in, QSize size) {
+    const int width = size.width(), height = size.height();
     Panel panel;
     panel.onCreate(in.ranges);
     panel.onSize(width, height);
@@ -413,8 +482,9 @@ QImage panelPicture(const PanelInputs& in, int width, int height) {
     return surface.image().copy();
 }
 
-bool loggedPanelPicture(const std::string& path, std::int64_t index, QImage& out,
-                        std::string& error, int width, int height) {
+bool loggedPanelPicture(const std::string& path, std::int64_t index, QSize size, QImage& out,
+                        std::string& error) {
+    const int width = size.width(), height = size.height();
     // What the window has before any connection: default ranges and an empty image.
     LiveData live;
     InputImage image;

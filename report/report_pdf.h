@@ -28,11 +28,14 @@ enum class Paper { A4, Letter };
 inline constexpr double kReportMinPoints = 9.0;
 
 struct ReportImages {
+    // The panel, drawn at panelPictureSize(paper): it gets a landscape page of its own after
+    // its section's text and readings, at the scale that sets its lettering at 9 pt or more.
     QImage panel;
     // The overview of the visit, drawn on the page as vectors (its text stays text) into a
-    // picture of overviewSize units that the page scales; empty: none.
+    // picture of width x height units that the page scales; empty: none. The layout picks
+    // the units so that the overview's smallest lettering (overviewSmallestTextSize()) comes
+    // out at kReportMinPoints: the plot is laid out for the page, not shrunk from a screen.
     std::function<void(QPainter&, int width, int height)> overview;
-    QSize overviewSize{1000, 760};
 };
 
 // The overview's view of the visit: its whole time range, the default strips.
@@ -50,13 +53,19 @@ struct PlacedItem {
     QFont font;                // Text
     int table = -1, row = -1;  // a table cell's: which table of the report, which row (-1 head)
     ReportPicture picture = ReportPicture::None;
+    QSize units;  // Picture: the size the picture is drawn at (scaled to rect)
 };
 
 struct ReportLayout {
     double dpi = 0;
-    QRectF page;     // the whole sheet
+    QRectF page;     // the whole sheet, upright
     QRectF content;  // inside the margins; nothing is placed outside it
     std::vector<std::vector<PlacedItem>> pages;
+    std::vector<bool> landscape;  // per page: turned (the panel's page); the first never is
+
+    // A page's sheet and content, turned for a landscape page.
+    QRectF pageRect(std::size_t index) const;
+    QRectF contentRect(std::size_t index) const;
 };
 
 // Lays the report out for a paper on a device whose resolution gives the fonts' metrics (the
@@ -70,12 +79,17 @@ ReportLayout layoutReport(const ServiceReport& report, const ReportImages& image
 std::string writeReportPdf(const ServiceReport& report, const ReportImages& images, Paper paper,
                            const std::string& path);
 
+// The size to draw the panel at for a report on paper: as wide as a landscape page's content
+// at the scale that prints the panel's smallest lettering (QtSurface::smallestTextSize()) at
+// kReportMinPoints, and as tall as the page leaves below the caption.
+QSize panelPictureSize(Paper paper);
+
 // The panel as the window draws it for these values (a QGuiApplication must exist).
-QImage panelPicture(const PanelInputs& in, int width = 1300, int height = 780);
+QImage panelPicture(const PanelInputs& in, QSize size);
 
 // The panel as playback shows the record at index of a log file, the trend holding the records
 // around it. False with error set when the file or the record cannot be read.
-bool loggedPanelPicture(const std::string& path, std::int64_t index, QImage& out,
-                        std::string& error, int width = 1300, int height = 780);
+bool loggedPanelPicture(const std::string& path, std::int64_t index, QSize size, QImage& out,
+                        std::string& error);
 
 }  // namespace kvx

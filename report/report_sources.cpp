@@ -24,13 +24,18 @@ std::string shown(const std::string& path) {
 }  // namespace
 
 bool findVisitLogs(const std::string& folder, std::int64_t from, std::int64_t to, std::int64_t at,
-                   OverviewSet& set, ReportLogs& logs, std::string& error) {
+                   OverviewSet& set, ReportLogs& logs, std::string& error,
+                   const std::function<void(std::size_t, std::size_t)>& progress,
+                   const std::atomic<bool>* cancel) {
     logs = ReportLogs{};
     std::vector<std::string> files =
         findLogFiles(folder, from, to ? to : std::numeric_limits<std::int32_t>::max(), &error);
     if (files.empty()) return false;
     set.setFiles(std::move(files));
-    set.build();
+    if (!set.build(progress, cancel)) {
+        error = "cancelled";
+        return false;
+    }
     std::string problem;
     for (const OverviewFile& f : set.files()) {
         if (f.problem.empty())

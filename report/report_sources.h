@@ -2,7 +2,10 @@
 // Where a service report's values come from: files alone (a settings file, a folder of logs, a
 // backup, a text file) or a controller over a link. Every refusal is one line that names what
 // was wrong.
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "link/device_link.h"
@@ -18,9 +21,13 @@ inline constexpr std::size_t kReportTextMaxBytes = 1024 * 1024;
 // summarised into set, with the first and last plausible record's times; the panel's moment is
 // the record the overview's lookup gives for at (0: the last record). False with error naming
 // the folder or file when there is nothing to report from: no such folder, no log files in it,
-// none in the hours, or no record this program could have written in any of them.
+// none in the hours, or no record this program could have written in any of them. progress
+// and cancel are the summaries' build's (OverviewSet::build); a cancelled build gives false
+// with error "cancelled".
 bool findVisitLogs(const std::string& folder, std::int64_t from, std::int64_t to, std::int64_t at,
-                   OverviewSet& set, ReportLogs& logs, std::string& error);
+                   OverviewSet& set, ReportLogs& logs, std::string& error,
+                   const std::function<void(std::size_t done, std::size_t total)>& progress = {},
+                   const std::atomic<bool>* cancel = nullptr);
 
 // The settings file as the report's settings and identity (the file's header gives the serial
 // number and firmware; its rows the product type and slave address).

@@ -6,21 +6,29 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTest>
 #include <array>
+#include <atomic>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <mutex>
 #include <sstream>
+#include <thread>
 
 #include "app/main_window.h"
+#include "app/settings_commands.h"
 #include "link/rtu_device_link.h"
+#include "log/log_writer.h"
 #include "model/registers.h"
 #include "resources/resource_ids.h"
 #include "settings/settings_file.h"
 #include "sim/sim_server.h"
+#include "tests/log/log_test_support.h"
 #include "ui/scripted_prompts.h"
 #include "window_harness.h"
 
@@ -187,6 +195,98 @@ TEST_F(ServiceReportTest, TheDialogRefusesWhatIsNotATimeOrAFile) {
     ASSERT_EQ(prompts.boxes.size(), 1u);
     EXPECT_NE(prompts.boxes[0].text.find("bad.csv"), std::string::npos) << prompts.boxes[0].text;
     EXPECT_FALSE(fs::exists(dir / "r.pdf"));
+}
+
+// The report's panel is of the bank the window shows.
+TEST_F(ServiceReportTest, ThePanelIsOfTheBankTheWindowShows) {
+    start();
+    window->onCommand(res::kCmdRightBank);
+    const fs::path out = dir / "right.pdf";
+    answerDialog(fs::path(), out, "");
+    window->onCommand(res::kCmdServiceReport);
+    ASSERT_FALSE(prompts.boxes.empty());
+    ASSERT_EQ(prompts.boxes.back().icon, BoxIcon::Information) << prompts.boxes.back().text;
+    const std::string t = pdfText(out);
+    EXPECT_NE(t.find("Mode (right bank)"), std::string::npos) << t;
+    EXPECT_EQ(t.find("Mode (left bank)"), std::string::npos) << t;
+}
+
+// The visit's logs are summarised on a worker behind a progress dialog with Cancel while the
+// window goes on polling. Cancel writes nothing and reads nothing from the controller; a build
+// let run puts the overview in the report.
+TEST_F(ServiceReportTest, TheLogsAreSummarisedInTheBackgroundAndCanBeCancelled) {
+    setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
+    start();
+    fs::create_directories(dir / "logs");
+    for (int hour = 13; hour <= 14; ++hour) {
+        LogWriter writer((dir / "logs").string(), [hour] { return at(2014, 5, 24, hour); });
+        writer.openLogFile(LogWriter::kRequestHeader, 117);
+        const std::int64_t first = utc(2014, 5, 24, hour - 2, 0, 0);
+        for (int n = 0; n < 3600; n += 10) {
+            LiveData live;
+            live.engine_speed = static_cast<int>(1500 + 300 * std::sin(n * 0.002));
+            writer.appendLogRecord(LogRecord::fromLiveData(first + n, live));
+        }
+        writer.closeLogFile();
+    }
+    const auto polls = [this] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return std::count_if(requests.begin(), requests.end(),
+                             [](const auto& r) { return r[0] == 4; });
+    };
+    const auto settingsReads = [this] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return std::count_if(requests.begin(), requests.end(),
+                             [](const auto& r) { return r[0] == 3 && r[1] == 0; });
+    };
+    const auto answer = [&](const fs::path& out) {
+        whenModal("serviceReport", [this, out](QWidget& d) {
+            typeInto(d, "logs", QString::fromStdString((dir / "logs").string()));
+            typeInto(d, "output", QString::fromStdString(out.string()));
+            press(d, "ok");
+        });
+    };
+    // The worker waits after the first file until the test has looked (for a bounded while, so
+    // a build on the GUI thread cannot hang the test).
+    std::atomic<bool> release{false};
+    window->settingsCommands().setReportBuildHook([&](std::size_t) {
+        for (int i = 0; i < 3000 && !release; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    const long readsBefore = settingsReads();
+    const fs::path cancelled = dir / "cancelled.pdf";
+    answer(cancelled);
+    bool shown = false, polledMeanwhile = false;
+    QString button;
+    whenModal("serviceReportProgress", [&](QWidget& d) {
+        shown = true;
+        const long before = polls();
+        polledMeanwhile = QTest::qWaitFor([&] { return polls() > before; }, 5000);
+        if (auto* cancel = d.findChild<QPushButton*>()) {
+            button = cancel->text();
+            cancel->click();
+        }
+        release = true;
+    });
+    window->onCommand(res::kCmdServiceReport);
+    release = true;
+    EXPECT_TRUE(shown);
+    EXPECT_TRUE(polledMeanwhile);
+    EXPECT_EQ(button, "Cancel");
+    EXPECT_FALSE(fs::exists(cancelled));
+    EXPECT_TRUE(prompts.boxes.empty());  // a cancel is no error
+    EXPECT_EQ(settingsReads(), readsBefore);
+    EXPECT_TRUE(window->timers().isArmed(5001));
+
+    const fs::path out = dir / "report.pdf";
+    answer(out);
+    window->onCommand(res::kCmdServiceReport);
+    ASSERT_FALSE(prompts.boxes.empty());
+    ASSERT_EQ(prompts.boxes.back().icon, BoxIcon::Information) << prompts.boxes.back().text;
+    const std::string t = pdfText(out);
+    EXPECT_NE(t.find("Overview of the visit"), std::string::npos) << t;
+    EXPECT_NE(t.find("engine_speed (RPM)"), std::string::npos) << t;
+    EXPECT_TRUE(window->timers().isArmed(5001));
 }
 
 }  // namespace

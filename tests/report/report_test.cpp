@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "display/qt_surface.h"
 #include "model/registers.h"
 #include "report/report_content.h"
 #include "report/report_pdf.h"
@@ -190,6 +191,16 @@ TEST(ReportLayout, EveryTextStaysOnItsPageAndNoRowIsSplit) {
                                   "once on either paper, and then some more words to be sure.");
     text.paragraphs.push_back(std::string(2000, 'x'));  // one word longer than many lines
     report.sections.push_back(text);
+    // The panel's picture comes after its readings, on a landscape page of its own.
+    ReportSection panel;
+    panel.title = "Panel";
+    panel.picture = ReportPicture::Panel;
+    panel.paragraphs.push_back("The panel as it was.");
+    ReportTable readings;
+    readings.headings = {"Reading", "Value"};
+    readings.rows = {{"Engine speed", "1500"}};
+    panel.tables.push_back(readings);
+    report.sections.push_back(panel);
 
     for (const Paper paper : {Paper::A4, Paper::Letter}) {
         SCOPED_TRACE(paper == Paper::A4 ? "A4" : "Letter");
@@ -197,8 +208,27 @@ TEST(ReportLayout, EveryTextStaysOnItsPageAndNoRowIsSplit) {
         buffer.open(QIODevice::WriteOnly);
         QPdfWriter device(&buffer);
         device.setResolution(288);
-        const ReportLayout layout = layoutReport(report, ReportImages{}, paper, device);
+        ReportImages images;
+        images.panel = QImage(panelPictureSize(paper), QImage::Format_RGB32);
+        const ReportLayout layout = layoutReport(report, images, paper, device);
         ASSERT_GT(layout.pages.size(), 5u);
+        ASSERT_EQ(layout.landscape.size(), layout.pages.size());
+        // The last page holds the picture alone, across the landscape page at a scale that
+        // prints the panel's smallest lettering at 9 pt or more; every other page is upright.
+        const std::size_t last = layout.pages.size() - 1;
+        for (std::size_t p = 0; p < layout.pages.size(); ++p)
+            EXPECT_EQ(layout.landscape[p], p == last) << "page " << p;
+        int pictures = 0;
+        for (const PlacedItem& item : layout.pages[last]) {
+            if (item.kind != PlacedItem::Picture) continue;
+            ++pictures;
+            EXPECT_EQ(item.picture, ReportPicture::Panel);
+            const double pointsPerPixel =
+                item.rect.width() / images.panel.width() * 72.0 / layout.dpi;
+            EXPECT_GE(pointsPerPixel * QtSurface::smallestTextSize(), kReportMinPoints - 1e-9);
+            EXPECT_NEAR(item.rect.width(), layout.contentRect(last).width(), layout.dpi / 72.0);
+        }
+        EXPECT_EQ(pictures, 1);
         const double width = layout.page.width() / layout.dpi * 25.4;
         EXPECT_NEAR(width, paper == Paper::A4 ? 210.0 : 215.9, 0.5);
         std::map<int, std::set<std::size_t>> pagesOfRow;
@@ -206,7 +236,7 @@ TEST(ReportLayout, EveryTextStaysOnItsPageAndNoRowIsSplit) {
         std::string textBack;
         for (std::size_t p = 0; p < layout.pages.size(); ++p) {
             for (const PlacedItem& item : layout.pages[p]) {
-                EXPECT_TRUE(inside(layout.content, item.rect))
+                EXPECT_TRUE(inside(layout.contentRect(p), item.rect))
                     << "page " << p << " " << item.text.toStdString();
                 if (item.kind != PlacedItem::Text) continue;
                 EXPECT_GE(item.font.pointSizeF(), kReportMinPoints);

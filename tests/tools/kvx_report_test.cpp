@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -16,6 +17,7 @@
 #include "log/log_file_name.h"
 #include "log/log_writer.h"
 #include "model/registers.h"
+#include "overview/channel_table.h"
 #include "settings/settings_file.h"
 #include "tests/log/log_test_support.h"
 #include "tests/tools/child_process.h"
@@ -97,6 +99,41 @@ class KvxReport : public ::testing::Test {
         return r.status == 0 ? squeezed(r.out) : "";
     }
 
+    // The sizes (points) of every font the PDF's text is set in, as pdftohtml measures them on
+    // the page (a picture's scale included); empty when pdftohtml fails.
+    std::vector<double> fontSizes(const std::string& pdf) {
+        const test::ToolRun r =
+            test::runProgram(PDFTOHTML_PATH, {"-xml", "-i", "-zoom", "1", "-stdout", pdf}, dir);
+        std::vector<double> sizes;
+        if (r.status != 0) return sizes;
+        const std::string key = "<fontspec id=\"";
+        for (std::size_t at = r.out.find(key); at != std::string::npos;
+             at = r.out.find(key, at + 1)) {
+            const auto size = r.out.find("size=\"", at);
+            if (size != std::string::npos) sizes.push_back(std::atof(r.out.c_str() + size + 6));
+        }
+        return sizes;
+    }
+
+    // The resolution (pixels per inch across the page) each picture of the PDF is shown at;
+    // empty when pdfimages fails.
+    std::vector<double> pictureResolutions(const std::string& pdf) {
+        const test::ToolRun r = test::runProgram(PDFIMAGES_PATH, {"-list", pdf}, dir);
+        std::vector<double> ppi;
+        if (r.status != 0) return ppi;
+        std::istringstream lines(r.out);
+        std::string line;
+        while (std::getline(lines, line)) {
+            // page num type width height color comp bpc enc interp object ID x-ppi ...
+            std::istringstream fields(line);
+            std::vector<std::string> f;
+            for (std::string word; fields >> word;)
+                f.push_back(word);
+            if (f.size() > 12 && f[2] == "image") ppi.push_back(std::atof(f[12].c_str()));
+        }
+        return ppi;
+    }
+
     std::string pageSize(const std::string& pdf) {
         const test::ToolRun r = test::runProgram(PDFINFO_PATH, {pdf}, dir);
         const auto at = r.out.find("Page size:");
@@ -166,11 +203,29 @@ TEST_F(KvxReport, OfflineReportHoldsEverySectionAndValueOnBothPapers) {
               "Settings changed", "Against the backup before.csv", "41 load_sp0 100.0 kW 123.4 kW",
               "107 low_batt_limit 12.0 V 12.6 V", "Event log",
               "Not read: the event log is held by the controller", "Overview of the visit",
-              "Logged from 2014-05-24 13:00 to 2014-05-24 14:59", "engine_speed (RPM)",
-              "exhaust_temp (F)", "Technician's notes", "Replaced the gas flow sensor.",
-              "Calibrated the fuel pressure schedule.", "page 1 of"}) {
+              "Logged from 2014-05-24 13:00 to 2014-05-24 14:59", "Technician's notes",
+              "Replaced the gas flow sensor.", "Calibrated the fuel pressure schedule.",
+              "page 1 of"}) {
             EXPECT_NE(t.find(expected), std::string::npos) << expected << "\n" << t;
         }
+        // Every strip of the overview is named, letter for letter ("diesel_flow", never a
+        // ligature).
+        for (const int field : defaultOverviewFields()) {
+            const OverviewChannel& c = overviewChannel(field);
+            std::string label(c.name);
+            if (!c.unit.empty()) label += " (" + std::string(c.unit) + ")";
+            EXPECT_NE(t.find(label), std::string::npos) << label << "\n" << t;
+        }
+        // No text on any page, the overview's lettering included, is under 9 pt (pdftohtml
+        // rounds a size to whole points).
+        const std::vector<double> sizes = fontSizes(pdf);
+        ASSERT_FALSE(sizes.empty());
+        EXPECT_GE(*std::min_element(sizes.begin(), sizes.end()), 9.0);
+        // The panel is a picture: its smallest lettering (the window's 11-pixel font) is 9 pt
+        // or more on the page when the picture is shown at 11 / 9 inch per 72 pixels or less.
+        const std::vector<double> ppi = pictureResolutions(pdf);
+        ASSERT_EQ(ppi.size(), 1u);
+        EXPECT_LE(ppi[0], 72.0 * 11 / 9);
         // Unchanged settings are not listed.
         EXPECT_EQ(t.find("pressure_sp0"), std::string::npos);
         std::filesystem::remove(pdf);

@@ -191,15 +191,18 @@ int main(int argc, char** argv) {
         if (at) {
             // The panel of the logged moment asked for, not of now.
             if (!readLoggedPanel(in, error)) return fail(error);
-            if (!loggedPanelPicture(in.logs.panelFile, in.logs.panelRecord, images.panel, error))
+            if (!loggedPanelPicture(in.logs.panelFile, in.logs.panelRecord,
+                                    panelPictureSize(o.paper), images.panel, error))
                 return fail(error);
         } else {
             in.logs.panelFile.clear();
-            images.panel = panelPicture(PanelInputs{*in.panel, image, status, ranges, 1});
+            images.panel = panelPicture(PanelInputs{*in.panel, image, status, ranges, 1},
+                                        panelPictureSize(o.paper));
         }
     } else if (!in.logs.files.empty()) {
         if (!readLoggedPanel(in, error)) return fail(error);
-        if (!loggedPanelPicture(in.logs.panelFile, in.logs.panelRecord, images.panel, error))
+        if (!loggedPanelPicture(in.logs.panelFile, in.logs.panelRecord, panelPictureSize(o.paper),
+                                images.panel, error))
             return fail(error);
     }
     if (!in.logs.files.empty()) {
