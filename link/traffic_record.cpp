@@ -30,7 +30,8 @@ const char* trafficVerdictName(TrafficVerdict verdict) {
 
 TrafficVerdict trafficVerdictOf(int result) {
     if (result == MBR_SUCCESS) return TrafficVerdict::good;
-    if ((result & ~0x7F) == MBR_EXCEPTION && result != MBR_EXCEPTION)
+    // MBR_EXCEPTION | code: the other codes all lack one of its bits.
+    if (result > MBR_EXCEPTION && (result & MBR_EXCEPTION) == MBR_EXCEPTION)
         return TrafficVerdict::exception;
     switch (result) {
         case MBR_REPLY_TIMEOUT:
