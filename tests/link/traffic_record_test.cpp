@@ -50,8 +50,8 @@ TEST(TrafficLine, FormatIsTimeDirectionHexVerdictAndDelay) {
     const Case cases[] = {
         {frameOf(D::tx, {0x01, 0x04, 0x00, 0x00, 0x00, 0x2C, 0xF1, 0xD7}, V::sent, -1),
          "01:02:03.000042 TX 01 04 00 00 00 2C F1 D7"},
-        {frameOf(D::rx, {0x01, 0x04, 0x02, 0x00, 0x0A, 0x38, 0xF3}, V::good, 105249),
-         "01:02:03.000042 RX 01 04 02 00 0A 38 F3 good (105.2 ms)"},
+        {frameOf(D::rx, {0x01, 0x04, 0x02, 0x00, 0x0A, 0x39, 0x37}, V::good, 105249),
+         "01:02:03.000042 RX 01 04 02 00 0A 39 37 good (105.2 ms)"},
         {frameOf(D::rx, {}, V::timeout, 3000400), "01:02:03.000042 RX - timeout (3000.4 ms)"},
         {frameOf(D::rx, {0x01, 0x84, 0x02, 0xC2, 0xC1}, V::exception, 900),
          "01:02:03.000042 RX 01 84 02 C2 C1 exception (0.9 ms)"},
