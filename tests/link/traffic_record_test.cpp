@@ -75,6 +75,8 @@ TEST(TrafficLine, VerdictOfEachResultCode) {
         {mbrException(1), V::exception},
         {mbrException(4), V::exception},
         {mbrException(11), V::exception},
+        {mbrException(0x45), V::exception},
+        {mbrException(0x20), V::exception},
         {MBR_SEND_TIMEOUT, V::notSent},
         {MBR_IO_FAILURE, V::ioFailure},
         {MBR_WRONG_STATE, V::ioFailure},
