@@ -2,9 +2,12 @@
 // reading by sequence number, and what the RTU master records of each attempt.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "link/mbus_rtu_master_protocol.h"
@@ -216,6 +219,34 @@ TEST(TrafficRing, RtuMasterRecordsEachAttemptWithItsVerdict) {
     master.setTrafficRing(nullptr);
     master.readInputRegisters(1, 1, value, 2);
     EXPECT_EQ(ring.lastSequence(), frames.size());
+}
+
+// A line that never goes quiet: the request is given up without being sent, and shown so.
+TEST(TrafficRing, RtuMasterShowsARequestItCouldNotSend) {
+    PtyPair pty;
+    MbusRtuMasterProtocol master;
+    ASSERT_EQ(master.setReplyTimeout(100), MBR_SUCCESS);
+    ASSERT_EQ(master.openConnection(pty.slavePath().c_str(), 9600), MBR_SUCCESS);  // 5 ms quiet
+    TrafficRing ring(8);
+    master.setTrafficRing(&ring);
+    std::atomic<bool> stop{false};
+    Peer noise([&] {
+        while (!stop) {
+            pty.write({0xAA});
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    std::int16_t value = 0;
+    EXPECT_EQ(master.readHoldingRegisters(1, 1, &value, 1), MBR_SEND_TIMEOUT);
+    stop = true;
+    noise.join();
+    std::vector<TrafficFrame> frames;
+    ASSERT_EQ(ring.readSince(0, frames), 1u);
+    EXPECT_EQ(frames[0].direction, TrafficDirection::tx);
+    EXPECT_EQ(frames[0].verdict, TrafficVerdict::notSent);
+    EXPECT_EQ(frames[0].result, MBR_SEND_TIMEOUT);
+    EXPECT_EQ(Bytes(frames[0].bytes.begin(), frames[0].bytes.begin() + frames[0].kept()),
+              withCrc({0x01, 0x03, 0x00, 0x00, 0x00, 0x01}));
 }
 
 }  // namespace
