@@ -5,6 +5,7 @@
 #include <string>
 
 #include "link/tls_context.h"
+#include "link/traffic_record.h"
 
 namespace kvx {
 
@@ -22,6 +23,13 @@ class DeviceLink {
     virtual std::string lastOpenError() const { return {}; }
     // The files for Modbus/TCP Security, read by the owner from its settings file.
     virtual void setTlsFiles(const TlsFiles& files) { (void)files; }
+    // Records every frame of the serial line or the network into `ring` (nullptr: stops);
+    // false when this link has no frames to record (a scripted one). The caller owns the ring
+    // and keeps it until it has been set back to nullptr. Not while an open runs off-thread.
+    virtual bool setTrafficRing(TrafficRing* ring) {
+        (void)ring;
+        return false;
+    }
     virtual void closeConnection() = 0;
     virtual bool isConnected() const = 0;
     virtual int setReplyTimeout(int ms) = 0;

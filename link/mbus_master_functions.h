@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "link/deadline_timer.h"
+#include "link/traffic_record.h"
 
 namespace kvx {
 
@@ -42,6 +43,11 @@ class MbusMasterFunctions {
     int getRetryCount() const { return retryCount; }
     int getRequestSpacing() const { return requestSpacingMs; }
 
+    // Frames are recorded into `ring` from the next transaction on; nullptr (the default)
+    // records nothing. The ring must outlive its use here.
+    void setTrafficRing(TrafficRing* ring) { traffic = ring; }
+    TrafficRing* trafficRing() const { return traffic; }
+
   protected:
     int retryCount = 0;
     int timeoutMs = 1000;
@@ -49,6 +55,7 @@ class MbusMasterFunctions {
     DeadlineTimer spacingTimer;
     // Request data is built here and reply data received here; no allocation per transaction.
     std::array<std::uint8_t, 256> pduBuffer{};
+    TrafficRing* traffic = nullptr;
 
   private:
     int readRegisters(int function, int slave, int startRef, std::int16_t* values, int count);

@@ -51,6 +51,12 @@ int RtuDeviceLink::openConnection(const std::string& portName) {
     return tcpMaster_.attachChannel(std::move(stream));
 }
 
+bool RtuDeviceLink::setTrafficRing(TrafficRing* ring) {
+    master_.setTrafficRing(ring);
+    tcpMaster_.setTrafficRing(ring);
+    return true;
+}
+
 void RtuDeviceLink::closeConnection() {
     master_.closeConnection();
     tcpMaster_.closeConnection();

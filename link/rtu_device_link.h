@@ -29,6 +29,8 @@ class RtuDeviceLink : public DeviceLink {
                                int count) override;
     std::string lastOpenError() const override { return lastOpenError_; }
     void setTlsFiles(const TlsFiles& files) override { tls_ = files; }
+    // Both masters record into the ring, whichever the port name chooses.
+    bool setTrafficRing(TrafficRing* ring) override;
 
     // The device path the last open used (for a network port, its name as given).
     const std::string& lastDevicePath() const { return lastPath_; }
