@@ -194,7 +194,8 @@ ReportTable panelTable(const LiveData& live, int selectedBank, int indicatorType
     table.weights = {5, 3, 2};
     char text[32];
     for (const PanelReading& r : panelReadings(live, selectedBank, indicatorType)) {
-        std::snprintf(text, sizeof text, "%.2f", r.value);
+        // As many decimals as the register carries: a vibration of 0.007 in/s is not 0.01.
+        std::snprintf(text, sizeof text, "%.*f", r.decimals, r.value);
         table.rows.push_back({r.label, text, r.unit});
     }
     table.rows.push_back({"Mode (" + std::string(selectedBank == 1 ? "left" : "right") + " bank)",
