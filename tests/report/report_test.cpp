@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "display/panel.h"
 #include "display/qt_surface.h"
 #include "model/registers.h"
 #include "report/report_content.h"
@@ -290,6 +291,39 @@ TEST(ReportPdf, AFailedWriteLeavesNothingUnderTheName) {
         ++entries;
     EXPECT_EQ(entries, 2u);  // taken/ and r.pdf
     std::filesystem::remove_all(dir);
+}
+
+// The report's picture of the panel is what the window shows: the dials' faces carry the
+// controller's ranges (a panel paints a face before it takes a new range, so a single paint
+// would show the default scale under a needle set on the controller's).
+TEST(ReportPanelPicture, DialFacesCarryTheControllersRanges) {
+    ensureGuiApp();
+    DisplayRanges ranges;
+    ranges.hpMin = 0.0;
+    ranges.hpMax = 1341.0;
+    ranges.speedMax = 2400.0;
+    ranges.indicator_type = 1;
+    LiveData live;
+    live.engine_speed = 1800;
+    live.engine_hp = 10027;
+    InputImage image;
+    LiveStatus status;
+    const PanelInputs in{live, image, status, ranges, 1};
+    const QSize size = panelPictureSize(Paper::A4);
+
+    // The window after its first repaint.
+    Panel panel;
+    panel.onCreate(DisplayRanges{});
+    panel.onSize(size.width(), size.height());
+    QtSurface first(size.width(), size.height());
+    panel.onPaint(first, size.width(), size.height(), in);
+    QtSurface shown(size.width(), size.height());
+    panel.onPaint(shown, size.width(), size.height(), in);
+    ASSERT_FALSE(first.image() == shown.image())
+        << "the ranges given must differ from the defaults";
+
+    EXPECT_TRUE(panelPicture(in, size) == shown.image())
+        << "the picture is not the panel the window shows";
 }
 
 }  // namespace
