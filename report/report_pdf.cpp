@@ -477,6 +477,10 @@ QImage panelPicture(const PanelInputs& in, QSize size) {
     Panel panel;
     panel.onCreate(in.ranges);
     panel.onSize(width, height);
+    // A dial draws its face before it takes a new range, so the window shows the controller's
+    // scales from its second paint on: a first paint, kept nowhere, lets the faces take them.
+    RecordingSurface first;
+    panel.onPaint(first, width, height, in);
     QtSurface surface(width, height);
     panel.onPaint(surface, width, height, in);
     return surface.image().copy();
