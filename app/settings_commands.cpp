@@ -254,7 +254,7 @@ void SettingsCommands::serviceReport(int selectedBank) {
     const SettingsContext context = session_.context();
     InputImage image;
     LiveStatus status;
-    DisplayRanges ranges;
+    DisplayRanges ranges = session_.ranges();  // the speed scale is the window's own
     session_.stopPolling();
     const int rc =
         readControllerForReport(context.link, context.slave, in, image, status, ranges, error);

@@ -168,7 +168,7 @@ int readControllerForReport(DeviceLink& link, int slave, ReportInputs& in, Input
                                                  DisplayRanges::kSecondCount);
         rc != 0)
         return failed("the instrument ranges' read", rc);
-    ranges = computeDisplayRanges(first, second, firmware, DisplayRanges{});
+    ranges = computeDisplayRanges(first, second, firmware, ranges);
     const int a = link.readInputRegisters(slave, kBlockA.firstRef, image.a.data(), kBlockA.count);
     int b = -1;
     if (readsBlockB105(firmware))

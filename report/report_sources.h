@@ -42,8 +42,9 @@ bool readLoggedPanel(ReportInputs& in, std::string& error);
 
 // Reads the controller's identity, settings image, event log and one poll for the panel, as
 // the settings screens and the poll cycle read them. 0, else the link's result with error
-// naming the read that failed. ranges receives the instruments' ranges, image and status the
-// poll's.
+// naming the read that failed. ranges receives the instruments' ranges (what they come in with
+// is kept where the controller does not give them: the speed scale of the viewer's scaling
+// file), image and status the poll's.
 int readControllerForReport(DeviceLink& link, int slave, ReportInputs& in, InputImage& image,
                             LiveStatus& status, DisplayRanges& ranges, std::string& error);
 

@@ -45,6 +45,8 @@ class SettingsSession {
     // Whether a connection is up and its identity read has been answered.
     bool connected() const { return controller_.state().connected; }
     bool identityKnown() const { return controller_.state().identityRead; }
+    // The panel's scales as the window shows them.
+    const DisplayRanges& ranges() const { return controller_.state().ranges; }
     // For the commands that depend on the firmware version: false, with the not-connected box,
     // while no identity read has been answered.
     bool firmwareKnown();
