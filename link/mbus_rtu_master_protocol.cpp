@@ -63,12 +63,25 @@ int MbusRtuMasterProtocol::sendAndReceive(int slave, int function, const std::ui
     if (requestSpacingMs > 0) spacingTimer.wait();
     spacingTimer.setFromNow(requestSpacingMs);
 
+    // One pointer for the whole attempt, tested and nothing more while nobody watches.
+    TrafficRing* const ring = traffic;
     const int silence = waitForSilence();
-    if (silence != MBR_SUCCESS) return silence;
+    if (silence != MBR_SUCCESS) {
+        if (ring) ring->recordRequest(TrafficFraming::rtu, frame.data(), length, slave, silence);
+        return silence;
+    }
 
     if (rtsControl == 1) line->raiseRts();
     const int written = line->write(frame.data(), length, timeoutMs);
     line->drain();
+    // The reply's delay counts from here, the request's end on the line.
+    std::int64_t sentUs = 0;
+    if (ring) {
+        const int sendResult = written == SP_OK        ? MBR_SUCCESS
+                               : written == SP_TIMEOUT ? MBR_SEND_TIMEOUT
+                                                       : MBR_IO_FAILURE;
+        sentUs = ring->recordRequest(TrafficFraming::rtu, frame.data(), length, slave, sendResult);
+    }
     if (rtsControl == 1) {
         if (rtsDelayMs > 0) {
             DeadlineTimer turnaround;
@@ -84,13 +97,19 @@ int MbusRtuMasterProtocol::sendAndReceive(int slave, int function, const std::ui
 
     // Kept for telling an adapter's echo of it from the reply.
     std::memcpy(sent.data(), frame.data(), static_cast<std::size_t>(length));
+    replyBytes.clear();
     const RtuByteReader fromPort = [this](std::uint8_t* buffer, int count) {
         const int got = line->read(buffer, count, timeoutMs);
+        if (got == SP_OK && traffic) replyBytes.add(buffer, count);
         if (got == SP_OK) return MBR_SUCCESS;
         return got == SP_TIMEOUT ? MBR_REPLY_TIMEOUT : MBR_IO_FAILURE;
     };
     const int verdict =
         receiveRtuReply(fromPort, sent.data(), length, replyLength, echoing, frame.data());
+    if (ring) {
+        ring->recordReply(TrafficFraming::rtu, replyBytes.bytes.data(), replyBytes.length, slave,
+                          verdict, sentUs);
+    }
     if (verdict != MBR_SUCCESS) return verdict;
     std::memcpy(replyData, frame.data() + 2, static_cast<std::size_t>(replyLength));
     return MBR_SUCCESS;

@@ -30,6 +30,7 @@ class MbusRtuMasterProtocol : public MbusSerialMasterProtocol {
     std::array<std::uint8_t, kRtuMaxFrame> frame{};
     std::array<std::uint8_t, kRtuMaxFrame> sent{};  // the request of the transaction under way
     bool echoing = false;
+    TrafficCapture replyBytes;  // what the reader took, while a traffic ring is set
 
   private:
     int waitForSilence();

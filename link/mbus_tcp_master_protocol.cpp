@@ -67,7 +67,17 @@ int MbusTcpMasterProtocol::sendAndReceive(int slave, int function, const std::ui
     spacingTimer.setFromNow(requestSpacingMs);
 
     transactionId = id;
+    // One pointer for the whole attempt, tested and nothing more while nobody watches.
+    TrafficRing* const ring = traffic;
     const int written = channel->write(adu.data(), length, timeoutMs);
+    // The reply's delay counts from here, the request's end.
+    std::int64_t sentUs = 0;
+    if (ring) {
+        const int sendResult = written == SP_OK        ? MBR_SUCCESS
+                               : written == SP_TIMEOUT ? MBR_SEND_TIMEOUT
+                                                       : MBR_IO_FAILURE;
+        sentUs = ring->recordRequest(TrafficFraming::mbap, adu.data(), length, slave, sendResult);
+    }
     if (written == SP_TIMEOUT) return MBR_SEND_TIMEOUT;
     if (written != SP_OK) {
         failure = channel->lastError();
@@ -87,18 +97,23 @@ int MbusTcpMasterProtocol::sendAndReceive(int slave, int function, const std::ui
         // The first byte is read on its own, so that a time-out tells a reply that never began
         // from one cut short.
         bool begun = false;
-    } read{channel.get(), timeoutMs, timeoutMs};
+        TrafficCapture* capture;  // null while no ring is set
+    } read{channel.get(), timeoutMs, timeoutMs, false, ring ? &replyBytes : nullptr};
+    replyBytes.clear();
     const MbapByteReader fromStream = [r = &read](std::uint8_t* buffer, int count) {
         int got = SP_OK;
         if (!r->begun && count > 1) {
             got = r->channel->read(buffer, 1, r->readTimeoutMs);
             if (got == SP_OK) {
                 r->begun = true;
+                if (r->capture) r->capture->add(buffer, 1);
                 got = r->channel->read(buffer + 1, count - 1, r->timeoutMs);
+                if (got == SP_OK && r->capture) r->capture->add(buffer + 1, count - 1);
             }
         } else {
             got = r->channel->read(buffer, count, r->timeoutMs);
             r->begun = r->begun || got == SP_OK;
+            if (got == SP_OK && r->capture) r->capture->add(buffer, count);
         }
         if (got == SP_OK) return MBR_SUCCESS;
         return got == SP_TIMEOUT ? MBR_REPLY_TIMEOUT : MBR_IO_FAILURE;
@@ -117,6 +132,11 @@ int MbusTcpMasterProtocol::sendAndReceive(int slave, int function, const std::ui
         const unsigned other = static_cast<unsigned>(adu[0]) << 8 | adu[1];
         const unsigned age = (id - other) & 0xFFFFU;
         if (age == 0 || age >= sentOnConnection || age > kMaxLateReplies) break;
+        if (ring) {
+            ring->recordReply(TrafficFraming::mbap, replyBytes.bytes.data(), replyBytes.length,
+                              slave, verdict, TrafficVerdict::passedOver, sentUs);
+            replyBytes.clear();
+        }
         const std::int64_t left = replyDeadline.remainingMs();
         if (left <= 0) {
             verdict = MBR_REPLY_TIMEOUT;
@@ -136,6 +156,10 @@ int MbusTcpMasterProtocol::sendAndReceive(int slave, int function, const std::ui
                   "); the connection was closed";
     }
     if (cutShort) failure = "a reply cut short by the time-out; the connection was closed";
+    if (ring) {
+        ring->recordReply(TrafficFraming::mbap, replyBytes.bytes.data(), replyBytes.length, slave,
+                          verdict, sentUs);
+    }
     if (damaged || cutShort) closeConnection();
     if (verdict != MBR_SUCCESS) return verdict;
     std::memcpy(replyData, adu.data() + kMbapHeaderLength + 1,

@@ -63,6 +63,7 @@ class MbusTcpMasterProtocol : public MbusMasterFunctions {
     std::string failure;
     std::uint16_t transactionId = 0;
     std::array<std::uint8_t, kMbapMaxAdu> adu{};
+    TrafficCapture replyBytes;  // what the reader took, while a traffic ring is set
 };
 
 }  // namespace kvx

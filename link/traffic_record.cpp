@@ -30,7 +30,8 @@ const char* trafficVerdictName(TrafficVerdict verdict) {
 
 TrafficVerdict trafficVerdictOf(int result) {
     if (result == MBR_SUCCESS) return TrafficVerdict::good;
-    if ((result & ~0x7F) == MBR_EXCEPTION && result != MBR_EXCEPTION)
+    // MBR_EXCEPTION | code: the other codes all lack one of its bits.
+    if (result > MBR_EXCEPTION && (result & MBR_EXCEPTION) == MBR_EXCEPTION)
         return TrafficVerdict::exception;
     switch (result) {
         case MBR_REPLY_TIMEOUT:
@@ -82,6 +83,14 @@ std::string formatTrafficLine(const TrafficFrame& frame) {
     return line;
 }
 
+void TrafficCapture::add(const std::uint8_t* data, int count) {
+    if (count <= 0) return;
+    const int room = kTrafficFrameBytes - std::min(length, kTrafficFrameBytes);
+    const int copied = std::min(count, room);
+    if (copied > 0) std::memcpy(bytes.data() + length, data, static_cast<std::size_t>(copied));
+    length += count;
+}
+
 TrafficRing::TrafficRing(std::size_t capacity)
     : frames_(std::max<std::size_t>(capacity, 1)),
       wallMinusMonoUs_(clockUs(CLOCK_REALTIME) - clockUs(CLOCK_MONOTONIC)) {}
@@ -108,18 +117,19 @@ TrafficFrame* TrafficRing::begin(TrafficDirection direction, TrafficFraming fram
     return &f;
 }
 
-void TrafficRing::recordRequest(TrafficFraming framing, const std::uint8_t* bytes, int length,
-                                int slave, int result) {
+std::int64_t TrafficRing::recordRequest(TrafficFraming framing, const std::uint8_t* bytes,
+                                        int length, int slave, int result) {
     const std::int64_t now = nowUs();
     std::unique_lock lock(mutex_, std::try_to_lock);
     if (!lock.owns_lock()) {
         missed_.fetch_add(1, std::memory_order_relaxed);
-        return;
+        return now;
     }
     TrafficFrame* f = begin(TrafficDirection::tx, framing, slave, result, bytes, length, now);
     f->verdict = result == MBR_SUCCESS ? TrafficVerdict::sent : TrafficVerdict::notSent;
     f->delayUs = -1;
     next_.store(f->sequence + 1, std::memory_order_release);
+    return now;
 }
 
 void TrafficRing::recordReply(TrafficFraming framing, const std::uint8_t* bytes, int length,

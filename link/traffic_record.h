@@ -80,6 +80,15 @@ struct TrafficFrame {
 // delay has one decimal. Stable: scripts and saved monitor files rely on it.
 std::string formatTrafficLine(const TrafficFrame& frame);
 
+// What a master has read of one reply so far: the bytes the ring keeps, and how many came.
+struct TrafficCapture {
+    std::array<std::uint8_t, kTrafficFrameBytes> bytes{};
+    int length = 0;
+
+    void clear() { length = 0; }
+    void add(const std::uint8_t* data, int count);
+};
+
 class TrafficRing {
   public:
     // Allocates the frames now; nothing is allocated after.
@@ -90,9 +99,9 @@ class TrafficRing {
     std::size_t capacity() const { return frames_.size(); }
 
     // Called by the masters. Never waits: while a reader holds the ring, the frame is
-    // counted in missed() instead.
-    void recordRequest(TrafficFraming framing, const std::uint8_t* bytes, int length, int slave,
-                       int result);
+    // counted in missed() instead. Returns the request's time (monoUs), for its reply's delay.
+    std::int64_t recordRequest(TrafficFraming framing, const std::uint8_t* bytes, int length,
+                               int slave, int result);
     // `requestEndUs` is the monoUs of the request (requestSentUs()).
     void recordReply(TrafficFraming framing, const std::uint8_t* bytes, int length, int slave,
                      int result, TrafficVerdict verdict, std::int64_t requestEndUs);

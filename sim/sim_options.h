@@ -22,7 +22,7 @@ struct SimOptions {
     std::vector<std::pair<FaultKind, double>> faults;
     std::vector<std::pair<FaultKind, long>> faultsAt;  // KIND:at=N: the N-th request's reply
     FaultSettings faultSettings;
-    std::string servedPath;  // --served: the log of good block-A replies
+    std::string servedPath;  // --served: the log of every request and its fault
     // --settings: a settings file to start from; the program reads it into engine (its
     // firmware, serial number and slave address come from it too).
     std::string settingsPath;

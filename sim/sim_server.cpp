@@ -345,6 +345,7 @@ void SimServer::readInput(std::int64_t now) {
             // A dead line: what the master sends goes nowhere.
             stats_.discarded += n;
             framer_.reset();
+            if (requestHook_) pulledFramer_.feed(buf, static_cast<std::size_t>(n), now);
             continue;
         }
         framer_.feed(buf, static_cast<std::size_t>(n), now);
@@ -357,8 +358,15 @@ void SimServer::handleFrames(std::int64_t now) {
         return;
     }
     std::lock_guard lock(mutex_);
-    const int dropsBefore = framer_.partialDrops();
     ReceivedFrame frame;
+    // What the master sent while the cable was out, before whatever came after.
+    while (pulledFramer_.take(now, frame)) {
+        const bool ours = frame.bytes.size() >= 4 &&
+                          crc16Matches(frame.bytes.data(), frame.bytes.size()) &&
+                          (frame.bytes[0] == 0 || frame.bytes[0] == engine_.slaveAddress());
+        if (ours) requestHook_(frame.bytes, noReply_, FaultKind::cablePulled);
+    }
+    const int dropsBefore = framer_.partialDrops();
     while (framer_.take(now, frame)) {
         const std::int64_t elapsedMs = frame.lastUs / 1000;
         const SlaveOutcome outcome =
@@ -374,6 +382,7 @@ void SimServer::handleFrames(std::int64_t now) {
             case SlaveOutcome::broadcast:
                 ++stats_.requests;
                 ++stats_.broadcasts;
+                if (requestHook_) requestHook_(frame.bytes, noReply_, FaultKind::none);
                 continue;
             case SlaveOutcome::replied:
                 break;
@@ -385,6 +394,7 @@ void SimServer::handleFrames(std::int64_t now) {
         const FaultKind fault = faults_.next(stats_.requests);
         if (fault != FaultKind::none) ++stats_.faults;
         if (replyHook_) replyHook_(frame.bytes, reply_, fault);
+        if (requestHook_) requestHook_(frame.bytes, reply_, fault);
         const int extraMs = faults_.apply(fault, reply_);
         if (fault == FaultKind::cablePulled) {
             pullCableByFault(now);
@@ -419,6 +429,7 @@ void SimServer::handleMbapFrames(std::int64_t now) {
         if (now < pulledUntilUs_) {
             // Whole frames are dropped, so the stream stays in step for when it comes back.
             stats_.discarded += static_cast<long>(frame.bytes.size());
+            if (requestHook_) requestHook_(frame.bytes, noReply_, FaultKind::cablePulled);
             continue;
         }
         const std::uint8_t unit = frame.bytes[0];
@@ -441,12 +452,14 @@ void SimServer::handleMbapFrames(std::int64_t now) {
         ++stats_.requests;
         if (outcome == SlaveOutcome::broadcast) {
             ++stats_.broadcasts;
+            if (requestHook_) requestHook_(frame.bytes, noReply_, FaultKind::none);
             continue;
         }
         if (outcome != SlaveOutcome::replied) continue;  // cannot happen: the CRC is ours
         const FaultKind fault = faults_.next(stats_.requests);
         if (fault != FaultKind::none) ++stats_.faults;
         if (replyHook_) replyHook_(frame.bytes, reply_, fault);
+        if (requestHook_) requestHook_(frame.bytes, reply_, fault);
         std::vector<std::uint8_t> whole;
         if (fault == FaultKind::truncated) whole = mbapReply(request.header, reply_);
         const int extraMs = faults_.apply(fault, reply_);
@@ -533,6 +546,7 @@ std::int64_t SimServer::nextWakeUs(std::int64_t now) {
     std::int64_t wake = now + 100000;
     const std::int64_t framerDeadline = framer_.deadlineUs();
     if (framerDeadline >= 0) wake = std::min(wake, framerDeadline);
+    if (const std::int64_t d = pulledFramer_.deadlineUs(); d >= 0) wake = std::min(wake, d);
     if (now < pulledUntilUs_) wake = std::min(wake, pulledUntilUs_);
     if (!outgoing_.empty() && !writeBlocked_) wake = std::min(wake, sendAtUs(outgoing_.front()));
     if (!mbapIn_.empty()) wake = std::min(wake, mbapStartUs_ + stallUs_);

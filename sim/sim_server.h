@@ -116,6 +116,13 @@ class SimServer {
     using ReplyHook = std::function<void(const std::vector<std::uint8_t>&,
                                          const std::vector<std::uint8_t>&, FaultKind)>;
     void setReplyHook(ReplyHook hook) { replyHook_ = std::move(hook); }
+    // Called in the server thread for every request heard, in the order heard: those answered
+    // (the reply as the controller made it, and the fault about to be put on it, as for the
+    // reply hook), broadcasts (no reply, no fault), and those that reached a pulled cable (no
+    // reply, FaultKind::cablePulled). Frames for another slave address and damaged frames are
+    // no requests to this controller. Set before start() or listen().
+    using RequestHook = ReplyHook;
+    void setRequestHook(RequestHook hook) { requestHook_ = std::move(hook); }
     // Called in the server thread with a line about each network client: connected, refused,
     // dropped (and why), left. Set before listen().
     using EventHook = std::function<void(const std::string&)>;
@@ -198,10 +205,14 @@ class SimServer {
     // Server-thread state (the slave and the framer are used under the lock).
     ModbusSlave slave_{engine_};
     RequestFramer framer_;
+    // Frames what a pulled cable swallows, only for the request hook.
+    RequestFramer pulledFramer_;
     std::vector<std::uint8_t> reply_;
     std::vector<Outgoing> outgoing_;
     bool writeBlocked_ = false;
     ReplyHook replyHook_;
+    RequestHook requestHook_;
+    std::vector<std::uint8_t> noReply_;  // the reply given to the request hook when none is
 
     // Network serving (server thread only, but for the statistics).
     Framing framing_ = Framing::rtu;

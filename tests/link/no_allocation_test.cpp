@@ -14,6 +14,8 @@
 #include "link/mbus_tcp_master_protocol.h"
 #include "link/net_stream.h"
 #include "link/result_codes.h"
+#include "link/rtu_device_link.h"
+#include "link/traffic_record.h"
 #include "tests/link/loopback_server.h"
 #include "tests/link/pty_peer.h"
 
@@ -162,6 +164,71 @@ TEST(ModbusTcpMasterAllocation, TransactionsAllocateNothing) {
         EXPECT_EQ(r[1], MBR_SUCCESS);
         EXPECT_EQ(r[2], MBR_SUCCESS);
         EXPECT_EQ(r[3], 162);
+    }
+}
+
+// The poll through the device link, as the window runs it, with the traffic monitor off, then
+// on, then off again. Off, the masters only test a null pointer: nothing is allocated, and so
+// nothing formatted (a traffic line is a string longer than a short string's own storage).
+// On, the ring was allocated when it was made and each frame is copied into it: still nothing.
+TEST(TrafficRecordAllocation, PollAllocatesNothingWithTheMonitorOffOrOn) {
+    PtyPair pty;
+    RtuDeviceLink link("", pty.slavePath());
+    ASSERT_EQ(link.setReplyTimeout(100), MBR_SUCCESS);  // set while closed, as the program does
+    ASSERT_EQ(link.openConnection("COM1"), MBR_SUCCESS);
+
+    constexpr int kPhases = 3;  // off, on, off
+    constexpr int kRounds = 4;
+    // Per round: a good read, a bad CRC, an exception, a reply that never comes.
+    constexpr int kRequestsPerRound = 4;
+    Peer peer([&pty] {
+        for (int i = 0; i < kPhases * kRounds * kRequestsPerRound; ++i) {
+            const Bytes request = pty.readRequest(2000);
+            if (request.size() < 2) return;
+            switch (i % kRequestsPerRound) {
+                case 0:
+                    pty.write(withCrc({0x01, 0x04, 0x04, 0x12, 0x34, 0xFF, 0xFE}));
+                    break;
+                case 1:
+                    pty.write({0x01, 0x04, 0x04, 0x12, 0x34, 0xFF, 0xFE, 0x00, 0x00});
+                    break;
+                case 2:
+                    pty.write(withCrc({0x01, 0x84, 0x02}));
+                    break;
+                default:
+                    break;  // no reply
+            }
+        }
+    });
+
+    auto ring = std::make_unique<TrafficRing>(64);
+    std::int16_t values[2] = {};
+    long during[kPhases] = {};
+    std::uint64_t recorded[kPhases] = {};
+    int results[kPhases][kRounds][kRequestsPerRound] = {};
+    for (int phase = 0; phase < kPhases; ++phase) {
+        ASSERT_TRUE(link.setTrafficRing(phase == 1 ? ring.get() : nullptr));
+        const std::uint64_t first = ring->lastSequence();
+        const long before = allocationsOnThisThread;
+        for (auto& r : results[phase]) {
+            for (int& result : r)
+                result = link.readInputRegisters(1, 1, values, 2);
+        }
+        during[phase] = allocationsOnThisThread - before;
+        recorded[phase] = ring->lastSequence() - first;
+    }
+    peer.join();
+    for (int phase = 0; phase < kPhases; ++phase) {
+        SCOPED_TRACE(phase == 1 ? "monitor on" : "monitor off");
+        EXPECT_EQ(during[phase], 0);
+        // Every request and every reply (or its absence) once on; nothing at all off.
+        EXPECT_EQ(recorded[phase], phase == 1 ? 2u * kRounds * kRequestsPerRound : 0u);
+        for (const auto& r : results[phase]) {
+            EXPECT_EQ(r[0], MBR_SUCCESS);
+            EXPECT_EQ(r[1], MBR_CRC_MISMATCH);
+            EXPECT_EQ(r[2], mbrException(2));
+            EXPECT_EQ(r[3], MBR_REPLY_TIMEOUT);
+        }
     }
 }
 

@@ -105,10 +105,14 @@ TEST(DravoSimListen, PymodbusReadsAndWritesInEachPlainFraming) {
                   std::string::npos)
             << end.out;
         EXPECT_NE(end.err.find("connected"), std::string::npos) << end.err;
-        // The served log holds the block-A reply, as over the pseudo-terminal.
+        // The served log holds every request, as over the pseudo-terminal: the block-A reply
+        // with its values, the three others by their bytes.
         const std::string log = slurp(served);
-        EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
-        EXPECT_NE(log.find(" none "), std::string::npos) << log;
+        EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 4) << log;
+        std::size_t byBytes = 0;
+        for (std::size_t at = 0; (at = log.find(" none request=", at)) != std::string::npos; ++at)
+            ++byBytes;
+        EXPECT_EQ(byBytes, 3u) << log;
     }
 }
 

@@ -63,25 +63,36 @@ void removeLink(const std::string& link, const std::string& target) {
     if (target == buf) ::unlink(link.c_str());
 }
 
-// The reply to a read of input registers 1..44 (block A), as served: the time, the fault put on
-// it ("none" for a good reply), then the values, so a master's log can be checked against
-// what was on the line.
-void writeServedBlockA(std::FILE* out, const std::vector<std::uint8_t>& request,
-                       const std::vector<std::uint8_t>& reply, kvx::sim::FaultKind fault) {
+// A request as served: the time, the fault put on its reply ("none" for a good reply,
+// "cable-pulled" also for a request that reached a pulled cable), then, for a read of input
+// registers 1..44 (block A) answered, the 44 values as the controller made them, so a
+// master's log can be checked against what was on the line; for any other request,
+// "request=" and its bytes in hex, so a master's traffic can be checked request by request.
+void writeServed(std::FILE* out, const std::vector<std::uint8_t>& request,
+                 const std::vector<std::uint8_t>& reply, kvx::sim::FaultKind fault) {
     constexpr int kCount = 44;
-    if (request.size() != 8 || request[1] != 4 || request[2] != 0 || request[3] != 0 ||
-        request[4] != 0 || request[5] != kCount || reply.size() != 5 + 2 * kCount)
-        return;
+    const bool blockA = request.size() == 8 && request[1] == 4 && request[2] == 0 &&
+                        request[3] == 0 && request[4] == 0 && request[5] == kCount &&
+                        reply.size() == 5 + 2 * kCount;
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
     std::string line =
         std::to_string(static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000);
     line += ' ';
     line += fault == kvx::sim::FaultKind::none ? "none" : kvx::sim::faultName(fault);
-    for (int i = 0; i < kCount; ++i) {
-        const auto v = static_cast<std::int16_t>(reply[3 + 2 * i] << 8 | reply[4 + 2 * i]);
-        line += ' ';
-        line += std::to_string(v);
+    if (blockA) {
+        for (int i = 0; i < kCount; ++i) {
+            const auto v = static_cast<std::int16_t>(reply[3 + 2 * i] << 8 | reply[4 + 2 * i]);
+            line += ' ';
+            line += std::to_string(v);
+        }
+    } else {
+        static constexpr char kHex[] = "0123456789ABCDEF";
+        line += " request=";
+        for (const std::uint8_t b : request) {
+            line += kHex[b >> 4];
+            line += kHex[b & 0x0F];
+        }
     }
     line += '\n';
     std::fputs(line.c_str(), out);
@@ -220,11 +231,10 @@ int main(int argc, char** argv) {
         }
         // Whole lines only, so a reader (or a kill) never sees half a reply.
         std::setvbuf(served, nullptr, _IOLBF, 1 << 12);
-        server.setReplyHook([served](const std::vector<std::uint8_t>& request,
-                                     const std::vector<std::uint8_t>& reply,
-                                     kvx::sim::FaultKind fault) {
-            writeServedBlockA(served, request, reply, fault);
-        });
+        server.setRequestHook(
+            [served](const std::vector<std::uint8_t>& request,
+                     const std::vector<std::uint8_t>& reply,
+                     kvx::sim::FaultKind fault) { writeServed(served, request, reply, fault); });
     }
     // The links made so far with their devices, removed at exit.
     std::vector<std::pair<std::string, std::string>> links;

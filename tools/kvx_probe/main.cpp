@@ -1,7 +1,9 @@
 // kvx-probe: checks a controller and its line from the command line, as the viewer would see
 // them. Prints name=value lines a technician can read and a script can parse.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -16,6 +18,7 @@
 #include "link/network_open.h"
 #include "link/port_name.h"
 #include "link/result_codes.h"
+#include "link/traffic_record.h"
 #include "settings/settings_file.h"
 #include "settings/settings_file_reader.h"
 #include "tools/kvx_probe/probe.h"
@@ -61,6 +64,16 @@ int main(int argc, char** argv) {
         return failure;
     }
     const std::string programDir = programDirectory(options.dataDir);
+    // The monitor's file first too: a run whose frames cannot be kept is not started.
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> monitorFile(nullptr, &std::fclose);
+    if (!options.monitorFile.empty()) {
+        monitorFile.reset(std::fopen(options.monitorFile.c_str(), "w"));
+        if (!monitorFile) {
+            std::fprintf(stderr, "kvx-probe: cannot write %s: %s\n",
+                         cli::printable(options.monitorFile).c_str(), std::strerror(errno));
+            return failure;
+        }
+    }
 
     MbusRtuMasterProtocol rtu;
     MbusTcpMasterProtocol tcp;
@@ -99,6 +112,32 @@ int main(int argc, char** argv) {
             return failure;
         }
     }
+    // Switched on before the identity reads, so that a line that fails at once shows why.
+    std::unique_ptr<TrafficRing> ring;
+    if (options.monitor) {
+        ring = std::make_unique<TrafficRing>();
+        master->setTrafficRing(ring.get());
+    }
+    probe::TrafficMonitor monitor(monitorFile ? monitorFile.get() : stdout);
+    bool monitorWritten = true;
+    const auto drainMonitor = [&] {
+        if (ring) monitorWritten = monitor.drain(*ring) && monitorWritten;
+    };
+    // The verdicts counted, and whether the frame lines could all be written.
+    const auto endMonitor = [&] {
+        if (!ring) return true;
+        drainMonitor();
+        master->setTrafficRing(nullptr);
+        std::printf("%s\n", monitor.summaryLine(*ring).c_str());
+        std::fflush(stdout);
+        if (monitorFile && std::fclose(monitorFile.release()) != 0) monitorWritten = false;
+        if (!monitorWritten) {
+            std::fprintf(stderr, "kvx-probe: %s: the frame lines could not all be written\n",
+                         options.monitorFile.empty() ? "standard output"
+                                                     : cli::printable(options.monitorFile).c_str());
+        }
+        return monitorWritten;
+    };
     probe::Prober prober(*master, options.slave);
     // A network connection that failed says why (a TLS alert, a peer that closed); the result
     // code alone would only say "port failure".
@@ -106,7 +145,10 @@ int main(int argc, char** argv) {
         const std::string why = master == &tcp ? tcp.lastFailure() : rtu.channelError();
         if (!why.empty()) std::fprintf(stderr, "kvx-probe: %s\n", why.c_str());
     };
-    if (const int rc = prober.connect(); rc != 0) {
+    const int connected = prober.connect();
+    drainMonitor();
+    if (const int rc = connected; rc != 0) {
+        endMonitor();
         fail("identity read failed", rc, failure);
         networkReason();
         return failure;
@@ -151,6 +193,7 @@ int main(int argc, char** argv) {
     durations.reserve(static_cast<std::size_t>(options.polls));
     for (int i = 0; i < options.polls; ++i) {
         const probe::PollResult r = prober.poll();
+        drainMonitor();
         durations.push_back(r.ms);
         if (r.good()) {
             ++good;
@@ -166,8 +209,9 @@ int main(int argc, char** argv) {
                                 .c_str());
     }
     std::fflush(stdout);
+    const bool monitored = endMonitor();
     master->closeConnection();
-    if (good == options.polls) return 0;
+    if (good == options.polls) return monitored ? 0 : 1;
     const std::string what = options.polls == 1
                                  ? std::string("poll failed")
                                  : std::to_string(options.polls - good) + " of " +

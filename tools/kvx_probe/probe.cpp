@@ -63,6 +63,14 @@ std::string probeUsage() {
            "                  controller restores them anyway); added_rows, also write rows\n"
            "                  93-114 (firmware 1.06-1.11) and 151 (1.12-1.14), which backups\n"
            "                  made before the upload read them hold as 0\n"
+           "  --monitor       print every frame sent and received, one line each, as the\n"
+           "                  viewer's Traffic window shows it: the time, TX or RX, the bytes\n"
+           "                  in hex, and for a reply the master's verdict (good, timeout,\n"
+           "                  bad-crc, mismatch, exception, io-failure, passed-over) and its\n"
+           "                  delay; then a line counting the verdicts (monitor: ...)\n"
+           "  --monitor-file FILE\n"
+           "                  with --monitor: the frame lines into FILE (replaced) instead of\n"
+           "                  standard output; implies --monitor\n"
            "  --data-dir DIR  the viewer's program directory, where COMn links are looked up\n"
            "                  (default $XDG_DATA_HOME/Orvik_KVX, else ~/.local/share/Orvik_KVX)\n"
            "  --help          show this text\n"
@@ -132,6 +140,14 @@ bool parseProbeOptions(int argc, const char* const* argv, ProbeOptions& o, std::
                 if (comma == std::string_view::npos) break;
                 rest = rest.substr(comma + 1);
             }
+        } else if (name == "--monitor") {
+            if (!ok(args.noValue())) return false;
+            o.monitor = true;
+        } else if (name == "--monitor-file") {
+            if (!ok(args.value(value))) return false;
+            if (value.empty()) return ok(args.expected("a file name"));
+            o.monitorFile = std::string(value);
+            o.monitor = true;
         } else if (name == "--data-dir") {
             if (!ok(args.value(value))) return false;
             o.dataDir = std::string(value);
@@ -146,6 +162,10 @@ bool parseProbeOptions(int argc, const char* const* argv, ProbeOptions& o, std::
     }
     if (modes == 1 && o.polls != 1) {
         error = "--polls cannot be given with a settings file";
+        return false;
+    }
+    if (modes == 1 && o.monitor) {
+        error = "--monitor watches polls: not with a settings file";
         return false;
     }
     if (o.yes && o.settingsRestore.empty()) {
@@ -301,6 +321,35 @@ std::string summaryLine(int polls, int good, const std::map<int, int>& failures,
     char times[64];
     std::snprintf(times, sizeof times, " median_ms=%.1f p99_ms=%.1f", stats.median, stats.p99);
     return line + times;
+}
+
+bool TrafficMonitor::drain(const TrafficRing& ring) {
+    batch_.clear();
+    ring.readSince(last_, batch_);
+    bool written = true;
+    for (const TrafficFrame& f : batch_) {
+        if (f.sequence > last_ + 1) lost_ += static_cast<long>(f.sequence - last_ - 1);
+        last_ = f.sequence;
+        ++frames_;
+        ++counts_[static_cast<std::size_t>(f.verdict)];
+        const std::string line = formatTrafficLine(f) + '\n';
+        written = std::fputs(line.c_str(), out_) >= 0 && written;
+    }
+    return std::fflush(out_) == 0 && written;
+}
+
+std::string TrafficMonitor::summaryLine(const TrafficRing& ring) const {
+    const long requests = count(TrafficVerdict::sent) + count(TrafficVerdict::notSent);
+    std::string line =
+        "monitor: frames=" + std::to_string(frames_) + " requests=" + std::to_string(requests);
+    for (int v = static_cast<int>(TrafficVerdict::good); v < kTrafficVerdicts; ++v) {
+        line += ' ';
+        line += trafficVerdictName(static_cast<TrafficVerdict>(v));
+        line += '=' + std::to_string(counts_[static_cast<std::size_t>(v)]);
+    }
+    line += " not-sent=" + std::to_string(count(TrafficVerdict::notSent));
+    line += " lost=" + std::to_string(lost_ + static_cast<long>(ring.missed()));
+    return line;
 }
 
 }  // namespace kvx::probe

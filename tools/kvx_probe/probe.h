@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "link/mbus_master_functions.h"
+#include "link/traffic_record.h"
 #include "model/live_data.h"
 #include "settings/settings_file_reader.h"
 #include "settings/settings_restore.h"
@@ -25,6 +26,8 @@ struct ProbeOptions {
     bool includeAddress = false;      // restore: modbus_address too
     bool includeCalibration = false;  // restore: another controller's sensor calibration too
     bool includeAddedRows = false;    // restore: the rows older backups hold as 0 too
+    bool monitor = false;             // print every frame with the master's verdict
+    std::string monitorFile;          // the frames into this file instead of standard output
     bool help = false;
     bool version = false;
 };
@@ -103,5 +106,28 @@ DurationStats durationStats(std::vector<double> ms);
 // "summary: polls=N good=G fail_132=K ... median_ms=M p99_ms=P"
 std::string summaryLine(int polls, int good, const std::map<int, int>& failures,
                         const DurationStats& stats);
+
+// Writes the frames the ring has recorded since the last call, one line each
+// (formatTrafficLine), and counts the master's verdicts for the summary.
+class TrafficMonitor {
+  public:
+    explicit TrafficMonitor(std::FILE* out) : out_(out) {}
+
+    // False when writing failed (the disk is full): the lines are then not all there.
+    bool drain(const TrafficRing& ring);
+    // "monitor: frames=F requests=R good=G timeout=T bad-crc=C mismatch=M exception=E
+    // io-failure=I passed-over=P not-sent=N lost=L": every verdict, 0 included, so a script
+    // finds each key; lost counts frames overwritten before they were read or not recorded.
+    std::string summaryLine(const TrafficRing& ring) const;
+    long count(TrafficVerdict verdict) const { return counts_[static_cast<std::size_t>(verdict)]; }
+
+  private:
+    std::FILE* out_;
+    std::uint64_t last_ = 0;
+    long frames_ = 0;
+    long lost_ = 0;
+    std::array<long, kTrafficVerdicts> counts_{};
+    std::vector<TrafficFrame> batch_;
+};
 
 }  // namespace kvx::probe
