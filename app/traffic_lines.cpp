@@ -2,6 +2,7 @@
 
 #include <QBrush>
 #include <QColor>
+#include <QSize>
 #include <algorithm>
 
 namespace kvx {
@@ -34,7 +35,10 @@ QVariant TrafficLines::data(const QModelIndex& index, int role) const {
     const TrafficLine& line = shown_[static_cast<std::size_t>(index.row())];
     switch (role) {
         case Qt::DisplayRole:
+        case Qt::ToolTipRole:
             return line.text;
+        case Qt::SizeHintRole:
+            return rowHeight_ > 0 ? QVariant(QSize(1, rowHeight_)) : QVariant();
         case Qt::ForegroundRole:
             // Failures stand out; what the master skipped is worth a look, not an alarm.
             if (line.kind == TrafficLineKind::Error) return QBrush(QColor(0xc0, 0x00, 0x00));

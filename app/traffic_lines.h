@@ -50,6 +50,9 @@ class TrafficLines : public QAbstractListModel {
     void setFrozen(bool frozen);
     bool frozen() const { return frozen_; }
     void clear();
+    // Every row this high and as wide as the view: a long frame is cut in its middle, so the
+    // time and the verdict stay in view, and is shown whole as its tool tip.
+    void setRowHeight(int pixels) { rowHeight_ = pixels; }
 
     std::size_t capacity() const { return capacity_; }
     // Every line kept, shown or not.
@@ -64,6 +67,7 @@ class TrafficLines : public QAbstractListModel {
     std::size_t capacity_;
     TrafficFilter filter_;
     bool frozen_ = false;
+    int rowHeight_ = 0;
     std::deque<TrafficLine> kept_;
     // Copies of kept lines (their texts are shared, not copied): while frozen, the kept ones
     // may go while these are still shown.

@@ -85,8 +85,10 @@ TrafficWindow::TrafficWindow(Prompts& prompts, DeviceLink& link, std::function<b
     view_->setUniformItemSizes(true);
     view_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    view_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    view_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view_->setTextElideMode(Qt::ElideMiddle);
     view_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    lines_->setRowHeight(QFontMetrics(view_->font()).lineSpacing() + 2);
 
     pause_ = new QPushButton(QStringLiteral("Pause"), this);
     pause_->setObjectName(QStringLiteral("pause"));
@@ -121,6 +123,16 @@ TrafficWindow::TrafficWindow(Prompts& prompts, DeviceLink& link, std::function<b
     layout->addWidget(view_, 1);
     layout->addWidget(counts_);
     layout->addWidget(status_);
+
+    // The newest line stays in view while the view is scrolled to the bottom; scrolled up, the
+    // lines stay where the user put them. The range grows after the rows have been laid out,
+    // later than the rows are added.
+    QScrollBar* bar = view_->verticalScrollBar();
+    connect(bar, &QScrollBar::valueChanged, this,
+            [this, bar](int value) { followNewest_ = value >= bar->maximum(); });
+    connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int max) {
+        if (followNewest_) bar->setValue(max);
+    });
 
     connect(pause_, &QPushButton::toggled, this, [this](bool on) { setPaused(on); });
     connect(clearButton, &QPushButton::clicked, this, [this] { clear(); });
@@ -230,10 +242,7 @@ void TrafficWindow::readRing() {
     }
     lastSequence_ = frames_.back().sequence;
 
-    QScrollBar* bar = view_->verticalScrollBar();
-    const bool atBottom = bar->value() >= bar->maximum();
     lines_->append(incoming_);
-    if (atBottom && !lines_->frozen()) view_->scrollToBottom();
     showCounts();
 }
 
@@ -244,7 +253,10 @@ void TrafficWindow::setPaused(bool paused) {
     }
     pause_->setText(paused ? QStringLiteral("Resume") : QStringLiteral("Pause"));
     lines_->setFrozen(paused);
-    if (!paused) view_->scrollToBottom();
+    if (!paused) {
+        followNewest_ = true;
+        view_->scrollToBottom();
+    }
     showCounts();
 }
 
@@ -268,6 +280,7 @@ void TrafficWindow::setFilterIndex(int index) {
         return;
     }
     lines_->setFilter(choices[static_cast<std::size_t>(index)].filter);
+    followNewest_ = true;
     view_->scrollToBottom();
     showCounts();
 }

@@ -84,6 +84,7 @@ class TrafficWindow : public QWidget {
     std::uint64_t missedSeen_ = 0;
     std::vector<TrafficFrame> frames_;  // reused from read to read
     std::vector<TrafficLine> incoming_;
+    bool followNewest_ = true;
     long framesSeen_ = 0;
     long errorsSeen_ = 0;
     std::string saveFolder_;
