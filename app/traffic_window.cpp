@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFontDatabase>
 #include <QHBoxLayout>
+#include <QHideEvent>
 #include <QLabel>
 #include <QListView>
 #include <QPushButton>
@@ -163,6 +164,8 @@ void TrafficWindow::showEvent(QShowEvent* event) {
 
 void TrafficWindow::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
+    // Minimised, it goes on recording, so that nothing is missing when it comes back.
+    if (event->spontaneous()) return;
     // What was shown is kept; the timer goes on only to let a ring go that the link could not
     // give back yet.
     detach();
