@@ -30,9 +30,9 @@ const char* trafficVerdictName(TrafficVerdict verdict) {
 
 TrafficVerdict trafficVerdictOf(int result) {
     if (result == MBR_SUCCESS) return TrafficVerdict::good;
-    // MBR_EXCEPTION | code: the other codes all lack one of its bits.
-    if (result > MBR_EXCEPTION && (result & MBR_EXCEPTION) == MBR_EXCEPTION)
-        return TrafficVerdict::exception;
+    // MBR_EXCEPTION | code, MBR_EXCEPTION itself for a code within its bits: the other codes
+    // all lack one of them.
+    if (result > 0 && (result & MBR_EXCEPTION) == MBR_EXCEPTION) return TrafficVerdict::exception;
     switch (result) {
         case MBR_REPLY_TIMEOUT:
             return TrafficVerdict::timeout;

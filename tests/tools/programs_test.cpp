@@ -314,6 +314,52 @@ TEST(KvxProbe, ReportsFailuresByResultCode) {
     EXPECT_NE(e.err.find("result 229 (MBR_EXCEPTION)"), std::string::npos) << e.err;
 }
 
+TEST(KvxProbe, MonitorShowsEveryFrameAndCountsTheVerdicts) {
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"--monitor", "--settings-csv", "a.csv"},
+          {"--monitor-file", ""},
+          {"--monitor", "x"}}) {
+        std::vector<std::string> args{kProbe, "--port", "x"};
+        args.insert(args.end(), bad.begin(), bad.end());
+        EXPECT_EQ(run(args).status, 2) << bad[0] << " " << bad.back();
+    }
+
+    EngineConfig cfg;
+    cfg.firmware = 100;  // one block per poll
+    SimServer server(cfg);
+    ASSERT_EQ(server.start(), 0);
+    // A file that cannot be written stops the run before the line is touched.
+    const Result unwritable =
+        run({kProbe, "--port", server.devicePath(), "--monitor-file", "/nonexistent-kvx/t.txt"});
+    EXPECT_EQ(unwritable.status, 1);
+    EXPECT_NE(unwritable.err.find("cannot write /nonexistent-kvx/t.txt"), std::string::npos)
+        << unwritable.err;
+    EXPECT_EQ(server.stats().requests, 0);
+
+    // The identity and range reads, then a poll with a damaged reply, a good one, an exception
+    // and a good one.
+    const FaultKind script[] = {FaultKind::none,   FaultKind::none, FaultKind::none,
+                                FaultKind::badCrc, FaultKind::none, FaultKind::exception};
+    server.scriptFaults(script);
+    const Result r = run({kProbe, "--port", server.devicePath(), "--polls", "4", "--monitor"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("monitor: frames=14 requests=7 good=5 timeout=0 bad-crc=1 mismatch=0 "
+                         "exception=1 io-failure=0 passed-over=0 not-sent=0 lost=0"),
+              std::string::npos)
+        << r.out;
+    // One line a frame, requests and replies in turn, before the values.
+    std::istringstream in(r.out);
+    std::vector<std::string> frames;
+    for (std::string line; std::getline(in, line);)
+        if (line.find(" TX ") == 15 || line.find(" RX ") == 15) frames.push_back(line);
+    ASSERT_EQ(frames.size(), 14u) << r.out;
+    for (std::size_t i = 0; i < frames.size(); ++i)
+        EXPECT_EQ(frames[i].substr(15, 4), i % 2 == 0 ? " TX " : " RX ") << frames[i];
+    EXPECT_NE(frames[7].find(" bad-crc ("), std::string::npos) << frames[7];
+    EXPECT_NE(frames[11].find(" 01 84 04 "), std::string::npos) << frames[11];
+    EXPECT_LT(r.out.find(frames.back()), r.out.find("product_type="));
+}
+
 TEST(KvxProbe, SettingsBackupIsWholeOrNotAtAll) {
     EXPECT_EQ(run({kProbe, "--port", "x", "--settings-csv"}).status, 2);
     EXPECT_EQ(run({kProbe, "--port", "x", "--settings-csv", "a.csv", "--polls", "3"}).status, 2);
