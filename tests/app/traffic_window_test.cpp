@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QListView>
 #include <QPushButton>
+#include <QScrollBar>
 #include <fstream>
 #include <iterator>
 
@@ -210,6 +211,33 @@ TEST_F(TrafficWindowTest, PauseHoldsTheViewWhileRecordingGoesOnAndClearEmptiesIt
     link.reply(MBR_SUCCESS);
     window->readRing();
     EXPECT_EQ(shown().size(), 1);
+}
+
+TEST_F(TrafficWindowTest, TheNewestLineStaysInViewUnlessTheUserScrolledUp) {
+    make();
+    window->resize(600, 200);
+    QScrollBar* bar = window->view()->verticalScrollBar();
+    auto tick = [&](int frames) {
+        for (int i = 0; i < frames; ++i)
+            link.request();
+        window->readRing();
+        QApplication::processEvents();  // the view lays the new rows out
+    };
+    for (int read = 0; read < 5; ++read)
+        tick(20);
+    ASSERT_GT(bar->maximum(), 0);
+    EXPECT_EQ(bar->value(), bar->maximum());
+    // Scrolled up by the user, the lines stay where they were put.
+    bar->setValue(bar->maximum() / 2);
+    const int at = bar->value();
+    tick(20);
+    EXPECT_EQ(bar->value(), at);
+    EXPECT_LT(bar->value(), bar->maximum());
+    // Back at the bottom, it follows again.
+    bar->setValue(bar->maximum());
+    tick(20);
+    tick(20);
+    EXPECT_EQ(bar->value(), bar->maximum());
 }
 
 TEST_F(TrafficWindowTest, LinesAreBoundedAndFramesTheRingLostAreNamed) {
