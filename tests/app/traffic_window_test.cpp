@@ -200,6 +200,11 @@ TEST_F(TrafficWindowTest, PauseHoldsTheViewWhileRecordingGoesOnAndClearEmptiesIt
     window->readRing();
     EXPECT_EQ(shown().size(), 1);
     EXPECT_EQ(window->lines().keptCount(), 3u);
+    // Another filter while paused picks from what was there when it was paused.
+    window->setFilterIndex(window->filterBox()->findText(QStringLiteral("Replies")));
+    EXPECT_EQ(shown().size(), 0);
+    window->setFilterIndex(0);
+    EXPECT_EQ(shown().size(), 1);
 
     window->pauseButton()->click();
     EXPECT_FALSE(window->paused());
