@@ -90,12 +90,13 @@ void TrafficLines::append(std::vector<TrafficLine>& lines) {
 
 void TrafficLines::setFilter(const TrafficFilter& filter) {
     filter_ = filter;
-    if (!frozen_) rebuildShown();
+    rebuildShown();
 }
 
 void TrafficLines::setFrozen(bool frozen) {
     if (frozen_ == frozen) return;
     frozen_ = frozen;
+    frozenAt_ = kept_.empty() ? 0 : kept_.back().sequence;
     // Thawed: what came meanwhile is shown at once.
     if (!frozen_) rebuildShown();
 }
@@ -110,8 +111,11 @@ void TrafficLines::clear() {
 void TrafficLines::rebuildShown() {
     beginResetModel();
     shown_.clear();
-    for (const TrafficLine& line : kept_)
+    for (const TrafficLine& line : kept_) {
+        // Paused, another filter picks from what was there when the view was paused.
+        if (frozen_ && line.sequence > frozenAt_) break;
         if (filter_.passes(line)) shown_.push_back(line);
+    }
     endResetModel();
 }
 

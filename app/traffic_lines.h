@@ -43,7 +43,7 @@ class TrafficLines : public QAbstractListModel {
     QVariant data(const QModelIndex& index, int role) const override;
 
     // New lines at the end; the oldest beyond the capacity are dropped. While frozen, the
-    // lines are kept but the rows shown stay as they were until thawed.
+    // lines are kept but the rows shown are only those there when it froze, until thawed.
     void append(std::vector<TrafficLine>& lines);
     void setFilter(const TrafficFilter& filter);
     const TrafficFilter& filter() const { return filter_; }
@@ -67,6 +67,7 @@ class TrafficLines : public QAbstractListModel {
     std::size_t capacity_;
     TrafficFilter filter_;
     bool frozen_ = false;
+    std::uint64_t frozenAt_ = 0;  // the newest line kept when the view was frozen
     int rowHeight_ = 0;
     std::deque<TrafficLine> kept_;
     // Copies of kept lines (their texts are shared, not copied): while frozen, the kept ones
