@@ -31,6 +31,7 @@
 #include "app/run_stop_window.h"
 #include "app/scaling_dialog.h"
 #include "app/settings_commands.h"
+#include "app/traffic_window.h"
 #include "display/layered_qt_surface.h"
 #include "log/log_result.h"
 #include "log/playback_dialog.h"
@@ -96,6 +97,8 @@ MainWindow::MainWindow(WindowParams params)
 MainWindow::~MainWindow() {
     // Its background work ends before anything it reports to goes.
     if (overview_) delete overview_.data();
+    // The link stops recording into the window's ring before the ring goes.
+    if (traffic_) delete traffic_.data();
     if (runStop_) delete runStop_.data();
 }
 
@@ -190,6 +193,7 @@ std::vector<CommandEntry> MainWindow::commandTable() {
 
         {"View", res::kCmdLeftBank, "Left Bank", 0, always, [this] { selectedBank_ = 1; }},
         {"View", res::kCmdRightBank, "Right Bank", 0, always, [this] { selectedBank_ = 2; }},
+        {"View", res::kCmdTraffic, "Traffic...", 0, always, [this] { traffic(); }},
 
         // F7 toggles the bank through the View commands; F12 reconnects.
         {nullptr, 0, nullptr, Qt::Key_F7, always,
@@ -737,6 +741,22 @@ std::string MainWindow::playRecord(const std::string& path, std::int64_t index) 
     }
     requestPanel();
     return playbackResultText(result, path);
+}
+
+TrafficWindow* MainWindow::trafficWindow() const {
+    return traffic_.data();
+}
+
+void MainWindow::traffic() {
+    if (!traffic_) {
+        // Through the window's own link: the ring is neither switched nor read while a
+        // network open runs on its worker.
+        traffic_ = new TrafficWindow(
+            *params_.prompts, link_, [this] { return link_.opening(); }, this);
+    }
+    traffic_->show();
+    traffic_->raise();
+    traffic_->activateWindow();
 }
 
 LogOverviewWindow* MainWindow::overviewWindow() const {

@@ -40,6 +40,7 @@ class QLabel;
 namespace kvx {
 
 class LogOverviewWindow;
+class TrafficWindow;
 class PanelView;
 class LayeredQtSurface;
 class SettingsCommands;
@@ -126,6 +127,8 @@ class MainWindow : public QMainWindow, private MonitorHost {
     std::string playRecord(const std::string& path, std::int64_t index);
     // The log overview window, or null before Log Overview was first chosen.
     LogOverviewWindow* overviewWindow() const;
+    // The traffic window, or null before Traffic was first chosen.
+    TrafficWindow* trafficWindow() const;
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -173,6 +176,7 @@ class MainWindow : public QMainWindow, private MonitorHost {
     void scalingSettings();
     void playback();
     void logOverview();
+    void traffic();
     void openUnitFromBroker();
     // Runs command unless a remote unit is shown, where it says the command cannot reach the
     // controller over the broker and does nothing else.
@@ -222,6 +226,7 @@ class MainWindow : public QMainWindow, private MonitorHost {
     QPointer<ConnectingDialog> connecting_;
     QPointer<RunStopWindow> runStop_;
     QPointer<LogOverviewWindow> overview_;
+    QPointer<TrafficWindow> traffic_;
     int connectingTicks_ = 0;
     bool zoomed_ = false;
     int selectedBank_ = 1;

@@ -41,6 +41,10 @@ void OpenOffThreadLink::setTlsFiles(const TlsFiles& files) {
     if (!opening_) inner_.setTlsFiles(files);
 }
 
+bool OpenOffThreadLink::setTrafficRing(TrafficRing* ring) {
+    return !opening_ && inner_.setTrafficRing(ring);
+}
+
 void OpenOffThreadLink::closeConnection() {
     if (!opening_) inner_.closeConnection();
 }

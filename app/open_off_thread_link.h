@@ -23,6 +23,8 @@ class OpenOffThreadLink : public DeviceLink {
     int openConnection(const std::string& portName) override;
     std::string lastOpenError() const override;
     void setTlsFiles(const TlsFiles& files) override;
+    // Refused (false) while an open runs: the worker's master must not change under it.
+    bool setTrafficRing(TrafficRing* ring) override;
     void closeConnection() override;
     bool isConnected() const override;
     int setReplyTimeout(int ms) override;

@@ -81,5 +81,6 @@ inline constexpr int kCmdEmailMessaging = 40054;
 inline constexpr int kCmdFlowControl = 40055;
 inline constexpr int kCmdEventLog = 40056;
 inline constexpr int kCmdServiceReport = 40120;
+inline constexpr int kCmdTraffic = 40121;
 
 }  // namespace kvx::res

@@ -27,6 +27,11 @@ class HeldOpenLink : public test::FakeLink {
         released.wait(lock, [this] { return letGo; });
         return test::FakeLink::openConnection(portName);
     }
+    bool setTrafficRing(TrafficRing* r) override {
+        ++ringSwitches;
+        ring = r;
+        return true;
+    }
     void letItGo() {
         std::lock_guard lock(mutex);
         letGo = true;
@@ -38,6 +43,8 @@ class HeldOpenLink : public test::FakeLink {
     std::condition_variable released;
     bool letGo = false;
     std::atomic<bool> entered = false;
+    TrafficRing* ring = nullptr;
+    int ringSwitches = 0;
 };
 
 TEST(OpenOffThreadLink, OnlyParsedNetworkNamesOpenOffTheThread) {
@@ -74,7 +81,8 @@ TEST(OpenOffThreadLink, EventsRunAndTheLinkIsClosedToEveryoneWhileANetworkOpenRu
     int ticks = 0;
     std::int16_t value = 99;
     int readResult = 0, writeResult = 0, secondOpen = 0;
-    bool connectedDuring = true, openingDuring = false;
+    bool connectedDuring = true, openingDuring = false, ringTakenDuring = true;
+    TrafficRing ring(8);
     QTimer timer;
     timer.setInterval(5);
     QObject::connect(&timer, &QTimer::timeout, [&] {
@@ -85,6 +93,7 @@ TEST(OpenOffThreadLink, EventsRunAndTheLinkIsClosedToEveryoneWhileANetworkOpenRu
             readResult = link.readHoldingRegisters(1, 1, &value, 1);
             writeResult = link.writeSingleRegister(1, 1, 5);
             secondOpen = link.openConnection("tcp://127.0.0.1:5020");
+            ringTakenDuring = link.setTrafficRing(&ring);
         }
         if (ticks == 3) inner.letItGo();  // the loop kept turning while the open was held
     });
@@ -105,8 +114,13 @@ TEST(OpenOffThreadLink, EventsRunAndTheLinkIsClosedToEveryoneWhileANetworkOpenRu
     ASSERT_EQ(inner.calls.size(), callsBefore + 1);
     EXPECT_EQ(inner.calls.back().kind, 'O');
     EXPECT_EQ(inner.holding[1], 7);
+    // The traffic ring is not switched under the worker's master either.
+    EXPECT_FALSE(ringTakenDuring);
+    EXPECT_EQ(inner.ringSwitches, 0);
 
     EXPECT_FALSE(link.opening());
+    EXPECT_TRUE(link.setTrafficRing(&ring));
+    EXPECT_EQ(inner.ring, &ring);
     EXPECT_TRUE(link.isConnected());
     EXPECT_EQ(link.readHoldingRegisters(1, 1, &value, 1), 0);
     EXPECT_EQ(value, 7);

@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "app/core/program_settings.h"
+#include "app/traffic_window.h"
 #include "link/tls_context.h"
 #include "resources/resource_ids.h"
 #include "tests/link/test_pki.h"
@@ -182,6 +183,38 @@ TEST_P(XNetwork, PollsLogsWritesASettingAndRecoversFromADroppedConnection) {
     EXPECT_EQ(prompts.boxes.size(), boxes);
     const std::uintmax_t before = loggedBytes();
     EXPECT_TRUE(QTest::qWaitFor([&] { return loggedBytes() > before; }, 10000));
+}
+
+// The Traffic window, open from before the first network open, shows this transport's own
+// frames once the open has ended, and an exception reply among them in red.
+TEST_P(XNetwork, TrafficWindowShowsTheFramesOfThisTransport) {
+    window = std::make_unique<MainWindow>(p);
+    window->onCommand(res::kCmdTraffic);
+    TrafficWindow* traffic = window->trafficWindow();
+    ASSERT_NE(traffic, nullptr);
+    window->startUp();
+    ASSERT_TRUE(receiving(10000)) << window->statusPart(3).toStdString();
+    sim->faultAt(sim->stats().requests + 3, sim::FaultKind::exception);
+    auto find = [&](const QString& part) {
+        const TrafficLines& lines = traffic->lines();
+        for (int r = 0; r < lines.rowCount(); ++r)
+            if (lines.shownLine(r).text.contains(part)) return r;
+        return -1;
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return find(QStringLiteral(" exception (")) >= 0; }, 10000));
+    // A request for the input registers: after the MBAP header (transaction, protocol 0,
+    // length 6, unit 1) on Modbus TCP, with its CRC over a device server.
+    const bool mbap = GetParam() != Transport::RtuOverTcp;
+    const QString request = mbap ? QStringLiteral(" 00 00 00 06 01 04 00 00 00 2C")
+                                 : QStringLiteral(" TX 01 04 00 00 00 2C F1 D7");
+    const int row = find(request);
+    ASSERT_GE(row, 0) << request.toStdString();
+    EXPECT_EQ(traffic->lines().shownLine(row).kind, TrafficLineKind::Request);
+    EXPECT_GE(find(QStringLiteral(" good (")), 0);
+    EXPECT_EQ(traffic->lines().shownLine(find(QStringLiteral(" exception ("))).kind,
+              TrafficLineKind::Error);
+    traffic->close();
+    EXPECT_FALSE(traffic->recording());
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, XNetwork,
