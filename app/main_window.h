@@ -24,7 +24,7 @@
 #include "app/port_properties_dialog.h"
 #include "app/run_stop_window.h"
 #include "app/timer_table.h"
-#include "app/trend_chart_feed.h"
+#include "overview/trend_chart_feed.h"
 #include "display/panel.h"
 #include "fleet/payloads.h"
 #include "fleet/topics.h"

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/trend_chart_feed.h"
+#include "overview/trend_chart_feed.h"
 #include "display/panel.h"
 #include "display/recording_surface.h"
 #include "log/log_player.h"

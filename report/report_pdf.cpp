@@ -21,6 +21,7 @@
 #include "log/log_result.h"
 #include "overview/channel_table.h"
 #include "overview/overview_export.h"
+#include "overview/trend_chart_feed.h"
 
 namespace kvx {
 namespace {
@@ -49,23 +50,6 @@ QFont reportFont(double points, bool bold = false) {
 QPageSize pageSize(Paper paper) {
     return QPageSize(paper == Paper::Letter ? QPageSize::Letter : QPageSize::A4);
 }
-
-// The panel's chart fed by the player, as playback feeds the window's.
-class ChartFeed final : public PlaybackTrend {
-  public:
-    explicit ChartFeed(TrendChart& chart) : chart_(chart) {}
-    int capacity() const override { return chart_.capacity(); }
-    void clear() override {
-        chart_.clear();
-        chart_.clearTimeStamps();
-    }
-    void putTimeStamp(std::time_t time) override { chart_.putTimeStamp(time); }
-    void addSample(double value, int channel) override { chart_.addSample(value, channel); }
-    void setDisplayIndex(int index) override { chart_.setDisplayIndex(index); }
-
-  private:
-    TrendChart& chart_;
-};
 
 PlacedItem placed(PlacedItem::Kind kind, const QRectF& rect) {
     PlacedItem item;
@@ -501,7 +485,7 @@ bool loggedPanelPicture(const std::string& path, std::int64_t index, QSize size,
     // A first paint lays the chart out, which fixes its capacity and so the chunk.
     RecordingSurface layout;
     panel.onPaint(layout, width, height, in);
-    ChartFeed feed(panel.chart());
+    TrendChartFeed feed(panel.chart());
     LogPlayer player(live, feed);
     int r = player.openFile(path);
     if (r == LOG_OK) r = player.changePosition(static_cast<std::int32_t>(index));

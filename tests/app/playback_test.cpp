@@ -20,7 +20,7 @@
 #include "app/core/window_texts.h"
 #include "app/main_window.h"
 #include "app/panel_view.h"
-#include "app/trend_chart_feed.h"
+#include "overview/trend_chart_feed.h"
 #include "display/trend_chart.h"
 #include "link/rtu_device_link.h"
 #include "log/log_file_name.h"

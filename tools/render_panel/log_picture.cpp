@@ -4,7 +4,7 @@
 #include <ctime>
 #include <vector>
 
-#include "app/trend_chart_feed.h"
+#include "overview/trend_chart_feed.h"
 #include "display/panel.h"
 #include "display/qt_surface.h"
 #include "display/recording_surface.h"

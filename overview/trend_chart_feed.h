@@ -1,6 +1,6 @@
 #pragma once
-// The player's chart is display's TrendChart. The window (and the programs above it) join the
-// two here, so neither log nor log_qt needs display.
+// The player's chart is display's TrendChart. The window, the service report and the programs
+// join the two here, the first layer that sees both, so neither log nor log_qt needs display.
 #include "display/trend_chart.h"
 #include "log/log_player.h"
 
