@@ -78,10 +78,13 @@ TEST_F(XServer, TrafficWindowShowsTheFaultsOfAFaultedRunAsTheyPass) {
         at += 6;
     }
     const long goodBefore = window.controller().state().goodTicks;
-    for (const auto& [kind, verdict] : faults)
+    // A lambda may not capture a structured binding before C++20's later compilers: name it.
+    for (const auto& fault : faults) {
+        const char* verdict = fault.second;
         EXPECT_TRUE(QTest::qWaitFor(
             [&] { return anyLineEndsIn(traffic.lines(), QString::fromUtf8(verdict)); }, 15000))
             << verdict;
+    }
     // Polling went on around them.
     EXPECT_GT(window.controller().state().goodTicks, goodBefore);
     QTest::qWait(300);
