@@ -168,7 +168,7 @@ TEST_F(TrafficWindowTest, LinesInTheLinkFormatWithErrorsInColourAndTheFilter) {
         {"CRC errors", {3}},
         {"Time-outs", {5}},
         {"Exceptions", {7}},
-        {"Mismatches (slave, function)", {}},
+        {"Mismatches (transaction, shape)", {}},
     };
     for (const auto& f : filters) {
         const int index = window->filterBox()->findText(QString::fromUtf8(f.caption));
