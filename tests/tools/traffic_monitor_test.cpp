@@ -100,7 +100,7 @@ std::vector<Seen> readMonitor(const std::string& path, int& passedOver) {
         } else if (w[1] == "RX" && w.size() >= 5) {
             // "... VERDICT (D.D ms)", or "... exception N (D.D ms)"
             std::string verdict = w[w.size() - 3];
-            if (w[w.size() - 4] == "exception") verdict = "exception " + verdict;
+            if (w[w.size() - 4] == "exception") verdict.insert(0, "exception ");
             if (verdict == "passed-over")
                 ++passedOver;
             else if (verdict == "echo" || verdict == "noise")
@@ -167,7 +167,8 @@ TEST(TrafficMonitor, VerdictOfEveryRequestAgreesWithTheFaultTheSimulatorPutOnIts
     // after the master has given up; bytes after a reply are left unread (the next request's
     // purge drops them, or its wait for quiet shows them as noise). Truncated on a stream: the
     // gateway closes the connection mid-frame, a reply cut short all the same.
-    const std::string exception = "exception " + std::to_string(FaultSettings{}.exceptionCode);
+    std::string exception = "exception ";
+    exception += std::to_string(FaultSettings{}.exceptionCode);
     struct Expected {
         std::set<std::string> rtu, mbap;
     };
@@ -230,7 +231,9 @@ TEST(TrafficMonitor, VerdictOfEveryRequestAgreesWithTheFaultTheSimulatorPutOnIts
             mbap ? expected.at(kindOf(fault)).mbap : expected.at(kindOf(fault)).rtu;
         if (given.size() == 1) {
             const std::string verdict = *given.begin();
-            const std::string key = " " + verdict.substr(0, verdict.find(' ')) + "=";
+            std::string key = " ";
+            key += verdict.substr(0, verdict.find(' '));
+            key += '=';
             const std::size_t at = run.probeOut.find(key);
             ASSERT_NE(at, std::string::npos) << key << run.probeOut;
             EXPECT_GE(std::atoi(run.probeOut.c_str() + at + key.size()), 1) << key;
