@@ -15,7 +15,8 @@ enum class TrafficLineKind {
     Request,     // a frame we sent
     Good,        // a reply the master took
     Error,       // a reply, or its absence, that failed the transaction
-    PassedOver,  // bytes the master skipped and went on (a late answer to an earlier request)
+    PassedOver,  // bytes the master skipped and went on (a late answer to an earlier request,
+                 // an adapter's echo, noise on a line that should have been quiet)
     Note,        // the window's own: frames it could not show
 };
 

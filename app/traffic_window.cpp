@@ -37,11 +37,16 @@ const std::vector<FilterChoice>& filterChoices() {
         {"Errors", {TrafficFilter::Errors, 0}},
         {"Good replies", one(TrafficVerdict::good)},
         {"Time-outs", one(TrafficVerdict::timeout)},
+        {"Truncated replies", one(TrafficVerdict::truncated)},
         {"CRC errors", one(TrafficVerdict::badCrc)},
-        {"Mismatches (slave, function)", one(TrafficVerdict::mismatch)},
+        {"Another slave", one(TrafficVerdict::wrongSlave)},
+        {"Another function", one(TrafficVerdict::wrongFunction)},
+        {"Mismatches (transaction, shape)", one(TrafficVerdict::mismatch)},
         {"Exceptions", one(TrafficVerdict::exception)},
         {"Line failures", one(TrafficVerdict::ioFailure)},
         {"Passed over", one(TrafficVerdict::passedOver)},
+        {"Adapter echoes", one(TrafficVerdict::echo)},
+        {"Noise", one(TrafficVerdict::noise)},
         {"Not sent", one(TrafficVerdict::notSent)},
     };
     return choices;
@@ -61,6 +66,8 @@ TrafficLineKind trafficLineKind(const TrafficFrame& frame) {
         case TrafficVerdict::good:
             return TrafficLineKind::Good;
         case TrafficVerdict::passedOver:
+        case TrafficVerdict::echo:
+        case TrafficVerdict::noise:
             return TrafficLineKind::PassedOver;
         default:
             return TrafficLineKind::Error;

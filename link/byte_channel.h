@@ -16,6 +16,9 @@ class ByteChannel {
     virtual void close() = 0;
     virtual int write(const std::uint8_t* buffer, int count, int timeoutMs) = 0;
     virtual int read(std::uint8_t* buffer, int count, int timeoutMs) = 0;
+    // How many bytes the last read put into its buffer, also when it timed out: the start of a
+    // reply cut short. -1 where the channel does not say.
+    virtual int lastReadCount() const { return -1; }
     // Discards whatever has been received and not read.
     virtual int purge() = 0;
     // Waits until what was written has left.

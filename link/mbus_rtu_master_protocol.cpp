@@ -6,6 +6,19 @@
 #include "link/result_codes.h"
 
 namespace kvx {
+namespace {
+
+// The verdict on a reply as finely as its bytes tell it: the result code alone does not say
+// which of address and function was another, nor whether a time-out cut a reply short.
+TrafficVerdict rtuReplyVerdict(int result, const std::uint8_t* reply, int received, int slave) {
+    if (result == MBR_FRAME_MISMATCH && received > 0) {
+        return reply[0] != slave ? TrafficVerdict::wrongSlave : TrafficVerdict::wrongFunction;
+    }
+    if (result == MBR_REPLY_TIMEOUT && received > 0) return TrafficVerdict::truncated;
+    return trafficVerdictOf(result);
+}
+
+}  // namespace
 
 int MbusRtuMasterProtocol::openConnection(const char* portName, int baudRate) {
     return openConnection(portName, baudRate, 8, 1, 0);
@@ -35,16 +48,32 @@ int MbusRtuMasterProtocol::attachChannel(std::unique_ptr<ByteChannel> channel, i
 // within the reply time-out is given up without sending (MBR_SEND_TIMEOUT): the request could
 // not be put on the line in time, and sending into traffic would only garble it. A read that
 // fails otherwise (a refused time-out) ends the wait as a channel failure.
-int MbusRtuMasterProtocol::waitForSilence() {
+// While a traffic ring is set, what was discarded is recorded as noise.
+int MbusRtuMasterProtocol::waitForSilence(TrafficRing* ring, int slave) {
     const std::int64_t limit =
         DeadlineTimer::nowTicks() + static_cast<std::int64_t>(timeoutMs) * 10000;
+    const std::int64_t startUs = ring ? TrafficRing::nowUs() : 0;
+    if (ring) replyBytes.clear();
     std::uint8_t discarded = 0;
+    int result = MBR_SUCCESS;
     for (;;) {
         const int status = line->read(&discarded, 1, static_cast<int>(silenceMs));
-        if (status == SP_TIMEOUT) return MBR_SUCCESS;
-        if (status != SP_OK) return MBR_IO_FAILURE;
-        if (DeadlineTimer::nowTicks() >= limit) return MBR_SEND_TIMEOUT;
+        if (status == SP_TIMEOUT) break;
+        if (status != SP_OK) {
+            result = MBR_IO_FAILURE;
+            break;
+        }
+        if (ring) replyBytes.add(&discarded, 1);
+        if (DeadlineTimer::nowTicks() >= limit) {
+            result = MBR_SEND_TIMEOUT;
+            break;
+        }
     }
+    if (ring && replyBytes.length > 0) {
+        ring->recordReply(TrafficFraming::rtu, replyBytes.bytes.data(), replyBytes.length, slave,
+                          MBR_SUCCESS, TrafficVerdict::noise, startUs);
+    }
+    return result;
 }
 
 int MbusRtuMasterProtocol::sendAndReceive(int slave, int function, const std::uint8_t* requestData,
@@ -65,7 +94,7 @@ int MbusRtuMasterProtocol::sendAndReceive(int slave, int function, const std::ui
 
     // One pointer for the whole attempt, tested and nothing more while nobody watches.
     TrafficRing* const ring = traffic;
-    const int silence = waitForSilence();
+    const int silence = waitForSilence(ring, slave);
     if (silence != MBR_SUCCESS) {
         if (ring) ring->recordRequest(TrafficFraming::rtu, frame.data(), length, slave, silence);
         return silence;
@@ -101,14 +130,24 @@ int MbusRtuMasterProtocol::sendAndReceive(int slave, int function, const std::ui
     const RtuByteReader fromPort = [this](std::uint8_t* buffer, int count) {
         const int got = line->read(buffer, count, timeoutMs);
         if (got == SP_OK && traffic) replyBytes.add(buffer, count);
+        // The start of a reply cut short, where the channel says how much of it came.
+        if (got == SP_TIMEOUT && traffic) replyBytes.add(buffer, line->lastReadCount());
         if (got == SP_OK) return MBR_SUCCESS;
         return got == SP_TIMEOUT ? MBR_REPLY_TIMEOUT : MBR_IO_FAILURE;
     };
-    const int verdict =
-        receiveRtuReply(fromPort, sent.data(), length, replyLength, echoing, frame.data());
+    int echoLength = 0;
+    const int verdict = receiveRtuReply(fromPort, sent.data(), length, replyLength, echoing,
+                                        frame.data(), &echoLength);
     if (ring) {
-        ring->recordReply(TrafficFraming::rtu, replyBytes.bytes.data(), replyBytes.length, slave,
-                          verdict, sentUs);
+        // The adapter's echo, passed over, then the reply: frames of their own.
+        if (echoLength > 0) {
+            ring->recordReply(TrafficFraming::rtu, replyBytes.bytes.data(), echoLength, slave,
+                              MBR_SUCCESS, TrafficVerdict::echo, sentUs);
+        }
+        const std::uint8_t* reply = replyBytes.bytes.data() + echoLength;
+        const int received = replyBytes.length - echoLength;
+        ring->recordReply(TrafficFraming::rtu, reply, received, slave, verdict,
+                          rtuReplyVerdict(verdict, reply, received, slave), sentUs);
     }
     if (verdict != MBR_SUCCESS) return verdict;
     std::memcpy(replyData, frame.data() + 2, static_cast<std::size_t>(replyLength));

@@ -33,7 +33,7 @@ class MbusRtuMasterProtocol : public MbusSerialMasterProtocol {
     TrafficCapture replyBytes;  // what the reader took, while a traffic ring is set
 
   private:
-    int waitForSilence();
+    int waitForSilence(TrafficRing* ring, int slave);
 };
 
 }  // namespace kvx

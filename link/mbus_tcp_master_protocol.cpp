@@ -7,6 +7,25 @@
 #include "link/serial_port.h"
 
 namespace kvx {
+namespace {
+
+// The verdict on a reply as finely as its bytes tell it: which of transaction, unit and
+// function was another, and whether a reply began before the time-out or the close cut it.
+TrafficVerdict mbapReplyVerdict(int result, const std::uint8_t* reply, int received,
+                                std::uint16_t id, int slave) {
+    if (result == MBR_FRAME_MISMATCH && received > kMbapHeaderLength) {
+        const unsigned other = static_cast<unsigned>(reply[0]) << 8 | reply[1];
+        if (other != id) return TrafficVerdict::mismatch;
+        return reply[kMbapHeaderLength - 1] != slave ? TrafficVerdict::wrongSlave
+                                                     : TrafficVerdict::wrongFunction;
+    }
+    if ((result == MBR_REPLY_TIMEOUT || result == MBR_IO_FAILURE) && received > 0) {
+        return TrafficVerdict::truncated;
+    }
+    return trafficVerdictOf(result);
+}
+
+}  // namespace
 
 MbusTcpMasterProtocol::~MbusTcpMasterProtocol() {
     closeConnection();
@@ -109,11 +128,15 @@ int MbusTcpMasterProtocol::sendAndReceive(int slave, int function, const std::ui
                 if (r->capture) r->capture->add(buffer, 1);
                 got = r->channel->read(buffer + 1, count - 1, r->timeoutMs);
                 if (got == SP_OK && r->capture) r->capture->add(buffer + 1, count - 1);
+                if (got != SP_OK && r->capture)
+                    r->capture->add(buffer + 1, r->channel->lastReadCount());
             }
         } else {
             got = r->channel->read(buffer, count, r->timeoutMs);
             r->begun = r->begun || got == SP_OK;
             if (got == SP_OK && r->capture) r->capture->add(buffer, count);
+            // The start of a reply cut short, where the channel says how much of it came.
+            if (got != SP_OK && r->capture) r->capture->add(buffer, r->channel->lastReadCount());
         }
         if (got == SP_OK) return MBR_SUCCESS;
         return got == SP_TIMEOUT ? MBR_REPLY_TIMEOUT : MBR_IO_FAILURE;
@@ -157,8 +180,10 @@ int MbusTcpMasterProtocol::sendAndReceive(int slave, int function, const std::ui
     }
     if (cutShort) failure = "a reply cut short by the time-out; the connection was closed";
     if (ring) {
-        ring->recordReply(TrafficFraming::mbap, replyBytes.bytes.data(), replyBytes.length, slave,
-                          verdict, sentUs);
+        ring->recordReply(
+            TrafficFraming::mbap, replyBytes.bytes.data(), replyBytes.length, slave, verdict,
+            mbapReplyVerdict(verdict, replyBytes.bytes.data(), replyBytes.length, id, slave),
+            sentUs);
     }
     if (damaged || cutShort) closeConnection();
     if (verdict != MBR_SUCCESS) return verdict;

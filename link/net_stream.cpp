@@ -332,6 +332,7 @@ int NetStream::step(bool reading, std::uint8_t* buffer, int count, short& wantEv
 }
 
 int NetStream::read(std::uint8_t* buffer, int count, int timeoutMs) {
+    lastRead_ = 0;
     if (!isOpen()) return SP_NOT_OPEN;
     const std::int64_t deadline = nowMs() + timeoutMs;
     int have = 0;
@@ -341,6 +342,7 @@ int NetStream::read(std::uint8_t* buffer, int count, int timeoutMs) {
         const int n = step(true, buffer + have, count - have, events, status);
         if (n < 0) return status;
         have += n;
+        lastRead_ = have;
         if (n > 0) continue;
         const Wait w = waitFor(events, deadline);
         if (w == Wait::TimedOut) return SP_TIMEOUT;

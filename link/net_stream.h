@@ -43,6 +43,7 @@ class NetStream final : public ByteChannel {
     void close() override;
     int write(const std::uint8_t* buffer, int count, int timeoutMs) override;
     int read(std::uint8_t* buffer, int count, int timeoutMs) override;
+    int lastReadCount() const override { return lastRead_; }
     // Up to capacity bytes, waiting at most timeoutMs for the first of them; `got` is how many.
     // SP_OK with got > 0, SP_TIMEOUT when nothing arrived, SP_CLOSED, SP_IO_FAILURE.
     int readSome(std::uint8_t* buffer, int capacity, int timeoutMs, int& got);
@@ -69,6 +70,7 @@ class NetStream final : public ByteChannel {
     bool server_ = false;         // the TLS side this stream plays
     bool heardFromPeer_ = false;  // application data has come through TLS
     std::string error_;
+    int lastRead_ = 0;  // what the last read left in its buffer
 };
 
 }  // namespace kvx

@@ -40,7 +40,8 @@ int checkRtuReply(const std::uint8_t* frame, int received, int slave, int functi
 }
 
 int receiveRtuReply(const RtuByteReader& read, const std::uint8_t* sent, int sentLength,
-                    int replyLength, bool& echoing, std::uint8_t* frame) {
+                    int replyLength, bool& echoing, std::uint8_t* frame, int* echoLength) {
+    if (echoLength != nullptr) *echoLength = 0;
     if (sentLength < kRtuExceptionFrame || sentLength > kRtuMaxFrame || replyLength < 0 ||
         replyLength > kRtuMaxData) {
         return MBR_BAD_ARGUMENT;
@@ -77,6 +78,7 @@ int receiveRtuReply(const RtuByteReader& read, const std::uint8_t* sent, int sen
         if (status != MBR_SUCCESS) return status;
         if (echo) {
             echoing = true;
+            if (echoLength != nullptr) *echoLength = sentLength;
             have = 0;
             status = take(kRtuExceptionFrame);
             if (status != MBR_SUCCESS) return status;

@@ -43,10 +43,11 @@ using RtuByteReader = std::function<int(std::uint8_t* buffer, int count)>;
 //   - Write Multiple Registers (16): its request is longer than the reply it begins like;
 //   - Write Single Register (6): request and reply are the same bytes, so only once `echoing`
 //     says this adapter has echoed before is the first copy taken for the echo.
-// `echoing` is set when an echo is recognised. Returns checkRtuReply's verdict on the reply in
-// frame (capacity kRtuMaxFrame), or the reader's failure.
+// `echoing` is set when an echo is recognised, and *echoLength (where given) to the bytes it
+// took, 0 without one. Returns checkRtuReply's verdict on the reply in frame (capacity
+// kRtuMaxFrame), or the reader's failure.
 int receiveRtuReply(const RtuByteReader& read, const std::uint8_t* sent, int sentLength,
-                    int replyLength, bool& echoing, std::uint8_t* frame);
+                    int replyLength, bool& echoing, std::uint8_t* frame, int* echoLength = nullptr);
 
 // Inter-frame silence in milliseconds: four characters of 11 bits, rounded up, at least 1.
 // 0 for a rate that is not positive.

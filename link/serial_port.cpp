@@ -294,6 +294,7 @@ int SerialPort::transfer(Direction direction, std::uint8_t* buffer, int count, i
             break;
         }
     }
+    if (direction == Direction::Read) readCount = done;
     // The count is judged first: a failed call that moved too few bytes is a time-out.
     if (done != count) return SP_TIMEOUT;
     return failed ? SP_IO_FAILURE : SP_OK;
@@ -305,6 +306,7 @@ int SerialPort::write(const std::uint8_t* buffer, int count, int timeoutMs) {
 }
 
 int SerialPort::read(std::uint8_t* buffer, int count, int timeoutMs) {
+    readCount = 0;
     return transfer(Direction::Read, buffer, count, timeoutMs);
 }
 

@@ -54,6 +54,7 @@ class SerialPort final : public ByteChannel {
     // with whatever did arrive left in the buffer.
     int write(const std::uint8_t* buffer, int count, int timeoutMs) override;
     int read(std::uint8_t* buffer, int count, int timeoutMs) override;
+    int lastReadCount() const override { return readCount; }
 
     int purge() override;
     int drain() override;
@@ -79,6 +80,7 @@ class SerialPort final : public ByteChannel {
     SerialTimeouts timeouts;
     termios savedSettings{};
     bool settingsSaved = false;
+    int readCount = 0;  // what the last read left in its buffer
 };
 
 }  // namespace kvx

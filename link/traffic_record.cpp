@@ -17,8 +17,9 @@ std::int64_t clockUs(clockid_t clock) {
 }
 
 constexpr const char* kVerdictNames[kTrafficVerdicts] = {
-    "sent",     "not-sent",  "good",       "timeout",     "bad-crc",
-    "mismatch", "exception", "io-failure", "passed-over",
+    "sent",           "not-sent",  "good",       "timeout",     "bad-crc",
+    "mismatch",       "exception", "io-failure", "passed-over", "wrong-slave",
+    "wrong-function", "truncated", "echo",       "noise",
 };
 
 }  // namespace
@@ -48,6 +49,15 @@ TrafficVerdict trafficVerdictOf(int result) {
     }
 }
 
+int trafficExceptionCode(const TrafficFrame& frame) {
+    if (frame.verdict != TrafficVerdict::exception) return -1;
+    // The code follows the function: address, function (RTU); header, unit, function (MBAP).
+    const int at = frame.framing == TrafficFraming::rtu ? 2 : 8;
+    if (frame.kept() > at) return frame.bytes[static_cast<std::size_t>(at)];
+    if (frame.result > MBR_EXCEPTION) return frame.result - MBR_EXCEPTION;
+    return -1;
+}
+
 std::string formatTrafficLine(const TrafficFrame& frame) {
     std::string line;
     line.reserve(32 + 3 * static_cast<std::size_t>(frame.kept()));
@@ -72,8 +82,12 @@ std::string formatTrafficLine(const TrafficFrame& frame) {
     if (frame.length > kept) line += " ... (" + std::to_string(frame.length) + " bytes)";
     if (kept == 0) line += " -";
     if (frame.direction == TrafficDirection::rx) {
-        char tail[64];
-        std::snprintf(tail, sizeof tail, " %s (%.1f ms)", trafficVerdictName(frame.verdict),
+        char tail[80];
+        const int code = trafficExceptionCode(frame);
+        char codeText[16] = "";
+        if (code >= 0) std::snprintf(codeText, sizeof codeText, " %d", code);
+        std::snprintf(tail, sizeof tail, " %s%s (%.1f ms)", trafficVerdictName(frame.verdict),
+                      codeText,
                       static_cast<double>(std::max<std::int64_t>(frame.delayUs, 0)) / 1000.0);
         line += tail;
     } else if (frame.verdict != TrafficVerdict::sent) {
@@ -85,7 +99,8 @@ std::string formatTrafficLine(const TrafficFrame& frame) {
 
 void TrafficCapture::add(const std::uint8_t* data, int count) {
     if (count <= 0) return;
-    const int room = kTrafficFrameBytes - std::min(length, kTrafficFrameBytes);
+    const int capacity = static_cast<int>(bytes.size());
+    const int room = capacity - std::min(length, capacity);
     const int copied = std::min(count, room);
     if (copied > 0) std::memcpy(bytes.data() + length, data, static_cast<std::size_t>(copied));
     length += count;

@@ -5,8 +5,10 @@
 // the poll path neither allocates nor formats anything for it.
 //
 // A master records a request once it has been written (or could not be), and the reply once
-// it has judged it, with the bytes it read (an adapter's echo included) and the delay from the
-// request's end on the line to the verdict. A reply that never came is recorded with no bytes.
+// it has judged it, with the bytes it read and the delay from the request's end on the line to
+// the verdict. A reply that never came is recorded with no bytes. What the master read and
+// passed over on the way (an adapter's echo of the request, noise before it) is recorded as
+// frames of their own, before the reply.
 //
 // The ring is written by the thread that polls and read by whoever watches; a write never
 // waits for a reader: a frame that comes while a reader is copying is counted as missed.
@@ -40,20 +42,34 @@ enum class TrafficVerdict : std::uint8_t {
     sent,        // tx: on the line
     notSent,     // tx: the line was never quiet, or the write failed or timed out
     good,        // rx: the reply the master wanted
-    timeout,     // rx: no reply, or not all of it, in time (also a gateway's 10/11)
+    timeout,     // rx: nothing came in time (also a gateway's 10/11)
     badCrc,      // rx: the CRC is wrong (MBAP: a damaged header)
-    mismatch,    // rx: another slave, function or transaction (MBR_FRAME/REPLY_MISMATCH)
-    exception,   // rx: the slave's exception reply
+    mismatch,    // rx: not an answer to the request: another transaction id (MBAP), a reply
+                 //     of the wrong shape (MBR_REPLY_MISMATCH)
+    exception,   // rx: the slave's exception reply; the line names its code
     ioFailure,   // rx: the channel failed, or the peer closed the connection
     passedOver,  // rx: a late answer to an earlier, given-up request (MBAP), skipped
+    // Appended, so the numbers of the ones above stay what they were.
+    wrongSlave,     // rx: a reply from another slave address (unit id)
+    wrongFunction,  // rx: a reply to another function
+    truncated,      // rx: a reply began but not all of it came (time-out, or the peer closed)
+    echo,           // rx: the adapter's copy of our own request, passed over
+    noise,          // rx: bytes on a line that should have been quiet, read and dropped
 };
-inline constexpr int kTrafficVerdicts = 9;
+inline constexpr int kTrafficVerdicts = 14;
+
+struct TrafficFrame;
 
 // The word the line format uses: "sent", "not-sent", "good", "timeout", "bad-crc",
-// "mismatch", "exception", "io-failure", "passed-over".
+// "mismatch", "exception", "io-failure", "passed-over", "wrong-slave", "wrong-function",
+// "truncated", "echo", "noise".
 const char* trafficVerdictName(TrafficVerdict verdict);
-// The verdict of a reply judged with an MBR_* result code.
+// The verdict of a reply judged with an MBR_* result code alone: the coarse one (a frame
+// mismatch is `mismatch`, a time-out `timeout`). The masters refine it from the bytes they read.
 TrafficVerdict trafficVerdictOf(int result);
+// The exception code of an exception reply: from its bytes where they are kept, else from its
+// result code; -1 when neither says.
+int trafficExceptionCode(const TrafficFrame& frame);
 
 struct TrafficFrame {
     std::uint64_t sequence = 0;  // from 1, one more for every frame recorded
@@ -75,14 +91,17 @@ struct TrafficFrame {
 //   "HH:MM:SS.uuuuuu TX 01 04 00 00 00 2C F1 DE"
 //   "HH:MM:SS.uuuuuu RX 01 04 58 ... 4A 1B good (105.2 ms)"
 //   "HH:MM:SS.uuuuuu RX - timeout (3000.4 ms)"          (no bytes came)
+//   "HH:MM:SS.uuuuuu RX 01 84 02 C2 C1 exception 2 (20.3 ms)"  (the slave's code)
 //   "HH:MM:SS.uuuuuu TX 01 04 00 00 00 2C F1 DE not-sent"
 // Bytes in upper-case hex; a frame cut at kTrafficFrameBytes ends in "... (N bytes)". The
 // delay has one decimal. Stable: scripts and saved monitor files rely on it.
 std::string formatTrafficLine(const TrafficFrame& frame);
 
 // What a master has read of one reply so far: the bytes the ring keeps, and how many came.
+// Room for two frames: an adapter's echo of the request may come before the reply, and each
+// is recorded as a frame of its own.
 struct TrafficCapture {
-    std::array<std::uint8_t, kTrafficFrameBytes> bytes{};
+    std::array<std::uint8_t, 2 * kTrafficFrameBytes> bytes{};
     int length = 0;
 
     void clear() { length = 0; }

@@ -168,7 +168,7 @@ TEST_F(TrafficWindowTest, LinesInTheLinkFormatWithErrorsInColourAndTheFilter) {
         {"CRC errors", {3}},
         {"Time-outs", {5}},
         {"Exceptions", {7}},
-        {"Mismatches (slave, function)", {}},
+        {"Mismatches (transaction, shape)", {}},
     };
     for (const auto& f : filters) {
         const int index = window->filterBox()->findText(QString::fromUtf8(f.caption));
@@ -186,6 +186,51 @@ TEST_F(TrafficWindowTest, LinesInTheLinkFormatWithErrorsInColourAndTheFilter) {
     ASSERT_EQ(shown().size(), 1);
     EXPECT_TRUE(shown()[0].endsWith(QStringLiteral(" mismatch (105.2 ms)")))
         << shown()[0].toStdString();
+}
+
+// Every verdict a master reaches has a filter of its own that shows that line alone, in the
+// colour of its kind: failures red, what the master passed over amber.
+TEST_F(TrafficWindowTest, EveryVerdictCanBeChosenAndIsColouredByItsKind) {
+    make();
+    window->readRing();
+    ASSERT_NE(link.ring, nullptr);
+    const QColor red(0xc0, 0x00, 0x00), amber(0x9a, 0x60, 0x00);
+    using V = TrafficVerdict;
+    const struct {
+        V verdict;
+        QColor colour;  // invalid: the view's own
+    } cases[] = {
+        {V::good, {}},        {V::timeout, red},       {V::truncated, red}, {V::badCrc, red},
+        {V::wrongSlave, red}, {V::wrongFunction, red}, {V::mismatch, red},  {V::exception, red},
+        {V::ioFailure, red},  {V::passedOver, amber},  {V::echo, amber},    {V::noise, amber},
+    };
+    // Every verdict of a reply is in the table.
+    EXPECT_EQ(std::size(cases), static_cast<std::size_t>(kTrafficVerdicts - 2));
+    const std::uint8_t bytes[] = {1, 0x84, 2, 0xC2, 0xC1};
+    for (const auto& c : cases)
+        link.ring->recordReply(TrafficFraming::rtu, bytes, sizeof bytes, 1, mbrException(2),
+                               c.verdict, TrafficRing::nowUs());
+    window->readRing();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(trafficVerdictName(c.verdict));
+        int chosen = -1;
+        for (int i = 0; i < window->filterBox()->count(); ++i) {
+            window->setFilterIndex(i);
+            const TrafficFilter& f = window->lines().filter();
+            if (f.mode == TrafficFilter::OneVerdict && f.verdict == static_cast<int>(c.verdict))
+                chosen = i;
+        }
+        ASSERT_GE(chosen, 0) << "no filter for it";
+        window->setFilterIndex(chosen);
+        ASSERT_EQ(shown().size(), 1);
+        EXPECT_TRUE(shown()[0].contains(QString::fromUtf8(trafficVerdictName(c.verdict))));
+        const TrafficLines& lines = window->lines();
+        const QVariant fg = lines.data(lines.index(0), Qt::ForegroundRole);
+        if (c.colour.isValid())
+            EXPECT_EQ(fg.value<QBrush>().color(), c.colour);
+        else
+            EXPECT_FALSE(fg.isValid());
+    }
 }
 
 TEST_F(TrafficWindowTest, PauseHoldsTheViewWhileRecordingGoesOnAndClearEmptiesIt) {

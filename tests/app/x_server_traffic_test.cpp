@@ -68,8 +68,8 @@ TEST_F(XServer, TrafficWindowShowsTheFaultsOfAFaultedRunAsTheyPass) {
     const long next = sim.stats().requests;
     const std::pair<sim::FaultKind, const char*> faults[] = {
         {sim::FaultKind::badCrc, "bad-crc"},
-        {sim::FaultKind::wrongAddress, "mismatch"},
-        {sim::FaultKind::exception, "exception"},
+        {sim::FaultKind::wrongAddress, "wrong-slave"},
+        {sim::FaultKind::exception, "exception 4"},
         {sim::FaultKind::noReply, "timeout"},
     };
     long at = next + 4;

@@ -250,6 +250,69 @@ TEST(ModbusTcpMaster, PassesOverALateReplyToAnAttemptGivenUp) {
     EXPECT_GE(master.lastTransactionId(), 2);
 }
 
+// The Modbus TCP master's verdict on each kind of reply, as the traffic record shows it: which
+// of transaction, unit and function was another, a reply cut short (by the time-out or a close)
+// apart from one that never began, the exception's code.
+TEST(ModbusTcpMaster, RecordsTheVerdictOnEachKindOfReplyAsFineAsItsBytesTellIt) {
+    auto reply = [](Bytes pdu) {
+        return [pdu](int& fd, const Bytes& request) { test::writeFd(fd, mbapReply(request, pdu)); };
+    };
+    auto changed = [](std::size_t at, std::uint8_t value) {
+        return [at, value](int& fd, const Bytes& request) {
+            Bytes r = mbapReply(request, kTwoRegisters);
+            r[at] = value;
+            test::writeFd(fd, r);
+        };
+    };
+    const struct {
+        const char* what;
+        Answer answer;
+        const char* verdict;  // the words before the delay
+    } cases[] = {
+        {"reply", reply(kTwoRegisters), "good"},
+        {"another transaction", changed(1, 0x41), "mismatch"},
+        {"another unit", changed(6, 2), "wrong-slave"},
+        {"another function", changed(7, 4), "wrong-function"},
+        {"slave exception", reply({0x83, 2}), "exception 2"},
+        {"no reply", [](int&, const Bytes&) {}, "timeout"},
+        {"half a header",
+         [](int& fd, const Bytes&) {
+             test::writeFd(fd, {0, 1, 0});
+         },
+         "truncated"},
+        {"length longer than the bytes sent",
+         [](int& fd, const Bytes&) {
+             test::writeFd(fd, {0, 1, 0, 0, 0, 9, 1, 3, 4, 0x12});
+         },
+         "truncated"},
+        {"closed mid-frame",
+         [](int& fd, const Bytes& request) {
+             test::writeFd(fd, Bytes(request.begin(), request.begin() + 9));
+             ::close(fd);
+             fd = -1;
+         },
+         "truncated"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptedPeer peer(true, c.answer);
+        MbusTcpMasterProtocol master;
+        ASSERT_EQ(master.setReplyTimeout(kReplyTimeoutMs), MBR_SUCCESS);
+        ASSERT_EQ(master.setRetryCount(0), MBR_SUCCESS);
+        auto stream = std::make_unique<NetStream>();
+        ASSERT_EQ(stream->connect("127.0.0.1", peer.port(), kPeerWaitMs), SP_OK);
+        ASSERT_EQ(master.attachChannel(std::move(stream)), MBR_SUCCESS);
+        TrafficRing ring(8);
+        master.setTrafficRing(&ring);
+        std::int16_t values[2];
+        master.readHoldingRegisters(1, 1, values, 2);
+        std::vector<TrafficFrame> frames;
+        ASSERT_EQ(ring.readSince(0, frames), 2U);
+        ASSERT_EQ(frames[1].direction, TrafficDirection::rx);
+        EXPECT_THAT(formatTrafficLine(frames[1]), HasSubstr(std::string(" ") + c.verdict + " ("));
+    }
+}
+
 TEST(RtuOverTcpMaster, TakesTheSerialReceiveSequence) {
     const Bytes reply = test::withCrc({0x01, 0x03, 0x04, 0x12, 0x34, 0xFE, 0xDC});
     auto send = [](Bytes bytes) {

@@ -50,6 +50,16 @@ TEST(TrafficLine, FormatIsTimeDirectionHexVerdictAndDelay) {
     std::string longHex;
     for (int i = 0; i < kTrafficFrameBytes; ++i)
         longHex += " AB";
+    auto mbapFrame = [&](const Bytes& bytes, V verdict, int result) {
+        TrafficFrame f = frameOf(D::rx, bytes, verdict, 1000);
+        f.framing = TrafficFraming::mbap;
+        f.result = result;
+        return f;
+    };
+    auto withResult = [](TrafficFrame f, int result) {
+        f.result = result;
+        return f;
+    };
     const Case cases[] = {
         {frameOf(D::tx, {0x01, 0x04, 0x00, 0x00, 0x00, 0x2C, 0xF1, 0xD7}, V::sent, -1),
          "01:02:03.000042 TX 01 04 00 00 00 2C F1 D7"},
@@ -57,7 +67,17 @@ TEST(TrafficLine, FormatIsTimeDirectionHexVerdictAndDelay) {
          "01:02:03.000042 RX 01 04 02 00 0A 39 37 good (105.2 ms)"},
         {frameOf(D::rx, {}, V::timeout, 3000400), "01:02:03.000042 RX - timeout (3000.4 ms)"},
         {frameOf(D::rx, {0x01, 0x84, 0x02, 0xC2, 0xC1}, V::exception, 900),
-         "01:02:03.000042 RX 01 84 02 C2 C1 exception (0.9 ms)"},
+         "01:02:03.000042 RX 01 84 02 C2 C1 exception 2 (0.9 ms)"},
+        // The code comes from the reply's bytes, over either framing, else from the result.
+        {mbapFrame({0x00, 0x07, 0x00, 0x00, 0x00, 0x03, 0x01, 0x83, 0x0B}, V::exception,
+                   mbrException(11)),
+         "01:02:03.000042 RX 00 07 00 00 00 03 01 83 0B exception 11 (1.0 ms)"},
+        {withResult(frameOf(D::rx, {0x01, 0x84}, V::exception, 0), mbrException(3)),
+         "01:02:03.000042 RX 01 84 exception 3 (0.0 ms)"},
+        {frameOf(D::rx, {0x01, 0x04, 0x04, 0x12}, V::truncated, 100000),
+         "01:02:03.000042 RX 01 04 04 12 truncated (100.0 ms)"},
+        {frameOf(D::rx, {0x02, 0x04, 0x02, 0x00, 0x0A, 0x39, 0x37}, V::wrongSlave, 0),
+         "01:02:03.000042 RX 02 04 02 00 0A 39 37 wrong-slave (0.0 ms)"},
         {frameOf(D::tx, {0x01, 0x06}, V::notSent, -1), "01:02:03.000042 TX 01 06 not-sent"},
         // Cut at what the ring keeps, and said so.
         {frameOf(D::rx, longFrame, V::badCrc, 0),
@@ -178,7 +198,8 @@ TEST(TrafficRing, CaptureKeepsTheFirstBytesAndCountsThemAll) {
 }
 
 // What the RTU master records of each attempt: the request as written, then what it read of
-// the reply (an adapter's echo included) with its verdict; retries are attempts of their own.
+// the reply with its verdict, an adapter's echo before it as a frame of its own; retries are
+// attempts of their own.
 TEST(TrafficRing, RtuMasterRecordsEachAttemptWithItsVerdict) {
     PtyPair pty;
     MbusRtuMasterProtocol master;
@@ -224,8 +245,6 @@ TEST(TrafficRing, RtuMasterRecordsEachAttemptWithItsVerdict) {
     const auto bytesOf = [](const TrafficFrame& f) {
         return Bytes(f.bytes.begin(), f.bytes.begin() + f.kept());
     };
-    Bytes echoAndReply = request;
-    echoAndReply.insert(echoAndReply.end(), good.begin(), good.end());
     struct Expected {
         TrafficDirection direction;
         TrafficVerdict verdict;
@@ -237,7 +256,7 @@ TEST(TrafficRing, RtuMasterRecordsEachAttemptWithItsVerdict) {
         {D::tx, V::sent, request},        {D::rx, V::good, good},    {D::tx, V::sent, request},
         {D::rx, V::exception, exception}, {D::tx, V::sent, request}, {D::rx, V::badCrc, damaged},
         {D::tx, V::sent, request},        {D::rx, V::timeout, {}},   {D::tx, V::sent, request},
-        {D::rx, V::good, echoAndReply},
+        {D::rx, V::echo, request},        {D::rx, V::good, good},
     };
     ASSERT_EQ(frames.size(), std::size(expected));
     for (std::size_t i = 0; i < frames.size(); ++i) {
@@ -257,7 +276,8 @@ TEST(TrafficRing, RtuMasterRecordsEachAttemptWithItsVerdict) {
     EXPECT_EQ(ring.lastSequence(), frames.size());
 }
 
-// A line that never goes quiet: the request is given up without being sent, and shown so.
+// A line that never goes quiet: the request is given up without being sent, and shown so,
+// after the noise the master read waiting for quiet.
 TEST(TrafficRing, RtuMasterShowsARequestItCouldNotSend) {
     PtyPair pty;
     MbusRtuMasterProtocol master;
@@ -277,12 +297,78 @@ TEST(TrafficRing, RtuMasterShowsARequestItCouldNotSend) {
     stop = true;
     noise.join();
     std::vector<TrafficFrame> frames;
-    ASSERT_EQ(ring.readSince(0, frames), 1u);
-    EXPECT_EQ(frames[0].direction, TrafficDirection::tx);
-    EXPECT_EQ(frames[0].verdict, TrafficVerdict::notSent);
-    EXPECT_EQ(frames[0].result, MBR_SEND_TIMEOUT);
-    EXPECT_EQ(Bytes(frames[0].bytes.begin(), frames[0].bytes.begin() + frames[0].kept()),
+    ASSERT_EQ(ring.readSince(0, frames), 2u);
+    EXPECT_EQ(frames[0].direction, TrafficDirection::rx);
+    EXPECT_EQ(frames[0].verdict, TrafficVerdict::noise);
+    ASSERT_GT(frames[0].kept(), 0);
+    EXPECT_EQ(frames[0].bytes[0], 0xAA);
+    EXPECT_EQ(frames[1].direction, TrafficDirection::tx);
+    EXPECT_EQ(frames[1].verdict, TrafficVerdict::notSent);
+    EXPECT_EQ(frames[1].result, MBR_SEND_TIMEOUT);
+    EXPECT_EQ(Bytes(frames[1].bytes.begin(), frames[1].bytes.begin() + frames[1].kept()),
               withCrc({0x01, 0x03, 0x00, 0x00, 0x00, 0x01}));
+}
+
+// The RTU master's verdict on each kind of reply, as fine as its bytes tell it: which of
+// address and function was another, a reply cut short (also within its first five bytes, where
+// only the port can say how much came) apart from one that never began, the exception's code.
+TEST(TrafficRing, RtuMasterTellsEachKindOfFailedReplyApart) {
+    PtyPair pty;
+    MbusRtuMasterProtocol master;
+    ASSERT_EQ(master.setReplyTimeout(100), MBR_SUCCESS);
+    ASSERT_EQ(master.setRetryCount(0), MBR_SUCCESS);
+    ASSERT_EQ(master.openConnection(pty.slavePath().c_str(), 115200), MBR_SUCCESS);
+    TrafficRing ring(64);
+    master.setTrafficRing(&ring);
+
+    const Bytes good = withCrc({0x01, 0x04, 0x04, 0x12, 0x34, 0x56, 0x78});
+    using V = TrafficVerdict;
+    const struct Case {
+        const char* name;
+        Bytes reply;
+        int result;
+        V verdict;
+        const char* lineEnd;  // of the reply's line, before its delay
+    } cases[] = {
+        {"good", good, MBR_SUCCESS, V::good, "good"},
+        {"another slave", withCrc({0x02, 0x04, 0x04, 0x12, 0x34, 0x56, 0x78}), MBR_FRAME_MISMATCH,
+         V::wrongSlave, "wrong-slave"},
+        {"another function", withCrc({0x01, 0x03, 0x04, 0x12, 0x34, 0x56, 0x78}),
+         MBR_FRAME_MISMATCH, V::wrongFunction, "wrong-function"},
+        {"an exception", withCrc({0x01, 0x84, 0x03}), mbrException(3), V::exception, "exception 3"},
+        {"cut after seven bytes", Bytes(good.begin(), good.begin() + 7), MBR_REPLY_TIMEOUT,
+         V::truncated, "truncated"},
+        {"cut after three bytes", Bytes(good.begin(), good.begin() + 3), MBR_REPLY_TIMEOUT,
+         V::truncated, "truncated"},
+        {"nothing", {}, MBR_REPLY_TIMEOUT, V::timeout, "- timeout"},
+    };
+    Peer peer([&] {
+        for (const Case& c : cases) {
+            pty.readRequest(2000);
+            pty.write(c.reply);
+        }
+    });
+    std::vector<int> results;
+    std::int16_t value[2] = {};
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        results.push_back(master.readInputRegisters(1, 1, value, 2));
+    peer.join();
+
+    std::vector<TrafficFrame> frames;
+    ring.readSince(0, frames);
+    ASSERT_EQ(frames.size(), 2 * std::size(cases));
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(results[i], c.result);  // what the caller gets is the coarse code, as before
+        const TrafficFrame& reply = frames[2 * i + 1];
+        EXPECT_EQ(reply.direction, TrafficDirection::rx);
+        EXPECT_EQ(reply.verdict, c.verdict);
+        EXPECT_EQ(reply.result, c.result);
+        EXPECT_EQ(Bytes(reply.bytes.begin(), reply.bytes.begin() + reply.kept()), c.reply);
+        const std::string line = formatTrafficLine(reply);
+        EXPECT_NE(line.find(std::string(" ") + c.lineEnd + " ("), std::string::npos) << line;
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -78,8 +79,8 @@ std::vector<Served> readServed(const std::string& path) {
     return out;
 }
 
-// A request the monitor showed, and its verdict on what came back (passed-over answers to
-// earlier requests aside).
+// A request the monitor showed, and its verdict on what came back (what the master passed
+// over aside: late answers to earlier requests, an adapter's echo, noise before a request).
 struct Seen {
     std::string request;  // hex, no spaces
     std::string verdict;
@@ -97,10 +98,13 @@ std::vector<Seen> readMonitor(const std::string& path, int& passedOver) {
                 hex += w[i];
             out.push_back({hex, "none"});
         } else if (w[1] == "RX" && w.size() >= 5) {
-            // "... VERDICT (D.D ms)"
-            const std::string& verdict = w[w.size() - 3];
+            // "... VERDICT (D.D ms)", or "... exception N (D.D ms)"
+            std::string verdict = w[w.size() - 3];
+            if (w[w.size() - 4] == "exception") verdict.insert(0, "exception ");
             if (verdict == "passed-over")
                 ++passedOver;
+            else if (verdict == "echo" || verdict == "noise")
+                continue;
             else if (!out.empty() && out.back().verdict == "none")
                 out.back().verdict = verdict;
         }
@@ -119,6 +123,12 @@ struct MonitoredRun {
 
 // One simulator with the fault on the replies to two of the probe's requests (its identity and
 // range reads are the first three, each poll three more), and the probe's monitor on it.
+FaultKind kindOf(const std::string& name) {
+    FaultKind kind = FaultKind::none;
+    parseFaultKind(name, kind);
+    return kind;
+}
+
 MonitoredRun runFault(FaultKind kind, bool mbap) {
     MonitoredRun result;
     result.what = std::string(faultName(kind)) + (mbap ? " (mbap)" : " (rtu)");
@@ -153,9 +163,12 @@ MonitoredRun runFault(FaultKind kind, bool mbap) {
 TEST(TrafficMonitor, VerdictOfEveryRequestAgreesWithTheFaultTheSimulatorPutOnItsReply) {
     // What the master must make of a reply with each fault. Noise before a reply shifts it:
     // the bytes the master takes for its header are garbage, so its CRC fails, its address or
-    // function is another, or the length it announces never comes. A late reply comes after
-    // the master has given up; bytes after a reply are left unread (the next request's purge
-    // drops them). Truncated on a stream: the gateway closes the connection mid-frame.
+    // function is another, or the length it announces never all comes. A late reply comes
+    // after the master has given up; bytes after a reply are left unread (the next request's
+    // purge drops them, or its wait for quiet shows them as noise). Truncated on a stream: the
+    // gateway closes the connection mid-frame, a reply cut short all the same.
+    std::string exception = "exception ";
+    exception += std::to_string(FaultSettings{}.exceptionCode);
     struct Expected {
         std::set<std::string> rtu, mbap;
     };
@@ -163,12 +176,12 @@ TEST(TrafficMonitor, VerdictOfEveryRequestAgreesWithTheFaultTheSimulatorPutOnIts
         {FaultKind::none, {{"good"}, {"good"}}},
         {FaultKind::noReply, {{"timeout"}, {"timeout"}}},
         {FaultKind::badCrc, {{"bad-crc"}, {}}},
-        {FaultKind::wrongAddress, {{"mismatch"}, {"mismatch"}}},
-        {FaultKind::wrongFunction, {{"mismatch"}, {"mismatch"}}},
-        {FaultKind::exception, {{"exception"}, {"exception"}}},
-        {FaultKind::truncated, {{"timeout"}, {"io-failure"}}},
+        {FaultKind::wrongAddress, {{"wrong-slave"}, {"wrong-slave"}}},
+        {FaultKind::wrongFunction, {{"wrong-function"}, {"wrong-function"}}},
+        {FaultKind::exception, {{exception}, {exception}}},
+        {FaultKind::truncated, {{"truncated"}, {"truncated"}}},
         {FaultKind::trailing, {{"good"}, {}}},
-        {FaultKind::noise, {{"bad-crc", "mismatch", "timeout"}, {}}},
+        {FaultKind::noise, {{"bad-crc", "wrong-slave", "wrong-function", "truncated"}, {}}},
         {FaultKind::late, {{"timeout"}, {"timeout"}}},
         {FaultKind::cablePulled, {{"timeout"}, {"timeout"}}},
     };
@@ -213,6 +226,18 @@ TEST(TrafficMonitor, VerdictOfEveryRequestAgreesWithTheFaultTheSimulatorPutOnIts
             EXPECT_GE(run.passedOver, 1);
         }
         EXPECT_NE(run.probeOut.find("monitor: frames="), std::string::npos) << run.probeOut;
+        // The summary counts the verdict the fault gives ("exception=" for every code).
+        const std::set<std::string>& given =
+            mbap ? expected.at(kindOf(fault)).mbap : expected.at(kindOf(fault)).rtu;
+        if (given.size() == 1) {
+            const std::string verdict = *given.begin();
+            std::string key = " ";
+            key += verdict.substr(0, verdict.find(' '));
+            key += '=';
+            const std::size_t at = run.probeOut.find(key);
+            ASSERT_NE(at, std::string::npos) << key << run.probeOut;
+            EXPECT_GE(std::atoi(run.probeOut.c_str() + at + key.size()), 1) << key;
+        }
     }
 }
 

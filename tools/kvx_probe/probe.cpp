@@ -342,13 +342,19 @@ std::string TrafficMonitor::summaryLine(const TrafficRing& ring) const {
     const long requests = count(TrafficVerdict::sent) + count(TrafficVerdict::notSent);
     std::string line =
         "monitor: frames=" + std::to_string(frames_) + " requests=" + std::to_string(requests);
-    for (int v = static_cast<int>(TrafficVerdict::good); v < kTrafficVerdicts; ++v) {
-        line += ' ';
-        line += trafficVerdictName(static_cast<TrafficVerdict>(v));
-        line += '=' + std::to_string(counts_[static_cast<std::size_t>(v)]);
-    }
+    auto add = [&](int from, int to) {
+        for (int v = from; v < to; ++v) {
+            line += ' ';
+            line += trafficVerdictName(static_cast<TrafficVerdict>(v));
+            line += '=' + std::to_string(counts_[static_cast<std::size_t>(v)]);
+        }
+    };
+    // The keys the line began with keep their places; the finer verdicts come after them.
+    const int finer = static_cast<int>(TrafficVerdict::wrongSlave);
+    add(static_cast<int>(TrafficVerdict::good), finer);
     line += " not-sent=" + std::to_string(count(TrafficVerdict::notSent));
     line += " lost=" + std::to_string(lost_ + static_cast<long>(ring.missed()));
+    add(finer, kTrafficVerdicts);
     return line;
 }
 

@@ -116,8 +116,9 @@ class TrafficMonitor {
     // False when writing failed (the disk is full): the lines are then not all there.
     bool drain(const TrafficRing& ring);
     // "monitor: frames=F requests=R good=G timeout=T bad-crc=C mismatch=M exception=E
-    // io-failure=I passed-over=P not-sent=N lost=L": every verdict, 0 included, so a script
-    // finds each key; lost counts frames overwritten before they were read or not recorded.
+    // io-failure=I passed-over=P not-sent=N lost=L wrong-slave=S wrong-function=F truncated=T
+    // echo=E noise=N": every verdict, 0 included, so a script finds each key; lost counts
+    // frames overwritten before they were read or not recorded.
     std::string summaryLine(const TrafficRing& ring) const;
     long count(TrafficVerdict verdict) const { return counts_[static_cast<std::size_t>(verdict)]; }
 
