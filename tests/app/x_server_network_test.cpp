@@ -186,7 +186,7 @@ TEST_P(XNetwork, PollsLogsWritesASettingAndRecoversFromADroppedConnection) {
 }
 
 // The Traffic window, open from before the first network open, shows this transport's own
-// frames once the open has ended, and an exception reply among them in red.
+// frames once the open has ended, and an exception reply (code 4) among them in red.
 TEST_P(XNetwork, TrafficWindowShowsTheFramesOfThisTransport) {
     window = std::make_unique<MainWindow>(p);
     window->onCommand(res::kCmdTraffic);
@@ -201,7 +201,8 @@ TEST_P(XNetwork, TrafficWindowShowsTheFramesOfThisTransport) {
             if (lines.shownLine(r).text.contains(part)) return r;
         return -1;
     };
-    ASSERT_TRUE(QTest::qWaitFor([&] { return find(QStringLiteral(" exception (")) >= 0; }, 10000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return find(QStringLiteral(" exception 4 (")) >= 0; }, 10000));
     // A request for the input registers: after the MBAP header (transaction, protocol 0,
     // length 6, unit 1) on Modbus TCP, with its CRC over a device server.
     const bool mbap = GetParam() != Transport::RtuOverTcp;
@@ -211,7 +212,7 @@ TEST_P(XNetwork, TrafficWindowShowsTheFramesOfThisTransport) {
     ASSERT_GE(row, 0) << request.toStdString();
     EXPECT_EQ(traffic->lines().shownLine(row).kind, TrafficLineKind::Request);
     EXPECT_GE(find(QStringLiteral(" good (")), 0);
-    EXPECT_EQ(traffic->lines().shownLine(find(QStringLiteral(" exception ("))).kind,
+    EXPECT_EQ(traffic->lines().shownLine(find(QStringLiteral(" exception 4 ("))).kind,
               TrafficLineKind::Error);
     traffic->close();
     EXPECT_FALSE(traffic->recording());
